@@ -1,0 +1,16 @@
+#include "base/Prompter.h"
+
+void Prompter::information(QWidget *parent, const QString &title, const QString &text)
+{
+    showMessage(parent, Kind::Information, title, text, QMessageBox::Ok);
+}
+
+void Prompter::warning(QWidget *parent, const QString &title, const QString &text)
+{
+    showMessage(parent, Kind::Warning, title, text, QMessageBox::Ok);
+}
+
+void Prompter::critical(QWidget *parent, const QString &title, const QString &text)
+{
+    showMessage(parent, Kind::Critical, title, text, QMessageBox::Ok);
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "base/ProgressHandle.h"
+
+#include <QMessageBox>
+#include <QString>
+
+#include <memory>
+
+class QWidget;
+
+// The one way device and window code talks to the operator through dialogs.
+// The real implementation shows Qt dialogs; tests pass a double that records
+// and answers them.
+class Prompter
+{
+public:
+    enum class Kind { Information, Warning, Critical, Question };
+
+    virtual ~Prompter() = default;
+
+    virtual QMessageBox::StandardButton showMessage(QWidget *parent, Kind kind, const QString &title,
+                                                    const QString &text,
+                                                    QMessageBox::StandardButtons buttons) = 0;
+
+    // Empty string when the operator cancels.
+    virtual QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                    const QString &filter) = 0;
+
+    virtual std::unique_ptr<ProgressHandle> openProgress(QWidget *parent, const QString &title,
+                                                         const QString &label,
+                                                         const QString &cancelText, int minimum,
+                                                         int maximum) = 0;
+
+    // Shorthands for the single-button boxes that make up most messages.
+    void information(QWidget *parent, const QString &title, const QString &text);
+    void warning(QWidget *parent, const QString &title, const QString &text);
+    void critical(QWidget *parent, const QString &title, const QString &text);
+};

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "base/LogTypes.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class MicroprocessorImageInfo;
+class Prompter;
+class QFile;
+
+// One product of the catalogue: one entry of the device list.
+class BootLoadProduct : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BootLoadProduct(Prompter &prompter, QObject *parent = nullptr);
+    ~BootLoadProduct() override;
+
+    QString name() const { return m_name; }
+    void setName(const QString &name) { m_name = name; }
+    qint32 interfaceType() const { return m_interfaceType; }
+    void setInterfaceType(qint32 type) { m_interfaceType = type; }
+    QList<quint32> serialNumPrefixes() const { return m_serialNumPrefixes; }
+    void addSerialNumPrefix(quint32 prefix) { m_serialNumPrefixes.append(prefix); }
+    qint32 discoverPort() const { return m_discoverPort; }
+    void setDiscoverPort(qint32 port) { m_discoverPort = port; }
+    quint8 programFlow() const { return m_programFlow; }
+    void setProgramFlow(quint8 flow) { m_programFlow = flow; }
+    QString prompt() const { return m_prompt; }
+    void setPrompt(const QString &prompt) { m_prompt = prompt; }
+    quint32 imageVersion() const { return m_imageVersion; }
+
+    qint32 processorCount() const { return m_processors.size(); }
+    MicroprocessorImageInfo *processor(qint32 key) const { return m_processors.value(key, nullptr); }
+    // Stores info under its hierarchy key, replacing any processor with that key.
+    void addProcessor(MicroprocessorImageInfo *info);
+
+    // Reads and checks an image file; true when it may be programmed.
+    bool loadImage(const QString &fileName);
+    // True once an image was read and accepted by loadImage: the only state in
+    // which the product's images may be sent to a device.
+    bool imageReady() const { return m_imageReady; }
+    QString imageSummary() const;
+
+signals:
+    void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
+
+private:
+    Prompter &m_prompter;
+    std::unique_ptr<QFile> m_imageFile;
+    qint32 m_interfaceType = -1;
+    QString m_name;
+    QList<quint32> m_serialNumPrefixes;
+    QMap<qint32, MicroprocessorImageInfo *> m_processors;
+    qint32 m_discoverPort = 0;
+    quint32 m_imageVersion = 0;
+    quint8 m_programFlow = 0xFF;
+    QString m_prompt;
+    bool m_imageReady = false;
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "base/LogTypes.h"
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+class BootLoadProduct;
+class Pauser;
+class Prompter;
+
+namespace ZelHollis {
+class Hollis;
+}
+
+namespace Ui {
+class zeldmxInterfaceControlClass;
+}
+
+// Panel of the ZELDMX fixtures: finds power supplies and fixtures and
+// reprograms fixtures.
+class zeldmxInterfaceControl : public QWidget
+{
+    Q_OBJECT
+
+public:
+    zeldmxInterfaceControl(Prompter &prompter, Pauser &pauser, ZelHollis::Hollis &hollis,
+                           QWidget *parent = nullptr);
+    ~zeldmxInterfaceControl() override;
+
+    void setProduct(BootLoadProduct *product);
+    BootLoadProduct *product() const;
+    void setSerialNumPrefixes(const QList<quint32> &prefixes);
+    QList<quint32> serialNumPrefixes() const;
+    void program(BootLoadProduct *product);
+
+signals:
+    void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
+    void signal_enableProgramButton(bool enable);
+    void signal_updateStatus(QString msg);
+    void signal_programComplete();
+
+public slots:
+    void handleEnableControl(bool enable);
+
+private:
+    Ui::zeldmxInterfaceControlClass *ui;
+    Prompter &m_prompter;
+    Pauser &m_pauser;
+    ZelHollis::Hollis &m_hollis;
+    BootLoadProduct *m_product = nullptr;
+    QList<quint32> m_serialNumPrefixes;
+};

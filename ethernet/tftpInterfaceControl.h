@@ -1,0 +1,50 @@
+#pragma once
+
+#include "base/LogTypes.h"
+
+#include <QString>
+#include <QWidget>
+
+class BootLoadProduct;
+class Pauser;
+class Prompter;
+class TarvoLibrary;
+
+namespace Ui {
+class tftpInterfaceControlClass;
+}
+
+// Panel of the Ethernet controllers: discovers controllers and writes the
+// image to them by TFTP.
+class tftpInterfaceControl : public QWidget
+{
+    Q_OBJECT
+
+public:
+    tftpInterfaceControl(Prompter &prompter, Pauser &pauser, TarvoLibrary &tarvo,
+                         QWidget *parent = nullptr);
+    ~tftpInterfaceControl() override;
+
+    void setProduct(BootLoadProduct *product);
+    BootLoadProduct *product() const;
+    void setDiscoverPort(int port);
+    int discoverPort() const;
+    void program(const QString &fileName);
+
+signals:
+    void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
+    void signal_enableProgramButton(bool enable);
+    void signal_updateStatus(QString msg);
+    void signal_programComplete();
+
+public slots:
+    void handleEnableControl(bool enable);
+
+private:
+    Ui::tftpInterfaceControlClass *ui;
+    Prompter &m_prompter;
+    Pauser &m_pauser;
+    TarvoLibrary &m_tarvo;
+    BootLoadProduct *m_product = nullptr;
+    int m_discoverPort = 0;
+};
