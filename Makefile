@@ -1,0 +1,42 @@
+# Two commands do all set-up on a fresh Debian 12 machine:
+#   make run    installs what is missing, builds and starts the updater
+#   make test   installs what is missing, builds and runs every test
+BUILD ?= build
+JOBS ?= 2
+# SIMULATE=auto: simulated devices when no USB serial or HID device is attached.
+SIMULATE ?= auto
+FUZZ_SECONDS ?= 15
+
+.PHONY: all deps configure build run test fuzz-smoke fuzz bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) -G Ninja
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	@scripts/run.sh $(BUILD) $(SIMULATE)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
+	$(MAKE) fuzz-smoke
+
+# Each fuzz target for a short time under ASan and UBSan.
+fuzz-smoke: deps
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# Longer fuzzing: make fuzz FUZZ_SECONDS=600
+fuzz: deps
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+bench: deps
+	bench/run-bench.sh
+
+clean:
+	rm -rf $(BUILD) build-fuzz build-bench

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+
+class Sr3UsbLibrary;
+class TarvoLibrary;
+
+namespace ZelHollis {
+class Hollis;
+}
+
+// The three vendor-library layers of one run: either the simulated devices or
+// the layers that report that the vendor library is not present.
+class DeviceEnvironment
+{
+public:
+    static std::unique_ptr<DeviceEnvironment> create(bool simulate);
+    ~DeviceEnvironment();
+
+    bool simulated() const { return m_simulated; }
+    Sr3UsbLibrary &sr3() { return *m_sr3; }
+    TarvoLibrary &tarvo() { return *m_tarvo; }
+    ZelHollis::Hollis &hollis() { return *m_hollis; }
+
+private:
+    DeviceEnvironment() = default;
+
+    bool m_simulated = false;
+    std::unique_ptr<Sr3UsbLibrary> m_sr3;
+    std::unique_ptr<TarvoLibrary> m_tarvo;
+    std::unique_ptr<ZelHollis::Hollis> m_hollis;
+};
