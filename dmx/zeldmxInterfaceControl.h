@@ -44,7 +44,12 @@ signals:
 public slots:
     void handleEnableControl(bool enable);
 
+private slots:
+    void on_m_pushButton_ZELDMXDiscoverEnabler_clicked();
+
 private:
+    void log(LOGPRIORITY priority, const QString &text);
+
     Ui::zeldmxInterfaceControlClass *ui;
     Prompter &m_prompter;
     Pauser &m_pauser;

@@ -40,7 +40,12 @@ signals:
 public slots:
     void handleEnableControl(bool enable);
 
+private slots:
+    void on_m_pushButton_TFTPDiscover_clicked();
+
 private:
+    void log(LOGPRIORITY priority, const QString &text);
+
     Ui::tftpInterfaceControlClass *ui;
     Prompter &m_prompter;
     Pauser &m_pauser;

@@ -48,6 +48,8 @@ private slots:
     void on_m_pushButton_USBConnect_clicked();
 
 private:
+    void log(LOGPRIORITY priority, const QString &text);
+
     Ui::usbInterfaceControlClass *ui;
     Prompter &m_prompter;
     Pauser &m_pauser;

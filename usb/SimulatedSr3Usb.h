@@ -1,0 +1,77 @@
+#pragma once
+
+#include "usb/Sr3UsbLibrary.h"
+
+#include <QList>
+
+// A Sorrel 3 player kept in memory, for demonstrations and tests. It starts as
+// one player in application mode with firmware 1.00.82 and boot loader 1.00.03;
+// the setters arrange other situations (several players, unreadable versions,
+// refused records).
+class SimulatedSr3Usb : public Sr3UsbLibrary
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kDefaultFirmwareVersion = 0x10052;   // 1.00.82
+    static constexpr int kDefaultBootloaderVersion = 0x10003; // 1.00.03
+    // Error numbers of this simulation.
+    static constexpr int kNoDevice = 3;
+    static constexpr int kNotConnected = 4;
+
+    explicit SimulatedSr3Usb(QObject *parent = nullptr);
+
+    int controllerCount() override;
+    int connectController() override;
+    int enterBootLoader() override;
+    int rawDeviceCount() override;
+    bool open(int index) override;
+    int lastStatus() override;
+    bool setTimeouts(int readMs, int writeMs) override;
+    bool getFirmwareVersion(int &version) override;
+    bool getBootloaderVersion(int &version) override;
+    bool eraseFlash() override;
+    bool transaction(const QByteArray &record, char *reply, int &replyLength,
+                     int retries) override;
+    bool reset() override;
+    bool close() override;
+    bool flush() override;
+
+    // Situation.
+    void setPlayers(int inApplication, int inBootLoader);
+    // A negative value makes the version unreadable.
+    void setFirmwareVersion(int version) { m_firmwareVersion = version; }
+    void setBootloaderVersion(int version) { m_bootloaderVersion = version; }
+    // The record with this index (from 0, counted since the last erase) is refused.
+    void refuseRecord(int index) { m_refuseRecord = index; }
+    void setEraseFails(bool fails) { m_eraseFails = fails; }
+    void setOpenFails(bool fails) { m_openFails = fails; }
+
+    // What the player received.
+    const QList<QByteArray> &records() const { return m_records; }
+    bool erased() const { return m_erased; }
+    int resetCount() const { return m_resetCount; }
+    bool isOpen() const { return m_open; }
+    int readTimeout() const { return m_readTimeout; }
+    int writeTimeout() const { return m_writeTimeout; }
+
+private:
+    bool usable() const { return m_open && m_inBootLoader; }
+
+    int m_appPlayers = 1;
+    int m_bootPlayers = 0;
+    bool m_connected = false;
+    bool m_open = false;
+    bool m_inBootLoader = false;
+    int m_lastStatus = 0;
+    int m_firmwareVersion = kDefaultFirmwareVersion;
+    int m_bootloaderVersion = kDefaultBootloaderVersion;
+    int m_refuseRecord = -1;
+    bool m_eraseFails = false;
+    bool m_openFails = false;
+    bool m_erased = false;
+    int m_resetCount = 0;
+    int m_readTimeout = 0;
+    int m_writeTimeout = 0;
+    QList<QByteArray> m_records;
+};
