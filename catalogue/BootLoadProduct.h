@@ -52,6 +52,10 @@ signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
 
 private:
+    // Version rules of revision 1 images after a good magic value; returns
+    // the new outcome.
+    bool checkVersion(const MicroprocessorImageInfo &info, bool outcome);
+
     Prompter &m_prompter;
     std::unique_ptr<QFile> m_imageFile;
     qint32 m_interfaceType = -1;

@@ -1,5 +1,42 @@
 #include "catalogue/MicroprocessorImageInfo.h"
 
+#include "base/LogCategories.h"
+#include "base/Prompter.h"
+#include "catalogue/HexFileState.h"
+#include "catalogue/ImageDump.h"
+#include "catalogue/ImageSource.h"
+#include "catalogue/IntelHexRecord.h"
+
+#include <QVarLengthArray>
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr char kHexUpper[] = "0123456789ABCDEF";
+
+// Sizes from unset catalogue values land here; no image is built for them.
+constexpr quint32 kUnusableImageSize = 0x80000000u;
+
+QByteArray dataRecordEcho(quint64 address, const IntelHexRecord &record)
+{
+    QByteArray line = QByteArray::number(address, 16).rightJustified(4, '0');
+    line += ' ';
+    line += QByteArray(reinterpret_cast<const char *>(record.data()), record.byteCount()).toHex();
+    return line;
+}
+
+// A PSoC field as a number: 0 when it is not hexadecimal.
+quint32 hexField(QByteArrayView field)
+{
+    bool ok = false;
+    const uint value = field.toUInt(&ok, 16);
+    return ok ? value : 0;
+}
+
+} // namespace
+
 MicroprocessorImageInfo::MicroprocessorImageInfo(Prompter &prompter, QObject *parent)
     : QObject(parent)
     , m_prompter(prompter)
@@ -7,3 +44,233 @@ MicroprocessorImageInfo::MicroprocessorImageInfo(Prompter &prompter, QObject *pa
 }
 
 MicroprocessorImageInfo::~MicroprocessorImageInfo() = default;
+
+void MicroprocessorImageInfo::warn(const QString &text) const
+{
+    m_prompter.warning(nullptr, QStringLiteral("Warning"), text);
+}
+
+void MicroprocessorImageInfo::clearImage()
+{
+    m_image.clear();
+    m_paragraphs.clear();
+}
+
+void MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &state)
+{
+    m_image.clear();
+    if (m_imageSize < kUnusableImageSize) {
+        try {
+            m_image = QByteArray(qsizetype(m_imageSize), char(0xFF));
+        } catch (const std::bad_alloc &) {
+            m_image.clear();
+        }
+    }
+    // Asked once: the per-record echo must cost nothing while it is off.
+    const bool echo = lcHex().isDebugEnabled();
+    qCDebug(lcHex) << "Start of file.";
+
+    char *image = m_image.data();
+    const quint64 imageSize = quint64(m_image.size());
+    IntelHexRecord record;
+    qint64 lineIndex = 0;
+    while (!source.atEnd()) {
+        const QByteArrayView line = source.readLine();
+        if (line.isEmpty() || line.front() != ':') {
+            source.putBack();
+            return;
+        }
+        record.parse(line);
+        if (!record.checksumOk()) {
+            warn(tr("Image file line %1, checksum error.").arg(lineIndex));
+            return;
+        }
+        switch (record.type()) {
+        case IntelHexRecord::Data: {
+            const quint64 address = quint64(state.upperLinearAddress()) << 16 | record.address();
+            if (echo)
+                qCDebug(lcHex).noquote() << dataRecordEcho(address, record);
+            if (address < imageSize) {
+                const quint64 n = qMin<quint64>(record.byteCount(), imageSize - address);
+                std::memcpy(image + address, record.data(), size_t(n));
+            }
+            break;
+        }
+        case IntelHexRecord::EndOfFile:
+            ImageDump::write(m_image);
+            qCDebug(lcHex) << "End of file.";
+            break;
+        case IntelHexRecord::ExtendedLinearAddress:
+            if (record.byteCount() < 2) {
+                warn(tr("Image file line %1, extended address data too short.").arg(lineIndex));
+                return;
+            }
+            state.setUpperLinearAddress(quint16(record.data()[0] << 8 | record.data()[1]));
+            break;
+        case IntelHexRecord::StartLinearAddress:
+            qCDebug(lcHex) << "Intel hex record type 0x05 packet received but ignored.";
+            break;
+        default:
+            warn(tr("Image file line %1, unrecognized record type 0x%2.")
+                     .arg(lineIndex)
+                     .arg(QString::number(record.type(), 16)));
+            return;
+        }
+        ++lineIndex;
+    }
+}
+
+quint32 MicroprocessorImageInfo::readWord32(quint64 pos) const
+{
+    const quint64 size = quint64(m_image.size());
+    if (size < 4 || pos > size - 4)
+        return 0;
+    const auto *b = reinterpret_cast<const uchar *>(m_image.constData()) + pos;
+    return quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24;
+}
+
+quint32 MicroprocessorImageInfo::pageCount() const
+{
+    if (m_pageSize == 0)
+        return 0;
+    return quint32(quint64(m_image.size()) / m_pageSize);
+}
+
+bool MicroprocessorImageInfo::copyPage(quint32 page, quint32 size, QByteArray &out) const
+{
+    const quint64 offset = quint64(page) * size;
+    if (offset + size > quint64(m_image.size())) {
+        out.clear();
+        return false;
+    }
+    out = m_image.mid(qsizetype(offset), qsizetype(size));
+    return true;
+}
+
+QByteArray MicroprocessorImageInfo::pageRecord(quint32 page, quint32 length) const
+{
+    const quint64 offset = quint64(page) * length;
+    if (offset + length > quint64(m_image.size()))
+        return QByteArray();
+    // Inside an image held in memory the offset fits the record's 32 bits.
+    const quint32 address = quint32(offset);
+    QByteArray record(2 + 8 + 2 * qsizetype(length) + 2, Qt::Uninitialized);
+    char *out = record.data();
+    *out++ = ':';
+    *out++ = 'W';
+    quint8 sum = 0;
+    auto put = [&out, &sum](quint8 byte) {
+        *out++ = kHexUpper[byte >> 4];
+        *out++ = kHexUpper[byte & 0xF];
+        sum += byte;
+    };
+    for (int shift = 24; shift >= 0; shift -= 8)
+        put(quint8(address >> shift));
+    const auto *bytes = reinterpret_cast<const uchar *>(m_image.constData()) + offset;
+    for (quint32 i = 0; i < length; ++i)
+        put(bytes[i]);
+    put(quint8(-sum));
+    return record;
+}
+
+bool MicroprocessorImageInfo::readCypressPSoC(ImageSource &source)
+{
+    m_paragraphs.clear();
+    qCDebug(lcPsoc) << "Start of file.";
+    QByteArray paragraph;
+    bool firstOfGroup = true;
+    qint64 lineIndex = 0;
+    bool accepted = true;
+    QVarLengthArray<QByteArrayView, 64> fields;
+
+    while (!source.atEnd()) {
+        const QByteArrayView line = source.readLine();
+        const char kind = line.isEmpty() ? '\0' : line.front();
+        if (kind == 'r') {
+            firstOfGroup = true;
+            m_paragraphs.append(paragraph);
+        } else if (kind == 'w') {
+            // Fields up to the first empty one from field 2 on; the rest of
+            // the line is never looked at.
+            fields.clear();
+            qsizetype start = 0;
+            bool tooMany = false;
+            while (start <= line.size()) {
+                qsizetype end = line.indexOf(' ', start);
+                if (end < 0)
+                    end = line.size();
+                const QByteArrayView field = line.sliced(start, end - start);
+                if (fields.size() >= 2 && field.isEmpty())
+                    break;
+                if (fields.size() == kMaxPsocFields) {
+                    tooMany = true;
+                    break;
+                }
+                fields.append(field);
+                start = end + 1;
+            }
+            if (tooMany) {
+                warn(tr("Image file line %1, too many fields (at most %2).")
+                         .arg(lineIndex)
+                         .arg(kMaxPsocFields));
+                accepted = false;
+                break;
+            }
+
+            QByteArray addressText;
+            if (firstOfGroup) {
+                if (fields.size() > 2)
+                    addressText += fields[2];
+                if (fields.size() > 3)
+                    addressText += fields[3];
+                paragraph.clear();
+                firstOfGroup = false;
+            }
+            for (qsizetype k = 2; k < fields.size(); ++k) {
+                if (fields[k] == "p")
+                    continue;
+                paragraph.append(char(hexField(fields[k]) & 0xFF));
+            }
+            if (hexField(addressText) == 0xFF3B)
+                m_paragraphs.append(paragraph);
+        } else {
+            break;
+        }
+        qCDebug(lcPsoc).noquote() << paragraph.toHex(' ');
+        ++lineIndex;
+    }
+    qCDebug(lcPsoc) << "End of file.";
+    if (!accepted)
+        m_paragraphs.clear();
+    return accepted;
+}
+
+bool MicroprocessorImageInfo::checkMagic() const
+{
+    const quint32 value = wordAt(m_magicLoc);
+    qCDebug(lcHex).noquote() << "Magic" << QString::number(value, 16).toUpper().rightJustified(8, '0');
+    return value == m_magicFlag;
+}
+
+quint32 MicroprocessorImageInfo::firmwareVersion() const
+{
+    const quint32 value = wordAt(m_verLoc);
+    qCDebug(lcHex).noquote() << "Firmware Vers. =" << QString::number(value, 16);
+    return value;
+}
+
+bool MicroprocessorImageInfo::checkSft() const
+{
+    const quint32 value = wordAt(m_bl3SftLoc);
+    qCDebug(lcHex).noquote() << "sft" << QString::number(value, 16).toUpper().rightJustified(8, '0');
+    return value == m_bl3SftVal;
+}
+
+QString MicroprocessorImageInfo::versionString() const
+{
+    if (m_fileType == 0 && m_blRev == 1)
+        return QString::number(wordAt(m_verLoc));
+    if (m_fileType == 0 && m_blRev == 3)
+        return QString::number(wordAt(m_bl3RevLoc));
+    return QStringLiteral("NA");
+}

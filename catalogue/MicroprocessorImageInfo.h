@@ -67,22 +67,29 @@ public:
     quint8 blRev() const { return m_blRev; }
     void setBlRev(quint8 v) { m_blRev = v; }
 
-    // The image as read; empty until a read, and empty when the catalogue
-    // size is unusable.
+    // The image as read: m_imageSize bytes once read, or empty when the
+    // catalogue size is unusable (0x80000000 or more) or nothing was read.
+    // Every read below is bounded by the bytes held, not by imageSize().
     const QByteArray &image() const { return m_image; }
+    // Forgets the image and the paragraphs of an earlier file.
+    void clearImage();
 
     // Intel HEX: reads one section from the source into the image. The
     // upper linear address lives in state, which belongs to one file.
     void readIntelHex(ImageSource &source, HexFileState &state);
-    quint32 readWord32(quint32 pos) const;
+    // Little-endian word at byte pos; 0 unless all four bytes are held.
+    quint32 readWord32(quint64 pos) const;
+    // Whole pages of pageSize() in the image held.
     quint32 pageCount() const;
-    // False, and nothing copied, when the page is not wholly inside the image.
+    // False, and out emptied, when the page is not wholly inside the image.
     bool copyPage(quint32 page, quint32 size, QByteArray &out) const;
     // ":W" record of one page; empty when the page is not wholly inside the image.
     QByteArray pageRecord(quint32 page, quint32 length) const;
 
-    // PSoC text: reads one section of w/r lines into paragraphs.
-    void readCypressPSoC(ImageSource &source);
+    // PSoC text: reads one section of w/r lines into paragraphs. False when a
+    // line was refused (the operator has been told): the paragraphs are then
+    // emptied, so nothing half read can be programmed.
+    bool readCypressPSoC(ImageSource &source);
     int paragraphCount() const { return m_paragraphs.size(); }
     QByteArray paragraph(int k) const { return m_paragraphs.value(k); }
 
@@ -91,7 +98,16 @@ public:
     bool checkSft() const;
     QString versionString() const;
 
+    // A w line with more fields than this is refused (the field counter of
+    // the devices' tools is 8 bits wide).
+    static constexpr int kMaxPsocFields = 255;
+
 private:
+    // Word at word index loc; the byte offset is computed in 64 bits, so a
+    // large index cannot wrap onto a real word.
+    quint32 wordAt(quint32 loc) const { return readWord32(quint64(m_wordSize) * loc); }
+    void warn(const QString &text) const;
+
     Prompter &m_prompter;
 
     QString m_blid = QString(QChar(0xFFFE));

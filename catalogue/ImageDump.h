@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The diagnostic text dump of an image: one row per full 16 bytes, offset in
+// upper-case hexadecimal (at least 4 digits), a space, the 16 bytes, CR LF.
+class ImageDump
+{
+public:
+    // Replaces fileName; false, and nothing said, when it cannot be written.
+    static bool write(const QByteArray &image, const QString &fileName = QStringLiteral("output.txt"));
+    // Rows first .. first + count - 1 as text.
+    static QByteArray rows(const QByteArray &image, qsizetype first, qsizetype count);
+};
