@@ -2,8 +2,35 @@
 
 #include "base/LogCategories.h"
 
-#include <QHostAddress>
+#include <QStringList>
 #include <QTimer>
+
+namespace {
+
+// Four dotted decimal fields only: shortened forms such as "127.1" are
+// refused rather than read as some other address.
+bool parseDotted(const QString &text, quint32 &address)
+{
+    const QStringList fields = text.trimmed().split('.');
+    if (fields.size() != 4)
+        return false;
+    address = 0;
+    for (const QString &field : fields) {
+        if (field.isEmpty() || field.size() > 3)
+            return false;
+        for (const QChar c : field) {
+            if (c < u'0' || c > u'9')
+                return false;
+        }
+        const uint value = field.toUInt();
+        if (value > 255)
+            return false;
+        address = (address << 8) | value;
+    }
+    return true;
+}
+
+} // namespace
 
 SimulatedTarvo::SimulatedTarvo(QObject *parent) : TarvoLibrary(parent)
 {
@@ -23,10 +50,8 @@ void SimulatedTarvo::removeController(quint32 address)
 
 bool SimulatedTarvo::getValue(const QString &ip, quint16 valueId)
 {
-    bool ok = false;
-    const QHostAddress host(ip.trimmed());
-    const quint32 address = host.toIPv4Address(&ok);
-    if (!ok)
+    quint32 address = 0;
+    if (!parseDotted(ip, address))
         return false;
     m_questions.append({address, valueId});
     qCDebug(lcDevice) << "simulated controller value" << ip << valueId;
