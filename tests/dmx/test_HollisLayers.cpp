@@ -1,0 +1,234 @@
+#include "dmx/Hollis.h"
+#include "dmx/HollisNotPresent.h"
+#include "dmx/SimulatedHollis.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using ZelHollis::Hollis;
+using ZelHollis::HollisNotPresent;
+using ZelHollis::SimulatedHollis;
+
+namespace {
+
+std::unique_ptr<Hollis> simulated(SimulatedHollis **backend = nullptr)
+{
+    auto sim = std::make_unique<SimulatedHollis>();
+    sim->setReplyDelay(1);
+    if (backend)
+        *backend = sim.get();
+    return std::make_unique<Hollis>(std::move(sim));
+}
+
+} // namespace
+
+class TestHollisLayers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void instance_withoutInstalledLibrary_isNotPresent();
+    void instance_installedAndRemoved();
+    void notPresent_findsNothingAndSaysSoOnce();
+    void simulated_queryAnnouncesEachSupplyOnce();
+    void simulated_supplyProperties();
+    void simulated_usbSupplyKnowsItsFixturesWhileConnected();
+    void simulated_networkSupplyFindsFixturesOnDiscovery();
+    void simulated_fixturePropertiesFollowTheReads();
+    void simulated_bootloadStepsAreRecorded();
+};
+
+void TestHollisLayers::instance_withoutInstalledLibrary_isNotPresent()
+{
+    Hollis::setInstance(nullptr);
+    Hollis &absent = Hollis::Instance();
+    QCOMPARE(&Hollis::Instance(), &absent);
+    QVERIFY(!absent.queryDevices());
+    QVERIFY(absent.listDevices().isEmpty());
+}
+
+void TestHollisLayers::instance_installedAndRemoved()
+{
+    Hollis &absent = Hollis::Instance();
+    {
+        auto hollis = simulated();
+        Hollis::setInstance(hollis.get());
+        QCOMPARE(&Hollis::Instance(), hollis.get());
+    }
+    // A destroyed library must not stay installed.
+    QCOMPARE(&Hollis::Instance(), &absent);
+}
+
+void TestHollisLayers::notPresent_findsNothingAndSaysSoOnce()
+{
+    Hollis hollis(std::make_unique<HollisNotPresent>());
+    QList<QPair<LOGPRIORITY, QString>> records;
+    connect(&hollis, &Hollis::signal_log, this,
+            [&](LOGPRIORITY p, LOGTYPE, QString object, QString text) {
+                QCOMPARE(object, QString("Hollis"));
+                records.append({p, text});
+            });
+    QSignalSpy devices(&hollis, &Hollis::discoveredDevice);
+    QSignalSpy fixtures(&hollis, &Hollis::discoveredFixture);
+
+    QVERIFY(!hollis.queryDevices());
+    QVERIFY(hollis.listDevices().isEmpty());
+    QVERIFY(!hollis.getDeviceProperty(1, "name").isValid());
+    hollis.discoverLights(1);
+    QVERIFY(hollis.portFixtureList(1, 0).isEmpty());
+    quint16 version = 9;
+    QVERIFY(!hollis.fixtureReadFirmwareVersion(1, 0, 0x8280ABCD, version));
+    QCOMPARE(version, quint16(9));
+    QVERIFY(!hollis.zeldmxBootloadStart(1, 0, 0x8280ABCD, true));
+    QTest::qWait(50);
+
+    QCOMPARE(devices.size(), 0);
+    QCOMPARE(fixtures.size(), 0);
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().first, LOG_WARNING);
+    QCOMPARE(records.first().second,
+             QString("Power-supply library not present: no ZELDMX power supplies can be found."));
+}
+
+void TestHollisLayers::simulated_queryAnnouncesEachSupplyOnce()
+{
+    auto hollis = simulated();
+    QSignalSpy devices(hollis.get(), &Hollis::discoveredDevice);
+    QVERIFY(hollis->listDevices().isEmpty()); // nothing known before a query
+    QVERIFY(hollis->queryDevices());
+    QCOMPARE(hollis->listDevices(), QList<int>({1, 2}));
+    QCOMPARE(devices.size(), 0); // supplies arrive through the event loop
+    QTRY_COMPARE(devices.size(), 2);
+    QCOMPARE(devices.at(0).first().toInt(), SimulatedHollis::kNetworkSupply);
+    QCOMPARE(devices.at(1).first().toInt(), SimulatedHollis::kUsbSupply);
+
+    QVERIFY(hollis->queryDevices());
+    QTest::qWait(50);
+    QCOMPARE(devices.size(), 2);
+}
+
+void TestHollisLayers::simulated_supplyProperties()
+{
+    auto hollis = simulated();
+    hollis->queryDevices();
+    QCOMPARE(hollis->getDeviceProperty(1, "name").toString(), QString("Vask Net-4"));
+    QCOMPARE(hollis->getDeviceProperty(1, "interface_type").toInt(), 1);
+    QCOMPARE(hollis->getDeviceProperty(1, "ip").toString(), QString("127.0.0.20"));
+    QVERIFY(!hollis->getDeviceProperty(1, "connected").isValid());
+    QCOMPARE(hollis->getDeviceProperty(1, "number_outputs").toUInt() & 0xFF, 4u);
+
+    QCOMPARE(hollis->getDeviceProperty(2, "name").toString(), QString("Vask USB-4"));
+    QCOMPARE(hollis->getDeviceProperty(2, "interface_type").toInt(), 2);
+    QVERIFY(!hollis->getDeviceProperty(2, "ip").isValid());
+    QCOMPARE(hollis->getDeviceProperty(2, "connected").toBool(), false);
+    QVERIFY(!hollis->getDeviceProperty(3, "name").isValid());
+    QVERIFY(!hollis->getDeviceProperty(1, "colour").isValid());
+}
+
+void TestHollisLayers::simulated_usbSupplyKnowsItsFixturesWhileConnected()
+{
+    auto hollis = simulated();
+    hollis->queryDevices();
+    QVERIFY(hollis->portFixtureList(2, 0).isEmpty());
+    QCOMPARE(hollis->usbConnect(2), 0);
+    QVERIFY(hollis->usbConnect(1) != 0); // a network supply has no USB connection
+    QCOMPARE(hollis->getDeviceProperty(2, "connected").toBool(), true);
+    QCOMPARE(hollis->portFixtureList(2, 0), QList<quint64>({0x7200B101, 0x8180E001}));
+    QCOMPARE(hollis->portFixtureList(2, 1), QList<quint64>({0x0072A101}));
+    QVERIFY(hollis->portFixtureList(2, 3).isEmpty());
+
+    QSignalSpy fixtures(hollis.get(), &Hollis::discoveredFixture);
+    hollis->discoverLights(2);
+    QTRY_COMPARE(fixtures.size(), 3);
+    QCOMPARE(fixtures.first().at(0).value<unsigned long>(), 0ul); // no address on USB
+
+    QCOMPARE(hollis->usbDisconnect(2), 0);
+    QVERIFY(hollis->portFixtureList(2, 0).isEmpty());
+}
+
+void TestHollisLayers::simulated_networkSupplyFindsFixturesOnDiscovery()
+{
+    auto hollis = simulated();
+    hollis->queryDevices();
+    QVERIFY(hollis->portFixtureList(1, 0).isEmpty());
+
+    QSignalSpy fixtures(hollis.get(), &Hollis::discoveredFixture);
+    hollis->discoverLights(1);
+    QTRY_COMPARE(fixtures.size(), 6);
+    QSet<quint64> serials;
+    for (const QList<QVariant> &args : fixtures) {
+        QCOMPARE(args.at(0).value<unsigned long>(), 0x7F000014ul);
+        serials.insert(args.at(1).value<quint64>());
+    }
+    QVERIFY(serials.contains(0x0072A001));
+    QVERIFY(serials.contains(0x8280ABCD));
+    QCOMPARE(hollis->portFixtureList(1, 0),
+             QList<quint64>({0x0072A001, 0x7200B001, 0x7200B002}));
+    QCOMPARE(hollis->portFixtureList(1, 1), QList<quint64>({0x8100C001, 0x8280ABCD}));
+    QVERIFY(hollis->portFixtureList(1, 3).isEmpty());
+}
+
+void TestHollisLayers::simulated_fixturePropertiesFollowTheReads()
+{
+    auto hollis = simulated();
+    hollis->queryDevices();
+    hollis->discoverLights(1);
+
+    QVERIFY(!hollis->getFixtureProperty(1, 0, 0x7200B002, "fixture_firmware_version").isValid());
+    quint16 version = 0;
+    QVERIFY(hollis->fixtureReadFirmwareVersion(1, 0, 0x7200B002, version));
+    QCOMPARE(version, quint16(2));
+    QCOMPARE(hollis->getFixtureProperty(1, 0, 0x7200B002, "fixture_firmware_version").toUInt(), 2u);
+
+    QVERIFY(!hollis->getFixtureProperty(1, 0, 0x7200B001, "lx_enabled").isValid());
+    bool enabled = false;
+    QVERIFY(hollis->fixtureReadLXEnable(1, 0, 0x7200B001, enabled));
+    QVERIFY(enabled);
+    QCOMPARE(hollis->getFixtureProperty(1, 0, 0x7200B001, "lx_enabled").toBool(), true);
+    QVERIFY(hollis->fixtureReadLXEnable(1, 0, 0x7200B002, enabled));
+    QVERIFY(!enabled);
+
+    // A fixture of the other supply is not known here.
+    QVERIFY(!hollis->fixtureReadFirmwareVersion(1, 0, 0x7200B101, version));
+}
+
+void TestHollisLayers::simulated_bootloadStepsAreRecorded()
+{
+    SimulatedHollis *sim = nullptr;
+    auto hollis = simulated(&sim);
+    // Nothing is carried before the supply was found.
+    QVERIFY(!hollis->zeldmxAdvancedModeEntry(1, 0));
+    hollis->queryDevices();
+
+    const QByteArray page(4, '\x5A');
+    const QByteArray paragraph = QByteArray::fromHex("0102030405060708090A0B0C0D0E0F1011");
+    QVERIFY(hollis->zeldmxAdvancedModeEntry(1, 1));
+    QVERIFY(hollis->zeldmxEnterBootloadMode(1, 1, 0x8280ABCD));
+    QVERIFY(hollis->zeldmxBootloadStart(1, 1, 0x8280ABCD, true));
+    QVERIFY(hollis->zeldmxBootloadWriteIntelHex(1, 1, 0x8280ABCD, 7,
+                                               reinterpret_cast<const quint8 *>(page.data()),
+                                               quint16(page.size()), true));
+    QVERIFY(hollis->zeldmxBootloadWriteCypressPSoC(1, 1, 0x8280ABCD, 3, paragraph, 16));
+    // A serial typed in by hand need not have been discovered.
+    QVERIFY(hollis->zeldmxBootloadDone(1, 1, 0x81001234, false));
+    QVERIFY(!hollis->zeldmxBootloadDone(5, 1, 0x81001234, false));
+
+    const auto &steps = sim->steps();
+    QCOMPARE(steps.size(), 6);
+    QCOMPARE(steps.at(0).call, QString("AdvancedModeEntry"));
+    QCOMPARE(steps.at(0).port, 1);
+    QCOMPARE(steps.at(2).call, QString("BootloadStart"));
+    QVERIFY(steps.at(2).model);
+    QCOMPARE(steps.at(3).call, QString("BootloadWriteIntelHex"));
+    QCOMPARE(steps.at(3).block, 7);
+    QCOMPARE(steps.at(3).data, page);
+    QCOMPARE(steps.at(4).call, QString("BootloadWriteCypressPSoC"));
+    QCOMPARE(steps.at(4).data, paragraph); // passed whole, with the length as given
+    QCOMPARE(steps.at(4).length, 16);
+    QCOMPARE(steps.at(5).serial, 0x81001234u);
+    sim->clearSteps();
+    QVERIFY(sim->steps().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestHollisLayers)
+#include "test_HollisLayers.moc"
