@@ -1,14 +1,25 @@
 #pragma once
 
+#include <QString>
+
+#include <functional>
+
 class DeviceEnvironment;
 class Pauser;
 class Prompter;
+class QUrl;
 
-// What the window hands down to the catalogue and the panels. Null members
-// take the real defaults: Qt dialogs, blocking pauses, the device layers
-// chosen by the simulation switch.
+// What the window hands down to the catalogue and the panels. Null or empty
+// members take the real defaults: Qt dialogs, blocking pauses, the device
+// layers that report their vendor library missing, the desktop URL handler and
+// the catalogue beside the executable. The window does not take ownership of
+// what is passed in.
 struct AppServices {
     Prompter *prompter = nullptr;
     Pauser *pauser = nullptr;
     DeviceEnvironment *devices = nullptr;
+    // Opens the help page; the result is not looked at.
+    std::function<bool(const QUrl &)> openUrl;
+    // Full path of the product catalogue.
+    QString cataloguePath;
 };

@@ -1,0 +1,512 @@
+#include "app/ZelBootLoader.h"
+
+#include "ui_ZelBootLoader.h"
+
+#include "app/DeviceEnvironment.h"
+#include "base/Logger.h"
+#include "base/Pauser.h"
+#include "base/QtPrompter.h"
+#include "catalogue/BootLoadProduct.h"
+#include "catalogue/ProductCatalogue.h"
+#include "dmx/zeldmxInterfaceControl.h"
+#include "ethernet/tftpInterfaceControl.h"
+#include "usb/usbInterfaceControl.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTextStream>
+
+namespace {
+
+const char kVireoPlayer[] = "Vireo Player";
+
+// Packed firmware versions (major << 16 | minor << 8 | build) of the Sorrel 3.
+// A player running something newer than 1.00.54 cannot be taken back to it.
+constexpr quint32 kOldestDowngradeFloor = 0x10036;
+// First version that reads SDHC cards larger than 2 GB.
+constexpr quint32 kFirstSdhcVersion = 0x10052;
+
+} // namespace
+
+ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
+                             const QString &deviceAddress, bool autoConnect, QWidget *parent,
+                             Qt::WindowFlags flags)
+    : ZelBootLoader(interfaceIndex, deviceType, deviceAddress, autoConnect, AppServices(), parent,
+                    flags)
+{
+}
+
+ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
+                             const QString &deviceAddress, bool autoConnect,
+                             const AppServices &services, QWidget *parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags)
+    , ui(new Ui::ZelBootLoaderClass)
+    , m_interfaceIndex(interfaceIndex)
+    , m_deviceType(deviceType)
+    , m_deviceAddress(deviceAddress)
+    , m_autoConnect(autoConnect)
+{
+    takeServices(services);
+
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("ZelBootLoader"));
+
+    m_label_version = new QLabel(tr("v%1.%2.%3 build %4 (%5)")
+                                     .arg(2)
+                                     .arg(6)
+                                     .arg(2)
+                                     .arg(QStringLiteral("57"))
+                                     .arg(20130709),
+                                 this);
+    m_label_version->setObjectName(QStringLiteral("m_label_version"));
+    statusBar()->addWidget(m_label_version);
+
+    m_logger = Logger::instance(this);
+    connect(this, &ZelBootLoader::signal_log, m_logger, &Logger::log);
+    connect(m_logger, &Logger::latestLogString, this, &ZelBootLoader::updateLogDisplay);
+    m_logger->setLogLength(5000);
+
+    log(LOG_INFO, tr("Initializing..."));
+
+    if (m_devices->simulated()) {
+        // Nothing reaches a real device in this mode; the operator must not
+        // mistake a simulated run for a real update.
+        setWindowTitle(windowTitle() + tr(" \u2014 simulated devices"));
+        m_label_simulated = new QLabel(tr("SIMULATED DEVICES"), this);
+        m_label_simulated->setObjectName(QStringLiteral("m_label_simulated"));
+        m_label_simulated->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
+        statusBar()->addPermanentWidget(m_label_simulated);
+        log(LOG_INFO, tr("Simulated devices in use: nothing is sent to real hardware."));
+    }
+
+    m_catalogue = new ProductCatalogue(*m_prompter, this, this, this);
+    connect(m_catalogue, &ProductCatalogue::signal_log, this, &ZelBootLoader::signal_log);
+    m_catalogue->readProductCatalogue(services.cataloguePath.isEmpty()
+                                          ? QCoreApplication::applicationDirPath()
+                                              + QStringLiteral("/zelblprod.xml")
+                                          : services.cataloguePath);
+    m_usbProducts = m_catalogue->usbProducts();
+    m_dmxProducts = m_catalogue->dmxProducts();
+    m_ethernetProducts = m_catalogue->ethernetProducts();
+
+    // The first entry becomes current as it is added and runs the device-type
+    // handler, which talks to the USB panel: that panel must exist by then.
+    m_usbControl = new usbInterfaceControl(*m_prompter, *m_pauser, m_devices->sr3(), this);
+
+    ui->m_comboBox_interfaceSelect->addItem(tr("USB"), 0);
+    ui->m_comboBox_interfaceSelect->addItem(tr("ZELDMX Fixtures"), 1);
+    ui->m_comboBox_interfaceSelect->addItem(tr("Ethernet Controllers"), 2);
+
+    ui->m_ckx_FactoryDefault->hide();
+
+    connect(ui->m_comboBox_interfaceSelect, &QComboBox::activated,
+            ui->m_stackedWidget_interfaceControls, &QStackedWidget::setCurrentIndex);
+    ui->m_stackedWidget_interfaceControls->setEnabled(false);
+
+    ui->m_stackedWidget_interfaceControls->insertWidget(0, m_usbControl);
+    wirePanel(m_usbControl);
+    m_zeldmxControl = new zeldmxInterfaceControl(*m_prompter, *m_pauser, m_devices->hollis(), this);
+    ui->m_stackedWidget_interfaceControls->insertWidget(1, m_zeldmxControl);
+    wirePanel(m_zeldmxControl);
+    m_tftpControl = new tftpInterfaceControl(*m_prompter, *m_pauser, m_devices->tarvo(), this);
+    ui->m_stackedWidget_interfaceControls->insertWidget(2, m_tftpControl);
+    wirePanel(m_tftpControl);
+
+    ui->m_stackedWidget_interfaceControls->setCurrentIndex(
+        ui->m_comboBox_interfaceSelect->currentData().toInt());
+
+    applyStartOptions();
+
+    ui->m_ckx_FactoryDefault->setEnabled(false);
+    ui->m_pushButton_program->setEnabled(false);
+}
+
+ZelBootLoader::~ZelBootLoader()
+{
+    writeShutdownLog();
+    // The panels reach the device layers and dialogs in their destructors;
+    // those may be owned by this window and go with its members, before Qt
+    // would delete the children.
+    delete m_usbControl;
+    delete m_zeldmxControl;
+    delete m_tftpControl;
+    delete ui;
+}
+
+void ZelBootLoader::takeServices(const AppServices &services)
+{
+    m_prompter = services.prompter;
+    if (!m_prompter) {
+        m_ownPrompter = std::make_unique<QtPrompter>();
+        m_prompter = m_ownPrompter.get();
+    }
+    m_pauser = services.pauser ? services.pauser : &Pauser::blocking();
+    m_devices = services.devices;
+    if (!m_devices) {
+        m_ownDevices = DeviceEnvironment::create(false);
+        m_devices = m_ownDevices.get();
+    }
+    m_openUrl = services.openUrl;
+    if (!m_openUrl)
+        m_openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+}
+
+template <typename Panel> void ZelBootLoader::wirePanel(Panel *panel)
+{
+    connect(this, &ZelBootLoader::enableControl, panel, &Panel::handleEnableControl);
+    connect(panel, &Panel::signal_enableProgramButton, this, &ZelBootLoader::enableProgramButton);
+    connect(panel, &Panel::signal_updateStatus, this, &ZelBootLoader::handleStatusUpdate);
+    connect(panel, &Panel::signal_programComplete, this, &ZelBootLoader::handleProgramComplete);
+    connect(panel, &Panel::signal_log, m_logger, &Logger::log);
+}
+
+// A caller starting the window with an interface and a device type gets them
+// selected; the operator can still change both. Address and auto-connect are
+// kept for the panels and not acted on here.
+void ZelBootLoader::applyStartOptions()
+{
+    QComboBox *interfaces = ui->m_comboBox_interfaceSelect;
+    if (m_interfaceIndex >= 0 && m_interfaceIndex <= 2) {
+        const int entry = interfaces->findData(m_interfaceIndex);
+        if (entry >= 0 && entry != interfaces->currentIndex()) {
+            interfaces->setCurrentIndex(entry);
+            ui->m_stackedWidget_interfaceControls->setCurrentIndex(m_interfaceIndex);
+        }
+    }
+    if (m_deviceType.isEmpty())
+        return;
+    const int device = ui->m_comboBox_deviceSelect->findText(m_deviceType, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (device >= 0)
+        ui->m_comboBox_deviceSelect->setCurrentIndex(device);
+    else
+        log(LOG_WARNING, tr("Device type \"%1\" is not a product of the %2 interface.")
+                             .arg(m_deviceType, interfaces->currentText()));
+}
+
+void ZelBootLoader::log(LOGPRIORITY priority, const QString &text)
+{
+    emit signal_log(priority, LOGTYPE_GENERAL, objectName(), text);
+}
+
+int ZelBootLoader::currentInterfaceNumber() const
+{
+    bool ok = false;
+    const int number = ui->m_comboBox_interfaceSelect->currentData().toInt(&ok);
+    return ok ? number : -1;
+}
+
+QList<BootLoadProduct *> ZelBootLoader::productsOf(int interfaceNumber) const
+{
+    switch (interfaceNumber) {
+    case 0: return m_usbProducts;
+    case 1: return m_dmxProducts;
+    case 2: return m_ethernetProducts;
+    default: return {};
+    }
+}
+
+BootLoadProduct *ZelBootLoader::selectedProduct() const
+{
+    const QList<BootLoadProduct *> products = productsOf(currentInterfaceNumber());
+    const int index = ui->m_comboBox_deviceSelect->currentIndex();
+    return index >= 0 && index < products.size() ? products.at(index) : nullptr;
+}
+
+void ZelBootLoader::enableProgramButton(bool enable)
+{
+    ui->m_pushButton_program->setEnabled(enable);
+    ui->m_ckx_FactoryDefault->setEnabled(enable);
+}
+
+void ZelBootLoader::handleStatusUpdate(QString msg)
+{
+    statusBar()->showMessage(msg);
+}
+
+void ZelBootLoader::handleProgramComplete()
+{
+    if (m_inProgramCall)
+        m_completedDuringProgramCall = true;
+    ui->m_stackedWidget_interfaceControls->setEnabled(true);
+    ui->m_pushButton_program->setEnabled(false);
+    ui->m_ckx_FactoryDefault->setEnabled(false);
+    QCoreApplication::processEvents();
+}
+
+void ZelBootLoader::on_m_comboBox_interfaceSelect_currentIndexChanged(int interfaceSelectIndex)
+{
+    ui->m_comboBox_deviceSelect->setEnabled(true);
+    ui->m_comboBox_deviceSelect->clear();
+    ui->m_label_firmwareImageFile->clear();
+    ui->m_stackedWidget_interfaceControls->setEnabled(false);
+    ui->m_pushButton_program->setEnabled(false);
+    ui->m_ckx_FactoryDefault->setEnabled(false);
+
+    QComboBox *interfaces = ui->m_comboBox_interfaceSelect;
+    bool ok = false;
+    int number = interfaces->itemData(interfaceSelectIndex).toInt(&ok);
+    if (!ok)
+        number = -1;
+    log(LOG_INFO, tr("%1 interface selected.").arg(interfaces->itemText(interfaceSelectIndex)));
+
+    if (number == 1 || number == 2)
+        ui->m_ckx_FactoryDefault->hide();
+    if (number >= 0 && number <= 2) {
+        for (BootLoadProduct *product : productsOf(number))
+            ui->m_comboBox_deviceSelect->addItem(product->name());
+    } else {
+        ui->m_comboBox_deviceSelect->setEnabled(false);
+    }
+    ui->m_comboBox_deviceSelect->activateWindow();
+}
+
+void ZelBootLoader::on_m_comboBox_deviceSelect_currentIndexChanged(QString device)
+{
+    if (device.isEmpty())
+        return;
+    log(LOG_INFO, tr("%1 selected.").arg(device));
+    if (device == QLatin1String(kVireoPlayer)) {
+        m_usbControl->setDeviceKind(1);
+        ui->m_ckx_FactoryDefault->show();
+    } else {
+        m_usbControl->setDeviceKind(0);
+        ui->m_ckx_FactoryDefault->hide();
+    }
+}
+
+void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
+{
+    ui->m_pushButton_firmwareImageFileSelect->setEnabled(false);
+    const bool programWasEnabled = ui->m_pushButton_program->isEnabled();
+    ui->m_pushButton_program->setEnabled(false);
+    ui->m_ckx_FactoryDefault->setEnabled(false);
+    emit enableControl(false);
+    QCoreApplication::processEvents();
+
+    const int number = currentInterfaceNumber();
+    BootLoadProduct *product = selectedProduct();
+    bool knownInterface = true;
+    switch (number) {
+    case 0:
+        break;
+    case 1:
+        if (product) {
+            m_zeldmxControl->setProduct(product);
+            m_zeldmxControl->setSerialNumPrefixes(product->serialNumPrefixes());
+        }
+        break;
+    case 2:
+        if (product) {
+            m_tftpControl->setProduct(product);
+            m_tftpControl->setDiscoverPort(product->discoverPort());
+        }
+        break;
+    default: {
+        knownInterface = false;
+        ui->m_comboBox_deviceSelect->setEnabled(false);
+        const QString text = tr("Unknown interface type!");
+        log(LOG_WARNING, text);
+        m_prompter->showMessage(this, Prompter::Kind::Critical, tr("Error!"), text,
+                                QMessageBox::Ok);
+        break;
+    }
+    }
+
+    // An image is always read for one product; without one there is nothing
+    // to check it against, so no file is asked for.
+    if (knownInterface && !product) {
+        const QString text = tr("No device type is selected. Select a device type before "
+                                "selecting a firmware image.");
+        log(LOG_WARNING, text);
+        m_prompter->showMessage(this, Prompter::Kind::Warning, tr("Warning"), text,
+                                QMessageBox::Ok);
+    }
+
+    bool loaded = false;
+    QString proposed = ui->m_label_firmwareImageFile->text();
+    while (product) {
+        const QString filter = product->name() == QLatin1String(kVireoPlayer)
+            ? tr("Firmware image (*.bin)")
+            : tr("Firmware image (*.hex *pck)");
+        const QString fileName =
+            m_prompter->getOpenFileName(this, tr("Select Firmware Image"), proposed, filter);
+        if (fileName.isEmpty())
+            break;
+        proposed = fileName;
+
+        log(LOG_INFO, tr("Scanning into memory firmware %1").arg(fileName));
+        QCoreApplication::processEvents();
+        const bool accepted = product->loadImage(fileName);
+        log(LOG_INFO, accepted ? tr("Firmware scan SUCCESS!") : tr("Firmware scan FAILED!"));
+        QCoreApplication::processEvents();
+        if (accepted) {
+            ui->m_label_firmwareImageFile->setText(fileName);
+            ui->m_pushButton_firmwareImageFileSelect->setEnabled(false);
+            ui->m_stackedWidget_interfaceControls->setEnabled(true);
+            loaded = true;
+            break;
+        }
+    }
+
+    if (loaded) {
+        ui->m_comboBox_interfaceSelect->setEnabled(false);
+        ui->m_comboBox_deviceSelect->setEnabled(false);
+        ui->m_pushButton_firmwareImageFileSelect->setEnabled(false);
+        ui->m_label_fileFirmwareVersion->setText(product->imageSummary());
+    } else {
+        if (m_interfaceIndex == -1) {
+            ui->m_comboBox_interfaceSelect->setEnabled(true);
+            ui->m_comboBox_deviceSelect->setEnabled(true);
+        }
+        ui->m_pushButton_firmwareImageFileSelect->setEnabled(true);
+    }
+
+    ui->m_pushButton_program->setEnabled(programWasEnabled);
+    ui->m_ckx_FactoryDefault->setEnabled(programWasEnabled);
+    emit enableControl(true);
+    QCoreApplication::processEvents();
+}
+
+bool ZelBootLoader::programmable(BootLoadProduct *product)
+{
+    QString text;
+    if (!product)
+        text = tr("No device type is selected: nothing was programmed.");
+    else if (!product->imageReady())
+        text = tr("No firmware image has been accepted for %1: nothing was programmed.")
+                   .arg(product->name());
+    else
+        return true;
+    log(LOG_SEVERE, text);
+    m_prompter->showMessage(this, Prompter::Kind::Critical, tr("Critical Error"), text,
+                            QMessageBox::Ok);
+    return false;
+}
+
+bool ZelBootLoader::usbVersionAllowed(BootLoadProduct *product)
+{
+    // The Vireo Player has no such limits.
+    if (m_usbControl->deviceKind() != 0)
+        return true;
+    const quint32 image = product->imageVersion();
+    const quint32 device = static_cast<quint32>(m_usbControl->deviceFirmwareVersion());
+
+    if (device > kOldestDowngradeFloor && image <= kOldestDowngradeFloor) {
+        const QString text = tr("Unable to downgrade firmware to version 1.00.54 or older");
+        log(LOG_SEVERE, text);
+        m_prompter->showMessage(nullptr, Prompter::Kind::Critical, tr("Critical Error"), text,
+                                QMessageBox::Ok);
+        return false;
+    }
+    if (device >= kFirstSdhcVersion && image < kFirstSdhcVersion) {
+        const QString text =
+            tr("By downgrading the Firmware you will ***NOT*** be able to use SDHC cards larger "
+               "then 2GB. \n\nAre you sure you want to continue?");
+        log(LOG_WARNING, text);
+        const QMessageBox::StandardButton answer =
+            m_prompter->showMessage(nullptr, Prompter::Kind::Warning, tr("Warning"), text,
+                                    QMessageBox::Yes | QMessageBox::Abort);
+        // Only an explicit Yes takes the player back; closing the box does not.
+        return answer == QMessageBox::Yes;
+    }
+    return true;
+}
+
+void ZelBootLoader::on_m_pushButton_program_clicked()
+{
+    log(LOG_INFO, QStringLiteral("Programming device."));
+    ui->m_pushButton_program->setEnabled(false);
+    ui->m_ckx_FactoryDefault->setEnabled(false);
+    QCoreApplication::processEvents();
+
+    const int number = currentInterfaceNumber();
+    BootLoadProduct *product = selectedProduct();
+    m_inProgramCall = true;
+    m_completedDuringProgramCall = false;
+    if (number >= 0 && number <= 2 && programmable(product)) {
+        switch (number) {
+        case 0:
+            if (usbVersionAllowed(product)) {
+                m_usbControl->setFirmwareFileName(ui->m_label_firmwareImageFile->text());
+                m_usbControl->setFactoryDefault(ui->m_ckx_FactoryDefault->isChecked());
+                m_usbControl->program(product);
+            }
+            break;
+        case 1:
+            m_zeldmxControl->setProduct(product);
+            m_zeldmxControl->program(product);
+            break;
+        case 2:
+            m_tftpControl->setProduct(product);
+            m_tftpControl->program(ui->m_label_firmwareImageFile->text());
+            break;
+        }
+    }
+    m_inProgramCall = false;
+
+    // After a finished run the panel has let go of its device; PROGRAM waits
+    // for the panel to offer one again.
+    if (!m_completedDuringProgramCall) {
+        ui->m_pushButton_program->setEnabled(true);
+        ui->m_ckx_FactoryDefault->setEnabled(true);
+    }
+    QCoreApplication::processEvents();
+}
+
+void ZelBootLoader::on_actionQuit_triggered(bool)
+{
+    close();
+}
+
+QString ZelBootLoader::helpPageFor(const QString &appDir)
+{
+    QDir dir(appDir);
+    const QString last = dir.dirName().toLower();
+    if (last == QLatin1String("debug") || last == QLatin1String("release"))
+        dir.cdUp();
+    dir.cd(QStringLiteral("doc"));
+    return dir.absoluteFilePath(QStringLiteral("index.html"));
+}
+
+QUrl ZelBootLoader::helpUrlFor(const QString &appDir)
+{
+    QUrl url = QUrl::fromLocalFile(helpPageFor(appDir));
+    url.setScheme(QStringLiteral("file"));
+    return url;
+}
+
+void ZelBootLoader::on_actionHelp_triggered(bool)
+{
+    m_openUrl(helpUrlFor(QCoreApplication::applicationDirPath()));
+}
+
+void ZelBootLoader::updateLogDisplay(QString log)
+{
+    ui->m_plainTextEdit_log->appendPlainText(log);
+    ui->m_plainTextEdit_log->moveCursor(QTextCursor::End);
+}
+
+QString ZelBootLoader::shutdownLogName(const QDateTime &when)
+{
+    QString stamp = when.toString(Qt::ISODate);
+    stamp.remove(QLatin1Char('-')).remove(QLatin1Char(':'));
+    return QStringLiteral("ZELBL_") + stamp + QStringLiteral(".log");
+}
+
+void ZelBootLoader::writeShutdownLog()
+{
+    // Two shutdowns within one second share the name; appending keeps the
+    // earlier session's log instead of overwriting it.
+    QFile file(shutdownLogName(QDateTime::currentDateTime()));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return;
+    if (Logger *logger = Logger::instance(this)) {
+        QTextStream stream(&file);
+        logger->dumpLog(stream);
+        stream.flush();
+    }
+    file.close();
+}

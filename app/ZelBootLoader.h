@@ -1,0 +1,118 @@
+#pragma once
+
+#include "app/AppServices.h"
+#include "base/LogTypes.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class BootLoadProduct;
+class Logger;
+class ProductCatalogue;
+class QLabel;
+class tftpInterfaceControl;
+class usbInterfaceControl;
+class zeldmxInterfaceControl;
+
+namespace Ui {
+class ZelBootLoaderClass;
+}
+
+// The only window: interface, device and image selection, the panel stack,
+// PROGRAM, the log pane and help.
+class ZelBootLoader : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    ZelBootLoader(int interfaceIndex, const QString &deviceType, const QString &deviceAddress,
+                  bool autoConnect, QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    ZelBootLoader(int interfaceIndex, const QString &deviceType, const QString &deviceAddress,
+                  bool autoConnect, const AppServices &services, QWidget *parent = nullptr,
+                  Qt::WindowFlags flags = {});
+    ~ZelBootLoader() override;
+
+    // The help page for an application living in appDir: doc/index.html beside
+    // it, or beside its parent when appDir is a Release or Debug build folder.
+    static QString helpPageFor(const QString &appDir);
+    static QUrl helpUrlFor(const QString &appDir);
+
+    // Name of the log file a shutdown at this moment writes (in the working directory).
+    static QString shutdownLogName(const QDateTime &when);
+
+    int interfaceIndex() const { return m_interfaceIndex; }
+    QString deviceType() const { return m_deviceType; }
+    QString deviceAddress() const { return m_deviceAddress; }
+    bool autoConnect() const { return m_autoConnect; }
+
+signals:
+    void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
+    void enableControl(bool enable);
+
+public slots:
+    void enableProgramButton(bool enable);
+    void handleStatusUpdate(QString msg);
+    void handleProgramComplete();
+
+private slots:
+    void on_m_comboBox_interfaceSelect_currentIndexChanged(int interfaceSelectIndex);
+    void on_m_comboBox_deviceSelect_currentIndexChanged(QString device);
+    void on_m_pushButton_firmwareImageFileSelect_clicked();
+    void on_m_pushButton_program_clicked();
+    void on_actionQuit_triggered(bool);
+    void on_actionHelp_triggered(bool);
+    void updateLogDisplay(QString log);
+
+private:
+    void takeServices(const AppServices &services);
+    template <typename Panel> void wirePanel(Panel *panel);
+    void applyStartOptions();
+    void log(LOGPRIORITY priority, const QString &text);
+    int currentInterfaceNumber() const;
+    QList<BootLoadProduct *> productsOf(int interfaceNumber) const;
+    BootLoadProduct *selectedProduct() const;
+    // False, after telling the operator, when PROGRAM has nothing it may send.
+    bool programmable(BootLoadProduct *product);
+    // False when the operator must not or does not want to take the USB player
+    // back to the image's version.
+    bool usbVersionAllowed(BootLoadProduct *product);
+    void writeShutdownLog();
+
+    Ui::ZelBootLoaderClass *ui = nullptr;
+
+    // Defaults the window made itself because the caller gave none.
+    std::unique_ptr<Prompter> m_ownPrompter;
+    std::unique_ptr<DeviceEnvironment> m_ownDevices;
+    Prompter *m_prompter = nullptr;
+    Pauser *m_pauser = nullptr;
+    DeviceEnvironment *m_devices = nullptr;
+    std::function<bool(const QUrl &)> m_openUrl;
+
+    Logger *m_logger = nullptr;
+    ProductCatalogue *m_catalogue = nullptr;
+    QLabel *m_label_version = nullptr;
+    QLabel *m_label_simulated = nullptr;
+
+    usbInterfaceControl *m_usbControl = nullptr;
+    zeldmxInterfaceControl *m_zeldmxControl = nullptr;
+    tftpInterfaceControl *m_tftpControl = nullptr;
+    QList<BootLoadProduct *> m_usbProducts;
+    QList<BootLoadProduct *> m_dmxProducts;
+    QList<BootLoadProduct *> m_ethernetProducts;
+
+    // A panel may finish its whole run inside program(); its completion then
+    // must not be undone when the call returns.
+    bool m_inProgramCall = false;
+    bool m_completedDuringProgramCall = false;
+
+    int m_interfaceIndex = -1;
+    QString m_deviceType;
+    QString m_deviceAddress;
+    bool m_autoConnect = false;
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/AppServices.h"
+#include "app/DeviceEnvironment.h"
+#include "app/ZelBootLoader.h"
+#include "tests/support/FakePrompter.h"
+#include "tests/support/RecordingPauser.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+
+// One window on fake dialogs and pauses, recorded help URLs and the device
+// layers of the chosen kind. The window goes before what it was given.
+struct WindowFixture {
+    FakePrompter prompter;
+    RecordingPauser pauser;
+    std::unique_ptr<DeviceEnvironment> devices;
+    QList<QUrl> openedUrls;
+    std::unique_ptr<ZelBootLoader> window;
+
+    struct Options {
+        QString cataloguePath;
+        bool simulate = true;
+        int interfaceIndex = -1;
+        QString deviceType;
+        QString deviceAddress;
+        bool autoConnect = false;
+    };
+
+    explicit WindowFixture(const Options &options);
+    ~WindowFixture();
+
+    template <typename T> T *find(const QString &name) const
+    {
+        return window->findChild<T *>(name);
+    }
+    QStringList logLines() const;
+    // Closes the window (writing its shutdown log) and keeps the rest.
+    void destroyWindow() { window.reset(); }
+};
+
+// The sample catalogue of the source tree.
+QString sampleCataloguePath();
+// Product names of one catalogue element kind ("USBDevice", ...), file order.
+QStringList catalogueNames(const QString &path, const QString &elementName);
+
+// Intel HEX text with one four-byte little-endian value per offset, then the
+// end-of-file record.
+QString hexImage(const QList<QPair<quint32, quint32>> &words);
+QString writeFile(const QString &path, const QString &text);

@@ -1,0 +1,523 @@
+#include "tests/app/WindowFixture.h"
+
+#include "catalogue/BootLoadProduct.h"
+#include "dmx/zeldmxInterfaceControl.h"
+#include "ethernet/tftpInterfaceControl.h"
+#include "usb/SimulatedSr3Usb.h"
+#include "usb/usbInterfaceControl.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Geometry shared by every product of the test catalogue: 256-byte images,
+// magic word at byte 16, version word at byte 20.
+const quint32 kMagicOffset = 0x10;
+const quint32 kVersionOffset = 0x14;
+
+QString processor(const QString &magic)
+{
+    return QStringLiteral("<Processor><ProcName>main</ProcName><Heirarchy>1</Heirarchy>"
+                          "<FileType>Intel HEX</FileType><BLRev>1</BLRev><PageSize>64</PageSize>"
+                          "<WordSize>1</WordSize><WordCount>100</WordCount><MagicLoc>10</MagicLoc>"
+                          "<MagicFlag>%1</MagicFlag><VerLoc>14</VerLoc></Processor>")
+        .arg(magic);
+}
+
+const quint32 kSorrelMagic = 0x53523301;
+
+// The state of the controls the run moves: F file select, P PROGRAM and
+// factory default, S panel stack, L interface and device lists.
+struct Controls {
+    bool f, p, s, l;
+    bool operator==(const Controls &o) const
+    {
+        return f == o.f && p == o.p && s == o.s && l == o.l;
+    }
+};
+
+char *toString(const Controls &c)
+{
+    return qstrdup(qPrintable(QStringLiteral("F=%1 P=%2 S=%3 L=%4")
+                                  .arg(c.f)
+                                  .arg(c.p)
+                                  .arg(c.s)
+                                  .arg(c.l)));
+}
+
+} // namespace
+
+class TestProgrammingRun : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_workDir;
+    QString m_previousDir;
+    QString m_catalogue;
+
+    WindowFixture::Options options() const
+    {
+        WindowFixture::Options o;
+        o.cataloguePath = m_catalogue;
+        return o;
+    }
+    QString image(const QString &name, quint32 magic, quint32 version) const
+    {
+        return writeFile(m_workDir.filePath(name),
+                         hexImage({{kMagicOffset, magic}, {kVersionOffset, version}}));
+    }
+    static Controls controls(const WindowFixture &f)
+    {
+        const bool p = f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->isEnabled();
+        const bool ckx = f.find<QCheckBox>(QStringLiteral("m_ckx_FactoryDefault"))->isEnabled();
+        const bool li = f.find<QComboBox>(QStringLiteral("m_comboBox_interfaceSelect"))->isEnabled();
+        const bool ld = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"))->isEnabled();
+        if (p != ckx || li != ld)
+            qWarning("PROGRAM and factory default, or the two lists, disagree");
+        return {f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->isEnabled(),
+                p && ckx,
+                f.find<QStackedWidget>(QStringLiteral("m_stackedWidget_interfaceControls"))->isEnabled(),
+                li && ld};
+    }
+    static SimulatedSr3Usb &sr3(WindowFixture &f)
+    {
+        return static_cast<SimulatedSr3Usb &>(f.devices->sr3());
+    }
+    static void selectDevice(WindowFixture &f, const QString &name)
+    {
+        auto *devices = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"));
+        const int index = devices->findText(name);
+        QVERIFY(index >= 0);
+        devices->setCurrentIndex(index);
+    }
+    static void clickFileSelect(WindowFixture &f)
+    {
+        f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
+    }
+    static void clickProgram(WindowFixture &f)
+    {
+        f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->click();
+    }
+    static void connectUsb(WindowFixture &f)
+    {
+        f.window->findChild<QPushButton *>(QStringLiteral("m_pushButton_USBConnect"))->click();
+    }
+    // Loads a Sorrel 3 image of the given version and connects the player.
+    void prepareSorrel(WindowFixture &f, quint32 deviceVersion, quint32 imageVersion)
+    {
+        sr3(f).setFirmwareVersion(int(deviceVersion));
+        f.prompter.expectFileDialog(image(QStringLiteral("sorrel.hex"), kSorrelMagic, imageVersion));
+        clickFileSelect(f);
+        connectUsb(f);
+        QCOMPARE(f.window->findChild<usbInterfaceControl *>()->deviceFirmwareVersion(),
+                 int(deviceVersion));
+        QVERIFY(f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->isEnabled());
+    }
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void rejectedFileReopensDialogThereAndOnlyGoodNameIsShown();
+    void cancelledSelectionLeavesFileEmptyAndSelectable();
+    void selectionHandsProductToDmxAndEthernetPanels();
+    void selectionWithoutDeviceTypeIsRefused();
+    void controlsFollowTheStateTableThroughAWholeRun();
+    void versionThresholds_data();
+    void versionThresholds();
+    void vireoPlayerTakesBinFilesAndSkipsVersionChecks();
+    void programWithoutAcceptedImageSendsNothing();
+    void programWithoutDeviceTypeSendsNothing();
+    void shutdownLogHoldsTheLogDump();
+    void sameSecondShutdownsAppendToOneFile();
+    void shutdownLogKeepsAnEarlierFileOfTheSameName();
+};
+
+void TestProgrammingRun::initTestCase()
+{
+    QVERIFY(m_workDir.isValid());
+    m_previousDir = QDir::currentPath();
+    QDir::setCurrent(m_workDir.path());
+    m_catalogue = writeFile(
+        m_workDir.filePath(QStringLiteral("zelblprod.xml")),
+        QStringLiteral("<ZELBLProductList>"
+                       "<USBDevice><Name>Sorrel 3</Name>%1</USBDevice>"
+                       "<USBDevice><Name>Vireo Player</Name>%2</USBDevice>"
+                       "<ZelDmxFixture><Name>Cove Wash</Name><SerialNumPrefix>8100</SerialNumPrefix>"
+                       "<SerialNumPrefix>8180</SerialNumPrefix>%3</ZelDmxFixture>"
+                       "<EthernetController><Name>Ostrel Hub</Name><DiscoverPort>6038</DiscoverPort>"
+                       "%4</EthernetController>"
+                       "</ZELBLProductList>")
+            .arg(processor(QStringLiteral("53523301")), processor(QStringLiteral("56500001")),
+                 processor(QStringLiteral("A55A0101")), processor(QStringLiteral("E7C00101"))));
+}
+
+void TestProgrammingRun::cleanupTestCase()
+{
+    QDir::setCurrent(m_previousDir);
+}
+
+void TestProgrammingRun::init()
+{
+    QDir::setCurrent(m_workDir.path());
+}
+
+void TestProgrammingRun::rejectedFileReopensDialogThereAndOnlyGoodNameIsShown()
+{
+    WindowFixture f(options());
+    const QString bad = image(QStringLiteral("bad.hex"), 0x12345678, 0x10040);
+    const QString good = image(QStringLiteral("good.hex"), kSorrelMagic, 0x10203);
+    f.prompter.expectFileDialog(bad);
+    f.prompter.expectMessage(Prompter::Kind::Critical, QStringLiteral("File mismatch!"),
+                             QStringLiteral("The firmware image file does not match the device selected!"));
+    f.prompter.expectFileDialog(good);
+    clickFileSelect(f);
+    QCOMPARE(f.prompter.pendingExpectations(), 0);
+
+    QList<FakePrompter::Shown> dialogs;
+    for (const FakePrompter::Shown &s : f.prompter.shown())
+        if (s.what == QLatin1String("file"))
+            dialogs.append(s);
+    QCOMPARE(dialogs.size(), 2);
+    QCOMPARE(dialogs.at(0).text, QString()); // first selection starts nowhere in particular
+    QCOMPARE(dialogs.at(1).text, bad);
+    for (const FakePrompter::Shown &d : dialogs) {
+        QCOMPARE(d.title, QStringLiteral("Select Firmware Image"));
+        QCOMPARE(d.filter, QStringLiteral("Firmware image (*.hex *pck)"));
+        QVERIFY(d.hasParent);
+    }
+    QCOMPARE(f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->text(), good);
+    QCOMPARE(f.find<QLabel>(QStringLiteral("m_label_fileFirmwareVersion"))->text(),
+             QStringLiteral("1) Intel HEX: %1 ").arg(0x10203));
+
+    const QString log = f.logLines().join(QLatin1Char('\n'));
+    const int failed = log.indexOf(QStringLiteral("INFO - ZelBootLoader - Firmware scan FAILED!"));
+    const int succeeded = log.indexOf(QStringLiteral("INFO - ZelBootLoader - Firmware scan SUCCESS!"));
+    QVERIFY(log.contains(QStringLiteral("Scanning into memory firmware ") + bad));
+    QVERIFY(failed >= 0 && succeeded > failed);
+}
+
+void TestProgrammingRun::cancelledSelectionLeavesFileEmptyAndSelectable()
+{
+    WindowFixture f(options());
+    QSignalSpy enables(f.window.get(), &ZelBootLoader::enableControl);
+    f.prompter.expectFileDialog(QString());
+    clickFileSelect(f);
+    QCOMPARE(f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->text(), QString());
+    QCOMPARE(controls(f), (Controls{true, false, false, true}));
+    QCOMPARE(enables.size(), 2);
+    QCOMPARE(enables.at(0).at(0).toBool(), false);
+    QCOMPARE(enables.at(1).at(0).toBool(), true);
+    QVERIFY(f.logLines().filter(QStringLiteral("Scanning")).isEmpty());
+}
+
+void TestProgrammingRun::selectionHandsProductToDmxAndEthernetPanels()
+{
+    WindowFixture f(options());
+    auto *interfaces = f.find<QComboBox>(QStringLiteral("m_comboBox_interfaceSelect"));
+
+    interfaces->setCurrentIndex(1);
+    f.prompter.expectFileDialog(QString());
+    clickFileSelect(f);
+    auto *dmx = f.window->findChild<zeldmxInterfaceControl *>();
+    QVERIFY(dmx->product());
+    QCOMPARE(dmx->product()->name(), QStringLiteral("Cove Wash"));
+    QCOMPARE(dmx->serialNumPrefixes(), (QList<quint32>{0x8100, 0x8180}));
+
+    interfaces->setCurrentIndex(2);
+    f.prompter.expectFileDialog(image(QStringLiteral("hub.hex"), 0xE7C00101, 0x20001));
+    clickFileSelect(f);
+    auto *tftp = f.window->findChild<tftpInterfaceControl *>();
+    QVERIFY(tftp->product());
+    QCOMPARE(tftp->product()->name(), QStringLiteral("Ostrel Hub"));
+    QCOMPARE(tftp->discoverPort(), 6038);
+    QCOMPARE(controls(f), (Controls{false, false, true, false}));
+}
+
+void TestProgrammingRun::selectionWithoutDeviceTypeIsRefused()
+{
+    const QString catalogue = writeFile(m_workDir.filePath(QStringLiteral("usb-only.xml")),
+                                        QStringLiteral("<ZELBLProductList><USBDevice><Name>Sorrel 3</Name>"
+                                                       "%1</USBDevice></ZELBLProductList>")
+                                            .arg(processor(QStringLiteral("53523301"))));
+    WindowFixture::Options o;
+    o.cataloguePath = catalogue;
+    WindowFixture f(o);
+    f.find<QComboBox>(QStringLiteral("m_comboBox_interfaceSelect"))->setCurrentIndex(2);
+    f.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Warning"),
+                             QStringLiteral("No device type is selected. Select a device type "
+                                            "before selecting a firmware image."));
+    clickFileSelect(f); // no file dialog may open
+    QCOMPARE(f.prompter.pendingExpectations(), 0);
+    QCOMPARE(controls(f), (Controls{true, false, false, true}));
+    QCOMPARE(f.logLines().filter(QStringLiteral("WARNING - ZelBootLoader - No device type is selected")).size(), 1);
+}
+
+void TestProgrammingRun::controlsFollowTheStateTableThroughAWholeRun()
+{
+    WindowFixture f(options());
+    auto *usb = f.window->findChild<usbInterfaceControl *>();
+    QCOMPARE(controls(f), (Controls{true, false, false, true})); // after start-up
+
+    Controls duringSelection{};
+    connect(f.window.get(), &ZelBootLoader::enableControl, f.window.get(), [&](bool enable) {
+        if (!enable)
+            duringSelection = controls(f);
+    });
+    f.prompter.expectFileDialog(image(QStringLiteral("run.hex"), kSorrelMagic, 0x10052));
+    clickFileSelect(f);
+    QCOMPARE(duringSelection, (Controls{false, false, false, true}));
+    QCOMPARE(controls(f), (Controls{false, false, true, false})); // image loaded
+
+    connectUsb(f); // the panel reports a device through signal_enableProgramButton
+    QCOMPARE(controls(f), (Controls{false, true, true, false}));
+
+    Controls duringProgram{};
+    connect(usb, &usbInterfaceControl::signal_updateStatus, f.window.get(), [&](const QString &msg) {
+        if (msg.startsWith(QStringLiteral("Record")))
+            duringProgram = controls(f);
+    });
+    f.prompter.expectMessage(Prompter::Kind::Information, QString(), QStringLiteral("Programming complete!"));
+    clickProgram(f);
+    QCOMPARE(duringProgram, (Controls{false, false, true, false}));
+    QCOMPARE(sr3(f).records().size(), 4);
+    QCOMPARE(sr3(f).resetCount(), 1);
+    // The Sorrel 3 run finishes inside the call: completion wins over the
+    // return, so PROGRAM waits for the next connect.
+    QCOMPARE(controls(f), (Controls{false, false, true, false}));
+
+    // Panels that finish later: enabled when the call returns, disabled on completion.
+    emit usb->signal_enableProgramButton(true);
+    QCOMPARE(controls(f), (Controls{false, true, true, false}));
+    emit usb->signal_programComplete();
+    QCOMPARE(controls(f), (Controls{false, false, true, false}));
+}
+
+void TestProgrammingRun::versionThresholds_data()
+{
+    QTest::addColumn<quint32>("device");
+    QTest::addColumn<quint32>("image");
+    QTest::addColumn<QString>("outcome"); // refused, warned, allowed
+    QTest::addColumn<int>("answer");      // to the warning
+
+    const int none = QMessageBox::NoButton;
+    QTest::newRow("1.00.55 to 1.00.54 refused") << 0x10037u << 0x10036u << "refused" << none;
+    QTest::newRow("1.00.54 to 1.00.10 allowed") << 0x10036u << 0x1000Au << "allowed" << none;
+    QTest::newRow("1.00.55 to 1.00.55 allowed") << 0x10037u << 0x10037u << "allowed" << none;
+    QTest::newRow("1.00.82 to 1.00.81 warned, abort") << 0x10052u << 0x10051u << "warned" << int(QMessageBox::Abort);
+    QTest::newRow("1.00.82 to 1.00.81 warned, yes") << 0x10052u << 0x10051u << "allowed" << int(QMessageBox::Yes);
+    QTest::newRow("1.00.81 to 1.00.10 refused, no warning") << 0x10051u << 0x1000Au << "refused" << none;
+    QTest::newRow("1.00.90 to 1.00.60 warned only") << 0x1005Au << 0x1003Cu << "warned" << int(QMessageBox::Abort);
+    QTest::newRow("1.00.90 to 1.00.50 refused, no warning") << 0x1005Au << 0x10032u << "refused" << none;
+    QTest::newRow("1.00.82 to 1.00.82 allowed") << 0x10052u << 0x10052u << "allowed" << none;
+    QTest::newRow("upgrade 1.00.10 to 1.00.90 allowed") << 0x1000Au << 0x1005Au << "allowed" << none;
+    QTest::newRow("closing the warning is no yes") << 0x10052u << 0x10051u << "warned" << int(QMessageBox::Escape);
+}
+
+void TestProgrammingRun::versionThresholds()
+{
+    QFETCH(quint32, device);
+    QFETCH(quint32, image);
+    QFETCH(QString, outcome);
+    QFETCH(int, answer);
+    const QString refusal = QStringLiteral("Unable to downgrade firmware to version 1.00.54 or older");
+    const QString warning = QStringLiteral("By downgrading the Firmware you will ***NOT*** be able to "
+                                           "use SDHC cards larger then 2GB. \n\nAre you sure you want to continue?");
+
+    WindowFixture f(options());
+    prepareSorrel(f, device, image);
+    const int shownBefore = f.prompter.shown().size();
+    const bool warned = answer != QMessageBox::NoButton;
+
+    if (outcome == QLatin1String("refused"))
+        f.prompter.expectMessage(Prompter::Kind::Critical, QStringLiteral("Critical Error"), refusal);
+    if (warned)
+        f.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Warning"), warning,
+                                 QMessageBox::StandardButton(answer));
+    if (outcome == QLatin1String("allowed"))
+        f.prompter.expectMessage(Prompter::Kind::Information, QString(), QStringLiteral("Programming complete!"));
+    clickProgram(f);
+    QCOMPARE(f.prompter.pendingExpectations(), 0);
+
+    const QList<FakePrompter::Shown> shown = f.prompter.shown().mid(shownBefore);
+    const QString log = f.logLines().join(QLatin1Char('\n'));
+    QCOMPARE(log.contains(QStringLiteral("SEVERE - ZelBootLoader - ") + refusal), outcome == QLatin1String("refused"));
+    QCOMPARE(log.contains(QStringLiteral("WARNING - ZelBootLoader - ") + warning), warned);
+    if (outcome == QLatin1String("refused") || warned) {
+        QVERIFY(!shown.first().hasParent);
+        if (warned)
+            QCOMPARE(shown.first().buttons, QMessageBox::Yes | QMessageBox::Abort);
+    }
+
+    if (outcome == QLatin1String("allowed")) {
+        QVERIFY(sr3(f).erased());
+        QCOMPARE(sr3(f).records().size(), 4);
+        QCOMPARE(f.window->findChild<usbInterfaceControl *>()->firmwareFileName(),
+                 f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->text());
+    } else {
+        QVERIFY(!sr3(f).erased());
+        QVERIFY(sr3(f).records().isEmpty());
+        // Nothing happened: the connected player may still be programmed.
+        QVERIFY(f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->isEnabled());
+    }
+}
+
+void TestProgrammingRun::vireoPlayerTakesBinFilesAndSkipsVersionChecks()
+{
+    WindowFixture f(options());
+    selectDevice(f, QStringLiteral("Vireo Player"));
+    QCOMPARE(f.window->findChild<usbInterfaceControl *>()->deviceKind(), 1);
+    const QString bin = m_workDir.filePath(QStringLiteral("player.bin"));
+    f.prompter.expectFileDialog(bin);
+    clickFileSelect(f);
+    QCOMPARE(f.prompter.shown().last().filter, QStringLiteral("Firmware image (*.bin)"));
+    QCOMPARE(f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->text(), bin);
+
+    // A Sorrel 3 version that would refuse any image: the Vireo Player is not checked.
+    sr3(f).setFirmwareVersion(0x1005A);
+    auto *factory = f.find<QCheckBox>(QStringLiteral("m_ckx_FactoryDefault"));
+    auto *usb = f.window->findChild<usbInterfaceControl *>();
+    emit usb->signal_enableProgramButton(true);
+    factory->setChecked(true);
+    // No device is present, so the panel's download reports its own failure.
+    f.prompter.expectMessage(Prompter::Kind::Critical, QString(), QString());
+    clickProgram(f);
+    const QString log = f.logLines().join(QLatin1Char('\n'));
+    QVERIFY(!log.contains(QStringLiteral("Unable to downgrade")));
+    QVERIFY(!log.contains(QStringLiteral("SDHC")));
+    QCOMPARE(usb->firmwareFileName(), bin);
+    QVERIFY(usb->factoryDefault());
+}
+
+void TestProgrammingRun::programWithoutAcceptedImageSendsNothing()
+{
+    WindowFixture f(options());
+    auto *usb = f.window->findChild<usbInterfaceControl *>();
+    f.prompter.expectFileDialog(QString());
+    clickFileSelect(f); // cancelled: no image
+    emit usb->signal_enableProgramButton(true);
+    const QString text = QStringLiteral("No firmware image has been accepted for Sorrel 3: nothing was programmed.");
+    f.prompter.expectMessage(Prompter::Kind::Critical, QStringLiteral("Critical Error"), text);
+    clickProgram(f);
+    QCOMPARE(f.prompter.pendingExpectations(), 0);
+    QVERIFY(f.logLines().join('\n').contains(QStringLiteral("SEVERE - ZelBootLoader - ") + text));
+    QVERIFY(!sr3(f).erased());
+    QVERIFY(usb->firmwareFileName().isEmpty());
+}
+
+void TestProgrammingRun::programWithoutDeviceTypeSendsNothing()
+{
+    WindowFixture f(options());
+    f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"))->setCurrentIndex(-1);
+    emit f.window->findChild<usbInterfaceControl *>()->signal_enableProgramButton(true);
+    const QString text = QStringLiteral("No device type is selected: nothing was programmed.");
+    f.prompter.expectMessage(Prompter::Kind::Critical, QStringLiteral("Critical Error"), text);
+    clickProgram(f);
+    QCOMPARE(f.prompter.pendingExpectations(), 0);
+    QVERIFY(f.logLines().join('\n').contains(QStringLiteral("SEVERE - ZelBootLoader - ") + text));
+}
+
+namespace {
+
+QStringList shutdownLogs(const QDir &dir)
+{
+    return dir.entryList({QStringLiteral("ZELBL_*.log")}, QDir::Files, QDir::Name);
+}
+
+QString readAll(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+const QString kBegin = QStringLiteral("************************ LOG DUMP BEGIN ************************");
+const QString kEnd = QStringLiteral("************************  LOG DUMP END  ************************");
+
+} // namespace
+
+void TestProgrammingRun::shutdownLogHoldsTheLogDump()
+{
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    WindowFixture f(options());
+    emit f.window->signal_log(LOG_WARNING, LOGTYPE_GENERAL, QStringLiteral("Test"),
+                              QStringLiteral("marker before shutdown"));
+    const QStringList pane = f.logLines();
+    const QDateTime before = QDateTime::currentDateTime();
+    f.destroyWindow();
+    const QDateTime after = QDateTime::currentDateTime();
+
+    const QStringList files = shutdownLogs(QDir(dir.path()));
+    QCOMPARE(files.size(), 1);
+    QVERIFY(files.first() == ZelBootLoader::shutdownLogName(before)
+            || files.first() == ZelBootLoader::shutdownLogName(after));
+    QVERIFY(QRegularExpression(QStringLiteral("^ZELBL_\\d{8}T\\d{6}\\.log$")).match(files.first()).hasMatch());
+    const QStringList lines = readAll(dir.filePath(files.first())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.first(), kBegin);
+    QCOMPARE(lines.last(), kEnd);
+    QCOMPARE(lines.mid(1, lines.size() - 2), pane);
+}
+
+void TestProgrammingRun::sameSecondShutdownsAppendToOneFile()
+{
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    // Start just after a second begins so both shutdowns fall into it.
+    while (QTime::currentTime().msec() > 100)
+        QTest::qSleep(5);
+    const QString first = ZelBootLoader::shutdownLogName(QDateTime::currentDateTime());
+    for (const char *marker : {"session one", "session two"}) {
+        WindowFixture f(options());
+        emit f.window->signal_log(LOG_INFO, LOGTYPE_GENERAL, QStringLiteral("Test"), QLatin1String(marker));
+    }
+    const QString last = ZelBootLoader::shutdownLogName(QDateTime::currentDateTime());
+    if (first != last)
+        QSKIP("the two shutdowns fell into different seconds");
+
+    QCOMPARE(shutdownLogs(QDir(dir.path())), QStringList{first});
+    const QString text = readAll(dir.filePath(first));
+    QCOMPARE(text.count(kBegin), 2);
+    QCOMPARE(text.count(kEnd), 2);
+    QVERIFY(text.indexOf(QStringLiteral("session one")) < text.indexOf(QStringLiteral("session two")));
+    QVERIFY(text.indexOf(QStringLiteral("session one")) >= 0);
+}
+
+void TestProgrammingRun::shutdownLogKeepsAnEarlierFileOfTheSameName()
+{
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    // Whatever second the shutdown falls into, a file of that name exists.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int s = 0; s < 30; ++s)
+        writeFile(dir.filePath(ZelBootLoader::shutdownLogName(now.addSecs(s))),
+                  QStringLiteral("earlier session\n"));
+    {
+        WindowFixture f(options());
+    }
+    int dumps = 0;
+    for (const QString &name : shutdownLogs(QDir(dir.path()))) {
+        const QString text = readAll(dir.filePath(name));
+        QVERIFY(text.startsWith(QStringLiteral("earlier session\n")));
+        if (text.contains(kBegin)) {
+            ++dumps;
+            QVERIFY(text.indexOf(kBegin) > 0);
+        }
+    }
+    QCOMPARE(dumps, 1);
+}
+
+QTEST_MAIN(TestProgrammingRun)
+#include "test_ProgrammingRun.moc"
