@@ -13,7 +13,8 @@ SimulatedHollis::SimulatedHollis(QObject *parent) : HollisBackend(parent)
 
     // Serial prefixes (upper 16 bits): 0x0072 the obsolete-firmware family,
     // 0x7200 the LX family (with and without the LX feature, one at version 2,
-    // which may not be programmed), 0x8100/0x8180/0x8200/0x8280 the others.
+    // which may not be programmed), 0x8100 to 0x8400 the others. 0x8280 is in
+    // no sample product, so it shows the prefix filter at work.
     Supply net;
     net.name = "Vask Net-4";
     net.interfaceType = 1;
@@ -22,7 +23,7 @@ SimulatedHollis::SimulatedHollis(QObject *parent) : HollisBackend(parent)
     net.fixtures = {
         {0x0072A001, 0, 5, false}, {0x7200B001, 0, 3, true}, {0x7200B002, 0, 2, false},
         {0x8100C001, 1, 4, false}, {0x8280ABCD, 1, 7, false},
-        {0x8200D001, 2, 6, false},
+        {0x8200D001, 2, 6, false}, {0x8300F001, 2, 4, false},
     };
     m_supplies.insert(kNetworkSupply, net);
 
@@ -33,6 +34,7 @@ SimulatedHollis::SimulatedHollis(QObject *parent) : HollisBackend(parent)
     usb.fixtures = {
         {0x7200B101, 0, 4, true}, {0x8180E001, 0, 5, false},
         {0x0072A101, 1, 3, false},
+        {0x8400F101, 2, 9, false},
     };
     m_supplies.insert(kUsbSupply, usb);
 }

@@ -139,7 +139,7 @@ void TestHollisLayers::simulated_usbSupplyKnowsItsFixturesWhileConnected()
 
     QSignalSpy fixtures(hollis.get(), &Hollis::discoveredFixture);
     hollis->discoverLights(2);
-    QTRY_COMPARE(fixtures.size(), 3);
+    QTRY_COMPARE(fixtures.size(), 4);
     QCOMPARE(fixtures.first().at(0).value<unsigned long>(), 0ul); // no address on USB
 
     QCOMPARE(hollis->usbDisconnect(2), 0);
@@ -154,7 +154,7 @@ void TestHollisLayers::simulated_networkSupplyFindsFixturesOnDiscovery()
 
     QSignalSpy fixtures(hollis.get(), &Hollis::discoveredFixture);
     hollis->discoverLights(1);
-    QTRY_COMPARE(fixtures.size(), 6);
+    QTRY_COMPARE(fixtures.size(), 7);
     QSet<quint64> serials;
     for (const QList<QVariant> &args : fixtures) {
         QCOMPARE(args.at(0).value<unsigned long>(), 0x7F000014ul);
@@ -165,6 +165,7 @@ void TestHollisLayers::simulated_networkSupplyFindsFixturesOnDiscovery()
     QCOMPARE(hollis->portFixtureList(1, 0),
              QList<quint64>({0x0072A001, 0x7200B001, 0x7200B002}));
     QCOMPARE(hollis->portFixtureList(1, 1), QList<quint64>({0x8100C001, 0x8280ABCD}));
+    QCOMPARE(hollis->portFixtureList(1, 2), QList<quint64>({0x8200D001, 0x8300F001}));
     QVERIFY(hollis->portFixtureList(1, 3).isEmpty());
 }
 
