@@ -2,20 +2,30 @@
 
 #include <QFile>
 
+#include <array>
+#include <cstring>
+
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
-constexpr qsizetype kRowsPerChunk = 64 * 1024; // about 2.6 MB of text per write
+constexpr qsizetype kMaxRowLength = 16 + 1 + 32 + 2;
+// Small enough to stay in cache while the next piece is formatted.
+constexpr qsizetype kRowsPerWrite = 4096;
+
+// The two digits of every byte, ready to copy.
+constexpr std::array<std::array<char, 2>, 256> makePairTable()
+{
+    std::array<std::array<char, 2>, 256> t{};
+    for (int b = 0; b < 256; ++b)
+        t[b] = {kHex[b >> 4], kHex[b & 0xF]};
+    return t;
+}
+constexpr auto kPair = makePairTable();
 
 } // namespace
 
-QByteArray ImageDump::rows(const QByteArray &image, qsizetype first, qsizetype count)
+char *ImageDump::formatRows(const uchar *image, qsizetype first, qsizetype count, char *out)
 {
-    first = qBound<qsizetype>(0, first, image.size() / 16);
-    count = qBound<qsizetype>(0, count, image.size() / 16 - first);
-    QByteArray text(count * (16 + 1 + 32 + 2), Qt::Uninitialized);
-    char *out = text.data();
-    const auto *bytes = reinterpret_cast<const uchar *>(image.constData());
     for (qsizetype row = first; row < first + count; ++row) {
         const quint64 offset = quint64(row) * 16;
         int digits = 4;
@@ -24,30 +34,46 @@ QByteArray ImageDump::rows(const QByteArray &image, qsizetype first, qsizetype c
         for (int d = digits - 1; d >= 0; --d)
             *out++ = kHex[(offset >> (4 * d)) & 0xF];
         *out++ = ' ';
-        const uchar *b = bytes + row * 16;
-        for (int i = 0; i < 16; ++i) {
-            *out++ = kHex[b[i] >> 4];
-            *out++ = kHex[b[i] & 0xF];
-        }
+        const uchar *b = image + row * 16;
+        for (int i = 0; i < 16; ++i, out += 2)
+            std::memcpy(out, kPair[b[i]].data(), 2);
         *out++ = '\r';
         *out++ = '\n';
     }
-    text.truncate(out - text.constData());
+    return out;
+}
+
+QByteArray ImageDump::rows(const QByteArray &image, qsizetype first, qsizetype count)
+{
+    first = qBound<qsizetype>(0, first, image.size() / 16);
+    count = qBound<qsizetype>(0, count, image.size() / 16 - first);
+    QByteArray text(count * kMaxRowLength, Qt::Uninitialized);
+    const char *end = formatRows(reinterpret_cast<const uchar *>(image.constData()), first, count, text.data());
+    text.truncate(end - text.constData());
     return text;
 }
 
 bool ImageDump::write(const QByteArray &image, const QString &fileName)
 {
+    // Rewritten in place and then cut to length, not truncated first: the
+    // dump of a product's image has the same size every time, and overwriting
+    // blocks is several times faster than freeing and allocating them again.
     QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return false;
-    // Written in large pieces: one buffer for the whole text would double the
-    // memory a big image needs, without being faster.
+    // One buffer, reused piece by piece: the whole text at once would cost
+    // page faults and twice the memory, for nothing.
     const qsizetype total = image.size() / 16;
-    for (qsizetype first = 0; first < total; first += kRowsPerChunk) {
-        const QByteArray text = rows(image, first, kRowsPerChunk);
-        if (file.write(text) != text.size())
+    QByteArray buffer(qMin(total, kRowsPerWrite) * kMaxRowLength, Qt::Uninitialized);
+    const auto *bytes = reinterpret_cast<const uchar *>(image.constData());
+    for (qsizetype first = 0; first < total; first += kRowsPerWrite) {
+        const qsizetype count = qMin(kRowsPerWrite, total - first);
+        const char *end = formatRows(bytes, first, count, buffer.data());
+        const qint64 length = end - buffer.constData();
+        if (file.write(buffer.constData(), length) != length)
             return false;
     }
+    if (!file.isSequential() && file.size() != file.pos())
+        return file.resize(file.pos());
     return true;
 }

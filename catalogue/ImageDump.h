@@ -12,4 +12,8 @@ public:
     static bool write(const QByteArray &image, const QString &fileName = QStringLiteral("output.txt"));
     // Rows first .. first + count - 1 as text.
     static QByteArray rows(const QByteArray &image, qsizetype first, qsizetype count);
+
+private:
+    // Writes the rows into out, which has room for them; returns the end.
+    static char *formatRows(const uchar *image, qsizetype first, qsizetype count, char *out);
 };
