@@ -49,6 +49,7 @@ class TestSrecCrossCheck : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase() { QDir::setCurrent(m_oldCwd); }
     void readsWhatSrecCatWrites_data();
     void readsWhatSrecCatWrites();
 
@@ -67,6 +68,7 @@ void TestSrecCrossCheck::initTestCase()
     QVERIFY2(!m_srecCat.isEmpty(),
              "srec_cat not found: install the Debian package srecord (scripts/install-deps.sh does)");
     QVERIFY(m_dir.isValid());
+    m_oldCwd = QDir::currentPath();
     QDir::setCurrent(m_dir.path()); // output.txt lands here
 }
 
