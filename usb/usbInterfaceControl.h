@@ -48,6 +48,9 @@ private slots:
     void on_m_pushButton_USBConnect_clicked();
 
 private:
+    // Window tests put a connected player's version in place without a device.
+    friend class UsbPanelProbe;
+
     void log(LOGPRIORITY priority, const QString &text);
 
     Ui::usbInterfaceControlClass *ui;

@@ -6,6 +6,21 @@
 #include <QTest>
 #include <QTextStream>
 
+QMessageBox::StandardButton WindowPrompter::showMessage(QWidget *parent, Kind kind,
+                                                        const QString &title, const QString &text,
+                                                        QMessageBox::StandardButtons buttons)
+{
+    if (!answerUnscripted || pendingExpectations() > 0)
+        return FakePrompter::showMessage(parent, kind, title, text, buttons);
+    answered.append(title + QStringLiteral(": ") + text);
+    for (int bit = 0; bit < 32; ++bit) {
+        const auto button = static_cast<QMessageBox::StandardButton>(1u << bit);
+        if (buttons.testFlag(button))
+            return button;
+    }
+    return QMessageBox::NoButton;
+}
+
 WindowFixture::WindowFixture(const Options &options)
 {
     devices = DeviceEnvironment::create(options.simulate);

@@ -13,10 +13,24 @@
 
 #include <memory>
 
+// Fake dialogs for the window. Once answerUnscripted is set, message boxes
+// beyond the script are answered with their first button and recorded: what
+// a panel reports about its own run is the panel's business, not the window's.
+class WindowPrompter : public FakePrompter
+{
+public:
+    bool answerUnscripted = false;
+    QStringList answered; // "title: text"
+
+    QMessageBox::StandardButton showMessage(QWidget *parent, Kind kind, const QString &title,
+                                            const QString &text,
+                                            QMessageBox::StandardButtons buttons) override;
+};
+
 // One window on fake dialogs and pauses, recorded help URLs and the device
 // layers of the chosen kind. The window goes before what it was given.
 struct WindowFixture {
-    FakePrompter prompter;
+    WindowPrompter prompter;
     RecordingPauser pauser;
     std::unique_ptr<DeviceEnvironment> devices;
     QList<QUrl> openedUrls;
