@@ -98,8 +98,8 @@ public:
     bool checkSft() const;
     QString versionString() const;
 
-    // A w line with more fields than this is refused (the field counter of
-    // the devices' tools is 8 bits wide).
+    // A w line with more fields than this is refused: the format counts
+    // fields in 8 bits.
     static constexpr int kMaxPsocFields = 255;
 
 private:
