@@ -80,11 +80,17 @@ bool BootLoadProduct::loadImage(const QString &fileName)
     for (qint32 i = 0; i < processorCount(); ++i) {
         MicroprocessorImageInfo *info = processor(i);
         if (info && info->fileType() == 0) {
-            info->readIntelHex(source, hexState);
+            // A section that could not be read whole is never sent; the reader
+            // has already told the operator why.
+            if (!info->readIntelHex(source, hexState)) {
+                m_imageReady = false;
+                return false;
+            }
             switch (info->blRev()) {
             case 1:
-                if (info->checkMagic())
-                    outcome = checkVersion(*info, outcome);
+                // Every Intel HEX processor must pass its own checks: an image
+                // whose second section fails them must not ride on the first.
+                outcome = info->checkMagic() && checkVersion(*info);
                 break;
             case 3:
                 outcome = info->checkSft();
@@ -111,7 +117,7 @@ bool BootLoadProduct::loadImage(const QString &fileName)
     return outcome;
 }
 
-bool BootLoadProduct::checkVersion(const MicroprocessorImageInfo &info, bool outcome)
+bool BootLoadProduct::checkVersion(const MicroprocessorImageInfo &info)
 {
     const quint32 v = info.firmwareVersion();
     m_imageVersion = v;
@@ -128,7 +134,7 @@ bool BootLoadProduct::checkVersion(const MicroprocessorImageInfo &info, bool out
             m_prompter.critical(nullptr, tr("Warning"),
                                 tr("This firmware version %1 is obsolete for this fixture and cannot be flashed.")
                                     .arg(packedVersionText(v)));
-            return outcome;
+            return false;
         }
         return true;
     case 2:
@@ -139,7 +145,7 @@ bool BootLoadProduct::checkVersion(const MicroprocessorImageInfo &info, bool out
         qCDebug(lcHex) << "Major version =" << major;
         return major == info.firmwareMajorVersion();
     default:
-        return outcome;
+        return false;
     }
 }
 

@@ -54,7 +54,7 @@ signals:
 private:
     // Version rules of revision 1 images after a good magic value; returns
     // the new outcome.
-    bool checkVersion(const MicroprocessorImageInfo &info, bool outcome);
+    bool checkVersion(const MicroprocessorImageInfo &info);
 
     Prompter &m_prompter;
     std::unique_ptr<QFile> m_imageFile;

@@ -56,7 +56,7 @@ void MicroprocessorImageInfo::clearImage()
     m_paragraphs.clear();
 }
 
-void MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &state)
+bool MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &state)
 {
     m_image.clear();
     if (m_imageSize < kUnusableImageSize) {
@@ -65,6 +65,14 @@ void MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &st
         } catch (const std::bad_alloc &) {
             m_image.clear();
         }
+    }
+    // The records are still read, so the next processor's section starts in
+    // the right place, but an image that could not be built is never usable.
+    const bool usable = !m_image.isEmpty();
+    if (!usable) {
+        warn(tr("The product catalogue gives processor %1 no usable image size (0x%2 bytes).")
+                 .arg(objectName())
+                 .arg(QString::number(m_imageSize, 16).toUpper()));
     }
     // Asked once: the per-record echo must cost nothing while it is off.
     const bool echo = lcHex().isDebugEnabled();
@@ -78,12 +86,12 @@ void MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &st
         const QByteArrayView line = source.readLine();
         if (line.isEmpty() || line.front() != ':') {
             source.putBack();
-            return;
+            return usable;
         }
         record.parse(line);
         if (!record.checksumOk()) {
             warn(tr("Image file line %1, checksum error.").arg(lineIndex));
-            return;
+            return false;
         }
         switch (record.type()) {
         case IntelHexRecord::Data: {
@@ -103,7 +111,7 @@ void MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &st
         case IntelHexRecord::ExtendedLinearAddress:
             if (record.byteCount() < 2) {
                 warn(tr("Image file line %1, extended address data too short.").arg(lineIndex));
-                return;
+                return false;
             }
             state.setUpperLinearAddress(quint16(record.data()[0] << 8 | record.data()[1]));
             break;
@@ -114,10 +122,11 @@ void MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &st
             warn(tr("Image file line %1, unrecognized record type 0x%2.")
                      .arg(lineIndex)
                      .arg(QString::number(record.type(), 16)));
-            return;
+            return false;
         }
         ++lineIndex;
     }
+    return usable;
 }
 
 quint32 MicroprocessorImageInfo::readWord32(quint64 pos) const

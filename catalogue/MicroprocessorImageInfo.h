@@ -76,7 +76,10 @@ public:
 
     // Intel HEX: reads one section from the source into the image. The
     // upper linear address lives in state, which belongs to one file.
-    void readIntelHex(ImageSource &source, HexFileState &state);
+    // False when the section could not be read whole (an error in a record,
+    // or no image could be built for this processor): the operator has been
+    // told why, and the image must not be used.
+    bool readIntelHex(ImageSource &source, HexFileState &state);
     // Little-endian word at byte pos; 0 unless all four bytes are held.
     quint32 readWord32(quint64 pos) const;
     // Whole pages of pageSize() in the image held.

@@ -65,9 +65,11 @@ private:
 
 void TestIntelHexReader::cleanup()
 {
-    QVERIFY(!m_prompter.unexpectedSeen());
-    QCOMPARE(m_prompter.pendingExpectations(), 0);
+    const bool unexpected = m_prompter.unexpectedSeen();
+    const int pending = m_prompter.pendingExpectations();
     m_prompter.clear();
+    QVERIFY(!unexpected);
+    QCOMPARE(pending, 0);
 }
 
 void TestIntelHexReader::dataLandsAtItsAbsoluteAddress_data()
@@ -128,7 +130,7 @@ void TestIntelHexReader::badRecordEndsTheSectionWithAWarning()
     ImageSource source(text + ":0100030044B8\nnext\n");
     HexFileState state;
     m_prompter.expectMessage(Kind::Warning, QStringLiteral("Warning"), message);
-    info.readIntelHex(source, state);
+    QVERIFY(!info.readIntelHex(source, state)); // a damaged section is never usable
 
     QCOMPARE(info.image().at(3), char(0xFF));
     if (text.startsWith(":01"))
@@ -145,7 +147,7 @@ void TestIntelHexReader::endOfFileRecordDumpsTheImageAndReadingGoesOn()
     info.setWordCount(8);
     ImageSource source(":0400000001020304F2\n:00000001FF\n:010010007778\n");
     HexFileState state;
-    info.readIntelHex(source, state);
+    QVERIFY(info.readIntelHex(source, state));
 
     // Data after the end-of-file record is read; the dump shows the image as
     // it was at that record.
@@ -234,7 +236,10 @@ void TestIntelHexReader::unusableImageSizeLeavesTheImageEmptyAndEveryReadBounded
     QCOMPARE(info.imageSize(), 0xFFFFFFFCu);
     ImageSource source(":0400000001020304F2\n:00000001FF\n");
     HexFileState state;
-    info.readIntelHex(source, state);
+    m_prompter.expectMessage(Prompter::Kind::Warning, "Warning",
+                             "The product catalogue gives processor  no usable image size (0xFFFFFFFC bytes).");
+    QVERIFY(!info.readIntelHex(source, state)); // never usable, but the section is consumed
+    QVERIFY(source.atEnd());
 
     QVERIFY(info.image().isEmpty());
     QCOMPARE(info.pageCount(), 0u);

@@ -98,6 +98,8 @@ private slots:
     void refusedPsocLineRefusesTheFile();
     void unknownBootloaderRevisionRefusesAndClosesTheFile();
     void eachFileStartsAtUpperAddressZero();
+    void damagedRecordRefusesTheFileEvenWithAGoodMagicValue();
+    void laterIntelProcessorWithoutAGoodImageRefusesTheFile();
 
 private:
     QString writeFile(const QString &name, const QByteArray &contents);
@@ -119,9 +121,12 @@ void TestLoadImage::cleanup()
 {
     QDir::setCurrent(m_oldCwd);
     m_dir.reset();
-    QVERIFY2(!m_prompter.unexpectedSeen(), qPrintable(m_prompter.shownTexts().join(" | ")));
-    QCOMPARE(m_prompter.pendingExpectations(), 0);
+    const bool unexpected = m_prompter.unexpectedSeen();
+    const int pending = m_prompter.pendingExpectations();
+    const QString shown = m_prompter.shownTexts().join(" | ");
     m_prompter.clear();
+    QVERIFY2(!unexpected, qPrintable(shown));
+    QCOMPARE(pending, 0);
 }
 
 QString TestLoadImage::writeFile(const QString &name, const QByteArray &contents)
@@ -376,6 +381,42 @@ void TestLoadImage::eachFileStartsAtUpperAddressZero()
     QVERIFY(product.loadImage(writeFile("second.hex", second)));
     QCOMPARE(product.imageVersion(), 0x020000u);
     QCOMPARE(info->image().mid(0x10000, 4), QByteArray(4, char(0xFF)));
+}
+
+void TestLoadImage::damagedRecordRefusesTheFileEvenWithAGoodMagicValue()
+{
+    BootLoadProduct product(m_prompter);
+    product.setInterfaceType(0);
+    addIntel(product, 0);
+    QSignalSpy log(&product, &BootLoadProduct::signal_log);
+    // The magic value and version sit before the damaged record, so the checks
+    // alone would pass: the damaged file must still be refused.
+    QByteArray text = hexText(imageWith(kMagic, 0x00010203));
+    text.replace(text.indexOf(":00000001FF"), 11, ":0100300011BF"); // wrong checksum
+    text += record(1, 0, QByteArray());
+    m_prompter.expectMessage(Kind::Warning, QStringLiteral("Warning"),
+                             QStringLiteral("Image file line 5, checksum error."));
+
+    QVERIFY(!product.loadImage(writeFile("fw.hex", text)));
+    QVERIFY(!product.imageReady());
+    QCOMPARE(log.size(), 0);
+}
+
+void TestLoadImage::laterIntelProcessorWithoutAGoodImageRefusesTheFile()
+{
+    BootLoadProduct product(m_prompter);
+    product.setInterfaceType(0);
+    addIntel(product, 0);
+    addIntel(product, 1);
+    QSignalSpy log(&product, &BootLoadProduct::signal_log);
+    // The second processor's reader meets the blank line and reads nothing:
+    // its blank image fails the magic check and must not ride on the first.
+    m_prompter.expectMessage(Kind::Critical, kMismatchTitle, kMismatchText);
+
+    const QByteArray text = hexText(imageWith(kMagic, 0x00010203)) + "\n";
+    QVERIFY(!product.loadImage(writeFile("two.hex", text)));
+    QVERIFY(!product.imageReady());
+    QCOMPARE(log.size(), 1); // the first processor's line only
 }
 
 QTEST_GUILESS_MAIN(TestLoadImage)
