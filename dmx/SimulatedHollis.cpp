@@ -212,32 +212,33 @@ bool SimulatedHollis::record(Step step)
     return true;
 }
 
-bool SimulatedHollis::zeldmxAdvancedModeEntry(int device, int port)
+namespace {
+SimulatedHollis::Step step(const char *call, int device, int port, quint32 serial)
 {
-    Step s;
-    s.call = "AdvancedModeEntry";
+    SimulatedHollis::Step s;
+    s.call = QLatin1String(call);
     s.device = device;
     s.port = port;
+    s.serial = serial;
+    return s;
+}
+} // namespace
+
+bool SimulatedHollis::zeldmxAdvancedModeEntry(int device, int port)
+{
+    Step s = step("AdvancedModeEntry", device, port, 0);
     return record(s);
 }
 
 bool SimulatedHollis::zeldmxEnterBootloadMode(int device, int port, quint32 serial)
 {
-    Step s;
-    s.call = "EnterBootloadMode";
-    s.device = device;
-    s.port = port;
-    s.serial = serial;
+    Step s = step("EnterBootloadMode", device, port, serial);
     return record(s);
 }
 
 bool SimulatedHollis::zeldmxBootloadStart(int device, int port, quint32 serial, bool model)
 {
-    Step s;
-    s.call = "BootloadStart";
-    s.device = device;
-    s.port = port;
-    s.serial = serial;
+    Step s = step("BootloadStart", device, port, serial);
     s.model = model;
     return record(s);
 }
@@ -246,11 +247,7 @@ bool SimulatedHollis::zeldmxBootloadWriteIntelHex(int device, int port, quint32 
                                                   quint16 page, const quint8 *data,
                                                   quint16 length, bool model)
 {
-    Step s;
-    s.call = "BootloadWriteIntelHex";
-    s.device = device;
-    s.port = port;
-    s.serial = serial;
+    Step s = step("BootloadWriteIntelHex", device, port, serial);
     s.block = page;
     s.length = length;
     s.model = model;
@@ -263,11 +260,7 @@ bool SimulatedHollis::zeldmxBootloadWriteCypressPSoC(int device, int port, quint
                                                      quint16 paragraph, const QByteArray &data,
                                                      quint8 length)
 {
-    Step s;
-    s.call = "BootloadWriteCypressPSoC";
-    s.device = device;
-    s.port = port;
-    s.serial = serial;
+    Step s = step("BootloadWriteCypressPSoC", device, port, serial);
     s.block = paragraph;
     s.data = data;
     s.length = length;
@@ -276,11 +269,7 @@ bool SimulatedHollis::zeldmxBootloadWriteCypressPSoC(int device, int port, quint
 
 bool SimulatedHollis::zeldmxBootloadDone(int device, int port, quint32 serial, bool model)
 {
-    Step s;
-    s.call = "BootloadDone";
-    s.device = device;
-    s.port = port;
-    s.serial = serial;
+    Step s = step("BootloadDone", device, port, serial);
     s.model = model;
     return record(s);
 }
