@@ -35,6 +35,20 @@ quint32 hexField(QByteArrayView field)
     return ok ? value : 0;
 }
 
+// Field k of a PSoC line, split at single spaces; empty past the last field.
+QByteArrayView psocField(QByteArrayView line, int k)
+{
+    qsizetype start = 0;
+    for (int i = 0; i < k; ++i) {
+        const qsizetype space = line.indexOf(' ', start);
+        if (space < 0)
+            return {};
+        start = space + 1;
+    }
+    const qsizetype end = line.indexOf(' ', start);
+    return line.sliced(start, (end < 0 ? line.size() : end) - start);
+}
+
 } // namespace
 
 MicroprocessorImageInfo::MicroprocessorImageInfo(Prompter &prompter, QObject *parent)
@@ -228,10 +242,9 @@ bool MicroprocessorImageInfo::readCypressPSoC(ImageSource &source)
 
             QByteArray addressText;
             if (firstOfGroup) {
-                if (fields.size() > 2)
-                    addressText += fields[2];
-                if (fields.size() > 3)
-                    addressText += fields[3];
+                // Fields 2 and 3 make the address even where an empty field 2
+                // ends the data.
+                addressText = psocField(line, 2).toByteArray() + psocField(line, 3).toByteArray();
                 paragraph.clear();
                 firstOfGroup = false;
             }

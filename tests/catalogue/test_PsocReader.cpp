@@ -31,6 +31,8 @@ void TestPsocReader::buildsParagraphs_data()
                                                       << QStringList{"", "10", "10"} << QByteArray();
     QTest::newRow("fields end at the first empty one") << QByteArray("w 00 12  34\nr\n") << QStringList{"12"}
                                                        << QByteArray();
+    QTest::newRow("empty field 2 still leaves field 3 in the address")
+        << QByteArray("w 00  FF3B 01\nr\n") << QStringList{"", ""} << QByteArray();
     QTest::newRow("low 8 bits, non-hex reads 0") << QByteArray("w 00 1FF zz 3\r\nr\r\n")
                                                  << QStringList{"ff0003"} << QByteArray();
     QTest::newRow("blank line ends the section and is consumed")
