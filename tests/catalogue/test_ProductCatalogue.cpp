@@ -129,6 +129,7 @@ private slots:
     void unknownElementsAreSkippedWherever();
     void productsGoToTheirInterfaceInDocumentOrder();
     void productLogRecordsTravelThroughTheCatalogue();
+    void debugEchoShowsWhatWasRead();
 
     void shippedCatalogueLoadsWithoutDialogs();
     void shippedCatalogueIsSelfConsistent();
@@ -484,6 +485,38 @@ void TestProductCatalogue::productLogRecordsTravelThroughTheCatalogue()
     QCOMPARE(r.logs->size(), 2);
     QCOMPARE(r.logs->at(1).at(2).toString(), QStringLiteral("BootLoadProduct"));
     QCOMPARE(r.logs->at(1).at(3).toString(), QStringLiteral("Firmware load for microprocessor 1 succeeded."));
+}
+
+namespace {
+QStringList *g_echo = nullptr;
+void captureEcho(QtMsgType, const QMessageLogContext &context, const QString &message)
+{
+    if (g_echo && qstrcmp(context.category, "zel.catalogue") == 0)
+        g_echo->append(message);
+}
+} // namespace
+
+void TestProductCatalogue::debugEchoShowsWhatWasRead()
+{
+    QStringList echo;
+    g_echo = &echo;
+    QLoggingCategory::setFilterRules(QStringLiteral("zel.catalogue.debug=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(captureEcho);
+    Reader r;
+    r.read("<USBDevice><Name>A</Name><SerialNumPrefix>72</SerialNumPrefix><DiscoverPort>6038</DiscoverPort>"
+           "<AdvancedBootload><Prompt>p</Prompt></AdvancedBootload>"
+           + processor(element("ProcName", "main") + element("Heirarchy", "1") + element("Odd", "x"))
+           + "</USBDevice>");
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    g_echo = nullptr;
+
+    QCOMPARE(echo, (QStringList{"<ZELBLProductList>", "\t<USBDevice>", "\t\t<Name>A</Name>",
+                                "\t\t<SerialNumPrefix>72</SerialNumPrefix>",
+                                "\t\t<DiscoverPort>6038</DiscoverPort>", "\t\t<AdvancedBootload>",
+                                "\t\t<Processor>", "\t\t\t<ProcName>main</ProcName>",
+                                "\t\t\t<Heirarchy>1</Heirarchy>", "\t\t\t<Odd>x</Odd>", "\t\t</Processor>",
+                                "A processor 0: main", "\t</USBDevice>", "</ZELBLProductList>"}));
 }
 
 void TestProductCatalogue::shippedCatalogueLoadsWithoutDialogs()
