@@ -38,8 +38,8 @@ Logger::Logger(QObject *parent)
 Logger::~Logger()
 {
     clearLog();
-    // Unlike the original design the pointer is cleared, so a later window (a
-    // test builds many) gets a fresh logger instead of a dangling one.
+    // A later owner (a test builds many windows) must get a fresh logger, not
+    // a dangling pointer to this one.
     if (s_instance == this)
         s_instance = nullptr;
 }
