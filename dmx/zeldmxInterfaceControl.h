@@ -41,11 +41,11 @@ signals:
     void signal_updateStatus(QString msg);
     void signal_programComplete();
 
-public slots:
-    void handleEnableControl(bool enable);
-
 private slots:
     void on_m_pushButton_ZELDMXDiscoverEnabler_clicked();
+
+public slots:
+    void handleEnableControl(bool enable);
 
 private:
     void log(LOGPRIORITY priority, const QString &text);

@@ -37,11 +37,11 @@ signals:
     void signal_updateStatus(QString msg);
     void signal_programComplete();
 
-public slots:
-    void handleEnableControl(bool enable);
-
 private slots:
     void on_m_pushButton_TFTPDiscover_clicked();
+
+public slots:
+    void handleEnableControl(bool enable);
 
 private:
     void log(LOGPRIORITY priority, const QString &text);

@@ -41,11 +41,11 @@ signals:
     void signal_updateStatus(QString msg);
     void signal_programComplete();
 
-public slots:
-    void handleEnableControl(bool enable);
-
 private slots:
     void on_m_pushButton_USBConnect_clicked();
+
+public slots:
+    void handleEnableControl(bool enable);
 
 private:
     // Window tests put a connected player's version in place without a device.

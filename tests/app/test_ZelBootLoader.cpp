@@ -1,5 +1,6 @@
 #include "tests/app/WindowFixture.h"
 
+#include "base/Logger.h"
 #include "dmx/zeldmxInterfaceControl.h"
 #include "ethernet/tftpInterfaceControl.h"
 #include "usb/usbInterfaceControl.h"
@@ -9,6 +10,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -21,6 +23,15 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+
+// QObject::receivers is protected; naming it through a subclass gives a
+// member pointer that works on any object.
+struct ReceiverCount : QObject {
+    static int of(const QObject *sender, const char *signal)
+    {
+        return (sender->*(&ReceiverCount::receivers))(signal);
+    }
+};
 
 class TestZelBootLoader : public QObject
 {
@@ -53,6 +64,7 @@ private slots:
     void helpActionOpensPageBesideApplication();
     void formCarriesNamesTextsAndSizes();
     void metaObjectOrderIsFixed();
+    void panelsKeepTheContractAndAreWiredOnce();
     void simulatedDevicesAreShownInTitleAndStatusBar();
     void realDevicesKeepPlainTitle();
     void startOptionsPreselectInterfaceAndDevice();
@@ -371,6 +383,70 @@ void TestZelBootLoader::metaObjectOrderIsFixed()
     QCOMPARE(mo.method(mo.methodOffset() + 1).methodType(), QMetaMethod::Signal);
     QCOMPARE(mo.method(mo.methodOffset() + 2).access(), QMetaMethod::Public);
     QCOMPARE(mo.method(mo.methodOffset() + 5).access(), QMetaMethod::Private);
+}
+
+void TestZelBootLoader::panelsKeepTheContractAndAreWiredOnce()
+{
+    WindowFixture f(sample());
+    ZelBootLoader &w = *f.window;
+    auto *stack = f.find<QStackedWidget>(QStringLiteral("m_stackedWidget_interfaceControls"));
+    auto *program = f.find<QPushButton>(QStringLiteral("m_pushButton_program"));
+    const QStringList contractSignals{
+        QStringLiteral("signal_log(LOGPRIORITY,LOGTYPE,QString,QString)"),
+        QStringLiteral("signal_enableProgramButton(bool)"),
+        QStringLiteral("signal_updateStatus(QString)"),
+        QStringLiteral("signal_programComplete()"),
+    };
+    const QStringList formSlots{QStringLiteral("on_m_pushButton_USBConnect_clicked()"),
+                                QStringLiteral("on_m_pushButton_ZELDMXDiscoverEnabler_clicked()"),
+                                QStringLiteral("on_m_pushButton_TFTPDiscover_clicked()")};
+
+    QCOMPARE(ReceiverCount::of(&w, SIGNAL(enableControl(bool))), 3);
+    QCOMPARE(ReceiverCount::of(&w, SIGNAL(signal_log(LOGPRIORITY,LOGTYPE,QString,QString))), 1);
+    QCOMPARE(ReceiverCount::of(Logger::instance(nullptr), SIGNAL(latestLogString(QString))), 1);
+    QCOMPARE(ReceiverCount::of(f.find<QComboBox>(QStringLiteral("m_comboBox_interfaceSelect")),
+                               SIGNAL(activated(int))),
+             1);
+
+    for (int i = 0; i < 3; ++i) {
+        QWidget *panel = stack->widget(i);
+        const QMetaObject *mo = panel->metaObject();
+        QStringList own;
+        for (int m = mo->methodOffset(); m < mo->methodCount(); ++m)
+            own.append(QString::fromLatin1(mo->method(m).methodSignature()));
+        QCOMPARE(own.mid(0, 4), contractSignals);
+        // The form's first slot comes before the enable slot.
+        QVERIFY2(own.indexOf(formSlots.at(i)) >= 4, qPrintable(own.join(' ')));
+        QVERIFY2(own.indexOf(formSlots.at(i)) < own.indexOf(QStringLiteral("handleEnableControl(bool)")),
+                 qPrintable(own.join(' ')));
+
+        for (const QString &signature : contractSignals) {
+            const QByteArray signal = QByteArray("2") + signature.toLatin1();
+            QVERIFY2(ReceiverCount::of(panel, signal.constData()) == 1, qPrintable(signature));
+        }
+
+        // Each signal reaches the window, and only once.
+        const QString marker = QStringLiteral("wired once %1").arg(i);
+        QMetaObject::invokeMethod(panel, "signal_log", Q_ARG(LOGPRIORITY, LOG_INFO),
+                                  Q_ARG(LOGTYPE, LOGTYPE_GENERAL), Q_ARG(QString, panel->objectName()),
+                                  Q_ARG(QString, marker));
+        QCOMPARE(f.logLines().filter(QStringLiteral(" INFO - ") + panel->objectName() + " - " + marker).size(), 1);
+
+        QMetaObject::invokeMethod(panel, "signal_updateStatus", Q_ARG(QString, marker));
+        QCOMPARE(w.statusBar()->currentMessage(), marker);
+        QMetaObject::invokeMethod(panel, "signal_enableProgramButton", Q_ARG(bool, true));
+        QVERIFY(program->isEnabled());
+        QMetaObject::invokeMethod(panel, "signal_programComplete");
+        QVERIFY(!program->isEnabled());
+        QVERIFY(stack->isEnabled());
+        stack->setEnabled(false);
+
+        auto *box = panel->findChild<QGroupBox *>();
+        emit w.enableControl(false);
+        QVERIFY(!box->isEnabledTo(panel));
+        emit w.enableControl(true);
+        QVERIFY(box->isEnabledTo(panel));
+    }
 }
 
 void TestZelBootLoader::simulatedDevicesAreShownInTitleAndStatusBar()
