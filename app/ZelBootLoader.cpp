@@ -359,7 +359,10 @@ void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
     } else {
         if (m_interfaceIndex == -1) {
             ui->m_comboBox_interfaceSelect->setEnabled(true);
-            ui->m_comboBox_deviceSelect->setEnabled(true);
+            // An unknown interface has no devices to offer; choosing another
+            // interface enables the list again.
+            if (knownInterface)
+                ui->m_comboBox_deviceSelect->setEnabled(true);
         }
         ui->m_pushButton_firmwareImageFileSelect->setEnabled(true);
     }

@@ -146,6 +146,7 @@ private slots:
     void cancelledSelectionLeavesFileEmptyAndSelectable();
     void selectionHandsProductToDmxAndEthernetPanels();
     void selectionWithoutDeviceTypeIsRefused();
+    void selectionOnUnknownInterfaceIsRefusedAndKeepsDeviceListOff();
     void controlsFollowTheStateTableThroughAWholeRun();
     void versionThresholds_data();
     void versionThresholds();
@@ -275,6 +276,29 @@ void TestProgrammingRun::selectionWithoutDeviceTypeIsRefused()
     QCOMPARE(f.prompter.pendingExpectations(), 0);
     QCOMPARE(controls(f), (Controls{true, false, false, true}));
     QCOMPARE(f.logLines().filter(QStringLiteral("WARNING - ZelBootLoader - No device type is selected")).size(), 1);
+}
+
+void TestProgrammingRun::selectionOnUnknownInterfaceIsRefusedAndKeepsDeviceListOff()
+{
+    WindowFixture f(options());
+    auto *interfaces = f.find<QComboBox>(QStringLiteral("m_comboBox_interfaceSelect"));
+    auto *devices = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"));
+    interfaces->addItem(QStringLiteral("Serial"), 7);
+    interfaces->setCurrentIndex(3);
+    QVERIFY(!devices->isEnabled());
+
+    f.prompter.expectMessage(Prompter::Kind::Critical, QStringLiteral("Error!"),
+                             QStringLiteral("Unknown interface type!"));
+    clickFileSelect(f); // and no file dialog
+    QCOMPARE(f.prompter.pendingExpectations(), 0);
+    QVERIFY(f.prompter.shown().last().hasParent);
+    QCOMPARE(f.logLines().filter(QStringLiteral("WARNING - ZelBootLoader - Unknown interface type!")).size(), 1);
+    QVERIFY(!devices->isEnabled());
+    QVERIFY(interfaces->isEnabled());
+    QVERIFY(f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->isEnabled());
+
+    interfaces->setCurrentIndex(0);
+    QVERIFY(devices->isEnabled());
 }
 
 void TestProgrammingRun::controlsFollowTheStateTableThroughAWholeRun()
