@@ -23,9 +23,10 @@ build: configure
 run: build
 	@scripts/run.sh $(BUILD) $(SIMULATE)
 
+# The fuzz smoke run goes first so that CTest's summary closes the output.
 test: build
+	$(MAKE) --no-print-directory fuzz-smoke
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
-	$(MAKE) fuzz-smoke
 
 # Each fuzz target for a short time under ASan and UBSan.
 fuzz-smoke: deps
