@@ -103,6 +103,20 @@ struct ChildRun {
     long maxRssKiB = 0;
 };
 
+// Time, success and peak memory of a child started at start.
+ChildRun waitForChild(pid_t pid, std::chrono::steady_clock::time_point start)
+{
+    ChildRun run;
+    int status = 0;
+    rusage usage{};
+    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
+        run.seconds = secondsSince(start);
+        run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        run.maxRssKiB = usage.ru_maxrss;
+    }
+    return run;
+}
+
 // Runs argv in a child; wall time and the child's peak memory.
 ChildRun runChild(const QList<QByteArray> &arguments)
 {
@@ -116,15 +130,7 @@ ChildRun runChild(const QList<QByteArray> &arguments)
         execv(argv[0], argv.data());
         _exit(127);
     }
-    ChildRun run;
-    int status = 0;
-    rusage usage{};
-    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
-        run.seconds = secondsSince(start);
-        run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        run.maxRssKiB = usage.ru_maxrss;
-    }
-    return run;
+    return waitForChild(pid, start);
 }
 
 // Loads the file once in a child process, so that its peak memory is that of
@@ -135,15 +141,7 @@ ChildRun loadInChild(BootLoadProduct &product, const QString &file)
     const pid_t pid = fork();
     if (pid == 0)
         _exit(product.loadImage(file) ? 0 : 1);
-    ChildRun run;
-    int status = 0;
-    rusage usage{};
-    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
-        run.seconds = secondsSince(start);
-        run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        run.maxRssKiB = usage.ru_maxrss;
-    }
-    return run;
+    return waitForChild(pid, start);
 }
 
 } // namespace
