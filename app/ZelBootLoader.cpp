@@ -126,6 +126,11 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
 
 ZelBootLoader::~ZelBootLoader()
 {
+    // Device work stops first, so that what the panels log while stopping is
+    // in the log file.
+    m_usbControl->shutdown();
+    m_zeldmxControl->shutdown();
+    m_tftpControl->shutdown();
     writeShutdownLog();
     // The panels reach the device layers and dialogs in their destructors;
     // those may be owned by this window and go with its members, before Qt

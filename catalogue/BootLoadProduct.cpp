@@ -44,6 +44,8 @@ void BootLoadProduct::addProcessor(MicroprocessorImageInfo *info)
 bool BootLoadProduct::loadImage(const QString &fileName)
 {
     m_imageReady = false;
+    m_imageData.clear();
+    m_imageFileName.clear();
     // Whatever happens below, the images of an earlier file must not be taken
     // for this one's.
     for (MicroprocessorImageInfo *info : std::as_const(m_processors))
@@ -71,7 +73,7 @@ bool BootLoadProduct::loadImage(const QString &fileName)
         contents.clear();
     }
     m_imageFile->close();
-    ImageSource source(std::move(contents));
+    ImageSource source(contents);
     // The upper linear address carries over between the sections of this
     // file only.
     HexFileState hexState;
@@ -114,6 +116,10 @@ bool BootLoadProduct::loadImage(const QString &fileName)
                         tr("Firmware load for microprocessor %1 succeeded.").arg(i + 1));
     }
     m_imageReady = outcome;
+    if (outcome) {
+        m_imageData = contents;
+        m_imageFileName = fileName;
+    }
     return outcome;
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/LogTypes.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -46,6 +47,11 @@ public:
     // True once an image was read and accepted by loadImage: the only state in
     // which the product's images may be sent to a device.
     bool imageReady() const { return m_imageReady; }
+    // The accepted file as it was read and checked, and its name: what the
+    // panels send, so that nothing reopened later can differ from what passed
+    // the checks. Empty unless imageReady().
+    QByteArray imageData() const { return m_imageReady ? m_imageData : QByteArray(); }
+    QString imageFileName() const { return m_imageReady ? m_imageFileName : QString(); }
     QString imageSummary() const;
 
 signals:
@@ -67,4 +73,6 @@ private:
     quint8 m_programFlow = 0xFF;
     QString m_prompt;
     bool m_imageReady = false;
+    QByteArray m_imageData;
+    QString m_imageFileName;
 };

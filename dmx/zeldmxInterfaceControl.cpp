@@ -23,6 +23,7 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
 
 zeldmxInterfaceControl::~zeldmxInterfaceControl()
 {
+    shutdown();
     delete ui;
 }
 
@@ -44,6 +45,10 @@ void zeldmxInterfaceControl::setSerialNumPrefixes(const QList<quint32> &prefixes
 QList<quint32> zeldmxInterfaceControl::serialNumPrefixes() const
 {
     return m_serialNumPrefixes;
+}
+
+void zeldmxInterfaceControl::shutdown()
+{
 }
 
 void zeldmxInterfaceControl::handleEnableControl(bool enable)

@@ -29,6 +29,11 @@ public:
                            QWidget *parent = nullptr);
     ~zeldmxInterfaceControl() override;
 
+    // Stops any work under way and ends the panel's threads, waiting for
+    // them. The window calls it before it writes its log, so what is logged
+    // while stopping is kept; it may be called more than once.
+    void shutdown();
+
     void setProduct(BootLoadProduct *product);
     BootLoadProduct *product() const;
     void setSerialNumPrefixes(const QList<quint32> &prefixes);

@@ -21,6 +21,7 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser,
 
 tftpInterfaceControl::~tftpInterfaceControl()
 {
+    shutdown();
     delete ui;
 }
 
@@ -42,6 +43,10 @@ void tftpInterfaceControl::setDiscoverPort(int port)
 int tftpInterfaceControl::discoverPort() const
 {
     return m_discoverPort;
+}
+
+void tftpInterfaceControl::shutdown()
+{
 }
 
 void tftpInterfaceControl::handleEnableControl(bool enable)

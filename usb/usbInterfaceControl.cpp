@@ -19,6 +19,7 @@ usbInterfaceControl::usbInterfaceControl(Prompter &prompter, Pauser &pauser, Sr3
 
 usbInterfaceControl::~usbInterfaceControl()
 {
+    shutdown();
     delete ui;
 }
 
@@ -55,6 +56,10 @@ void usbInterfaceControl::setFactoryDefault(bool factoryDefault)
 bool usbInterfaceControl::factoryDefault() const
 {
     return m_factoryDefault;
+}
+
+void usbInterfaceControl::shutdown()
+{
 }
 
 void usbInterfaceControl::handleEnableControl(bool enable)

@@ -24,6 +24,11 @@ public:
                         QWidget *parent = nullptr);
     ~usbInterfaceControl() override;
 
+    // Stops any work under way and ends the panel's threads, waiting for
+    // them. The window calls it before it writes its log, so what is logged
+    // while stopping is kept; it may be called more than once.
+    void shutdown();
+
     // 1 when the selected device type is the Vireo Player, 0 otherwise.
     void setDeviceKind(int kind);
     int deviceKind() const;
