@@ -33,6 +33,11 @@ public:
     // them. The window calls it before it writes its log, so what is logged
     // while stopping is kept; it may be called more than once.
     void shutdown();
+    // True while a run that program() started goes on after program() has
+    // returned (a transfer on a thread, a wait for the device to restart). The
+    // run ends with signal_programComplete(), or with
+    // signal_enableProgramButton() when it failed and the device is still offered.
+    bool runInProgress() const { return false; }
 
     void setProduct(BootLoadProduct *product);
     BootLoadProduct *product() const;
