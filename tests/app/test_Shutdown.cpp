@@ -72,10 +72,12 @@ private slots:
         QTemporaryDir cwd;
         QProcess process;
         QByteArray err;
-        QVERIFY(start(process, updater(), {"-simulate"}, cwd.path(), "Initializing...", err));
-        // Where the log will go is said at start-up, on stderr too.
-        QVERIFY(err.contains("The session log will be written to " + QFile::encodeName(cwd.path())
-                             + " when the program ends."));
+        // Where the log will go is said at start-up on stderr too, on a line
+        // of its own besides the record's echo.
+        QVERIFY(start(process, updater(), {"-simulate"}, cwd.path(),
+                      "\nThe session log will be written to " + QFile::encodeName(cwd.path())
+                          + " when the program ends.\n",
+                      err));
         endAndCheckLog(process, signalNumber, cwd.path(), "INFO - ZelBootLoader - Initializing...");
     }
 
