@@ -23,6 +23,7 @@ constexpr quint32 kObsoleteFirmwarePrefix = 0x72;
 // 1.5 MB as Intel HEX text; anything far beyond that is no image of ours, and
 // reading it whole could exhaust memory.
 constexpr qint64 kMaxImageFileSize = 64 * 1024 * 1024;
+constexpr qint64 kReadPiece = 4 * 1024 * 1024;
 
 // The device type whose raw .bin file is what gets sent.
 const char kRawImageProduct[] = "Vireo Player";
@@ -85,17 +86,36 @@ bool BootLoadProduct::readImageFile(const QString &fileName, QByteArray &content
         m_imageFile.reset();
         return false;
     }
-    // The whole file is read at once and closed, so that no way out of the
-    // checks can leave it open; one byte more than allowed tells a file that
-    // grew since it was looked at.
+    // The whole file is read and closed at once, so that no way out of the
+    // checks can leave it open. Read in pieces up to one byte over the bound:
+    // a file may be larger than it said (it grew, or it is a kernel file that
+    // gives its size as 0).
+    const qint64 announced = m_imageFile->size();
+    bool tooLarge = announced > kMaxImageFileSize;
     try {
-        contents = m_imageFile->read(kMaxImageFileSize + 1);
+        if (!tooLarge)
+            contents.reserve(qsizetype(announced) + 1);
+        while (!tooLarge) {
+            const QByteArray piece = m_imageFile->read(
+                qMin<qint64>(kReadPiece, kMaxImageFileSize + 1 - contents.size()));
+            if (piece.isEmpty())
+                break;
+            contents += piece;
+            tooLarge = contents.size() > kMaxImageFileSize;
+        }
     } catch (const std::bad_alloc &) {
         contents.clear();
     }
-    const bool tooLarge = m_imageFile->size() > kMaxImageFileSize
-        || contents.size() > kMaxImageFileSize;
+    // A read that failed part way must not pass for the end of the file.
+    const bool failed = m_imageFile->error() != QFileDevice::NoError;
+    const QString reason = m_imageFile->errorString();
     m_imageFile->close();
+    if (failed && !tooLarge) {
+        contents.clear();
+        m_prompter.warning(nullptr, QStringLiteral("Warning"),
+                           tr("Could not read selected file\n%1\n%2").arg(fileName, reason));
+        return false;
+    }
     if (tooLarge) {
         contents.clear();
         m_prompter.warning(nullptr, QStringLiteral("Warning"),
