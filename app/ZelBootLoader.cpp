@@ -94,7 +94,8 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
 
     // The first entry becomes current as it is added and runs the device-type
     // handler, which talks to the USB panel: that panel must exist by then.
-    m_usbControl = new usbInterfaceControl(*m_prompter, *m_pauser, m_devices->sr3(), this);
+    m_usbControl = new usbInterfaceControl(*m_prompter, *m_pauser, m_devices->sr3(),
+                                           m_devices->serialPorts(), m_devices->hid(), this);
 
     ui->m_comboBox_interfaceSelect->addItem(tr("USB"), 0);
     ui->m_comboBox_interfaceSelect->addItem(tr("ZELDMX Fixtures"), 1);
