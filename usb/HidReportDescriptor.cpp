@@ -105,12 +105,14 @@ bool HidReportDescriptor::parse(const QByteArray &bytes)
             }
         } else if (type == kMain && (tag == kInput || tag == kOutput || tag == kFeature)) {
             const int kind = tag == kInput ? 0 : tag == kOutput ? 1 : 2;
+            // Both factors are 32-bit: their product fits 64 bits unsigned.
+            const quint64 added = quint64(state.reportSize) * quint64(state.reportCount);
             qint64 &total = bits[kind][state.reportId];
-            total += qint64(state.reportSize) * qint64(state.reportCount);
-            if (total > kMaxReportBytes * 8) {
+            if (added > quint64(kMaxReportBytes * 8) || total + qint64(added) > kMaxReportBytes * 8) {
                 m_error = tr("A report is longer than %1 bytes.").arg(kMaxReportBytes);
                 return false;
             }
+            total += qint64(added);
         }
     }
 
