@@ -1,7 +1,9 @@
 #include "usb/HCC_HID.h"
 #include "usb/HidReportDescriptor.h"
+#include "usb/HidapiBackend.h"
 #include "usb/SimulatedHidDevices.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -39,6 +41,7 @@ private slots:
     void reportLengthDecidesWhetherTheDeviceIsUsed();
     void findingAndListingDevices();
     void sendFailureIsReportedWithTheSystemText();
+    void hidapiFindsNothingOnThisMachine();
 };
 
 void TestHidTransport::descriptor_data()
@@ -240,6 +243,24 @@ void TestHidTransport::sendFailureIsReportedWithTheSystemText()
     QCOMPARE(hid.lastError(), QString("HCC_HID::HIDSend : write error! (Broken pipe)"));
     QCOMPARE(logs.last().at(0).value<LOGPRIORITY>(), LOG_SEVERE);
     QCOMPARE(logs.last().at(3).toString(), hid.lastError());
+}
+
+void TestHidTransport::hidapiFindsNothingOnThisMachine()
+{
+    QCOMPARE(HidapiBackend::descriptorPathFor("/dev/hidraw3"),
+             QString("/sys/class/hidraw/hidraw3/device/report_descriptor"));
+    if (!QDir("/dev").entryList({"hidraw*"}, QDir::System).isEmpty())
+        QSKIP("this machine has HID devices");
+    HidapiBackend backend;
+    QVERIFY(backend.devices().isEmpty());
+    HCC_HID hid(backend);
+    QCOMPARE(hid.openDevice(0xF0E5, 0x2125), int(HCC_HID::NotFound));
+    QCOMPARE(hid.lastError(), QString("Device not found."));
+    int length = 0;
+    QString error;
+    QVERIFY(!backend.open("/dev/hidraw99", length, error));
+    QVERIFY(error.contains("report descriptor"));
+    QVERIFY(!backend.sendFeatureReport(QByteArray(65, '\0'), error));
 }
 
 QTEST_GUILESS_MAIN(TestHidTransport)

@@ -171,6 +171,9 @@ private slots:
     void vireoDownloadAndRestart();
     void vireoAfterDownload_data();
     void vireoAfterDownload();
+
+    void simulatedModeUpdatesBothPlayersAtItsOwnPace();
+    void closingTheWindowLetsGoOfThePlayers();
 };
 
 void TestUsbPanelFlows::initTestCase()
@@ -548,6 +551,79 @@ void TestUsbPanelFlows::vireoAfterDownload()
     // Nothing is written to a player that cannot be told apart from another.
     QVERIFY(player.mfgValues().isEmpty());
     QVERIFY(player.deletedFiles().isEmpty());
+}
+
+// What make run offers: the simulation and the panel with their own delays
+// and waits, only the dialogs answered by the test.
+void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
+{
+    WindowFixture::Options o;
+    o.cataloguePath = m_catalogue;
+    // An image stays loaded for the whole session: one session per player.
+    for (const QString &device : {QStringLiteral("Sorrel 3"), QStringLiteral("Vireo Player")}) {
+        WindowFixture f(o);
+        auto *usb = f.window->findChild<usbInterfaceControl *>();
+        QCOMPARE(usb->postDownloadWait(), 5000);
+        auto *devices = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"));
+        devices->setCurrentIndex(devices->findText(device));
+        const bool vireo = device == QLatin1String("Vireo Player");
+        f.prompter.expectFileDialog(
+            vireo ? writeBinary(m_dir.filePath(QStringLiteral("own.bin")), vireoImage(50000, 0x020200))
+                  : writeFile(m_dir.filePath(QStringLiteral("own.hex")), intelHex(sorrelImage(0x10052))));
+        f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
+        if (vireo)
+            f.prompter.expectMessage(Kind::Question, QStringLiteral("Vireo Player Bootloader"), QString(),
+                                     QMessageBox::Yes);
+        f.find<QPushButton>(QStringLiteral("m_pushButton_USBConnect"))->click();
+        auto *program = f.find<QPushButton>(QStringLiteral("m_pushButton_program"));
+        QVERIFY(program->isEnabled());
+        f.prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
+                                 QStringLiteral("Programming complete!"));
+        program->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!usb->runInProgress(), 15000);
+        QCOMPARE(f.prompter.pendingExpectations(), 0);
+        QCOMPARE(usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
+        if (vireo)
+            QCOMPARE(f.devices->simulatedVireo()->descriptor().firmwareVersion, QStringLiteral("2.2.0"));
+    }
+}
+
+void TestUsbPanelFlows::closingTheWindowLetsGoOfThePlayers()
+{
+    // A Sorrel 3 connected but not programmed goes back to its firmware.
+    {
+        Run r = startSorrel();
+        r.connectPlayer();
+        QVERIFY(r.sr3->isOpen());
+        r.f->destroyWindow();
+        QCOMPARE(r.sr3->resetCount(), 1);
+        QVERIFY(!r.sr3->isOpen());
+        QCOMPARE(r.sr3->controllerCount(), 1);
+    }
+    // A Vireo Player run waiting for the restart ends there, without boxes,
+    // and the log file says so.
+    QTemporaryDir logDir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(logDir.path());
+    Run r = start(QStringLiteral("Vireo Player"), writeBinary(m_dir.filePath(QStringLiteral("w.bin")), vireoImage(2000, 1)));
+    r.vireo->setState(SimulatedVireoPlayer::State::BootLoader);
+    r.usb->setPostDownloadWait(60000);
+    r.connectPlayer();
+    r.program();
+    QVERIFY(r.usb->runInProgress());
+    r.usb->shutdown();
+    r.usb->shutdown();
+    QVERIFY(!r.usb->runInProgress());
+    QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Failed);
+    r.f->destroyWindow();
+    QTest::qWait(50);
+    QVERIFY(r.vireo->mfgValues().isEmpty());
+    const QStringList logs = QDir(logDir.path()).entryList({QStringLiteral("ZELBL_*.log")});
+    QCOMPARE(logs.size(), 1);
+    QFile log(logDir.filePath(logs.first()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("The program was closed before the Vireo Player run ended."));
+    QDir::setCurrent(previous);
 }
 
 QTEST_MAIN(TestUsbPanelFlows)
