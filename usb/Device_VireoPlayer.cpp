@@ -129,6 +129,13 @@ bool Device_VireoPlayer::isPlayerPortName(const QString &portName)
     return portName.contains(QLatin1String("ttyACM")) || portName.contains(QLatin1String("ttyUSB"));
 }
 
+void Device_VireoPlayer::wait(const std::function<bool()> &done, int timeoutMs)
+{
+    // A quitting application ends the wait early; nothing more is sent then.
+    if (EventWait::until([&] { return m_stopped || done(); }, timeoutMs) == EventWait::Interrupted)
+        m_stopped = true;
+}
+
 std::unique_ptr<SerialLine> Device_VireoPlayer::openLine()
 {
     std::unique_ptr<SerialLine> line = m_ports.line(m_port);
@@ -147,8 +154,7 @@ QByteArray Device_VireoPlayer::readUpTo(SerialLine &line, qint64 count)
 {
     if (count <= 0)
         return QByteArray();
-    EventWait::until([&] { return m_stopped || line.bytesAvailable() >= count; },
-                     m_timings.nextFrameMs);
+    wait([&] { return line.bytesAvailable() >= count; }, m_timings.nextFrameMs);
     return line.read(count);
 }
 
@@ -184,8 +190,7 @@ QByteArray Device_VireoPlayer::transact(SerialLine &line, const QByteArray &fram
     QByteArray reply;
     if (written <= 0 || m_stopped)
         return reply;
-    EventWait::until([&] { return m_stopped || line.bytesAvailable() > VireoFrame::kHeaderSize; },
-                     m_timings.replyWindowMs);
+    wait([&] { return line.bytesAvailable() > VireoFrame::kHeaderSize; }, m_timings.replyWindowMs);
     if (!m_stopped && line.bytesAvailable() > 0 && !readReply(line, reply)) {
         // Resynchronises the player's frame reader.
         line.sendBreak();
@@ -290,7 +295,7 @@ void Device_VireoPlayer::enterBootLoader()
             QStringList found;
             if (findBootLoaderDevices(found) > 0)
                 break;
-            EventWait::until([this] { return m_stopped; }, m_timings.bootLoaderPollMs);
+            wait([] { return false; }, m_timings.bootLoaderPollMs);
         }
     }
     if (waiting)

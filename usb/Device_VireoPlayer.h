@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class HCC_HID;
@@ -119,6 +120,8 @@ signals:
     void log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
 
 private:
+    // Runs the event loop until done() holds, the time is up or stop() was called.
+    void wait(const std::function<bool()> &done, int timeoutMs);
     std::unique_ptr<SerialLine> openLine();
     // One attempt: write the frame, wait for a reply, read it; a break on the
     // line when bytes came but no reply could be read.

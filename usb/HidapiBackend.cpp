@@ -9,6 +9,7 @@
 
 #include <hidapi/hidapi.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -60,8 +61,10 @@ QList<HidDeviceInfo> HidapiBackend::devices()
         if (!d->path)
             continue;
         const QString path = QString::fromLocal8Bit(d->path);
-        // Listed only when this process may open it, as with an exclusive open.
-        if (::access(d->path, R_OK | W_OK) != 0)
+        // Listed only when this process may open it, as with an exclusive
+        // open; and once, though hidapi may list a node once per usage.
+        if (::access(d->path, R_OK | W_OK) != 0
+            || std::any_of(out.cbegin(), out.cend(), [&path](const HidDeviceInfo &i) { return i.path == path; }))
             continue;
         out.append({path, d->vendor_id, d->product_id});
     }

@@ -268,7 +268,7 @@ void usbInterfaceControl::connectVireoPlayer()
     vireo->setPort(ports.first());
     VireoDescriptor descriptor;
     vireo->getDescriptor(descriptor);
-    if (m_shutDown)
+    if (m_shutDown || vireo->stopped())
         return;
     ui->m_label_SR3Device->setText(descriptor.firmwareVersion);
     ui->m_lblSerialNr->setText(descriptor.serialNumber);
@@ -284,7 +284,7 @@ void usbInterfaceControl::connectVireoPlayer()
     }
 
     vireo->enterBootLoader();
-    if (m_shutDown)
+    if (m_shutDown || vireo->stopped())
         return;
     found.clear();
     int count = vireo->findBootLoaderDevices(found);
@@ -333,6 +333,8 @@ void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
     m_vireoFileName = product->imageFileName().isEmpty() ? m_firmwareFileName : product->imageFileName();
     const int result = vireo->downloadFW(this, product->imageData(), m_vireoFileName);
     m_activeVireo = nullptr;
+    if (m_shutDown)
+        return;
     if (result != Device_VireoPlayer::DownloadOk) {
         m_vireoProgress->close();
         ui->m_pushButton_USBConnect->setEnabled(true);
@@ -395,11 +397,11 @@ void usbInterfaceControl::postBootloadTimeout()
     QStringList remarks;
     if (!vireo->setMfgValue(QLatin1String(kMfgFileNameKey), QFileInfo(m_vireoFileName).fileName()))
         remarks.append(tr("The firmware file name was not recorded in the player."));
-    if (m_shutDown)
+    if (m_shutDown || vireo->stopped())
         return;
     if (m_factoryDefault && !vireo->restoreFactoryDefaults())
         remarks.append(tr("Not every factory show file was restored."));
-    if (m_shutDown)
+    if (m_shutDown || vireo->stopped())
         return;
     const QString complete = tr("Complete");
     vireo->progressStep(true, &complete);

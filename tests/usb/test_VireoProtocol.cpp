@@ -6,7 +6,9 @@
 #include "usb/VireoProgress.h"
 #include "tests/support/FakePrompter.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
 
 #include <optional>
@@ -89,6 +91,8 @@ private slots:
     void findPlayerPortsKeepsOnlyThePlayersUsbPorts();
     void downloadFailuresAreReportedAndCloseTheDevice_data();
     void downloadFailuresAreReportedAndCloseTheDevice();
+    // Last: the application stays in its quitting state afterwards.
+    void quittingApplicationEndsTheWaitAndTheTalk();
 };
 
 void TestVireoProtocol::init()
@@ -430,6 +434,24 @@ void TestVireoProtocol::downloadFailuresAreReportedAndCloseTheDevice()
     const auto &progress = *m_prompter->progresses().first();
     QCOMPARE(progress.values.last(), progress.maximum);
     QCOMPARE(m_player->downloads(), 0);
+}
+
+void TestVireoProtocol::quittingApplicationEndsTheWaitAndTheTalk()
+{
+    VireoTimings slow;
+    slow.replyWindowMs = 5000;
+    m_device->setTimings(slow);
+    m_player->setResponder([](const QByteArray &) { return std::optional<QByteArray>(QByteArray()); });
+    // What a closing window does to the main loop, here without one running.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(m_device->exchange(Device_VireoPlayer::descriptorRequest()).isEmpty());
+    QVERIFY(clock.elapsed() < 2500);
+    QVERIFY(m_device->stopped());
+    const int frames = m_player->receivedFrames().size();
+    QVERIFY(m_device->exchange(Device_VireoPlayer::descriptorRequest()).isEmpty());
+    QCOMPARE(m_player->receivedFrames().size(), frames);
 }
 
 QTEST_GUILESS_MAIN(TestVireoProtocol)
