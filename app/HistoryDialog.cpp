@@ -117,10 +117,11 @@ void HistoryDialog::setContents(const UpdateRecordFile::Contents &contents, cons
         QStringList numbers;
         for (int line : contents.damagedLines)
             numbers.append(QString::number(line));
-        notes.append((damaged == 1 ? tr("1 damaged line skipped (line %2 of %3).")
-                                   : tr("%1 damaged lines skipped (lines %2 of %3)."))
-                         .arg(damaged)
-                         .arg(numbers.join(QStringLiteral(", ")), path));
+        const QString lines = numbers.join(QStringLiteral(", "));
+        notes.append(damaged == 1
+                         ? tr("1 damaged line skipped (line %1 of %2).").arg(lines, path)
+                         : tr("%1 damaged lines skipped (lines %2 of %3).")
+                               .arg(QString::number(damaged), lines, path));
     }
     ui->m_label_note->setText(notes.join(QLatin1Char('\n')));
     ui->m_label_note->setVisible(!notes.isEmpty());
