@@ -13,40 +13,38 @@
 
 namespace {
 
-// Columns of the table and of the CSV, by the record's field names.
-const char *const kFields[] = {"time",         "interface",    "deviceType",    "address",
-                               "revisionBefore", "imageFile",  "imageVersion",  "imageSha256",
-                               "revisionAfter", "outcome",     "reason",        "durationMs"};
-constexpr int kFieldCount = int(std::size(kFields));
+// Columns of the table and of the CSV, by the record's field names: what an
+// operator looks for first comes first, the long checksum last.
+struct Column {
+    const char *field;
+    const char *title;
+};
+const Column kColumns[] = {
+    {"time", QT_TRANSLATE_NOOP("HistoryDialog", "Time")},
+    {"interface", QT_TRANSLATE_NOOP("HistoryDialog", "Interface")},
+    {"deviceType", QT_TRANSLATE_NOOP("HistoryDialog", "Device type")},
+    {"address", QT_TRANSLATE_NOOP("HistoryDialog", "Address / serial")},
+    {"outcome", QT_TRANSLATE_NOOP("HistoryDialog", "Outcome")},
+    {"revisionBefore", QT_TRANSLATE_NOOP("HistoryDialog", "Revision before")},
+    {"imageVersion", QT_TRANSLATE_NOOP("HistoryDialog", "Image version")},
+    {"revisionAfter", QT_TRANSLATE_NOOP("HistoryDialog", "Revision after")},
+    {"reason", QT_TRANSLATE_NOOP("HistoryDialog", "Reason")},
+    {"imageFile", QT_TRANSLATE_NOOP("HistoryDialog", "Image file")},
+    {"durationMs", QT_TRANSLATE_NOOP("HistoryDialog", "Duration")},
+    {"imageSha256", QT_TRANSLATE_NOOP("HistoryDialog", "Image SHA-256")},
+};
+constexpr int kColumnCount = int(std::size(kColumns));
 
-QString columnTitle(int column)
+QString shownText(const UpdateRecord &record, const QJsonObject &stored, int column)
 {
-    static const char *const titles[] = {
-        QT_TRANSLATE_NOOP("HistoryDialog", "Time"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Interface"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Device type"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Address / serial"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Revision before"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Image file"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Image version"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Image SHA-256"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Revision after"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Outcome"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Reason"),
-        QT_TRANSLATE_NOOP("HistoryDialog", "Duration"),
-    };
-    return QCoreApplication::translate("HistoryDialog", titles[column]);
-}
-
-QString shownText(const UpdateRecord &record, int column)
-{
-    switch (column) {
-    case 0: return record.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    case 1: return UpdateRecord::interfaceTitle(record.interfaceNumber);
-    case 11: return QStringLiteral("%1 s").arg(double(record.durationMs) / 1000.0, 0, 'f', 1);
-    default: break;
-    }
-    const QJsonValue value = record.toJson().value(QLatin1String(kFields[column]));
+    const QLatin1String field(kColumns[column].field);
+    if (field == QLatin1String("time"))
+        return record.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (field == QLatin1String("interface"))
+        return UpdateRecord::interfaceTitle(record.interfaceNumber);
+    if (field == QLatin1String("durationMs"))
+        return QStringLiteral("%1 s").arg(double(record.durationMs) / 1000.0, 0, 'f', 1);
+    const QJsonValue value = stored.value(field);
     return value.isNull() ? QStringLiteral("\u2014") : value.toVariant().toString();
 }
 
@@ -77,10 +75,10 @@ HistoryDialog::HistoryDialog(QWidget *parent)
     }
 
     QTableWidget *table = ui->m_tableWidget_records;
-    table->setColumnCount(kFieldCount);
+    table->setColumnCount(kColumnCount);
     QStringList titles;
-    for (int column = 0; column < kFieldCount; ++column)
-        titles.append(columnTitle(column));
+    for (const Column &column : kColumns)
+        titles.append(tr(column.title));
     table->setHorizontalHeaderLabels(titles);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
 
@@ -135,8 +133,9 @@ void HistoryDialog::fillTable()
     table->clearContents();
     table->setRowCount(int(m_records.size()));
     for (int row = 0; row < m_records.size(); ++row) {
-        for (int column = 0; column < kFieldCount; ++column) {
-            auto *item = new QTableWidgetItem(shownText(m_records.at(row), column));
+        const QJsonObject stored = m_records.at(row).toJson();
+        for (int column = 0; column < kColumnCount; ++column) {
+            auto *item = new QTableWidgetItem(shownText(m_records.at(row), stored, column));
             item->setToolTip(item->text());
             table->setItem(row, column, item);
         }
@@ -184,16 +183,16 @@ QString HistoryDialog::selectedRowsCsv() const
 
     QStringList lines;
     QStringList header;
-    for (const char *field : kFields)
-        header.append(QLatin1String(field));
+    for (const Column &column : kColumns)
+        header.append(QLatin1String(column.field));
     lines.append(header.join(QLatin1Char(',')));
     for (int row : rows) {
         // The stored values, not the display forms: the time with its
         // offset, the duration in milliseconds.
         const QJsonObject object = m_records.at(row).toJson();
         QStringList fields;
-        for (const char *field : kFields)
-            fields.append(csvField(object.value(QLatin1String(field)).toVariant().toString()));
+        for (const Column &column : kColumns)
+            fields.append(csvField(object.value(QLatin1String(column.field)).toVariant().toString()));
         lines.append(fields.join(QLatin1Char(',')));
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');

@@ -106,7 +106,7 @@ private slots:
         auto *table = dialog->findChild<QTableWidget *>(QStringLiteral("m_tableWidget_records"));
         auto *note = dialog->findChild<QLabel *>(QStringLiteral("m_label_note"));
         QCOMPARE(column(table, 3, false), (QStringList{"S3-0042", "10.0.0.7", "8280FFFF", "8280ABCD"}));
-        QCOMPARE(column(table, 9, false), (QStringList{"failed", "mismatch", "not verified", "verified"}));
+        QCOMPARE(column(table, 4, false), (QStringList{"failed", "mismatch", "not verified", "verified"}));
         QVERIFY(!note->isHidden());
         QVERIFY2(note->text().startsWith(QStringLiteral("1 damaged line skipped (line 5 of ")),
                  qPrintable(note->text()));
@@ -149,15 +149,15 @@ private slots:
         QGuiApplication::clipboard()->clear();
         QTest::mouseClick(copy, Qt::LeftButton);
         const QString header = QStringLiteral(
-            "time,interface,deviceType,address,revisionBefore,imageFile,imageVersion,imageSha256,"
-            "revisionAfter,outcome,reason,durationMs\n");
+            "time,interface,deviceType,address,outcome,revisionBefore,imageVersion,revisionAfter,"
+            "reason,imageFile,durationMs,imageSha256\n");
         const UpdateRecord kestrel = record(3, 2, "Kestrel", "10.0.0.7", UpdateRecord::Outcome::Mismatch);
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  header
-                     + QStringLiteral("2024-05-01T10:06:00Z,ethernet,Kestrel,10.0.0.8,1.2.0,/srv/fw/Kestrel.hex,"
-                                      "1.3.0,%1,1.3.0,verified,,6000\n"
-                                      "2024-05-01T10:03:00Z,ethernet,Kestrel,10.0.0.7,1.2.0,/srv/fw/Kestrel.hex,"
-                                      "1.3.0,%1,,mismatch,,3000\n")
+                     + QStringLiteral("2024-05-01T10:06:00Z,ethernet,Kestrel,10.0.0.8,verified,1.2.0,1.3.0,"
+                                      "1.3.0,,/srv/fw/Kestrel.hex,6000,%1\n"
+                                      "2024-05-01T10:03:00Z,ethernet,Kestrel,10.0.0.7,mismatch,1.2.0,1.3.0,"
+                                      ",,/srv/fw/Kestrel.hex,3000,%1\n")
                            .arg(kestrel.imageSha256));
 
         device->clear();
@@ -168,9 +168,9 @@ private slots:
         QTest::keySequence(table, QKeySequence::Copy);
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  header
-                     + QStringLiteral("2024-05-01T10:04:00Z,usb,Sorrel 3,S3-0042,1.2.0,"
-                                      "\"/srv/fw/s3 \"\"beta\"\", 2.hex\",1.3.0,%1,,failed,"
-                                      "\"player left, then came back\",4000\n")
+                     + QStringLiteral("2024-05-01T10:04:00Z,usb,Sorrel 3,S3-0042,failed,1.2.0,1.3.0,,"
+                                      "\"player left, then came back\",\"/srv/fw/s3 \"\"beta\"\", 2.hex\","
+                                      "4000,%1\n")
                            .arg(odd.imageSha256));
         QVERIFY(f.prompter.shown().isEmpty());
     }
