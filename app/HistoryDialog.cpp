@@ -113,8 +113,10 @@ void HistoryDialog::setContents(const UpdateRecordFile::Contents &contents, cons
     const qsizetype damaged = contents.damagedLines.size();
     if (damaged > 0) {
         QStringList numbers;
-        for (int line : contents.damagedLines)
+        for (int line : contents.damagedLines.mid(0, 10))
             numbers.append(QString::number(line));
+        if (damaged > 10)
+            numbers.append(QStringLiteral("..."));
         const QString lines = numbers.join(QStringLiteral(", "));
         notes.append(damaged == 1
                          ? tr("1 damaged line skipped (line %1 of %2).").arg(lines, path)

@@ -519,8 +519,20 @@ void ZelBootLoader::showHistory()
     const UpdateRecordFile::Contents contents = file.read();
     if (!contents.error.isEmpty())
         log(LOG_WARNING, tr("%1 could not be read: %2").arg(file.path(), contents.error));
-    for (int line : contents.damagedLines)
-        log(LOG_WARNING, tr("%1: line %2 is damaged and was skipped.").arg(file.path()).arg(line));
+    const QList<int> &damaged = contents.damagedLines;
+    if (damaged.size() == 1) {
+        log(LOG_WARNING, tr("%1: line %2 is damaged and was skipped.").arg(file.path()).arg(damaged.first()));
+    } else if (!damaged.isEmpty()) {
+        // One record however damaged the file is; the first lines say where to look.
+        QStringList numbers;
+        for (int line : damaged.mid(0, 10))
+            numbers.append(QString::number(line));
+        if (damaged.size() > 10)
+            numbers.append(QStringLiteral("..."));
+        log(LOG_WARNING, tr("%1: %2 damaged lines were skipped (lines %3).")
+                             .arg(file.path(), QString::number(damaged.size()),
+                                  numbers.join(QStringLiteral(", "))));
+    }
 
     if (!m_history) {
         m_history = new HistoryDialog(this);
