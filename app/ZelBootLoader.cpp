@@ -497,7 +497,8 @@ void ZelBootLoader::on_actionHelp_triggered(bool)
 
 QString ZelBootLoader::updateRecordFolder() const
 {
-    // The session log is written to the working directory.
+    // The one place that names the record's folder: beside the session log,
+    // which is written to the working directory.
     return QDir::currentPath();
 }
 
