@@ -447,8 +447,9 @@ void TestUsbPanelFlows::vireoDownloadAndRestart()
     r.f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
                                 QStringLiteral("Programming complete!"));
     r.program();
-    // Downloaded; the run goes on until the player is back.
+    // Downloaded; the run goes on until the player is back, PROGRAM off meanwhile.
     QVERIFY(r.usb->runInProgress());
+    QVERIFY(!r.programEnabled());
     QCOMPARE(complete.size(), 0);
     QCOMPARE(r.usb->postDownloadWait(), 20);
     QTRY_COMPARE(complete.size(), 1);
