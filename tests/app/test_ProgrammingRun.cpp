@@ -4,6 +4,7 @@
 #include "dmx/zeldmxInterfaceControl.h"
 #include "ethernet/tftpInterfaceControl.h"
 #include "usb/SimulatedSr3Usb.h"
+#include "usb/SimulatedVireoPlayer.h"
 #include "usb/usbInterfaceControl.h"
 #include "base/Logger.h"
 
@@ -15,10 +16,10 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QKeyEvent>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QKeyEvent>
 #include <QTest>
 
 namespace {
@@ -81,16 +82,6 @@ public:
     }
 };
 
-// Puts a connected player's version into the USB panel, as its connect would.
-class UsbPanelProbe
-{
-public:
-    static void setDeviceFirmwareVersion(usbInterfaceControl &panel, int version)
-    {
-        panel.m_deviceFirmwareVersion = version;
-    }
-};
-
 class TestProgrammingRun : public QObject
 {
     Q_OBJECT
@@ -147,13 +138,12 @@ private:
     // running deviceVersion; the panel then offers it for programming.
     void prepareSorrel(WindowFixture &f, quint32 deviceVersion, quint32 imageVersion)
     {
-        auto *usb = f.window->findChild<usbInterfaceControl *>();
         sr3(f).setFirmwareVersion(int(deviceVersion));
+        sr3(f).setVersionOffset(int(kVersionOffset));
         f.prompter.expectFileDialog(image(QStringLiteral("sorrel.hex"), kSorrelMagic, imageVersion));
         clickFileSelect(f);
         connectUsb(f);
-        UsbPanelProbe::setDeviceFirmwareVersion(*usb, int(deviceVersion));
-        emit usb->signal_enableProgramButton(true);
+        QCOMPARE(f.window->findChild<usbInterfaceControl *>()->deviceFirmwareVersion(), int(deviceVersion));
         QVERIFY(f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->isEnabled());
     }
 
@@ -342,9 +332,8 @@ void TestProgrammingRun::controlsFollowTheStateTableThroughAWholeRun()
     QCOMPARE(controls(f), table(false, false, true, false)); // image loaded
 
     connectUsb(f); // the simulated player runs 1.00.82, as the image
-    UsbPanelProbe::setDeviceFirmwareVersion(*usb, 0x10052);
-    emit usb->signal_enableProgramButton(true); // panel reports a device to program
-    QCOMPARE(controls(f), table(false, true, true, false));
+    QCOMPARE(usb->deviceFirmwareVersion(), 0x10052);
+    QCOMPARE(controls(f), table(false, true, true, false)); // panel reports a device to program
 
     // While the panel works (it logs as it goes) PROGRAM is off.
     QList<Controls> duringProgram;
@@ -353,9 +342,12 @@ void TestProgrammingRun::controlsFollowTheStateTableThroughAWholeRun()
                 if (line.contains(QStringLiteral(" - usbInterfaceControl - ")))
                     duringProgram.append(controls(f));
             });
+    f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
+                             QStringLiteral("Programming complete!"));
     // The label only shows the name: the panel is handed what was accepted.
     f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->setText(QStringLiteral("/elsewhere.hex"));
     clickProgram(f);
+    QCOMPARE(f.prompter.pendingExpectations(), 0);
     QVERIFY(!duringProgram.isEmpty());
     for (const Controls &c : duringProgram)
         QCOMPARE(c, table(false, false, true, false));
@@ -403,12 +395,11 @@ void TestProgrammingRun::inputQueuedForTheListsWhileLoadingIsIgnored()
     QCOMPARE(interfaces->currentText(), QStringLiteral("USB"));
     QCOMPARE(devices->currentText(), QStringLiteral("Sorrel 3"));
     QCOMPARE(controls(f), table(false, false, true, false));
-    auto *usb = f.window->findChild<usbInterfaceControl *>();
-    UsbPanelProbe::setDeviceFirmwareVersion(*usb, 0x10052);
-    emit usb->signal_enableProgramButton(true);
+    connectUsb(f);
+    f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
+                             QStringLiteral("Programming complete!"));
     clickProgram(f);
-    QCOMPARE(usb->firmwareFileName(), file);
-    QVERIFY(f.logLines().filter(QStringLiteral("nothing was programmed")).isEmpty());
+    QCOMPARE(f.window->findChild<usbInterfaceControl *>()->firmwareFileName(), file);
 }
 
 void TestProgrammingRun::versionThresholds_data()
@@ -457,6 +448,9 @@ void TestProgrammingRun::versionThresholds()
     if (warned)
         f.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Warning"), warning,
                                  QMessageBox::StandardButton(answer));
+    if (outcome == QLatin1String("allowed"))
+        f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
+                                 QStringLiteral("Programming complete!"));
     clickProgram(f);
     QCOMPARE(f.prompter.pendingExpectations(), 0);
 
@@ -475,6 +469,8 @@ void TestProgrammingRun::versionThresholds()
     const QString file = f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->text();
     if (outcome == QLatin1String("allowed")) {
         QCOMPARE(usb->firmwareFileName(), file);
+        QCOMPARE(sr3(f).resetCount(), 1);
+        QCOMPARE(usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
     } else {
         QVERIFY(usb->firmwareFileName().isEmpty());
         QVERIFY(!sr3(f).erased());
@@ -487,10 +483,14 @@ void TestProgrammingRun::versionThresholds()
 void TestProgrammingRun::vireoPlayerTakesBinFilesAndSkipsVersionChecks()
 {
     WindowFixture f(options());
+    SimulatedVireoPlayer &player = *f.devices->simulatedVireo();
+    player.setDelays(0, 0);
+    player.setState(SimulatedVireoPlayer::State::BootLoader);
+    auto *usb = f.window->findChild<usbInterfaceControl *>();
+    usb->setPostDownloadWait(0);
     selectDevice(f, QStringLiteral("Vireo Player"));
-    QCOMPARE(f.window->findChild<usbInterfaceControl *>()->deviceKind(), 1);
-    const QString bin = writeFile(m_workDir.filePath(QStringLiteral("player.bin")),
-                                  QStringLiteral("raw player image"));
+    QCOMPARE(usb->deviceKind(), 1);
+    const QString bin = writeFile(m_workDir.filePath(QStringLiteral("player.bin")), QStringLiteral("raw image"));
     f.prompter.expectFileDialog(bin);
     clickFileSelect(f);
     QCOMPARE(f.prompter.shown().last().filter, QStringLiteral("Firmware image (*.bin)"));
@@ -499,22 +499,18 @@ void TestProgrammingRun::vireoPlayerTakesBinFilesAndSkipsVersionChecks()
     // A Sorrel 3 version that would refuse any image: the Vireo Player is not checked.
     sr3(f).setFirmwareVersion(0x1005A);
     auto *factory = f.find<QCheckBox>(QStringLiteral("m_ckx_FactoryDefault"));
-    auto *usb = f.window->findChild<usbInterfaceControl *>();
-    emit usb->signal_enableProgramButton(true);
+    connectUsb(f); // the player waits in its boot loader
     factory->setChecked(true);
+    f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
+                             QStringLiteral("Programming complete!"));
     clickProgram(f);
+    QTRY_COMPARE(f.prompter.pendingExpectations(), 0);
     const QString log = f.logLines().join(QLatin1Char('\n'));
     QVERIFY(!log.contains(QStringLiteral("Unable to downgrade")));
     QVERIFY(!log.contains(QStringLiteral("SDHC")));
     QCOMPARE(usb->firmwareFileName(), bin);
     QVERIFY(usb->factoryDefault());
-    // The bytes to send were read when the file was accepted.
-    BootLoadProduct *vireo = nullptr;
-    for (BootLoadProduct *p : f.window->findChildren<BootLoadProduct *>())
-        if (p->name() == QLatin1String("Vireo Player"))
-            vireo = p;
-    QVERIFY(vireo);
-    QCOMPARE(vireo->imageData(), QByteArray("raw player image"));
+    QCOMPARE(player.downloadedImage(), QByteArray("raw image"));
 }
 
 void TestProgrammingRun::programWithoutAcceptedImageSendsNothing()
@@ -716,6 +712,7 @@ void TestProgrammingRun::unwritableWorkingDirectorySendsTheLogToTheDataFolder()
     {
         WindowFixture f(options());
         QCOMPARE(f.window->outputFolder(), dataFolder);
+        QCOMPARE(f.window->updateRecordFolder(), dataFolder); // later files go there too
         // Said at start-up, where the operator sees it.
         QCOMPARE(f.logLines().filter(QStringLiteral("INFO - ZelBootLoader - The session log will be written to ")
                                      + dataFolder + QStringLiteral(" when the program ends.")).size(), 1);
