@@ -1,5 +1,14 @@
 #include "base/Prompter.h"
 
+QMessageBox::StandardButton Prompter::ask(QWidget *parent, Kind kind, const QString &title,
+                                          const QString &text,
+                                          QMessageBox::StandardButtons buttons,
+                                          QMessageBox::StandardButton defaultButton)
+{
+    Q_UNUSED(defaultButton);
+    return showMessage(parent, kind, title, text, buttons);
+}
+
 void Prompter::information(QWidget *parent, const QString &title, const QString &text)
 {
     showMessage(parent, Kind::Information, title, text, QMessageBox::Ok);

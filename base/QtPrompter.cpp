@@ -56,6 +56,21 @@ QMessageBox::StandardButton QtPrompter::showMessage(QWidget *parent, Kind kind,
     return QMessageBox::NoButton;
 }
 
+QMessageBox::StandardButton QtPrompter::ask(QWidget *parent, Kind kind, const QString &title,
+                                            const QString &text,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::StandardButton defaultButton)
+{
+    switch (kind) {
+    case Kind::Information:
+        return QMessageBox::information(parent, title, text, buttons, defaultButton);
+    case Kind::Warning: return QMessageBox::warning(parent, title, text, buttons, defaultButton);
+    case Kind::Critical: return QMessageBox::critical(parent, title, text, buttons, defaultButton);
+    case Kind::Question: return QMessageBox::question(parent, title, text, buttons, defaultButton);
+    }
+    return QMessageBox::NoButton;
+}
+
 QString QtPrompter::getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
                                     const QString &filter)
 {
