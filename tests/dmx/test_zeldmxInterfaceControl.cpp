@@ -29,6 +29,7 @@ private slots:
     void program_withoutAcceptedImage_refusesAndSendsNothing();
     void discoverEnabler_withoutLibrary_saysSoOnceAndFindsNone();
     void discoverEnabler_simulated_findsBothSupplies();
+    void serialField_cursorStaysAtTheEndOfWhatWasTyped();
 
 private:
     FakePrompter m_prompter;
@@ -193,6 +194,20 @@ void TestZeldmxInterfaceControl::discoverEnabler_simulated_findsBothSupplies()
     QCOMPARE(supplies->itemText(0), QString("Vask Net-4 (127.0.0.20)"));
     QCOMPARE(supplies->itemText(1), QString("Vask USB-4"));
     QVERIFY(lines.contains("Discovered Vask device #1 - Vask Net-4 (127.0.0.20)"));
+}
+
+void TestZeldmxInterfaceControl::serialField_cursorStaysAtTheEndOfWhatWasTyped()
+{
+    Hollis hollis(std::make_unique<ZelHollis::HollisNotPresent>());
+    zeldmxInterfaceControl panel(m_prompter, m_pauser, hollis);
+    auto *serial = panel.findChild<QLineEdit *>("m_lineEdit_ZELDMXManualFixtureSN");
+    QSignalSpy enable(&panel, &zeldmxInterfaceControl::signal_enableProgramButton);
+    QTest::keyClicks(serial, "82f");
+    QCOMPARE(enable.last().first().toBool(), false);
+    serial->setCursorPosition(6); // a click into the blanks
+    QCOMPARE(serial->cursorPosition(), 3);
+    serial->setCursorPosition(1);
+    QCOMPARE(serial->cursorPosition(), 1);
 }
 
 QTEST_MAIN(TestZeldmxInterfaceControl)
