@@ -153,6 +153,7 @@ private slots:
     void lxFamily_listedByFeatureAndVersion_data();
     void lxFamily_listedByFeatureAndVersion();
     void manualSerial_completeOnlyAndPrefixChecked();
+    void programOne_fixtureHoldsTheImageAndShowsItsNewRevision_data();
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision();
     void programAll_eachFixtureOnceAndAFailureStaysListedForRetry();
     void nothingProgrammed_saysWhyAndNeverCompletes_data();
@@ -314,40 +315,77 @@ void TestDmxWindowFlows::manualSerial_completeOnlyAndPrefixChecked()
     QCOMPARE(d.serial->displayText(), QStringLiteral("8280abcd"));
 }
 
+void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("sample"); // of resources/samples, as make run offers them
+    QTest::addColumn<int>("portIndex");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<int>("calls");
+    QTest::addColumn<QString>("prompt");
+
+    QTest::newRow("Cove Wash: 128 pages")
+        << "Cove Wash" << "CoveWash-5.1.3.hex" << 1 << "8100C001" << "Rev. 4" << "Rev. 5" << 4 + 128 << QString();
+    QTest::newRow("Kestrel lX: 256 pages after the prompt")
+        << "Kestrel lX" << "KestrelLX-4.1.3.hex" << 0 << "7200B001" << "Rev. 3" << "Rev. 4" << 4 + 256
+        << "Keep DMX control data off the port until the update has finished.";
+    QTest::newRow("Tern Spot: 512 pages and 4 PSoC paragraphs")
+        << "Tern Spot" << "TernSpot-5.1.4.hex" << 2 << "8300F001" << "Rev. 4" << "Rev. 5" << 4 + 512 + 4 << QString();
+}
+
 void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision()
 {
-    auto f = window("Cove Wash", coveImage(0x00050103));
+    QFETCH(QString, product);
+    QFETCH(QString, sample);
+    QFETCH(int, portIndex);
+    QFETCH(QString, serial);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(int, calls);
+    QFETCH(QString, prompt);
+    auto f = window(product, qEnvironmentVariable("ZEL_SOURCE_DIR") + "/resources/samples/" + sample);
     Dmx d(*f);
     d.findSupplies();
-    d.findFixtures(1);
-    QTRY_COMPARE(d.revision->text(), QStringLiteral("Rev. 4"));
+    d.findFixtures(portIndex);
+    QTRY_COMPARE(d.revision->text(), before);
+    QCOMPARE(d.fixtures->currentText(), serial);
     QSignalSpy complete(d.panel, &zeldmxInterfaceControl::signal_programComplete);
 
     f->prompter.expectMessage(Kind::Warning, kTitle,
-                              QStringLiteral("You are about to update the firmware of SN:8100C001!\nDo you wish to continue?"));
+                              QStringLiteral("You are about to update the firmware of SN:%1!\nDo you wish to continue?").arg(serial));
+    if (!prompt.isEmpty())
+        f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"), prompt);
     f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
                               QStringLiteral("Programming complete!"));
     d.program->click();
     expectNoOtherBox(*f);
 
+    const quint32 sn = serial.toUInt(nullptr, 16);
     QCOMPARE(complete.size(), 1);
-    QCOMPARE(d.fixture(0x8100C001).flash, d.image());
-    QCOMPARE(d.image().size(), 0x10000);
-    QCOMPARE(d.sim->steps().size(), 4 + 128); // Cove Wash's flow 1F: every step
+    QCOMPARE(d.fixture(sn).flash, d.image());
+    if (d.panel->product()->processorCount() == 2) {
+        QCOMPARE(d.fixture(sn).paragraphs.size(), d.panel->product()->processor(1)->paragraphCount());
+        QCOMPARE(d.fixture(sn).paragraphs.first(), d.panel->product()->processor(1)->paragraph(0));
+    }
+    QCOMPARE(d.sim->steps().size(), calls);
     QCOMPARE(d.sim->steps().last().call, QStringLiteral("BootloadDone"));
     QCOMPARE(f->pauser.pauses, QList<int>{3000});
-    QCOMPARE(f->prompter.progresses().last()->label, QStringLiteral("Bootloading SN:8100C001"));
+    QCOMPARE(f->prompter.progresses().last()->label, "Bootloading SN:" + serial);
     QVERIFY(f->prompter.progresses().last()->closed);
     QCOMPARE(d.panel->runOutcomes().size(), 1);
     QVERIFY(d.panel->runOutcomes().first().updated());
-    QCOMPARE(linesWith(*f, "INFO - zeldmxInterfaceControl - SN 8100c001 - Sent record 128/128.").size(), 1);
+    const int pages = d.image().size() / int(d.panel->product()->processor(0)->pageSize());
+    QCOMPARE(linesWith(*f, QStringLiteral("INFO - zeldmxInterfaceControl - SN %1 - Sent record %2/%2.")
+                               .arg(serial.toLower()).arg(pages)).size(), 1);
     QVERIFY(d.listed().isEmpty());
     QVERIFY(!d.program->isEnabled());
     QVERIFY(f->find<QStackedWidget>("m_stackedWidget_interfaceControls")->isEnabled());
 
     // Discovered again, the fixture reports the image's version.
-    d.findFixtures(1);
-    QTRY_COMPARE(d.revision->text(), QStringLiteral("Rev. 5"));
+    d.findFixtures(portIndex);
+    QTRY_COMPARE(d.revision->text(), after);
     QVERIFY(d.program->isEnabled());
 }
 
