@@ -186,7 +186,7 @@ void zeldmxInterfaceControl::handleDiscoveredDevice(int vaskUID)
 {
     QComboBox *supplies = ui->m_comboBox_ZELDMXEnablers;
     // A supply the library reports again keeps its one entry.
-    if (supplies->findData(vaskUID) >= 0)
+    if (m_shutDown || supplies->findData(vaskUID) >= 0)
         return;
     QString name = m_hollis.getDeviceProperty(vaskUID, "name").toString();
     const int type = supplyType(vaskUID);
@@ -298,6 +298,8 @@ void zeldmxInterfaceControl::on_m_pushButton_ZELDMXDiscoverFixture_clicked()
 
 void zeldmxInterfaceControl::handleDiscoveredFixture(ulong ip, quint64 sn)
 {
+    if (m_shutDown)
+        return;
     m_fixtureTimer->stop();
     const int device = deviceForAddress(ip);
     if (device != -1 && !m_fixtureResponses.contains(device, sn)) {
@@ -307,8 +309,10 @@ void zeldmxInterfaceControl::handleDiscoveredFixture(ulong ip, quint64 sn)
         m_fixtureResponses.insert(device, sn);
     }
     // During a run the list is the run's; later answers count at the next discovery.
-    if (m_running)
+    if (m_running) {
+        m_answersMissed = true;
         return;
+    }
     if (!m_discovering) {
         // An answer nobody asked for opens a window of its own.
         m_discovering = true;
@@ -407,7 +411,8 @@ void zeldmxInterfaceControl::settleFixtureList()
 
 void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
 {
-    if (m_running)
+    // A discovery window opened since: its end reads the features again.
+    if (m_running || m_discovering)
         return;
     QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
     const QString name = m_product ? m_product->name() : QString();
@@ -453,7 +458,7 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
 {
     m_revisionPending = false;
     const QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
-    if (m_running || list->count() == 0)
+    if (m_running || m_discovering || list->count() == 0)
         return;
     const quint32 serial = quint32(list->currentData().toULongLong());
     // Another fixture was chosen while this one was read: read that one.
@@ -598,6 +603,12 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
               .arg(paddedSerial(serial));
     if (!programAll)
         m_currentSerial = serial;
+    // From here the run owns the panel: timers and answers wait, so that
+    // nothing re-enables PROGRAM or changes the list under the confirmation.
+    const bool windowWasOpen = m_discovering;
+    stopTimers();
+    m_running = true;
+    m_answersMissed = false;
     const QMessageBox::StandardButton answer =
         m_prompter.ask(this, Prompter::Kind::Warning, title, question,
                        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
@@ -609,8 +620,10 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
         go = false;
     }
     if (!go) {
+        m_running = false;
         setRunControlsEnabled(true);
         emit signal_enableProgramButton(true);
+        resumeAfterCancel(windowWasOpen);
         return;
     }
 
@@ -626,8 +639,11 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
     } else {
         serials.append(serial);
     }
-    stopTimers();
-    m_running = true;
+    if (serials.isEmpty()) {
+        m_running = false;
+        refuseRun(tr("No fixtures are listed: press Discover Fixture SN first."));
+        return;
+    }
     m_runOutcomes.clear();
     for (quint32 s : std::as_const(serials)) {
         m_currentSerial = s;
@@ -635,6 +651,20 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
     }
     m_running = false;
     finishRun(programAll, int(serials.size()));
+}
+
+void zeldmxInterfaceControl::resumeAfterCancel(bool windowWasOpen)
+{
+    QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
+    if (windowWasOpen || m_answersMissed) {
+        m_discovering = true;
+        refreshFixtureList();
+        m_fixtureTimer->start();
+    } else if (!m_listSettled && (list->count() > 0 || !m_lxSerials.isEmpty())) {
+        settleFixtureList();
+    } else if (m_listSettled && list->count() > 0 && ui->m_label_fixtureRev->text().isEmpty()) {
+        readFixtureRevision();
+    }
 }
 
 FixtureOutcome zeldmxInterfaceControl::bootloadFixture(BootLoadProduct *product, quint32 serial)
@@ -653,22 +683,31 @@ FixtureOutcome zeldmxInterfaceControl::bootloadFixture(BootLoadProduct *product,
         log(LOG_WARNING, QStringLiteral("SN %1 unhandled single processor type %2.")
                              .arg(paddedSerial(serial))
                              .arg(main->fileType()));
+    return notRun(serial, why);
+}
+
+FixtureOutcome zeldmxInterfaceControl::notRun(quint32 serial, const QString &reason) const
+{
     FixtureOutcome outcome;
     outcome.serial = serial;
     outcome.device = m_supply;
     outcome.port = currentPort();
-    outcome.reason = why;
+    outcome.reason = reason;
     return outcome;
 }
 
 FixtureOutcome zeldmxInterfaceControl::bootloadIntelHex(BootLoadProduct *product, quint32 serial)
 {
+    if (!product)
+        return notRun(serial, tr("No device type is selected."));
     return m_engine->bootloadIntelHex(*product, serial, m_supply, currentPort());
 }
 
 FixtureOutcome zeldmxInterfaceControl::bootloadIntelHexPSoC(BootLoadProduct *product,
                                                             quint32 serial)
 {
+    if (!product)
+        return notRun(serial, tr("No device type is selected."));
     return m_engine->bootloadIntelHexPSoC(*product, serial, m_supply, currentPort());
 }
 

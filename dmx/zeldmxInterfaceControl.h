@@ -109,7 +109,10 @@ private:
     void stopTimers();
     // Ends a run that sent nothing: the operator is told why and keeps the controls.
     void refuseRun(const QString &reason);
+    // Takes up what the confirmation held back.
+    void resumeAfterCancel(bool windowWasOpen);
     FixtureOutcome bootloadFixture(BootLoadProduct *product, quint32 serial);
+    FixtureOutcome notRun(quint32 serial, const QString &reason) const;
     void finishRun(bool programAll, int fixtures);
 
     Ui::zeldmxInterfaceControlClass *ui;
@@ -135,7 +138,8 @@ private:
     bool m_rebuilding = false;      // the fixture list is being rebuilt
     bool m_rebuildAgain = false;    // an answer arrived while it was
     bool m_fillingPorts = false;
-    bool m_running = false;         // program() is boot-loading
+    bool m_running = false;         // program() confirms or boot-loads
+    bool m_answersMissed = false;   // fixtures answered meanwhile
     bool m_revisionPending = false; // a revision read waits for its answer
     quint32 m_revisionSerial = 0;   // the fixture whose revision is being read
     bool m_listedFixtureProgrammable = false; // the revision shown allows PROGRAM
