@@ -373,6 +373,7 @@ void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision()
     QCOMPARE(d.sim->steps().last().call, QStringLiteral("BootloadDone"));
     QCOMPARE(f->pauser.pauses, QList<int>{3000});
     QCOMPARE(f->prompter.progresses().last()->label, "Bootloading SN:" + serial);
+    QCOMPARE(f->prompter.progresses().last()->maximum, calls - 4 + 25); // 153 for 128 pages
     QVERIFY(f->prompter.progresses().last()->closed);
     QCOMPARE(d.panel->runOutcomes().size(), 1);
     QVERIFY(d.panel->runOutcomes().first().updated());

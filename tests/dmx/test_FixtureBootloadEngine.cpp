@@ -173,11 +173,8 @@ private slots:
         m_hollis.reset();
     }
 
-    void modelFlag_followsTheSerialPrefix_data();
-    void modelFlag_followsTheSerialPrefix();
     void intelHex_sendsTheFlowsSteps_data();
     void intelHex_sendsTheFlowsSteps();
-    void intelHex_fullImage_sends128PagesAndTheFixtureHoldsThem();
     void intelHexPsoc_sendsPagesThenParagraphs_data();
     void intelHexPsoc_sendsPagesThenParagraphs();
     void refusedStep_endsTheFixturesRunAndSaysWhich_data();
@@ -187,35 +184,18 @@ private slots:
     void slowLibrary_windowKeepsProcessingEvents();
 };
 
-void TestFixtureBootloadEngine::modelFlag_followsTheSerialPrefix_data()
-{
-    QTest::addColumn<quint32>("serial");
-    QTest::addColumn<bool>("model");
-    QTest::newRow("8280ABCD") << 0x8280ABCDu << true;
-    QTest::newRow("8100 first") << 0x81000000u << true;
-    QTest::newRow("8480 last") << 0x8480FFFFu << true;
-    QTest::newRow("8281ABCD") << 0x8281ABCDu << false;
-    QTest::newRow("8500ABCD") << 0x8500ABCDu << false;
-    QTest::newRow("lower half 8280") << 0x00008280u << false;
-}
-
-void TestFixtureBootloadEngine::modelFlag_followsTheSerialPrefix()
-{
-    QFETCH(quint32, serial);
-    QFETCH(bool, model);
-    QCOMPARE(FixtureBootloadEngine::modelFlag(serial), model);
-}
-
 void TestFixtureBootloadEngine::intelHex_sendsTheFlowsSteps_data()
 {
     QTest::addColumn<int>("flow");
     QTest::addColumn<QString>("prompt");
     QTest::addColumn<quint32>("serial");
+    QTest::addColumn<bool>("model"); // the fixture model flag
 
-    QTest::newRow("all steps, prompt, model fixture") << 0xFF << QStringLiteral("Set the switch to BOOT.") << 0x8280ABCDu;
-    QTest::newRow("1E skips advanced mode") << 0x1E << QString() << 0x8281ABCDu;
-    QTest::newRow("08 only writes") << 0x08 << QString() << 0x8500ABCDu;
-    QTest::newRow("short serial in messages") << 0x1F << QString() << 0x0001A2B3u;
+    QTest::newRow("all steps, prompt, model fixture") << 0xFF << QStringLiteral("Set the switch to BOOT.") << 0x8280ABCDu << true;
+    QTest::newRow("1E skips advanced mode") << 0x1E << QString() << 0x8281ABCDu << false;
+    QTest::newRow("08 only writes") << 0x08 << QString() << 0x8500ABCDu << false;
+    QTest::newRow("short serial in messages") << 0x1F << QString() << 0x0001A2B3u << false;
+    QTest::newRow("last model prefix") << 0x1F << QString() << 0x8480FFFFu << true;
 }
 
 void TestFixtureBootloadEngine::intelHex_sendsTheFlowsSteps()
@@ -223,6 +203,7 @@ void TestFixtureBootloadEngine::intelHex_sendsTheFlowsSteps()
     QFETCH(int, flow);
     QFETCH(QString, prompt);
     QFETCH(quint32, serial);
+    QFETCH(bool, model);
     const quint32 pages = 4;
     const quint32 pageSize = 0x200;
     intelHexProduct(pages, pageSize, quint8(flow));
@@ -248,7 +229,6 @@ void TestFixtureBootloadEngine::intelHex_sendsTheFlowsSteps()
     }
 
     // The expected transcript, progress and log follow the flow's bits.
-    const bool model = FixtureBootloadEngine::modelFlag(serial);
     const QString sn = QString::number(serial, 16);
     const QString at = QStringLiteral(" %1 %2 %3").arg(kDevice).arg(kPort).arg(sn);
     QStringList expectedCalls;
@@ -297,26 +277,6 @@ void TestFixtureBootloadEngine::intelHex_sendsTheFlowsSteps()
     QVERIFY(dialog.closed);
     if (flow & 0x08)
         QVERIFY(dialog.labels.contains(QStringLiteral("SN %1 - Writing flash.").arg(sn)));
-}
-
-void TestFixtureBootloadEngine::intelHex_fullImage_sends128PagesAndTheFixtureHoldsThem()
-{
-    const MicroprocessorImageInfo *info = intelHexProduct(0x10000 / 0x200, 0x200);
-    QCOMPARE(info->pageCount(), 128u);
-    placeFixture(0x8100C001);
-
-    const FixtureOutcome outcome = m_engine->bootloadIntelHex(*m_product, 0x8100C001, kDevice, kPort);
-
-    QVERIFY(outcome.updated());
-    const QStringList info0 = logTexts(LOG_INFO);
-    QCOMPARE(info0.count(QStringLiteral("SN 8100c001 - Sent record 1/128.")), 1);
-    QCOMPARE(info0.filter(QStringLiteral("Sent record")).last(), QStringLiteral("SN 8100c001 - Sent record 128/128."));
-    QCOMPARE(m_prompter.progresses().first()->maximum, 153);
-    const SimulatedHollis::Fixture *fixture = m_sim->fixture(0x8100C001);
-    QCOMPARE(fixture->flash, info->image());
-    QVERIFY(!fixture->inBootloader);
-    // The fixture now runs the image: the word at its version offset is page 0's number.
-    QCOMPARE(fixture->firmwareVersion, quint16(0xDE));
 }
 
 void TestFixtureBootloadEngine::intelHexPsoc_sendsPagesThenParagraphs_data()
