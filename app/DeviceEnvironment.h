@@ -2,6 +2,9 @@
 
 #include <memory>
 
+class HidBackend;
+class SerialPorts;
+class SimulatedVireoPlayer;
 class Sr3UsbLibrary;
 class TarvoLibrary;
 
@@ -9,8 +12,10 @@ namespace ZelHollis {
 class Hollis;
 }
 
-// The three vendor-library layers of one run: either the simulated devices or
-// the layers that report that the vendor library is not present.
+// The three vendor-library layers of one run, with the serial ports and HID
+// devices the Vireo Player is reached through: either the simulated devices,
+// or the layers that report that the vendor library is not present and the
+// system's own ports and HID devices.
 class DeviceEnvironment
 {
 public:
@@ -21,6 +26,10 @@ public:
     Sr3UsbLibrary &sr3() { return *m_sr3; }
     TarvoLibrary &tarvo() { return *m_tarvo; }
     ZelHollis::Hollis &hollis() { return *m_hollis; }
+    SerialPorts &serialPorts() { return *m_serialPorts; }
+    HidBackend &hid() { return *m_hid; }
+    // The simulated Vireo Player behind serialPorts() and hid(); null unless simulated.
+    SimulatedVireoPlayer *simulatedVireo() { return m_vireo.get(); }
 
 private:
     DeviceEnvironment() = default;
@@ -29,4 +38,9 @@ private:
     std::unique_ptr<Sr3UsbLibrary> m_sr3;
     std::unique_ptr<TarvoLibrary> m_tarvo;
     std::unique_ptr<ZelHollis::Hollis> m_hollis;
+    std::unique_ptr<SimulatedVireoPlayer> m_vireo;
+    std::unique_ptr<SerialPorts> m_ownSerialPorts;
+    std::unique_ptr<HidBackend> m_ownHid;
+    SerialPorts *m_serialPorts = nullptr;
+    HidBackend *m_hid = nullptr;
 };
