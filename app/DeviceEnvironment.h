@@ -1,7 +1,10 @@
 #pragma once
 
+#include "ethernet/EthernetSettings.h"
+
 #include <memory>
 
+class ControllerSimulator;
 class Sr3UsbLibrary;
 class TarvoLibrary;
 
@@ -21,6 +24,11 @@ public:
     Sr3UsbLibrary &sr3() { return *m_sr3; }
     TarvoLibrary &tarvo() { return *m_tarvo; }
     ZelHollis::Hollis &hollis() { return *m_hollis; }
+    // Where the Ethernet panel sends: the real network, or the simulated
+    // controllers on loopback. Callers may aim it elsewhere.
+    EthernetSettings &ethernet() { return m_ethernet; }
+    // The simulated controllers; null on real devices or when they could not start.
+    ControllerSimulator *controllerSimulator() { return m_controllers.get(); }
 
 private:
     DeviceEnvironment() = default;
@@ -29,4 +37,6 @@ private:
     std::unique_ptr<Sr3UsbLibrary> m_sr3;
     std::unique_ptr<TarvoLibrary> m_tarvo;
     std::unique_ptr<ZelHollis::Hollis> m_hollis;
+    EthernetSettings m_ethernet;
+    std::unique_ptr<ControllerSimulator> m_controllers;
 };
