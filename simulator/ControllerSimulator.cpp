@@ -380,7 +380,7 @@ void ControllerSimulator::handleTftp(Node &node)
             continue;
         const QByteArray packet(buffer, int(n));
         process(node, packet, from);
-        if (f.dupIn > 0 && node.packetsIn % quint64(f.dupIn) == 0)
+        if (f.dupIn > 0 && node.packetsIn == quint64(f.dupIn))
             process(node, packet, from);
     }
 }
@@ -392,7 +392,7 @@ void ControllerSimulator::sendTftp(Node &node, const QByteArray &packet, const s
     if (f.dropOut > 0 && node.packetsOut % quint64(f.dropOut) == 0)
         return;
     const int fd = f.answerFromOtherPort ? node.otherFd : node.fd;
-    const int copies = f.dupOut > 0 && node.packetsOut % quint64(f.dupOut) == 0 ? 2 : 1;
+    const int copies = f.dupOut > 0 && node.packetsOut == quint64(f.dupOut) ? 2 : 1;
     for (int i = 0; i < copies; ++i) {
         if (f.delayMs > 0)
             m_pending.append(std::make_shared<Pending>(Pending {QDeadlineTimer(f.delayMs), fd, packet, to}));

@@ -30,8 +30,10 @@ public:
         int writes = 0;
     };
 
-    // Faults applied to TFTP packets: every Nth packet in or out is dropped
-    // or duplicated (0 = never); answers may be held back by delayMs.
+    // Faults applied to TFTP packets (0 = never): every Nth packet in or out
+    // is dropped; the Nth packet in or out is duplicated, once (every
+    // duplicate makes both sides answer twice from then on, so repeated ones
+    // would only measure that); answers may be held back by delayMs.
     struct Faults {
         int dropIn = 0;
         int dropOut = 0;

@@ -96,8 +96,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption versionOffset({QStringLiteral("version-offset")}, QStringLiteral("Byte offset of the version word in a written image."), QStringLiteral("offset"), QStringLiteral("0x3FF04"));
     const QCommandLineOption dropIn({QStringLiteral("drop-in")}, QStringLiteral("Drop every Nth TFTP packet received."), QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption dropOut({QStringLiteral("drop-out")}, QStringLiteral("Drop every Nth TFTP packet sent."), QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption dupIn({QStringLiteral("dup-in")}, QStringLiteral("Handle every Nth TFTP packet received twice."), QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption dupOut({QStringLiteral("dup-out")}, QStringLiteral("Send every Nth TFTP packet twice."), QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption dupIn({QStringLiteral("dup-in")}, QStringLiteral("Handle the Nth TFTP packet received twice."), QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption dupOut({QStringLiteral("dup-out")}, QStringLiteral("Send the Nth TFTP packet twice."), QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption delay({QStringLiteral("delay")}, QStringLiteral("Hold every TFTP answer back by this many ms."), QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption otherPort({QStringLiteral("answer-from-other-port")}, QStringLiteral("Send TFTP answers from a second port."));
     const QCommandLineOption buttonOpt({QStringLiteral("button")}, QStringLiteral("Follow each discovery reply with a button datagram SHOW:BUTTON."), QStringLiteral("show:button"));
