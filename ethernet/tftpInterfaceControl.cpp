@@ -429,7 +429,9 @@ void tftpInterfaceControl::program(const QString &fileName)
     connect(m_writeThread, &QTFTP::commandFinished, this,
             qOverload<int>(&tftpInterfaceControl::programDone));
     connect(m_writeThread, &QTFTP::statusMessage, this, [this](const QString &text) {
-        m_lastWriteStatus = text;
+        // Closing the socket comes after whatever went wrong.
+        if (text != QLatin1String("TFTP: Disconnected"))
+            m_lastWriteStatus = text;
         qCDebug(lcTftp) << "write:" << text;
     });
     qCDebug(lcTftp) << "Connecting to" << address;

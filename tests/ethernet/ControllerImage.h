@@ -14,7 +14,8 @@ inline QByteArray controllerHex(const QList<QPair<quint32, quint32>> &words, int
     auto record = [&](quint32 address, const QByteArray &data) {
         if (int(address >> 16) != upper) {
             upper = int(address >> 16);
-            const QByteArray ext {char(2), 0, 0, char(4), char(upper >> 8), char(upper & 0xFF)};
+            const char extBytes[] = {char(2), 0, 0, char(4), char(upper >> 8), char(upper & 0xFF)};
+            const QByteArray ext(extBytes, 6);
             quint8 sum = 0;
             for (char c : ext)
                 sum += quint8(c);
