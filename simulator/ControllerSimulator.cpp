@@ -457,27 +457,31 @@ void ControllerSimulator::process(Node &node, const QByteArray &packet, const so
             }
             s.data.append(payload);
             s.lastAcked = number;
-            sendTftp(node, tftpPacket(kOpAck, number), from);
             ++s.block;
-            if (payload.size() < kBlock) {
-                quint32 revision = 0;
-                const bool found = revisionOf(s.data, m_options.versionOffset, revision);
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    node.controller.firmware = s.data;
-                    ++node.controller.writes;
-                    if (found)
-                        node.controller.revision = revision;
-                    revision = node.controller.revision;
-                }
-                event(QStringLiteral("write complete %1 %2 bytes revision %3").arg(who).arg(s.data.size()).arg(revision));
-                if (m_writeDone)
-                    m_writeDone(node.controller.ip, revision, s.data);
-                // Kept in the writing state so a lost final acknowledgement is
-                // answered when the block comes again.
-                s.data.clear();
-                s.block = -1;
+            if (payload.size() == kBlock) {
+                sendTftp(node, tftpPacket(kOpAck, number), from);
+                return;
             }
+            // The image is kept before the last acknowledgement goes out, as
+            // a device commits before it confirms.
+            quint32 revision = 0;
+            const bool found = revisionOf(s.data, m_options.versionOffset, revision);
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                node.controller.firmware = s.data;
+                ++node.controller.writes;
+                if (found)
+                    node.controller.revision = revision;
+                revision = node.controller.revision;
+            }
+            sendTftp(node, tftpPacket(kOpAck, number), from);
+            event(QStringLiteral("write complete %1 %2 bytes revision %3").arg(who).arg(s.data.size()).arg(revision));
+            if (m_writeDone)
+                m_writeDone(node.controller.ip, revision, s.data);
+            // Kept in the writing state so a lost final acknowledgement is
+            // answered when the block comes again.
+            s.data.clear();
+            s.block = -1;
         } else if (number == s.lastAcked) {
             sendTftp(node, tftpPacket(kOpAck, number), from);
         }
