@@ -144,7 +144,8 @@ bool NetnsPair::enterLocal()
         if_freenameindex(list);
     }
     names.sort();
-    const QStringList expected {vethName('b', ::getpid()), QStringLiteral("lo")};
+    QStringList expected {vethName('b', ::getpid()), QStringLiteral("lo")};
+    expected.sort();
     if (names != expected) {
         m_error = QStringLiteral("unexpected interfaces in %1: %2").arg(m_local, names.join(QLatin1Char(' ')));
         return false;
