@@ -1,6 +1,7 @@
 #include "simulator/ControllerSimulator.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QMap>
 
 #include <arpa/inet.h>
@@ -346,11 +347,14 @@ void ControllerSimulator::handleDiscovery()
         ++m_discoveryRequests;
         event(QStringLiteral("discovery from %1:%2").arg(dotted(ntohl(from.sin_addr.s_addr))).arg(ntohs(from.sin_port)));
         QList<Controller> snapshot = controllers();
+        QElapsedTimer clock;
+        clock.start();
         for (const Controller &c : snapshot) {
             sendNow(m_discoveryFd, discoveryReply(c), from);
             if (m_options.buttonShow >= 0)
                 sendNow(m_discoveryFd, button(c.sn, m_options.buttonShow, m_options.buttonNumber), from);
         }
+        event(QStringLiteral("replied %1 in %2 us").arg(snapshot.size()).arg(clock.nsecsElapsed() / 1000));
     }
 }
 
