@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/ExitCode.h"
+
 namespace {
 
 // The first argument carrying the prefix wins. Every occurrence of the prefix
@@ -18,7 +20,152 @@ QString prefixedValue(const QStringList &arguments, const QString &prefix)
     return QString();
 }
 
+const char *const kQuestionNames[] = {"downgrade", "overwrite", "manual-address", "all-fixtures"};
+
+QString questionList()
+{
+    QStringList names;
+    for (GuardingQuestion question : guardingQuestions())
+        names.append(guardingQuestionName(question));
+    return names.join(QStringLiteral(", "));
+}
+
+// The options of the unattended run take the text after "=" as it stands:
+// a path may hold runs of blanks or the option's own name.
+class UnattendedOptions
+{
+public:
+    explicit UnattendedOptions(StartOptions &options) : m_options(options) {}
+
+    // False when the argument is not one of ours.
+    bool take(const QString &argument)
+    {
+        static const QString kNames[] = {QStringLiteral("-firmware"), QStringLiteral("-yes"),
+                                         QStringLiteral("-result")};
+        for (int i = 0; i < 3; ++i) {
+            const QString &name = kNames[i];
+            if (!argument.startsWith(name, Qt::CaseInsensitive))
+                continue;
+            m_mentioned[i] = true;
+            if (!argument.startsWith(name + QLatin1Char('='), Qt::CaseSensitive)) {
+                if (argument == name)
+                    error(QStringLiteral("%1 needs a value: %1=%2").arg(name, placeholder(i)));
+                else
+                    error(QStringLiteral("%1: unknown option (options are case-sensitive; did you "
+                                         "mean %2=%3?)")
+                              .arg(argument, name, placeholder(i)));
+                return true;
+            }
+            if (m_seen[i]) {
+                error(QStringLiteral("%1= is given more than once").arg(name));
+                return true;
+            }
+            m_seen[i] = true;
+            const QString value = argument.mid(name.size() + 1);
+            switch (i) {
+            case 0: takeFirmware(value); break;
+            case 1: takeQuestions(argument, value); break;
+            case 2: takeResult(value); break;
+            }
+            return true;
+        }
+        return false;
+    }
+
+    void checkCombination()
+    {
+        if (!m_mentioned[0]) {
+            if (m_seen[1] || m_seen[2])
+                error(QStringLiteral("-yes= and -result= belong to an unattended run, which needs "
+                                     "-firmware="));
+            return;
+        }
+        if (!m_options.unattended())
+            return; // the malformed -firmware is reported already
+        QStringList missing;
+        if (!m_options.autoConnect)
+            missing.append(QStringLiteral("-autoConnect"));
+        if (m_options.interfaceIndex < 0)
+            missing.append(QStringLiteral("an interface (-usb, -ZELDMX or -ethernet)"));
+        if (m_options.deviceType.isEmpty())
+            missing.append(QStringLiteral("-deviceType=NAME"));
+        // The one USB player attached is found without an address.
+        if (m_options.interfaceIndex != 0 && m_options.deviceAddress.isEmpty())
+            missing.append(QStringLiteral("-deviceAddress=ADDRESS"));
+        if (!missing.isEmpty())
+            error(QStringLiteral("an unattended run (-firmware=) also needs %1")
+                      .arg(missing.join(QStringLiteral(", "))));
+    }
+
+private:
+    static QString placeholder(int option)
+    {
+        return option == 1 ? QStringLiteral("QUESTIONS") : QStringLiteral("PATH");
+    }
+
+    void error(const QString &text) { m_options.errors.append(text); }
+
+    void takeFirmware(const QString &value)
+    {
+        if (value.trimmed().isEmpty())
+            error(QStringLiteral("-firmware= needs the path of the firmware image file"));
+        else
+            m_options.firmwarePath = value;
+    }
+
+    void takeResult(const QString &value)
+    {
+        if (value.trimmed().isEmpty())
+            error(QStringLiteral("-result= needs the path of the result file to write"));
+        else
+            m_options.resultPath = value;
+    }
+
+    void takeQuestions(const QString &argument, const QString &value)
+    {
+        if (value.trimmed().isEmpty()) {
+            error(QStringLiteral("-yes= needs a comma list of %1").arg(questionList()));
+            return;
+        }
+        const QStringList words = value.split(QLatin1Char(','));
+        QList<GuardingQuestion> allowed;
+        for (const QString &raw : words) {
+            const QString word = raw.trimmed();
+            bool known = false;
+            for (GuardingQuestion question : guardingQuestions()) {
+                if (word == guardingQuestionName(question)) {
+                    known = true;
+                    if (!allowed.contains(question))
+                        allowed.append(question);
+                }
+            }
+            if (!known) {
+                error(QStringLiteral("%1: \"%2\" is not a guarding question; -yes= takes a comma "
+                                     "list of %3")
+                          .arg(argument, word, questionList()));
+                return;
+            }
+        }
+        m_options.allowedQuestions = allowed;
+    }
+
+    StartOptions &m_options;
+    bool m_mentioned[3] = {false, false, false}; // in any form
+    bool m_seen[3] = {false, false, false};      // well-formed
+};
+
 } // namespace
+
+QString guardingQuestionName(GuardingQuestion question)
+{
+    return QString::fromLatin1(kQuestionNames[static_cast<int>(question)]);
+}
+
+QList<GuardingQuestion> guardingQuestions()
+{
+    return {GuardingQuestion::Downgrade, GuardingQuestion::Overwrite,
+            GuardingQuestion::ManualAddress, GuardingQuestion::AllFixtures};
+}
 
 StartOptions parseCommandLine(const QStringList &arguments)
 {
@@ -36,5 +183,40 @@ StartOptions parseCommandLine(const QStringList &arguments)
     options.deviceAddress = prefixedValue(arguments, QStringLiteral("-deviceAddress="));
     options.autoConnect = arguments.contains(QStringLiteral("-autoConnect"), Qt::CaseSensitive);
     options.simulate = arguments.contains(QStringLiteral("-simulate"), Qt::CaseSensitive);
+    options.help = arguments.contains(QStringLiteral("--help"), Qt::CaseSensitive)
+        || arguments.contains(QStringLiteral("-help"), Qt::CaseSensitive);
+
+    UnattendedOptions unattended(options);
+    for (const QString &argument : arguments)
+        unattended.take(argument);
+    unattended.checkCombination();
     return options;
+}
+
+QString commandLineHelp()
+{
+    QString text = QStringLiteral(
+        "Usage: zel-updater [options]\n"
+        "\n"
+        "Options (matched exactly, letter case included):\n"
+        "  -usb, -ZELDMX, -ethernet  start with this interface; -usb wins over -ZELDMX,\n"
+        "                            which wins over -ethernet\n"
+        "  -deviceType=NAME          start with this device type selected\n"
+        "  -deviceAddress=ADDRESS    the device: controller IP address, fixture serial number\n"
+        "  -autoConnect              connect to the device without the operator\n"
+        "  -simulate                 use simulated devices instead of real hardware\n"
+        "  -firmware=PATH            firmware image file of an unattended run\n"
+        "  -yes=QUESTIONS            guarding questions an unattended run may answer \"yes\" to,\n"
+        "                            a comma list of: %1\n"
+        "  -result=PATH              JSON file the unattended run writes its result to\n"
+        "  --help                    print this text and exit\n"
+        "\n"
+        "An unattended run needs -autoConnect, an interface, -deviceType=, -deviceAddress=\n"
+        "(not for -usb) and -firmware=. Other unknown arguments are ignored.\n"
+        "\n"
+        "Exit codes:\n");
+    text = text.arg(questionList());
+    for (int code = 0; code <= 5; ++code)
+        text += QStringLiteral("  %1  %2\n").arg(code).arg(exitCodeMeaning(static_cast<ExitCode>(code)));
+    return text;
 }

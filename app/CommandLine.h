@@ -1,7 +1,22 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+// The questions that guard a run against an unwanted result; an unattended
+// run answers "yes" only to those listed with -yes=.
+enum class GuardingQuestion {
+    Downgrade,     // the image is older than what the device runs
+    Overwrite,     // the image is the one the device already runs
+    ManualAddress, // the device was not found but an address was given
+    AllFixtures,   // the run would reprogram every fixture found
+};
+
+// "downgrade", "overwrite", "manual-address", "all-fixtures": the -yes= words.
+QString guardingQuestionName(GuardingQuestion question);
+// Every question, in the order --help lists them.
+QList<GuardingQuestion> guardingQuestions();
 
 // What the command line asks of the window. Strings stay null when their
 // option is absent.
@@ -11,8 +26,26 @@ struct StartOptions {
     QString deviceAddress;
     bool autoConnect = false;
     bool simulate = false; // simulated devices instead of the vendor layers
+
+    // Unattended run.
+    QString firmwarePath;
+    QList<GuardingQuestion> allowedQuestions;
+    QString resultPath;
+
+    bool help = false;
+    // One line per unknown or malformed option of the unattended run; the
+    // updater then exits with ExitCode::BadOptionsOrImageRefused.
+    QStringList errors;
+
+    bool unattended() const { return !firmwarePath.isNull(); }
+    bool allows(GuardingQuestion question) const { return allowedQuestions.contains(question); }
 };
 
 // Reads the options from the full argument list (program path included).
-// Matching is exact and case-sensitive; unknown arguments are ignored.
+// Matching is exact and case-sensitive. Unknown arguments are ignored, except
+// those that look like the options of the unattended run (any letter case):
+// being meant for a run without an operator, a mistake in them is an error.
 StartOptions parseCommandLine(const QStringList &arguments);
+
+// The text --help prints: options and exit codes.
+QString commandLineHelp();

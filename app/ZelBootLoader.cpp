@@ -3,9 +3,11 @@
 #include "ui_ZelBootLoader.h"
 
 #include "app/DeviceEnvironment.h"
+#include "app/HistoryDialog.h"
 #include "base/Logger.h"
 #include "base/Pauser.h"
 #include "base/QtPrompter.h"
+#include "base/UpdateRecordFile.h"
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/ProductCatalogue.h"
 #include "dmx/zeldmxInterfaceControl.h"
@@ -123,6 +125,8 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
 
     ui->m_ckx_FactoryDefault->setEnabled(false);
     ui->m_pushButton_program->setEnabled(false);
+
+    connect(ui->actionHistory, &QAction::triggered, this, &ZelBootLoader::showHistory);
 }
 
 ZelBootLoader::~ZelBootLoader()
@@ -490,6 +494,57 @@ QUrl ZelBootLoader::helpUrlFor(const QString &appDir)
 void ZelBootLoader::on_actionHelp_triggered(bool)
 {
     m_openUrl(helpUrlFor(QCoreApplication::applicationDirPath()));
+}
+
+QString ZelBootLoader::updateRecordFolder() const
+{
+    // The one place that names the record's folder: beside the session log,
+    // which is written to the working directory.
+    return QDir::currentPath();
+}
+
+bool ZelBootLoader::recordUpdate(const UpdateRecord &record)
+{
+    const UpdateRecordFile file(updateRecordFolder());
+    QString error;
+    if (file.append(record, &error)) {
+        log(LOG_INFO, tr("Update recorded in %1.").arg(file.path()));
+        return true;
+    }
+    log(LOG_SEVERE, tr("The update could not be recorded in %1: %2").arg(file.path(), error));
+    return false;
+}
+
+void ZelBootLoader::showHistory()
+{
+    const UpdateRecordFile file(updateRecordFolder());
+    const UpdateRecordFile::Contents contents = file.read();
+    if (!contents.error.isEmpty())
+        log(LOG_WARNING, tr("%1 could not be read: %2").arg(file.path(), contents.error));
+    const QList<int> &damaged = contents.damagedLines;
+    if (damaged.size() == 1) {
+        log(LOG_WARNING, tr("%1: line %2 is damaged and was skipped.").arg(file.path()).arg(damaged.first()));
+    } else if (!damaged.isEmpty()) {
+        // One record however damaged the file is; the first lines say where to look.
+        QStringList numbers;
+        for (int line : damaged.mid(0, 10))
+            numbers.append(QString::number(line));
+        if (damaged.size() > 10)
+            numbers.append(QStringLiteral("..."));
+        log(LOG_WARNING, tr("%1: %2 damaged lines were skipped (lines %3).")
+                             .arg(file.path(), QString::number(damaged.size()),
+                                  numbers.join(QStringLiteral(", "))));
+    }
+
+    if (!m_history) {
+        m_history = new HistoryDialog(this);
+        m_history->setObjectName(QStringLiteral("m_dialog_history"));
+        m_history->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_history->setContents(contents, file.path());
+    m_history->show();
+    m_history->raise();
+    m_history->activateWindow();
 }
 
 void ZelBootLoader::updateLogDisplay(QString log)

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -13,9 +14,11 @@
 #include <memory>
 
 class BootLoadProduct;
+class HistoryDialog;
 class Logger;
 class ProductCatalogue;
 class QLabel;
+class UpdateRecord;
 class tftpInterfaceControl;
 class usbInterfaceControl;
 class zeldmxInterfaceControl;
@@ -50,6 +53,14 @@ public:
     QString deviceType() const { return m_deviceType; }
     QString deviceAddress() const { return m_deviceAddress; }
     bool autoConnect() const { return m_autoConnect; }
+
+    // Folder of the update record (updates.jsonl): the session log's folder.
+    QString updateRecordFolder() const;
+    // Appends one ended run to the update record. False, after logging why,
+    // when the line did not reach the disk.
+    bool recordUpdate(const UpdateRecord &record);
+    // File > History: the update record as it is on disk now.
+    void showHistory();
 
 signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
@@ -98,6 +109,7 @@ private:
     ProductCatalogue *m_catalogue = nullptr;
     QLabel *m_label_version = nullptr;
     QLabel *m_label_simulated = nullptr;
+    QPointer<HistoryDialog> m_history;
 
     usbInterfaceControl *m_usbControl = nullptr;
     zeldmxInterfaceControl *m_zeldmxControl = nullptr;

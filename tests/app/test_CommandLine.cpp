@@ -1,5 +1,10 @@
 #include "app/CommandLine.h"
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 class TestCommandLine : public QObject
@@ -11,6 +16,10 @@ private slots:
     void parse();
     void absentStringsAreNull();
     void emptyDeviceTypeIsEmptyNotNull();
+    void unattendedOptions_data();
+    void unattendedOptions();
+    void executableAnswersWithoutDisplay_data();
+    void executableAnswersWithoutDisplay();
 };
 
 void TestCommandLine::parse_data()
@@ -76,6 +85,7 @@ void TestCommandLine::parse()
     QTEST(options.deviceAddress, "deviceAddress");
     QTEST(options.autoConnect, "autoConnect");
     QTEST(options.simulate, "simulate");
+    QCOMPARE(options.errors, QStringList());
 }
 
 void TestCommandLine::absentStringsAreNull()
@@ -91,6 +101,175 @@ void TestCommandLine::emptyDeviceTypeIsEmptyNotNull()
         parseCommandLine({QStringLiteral("zel-updater"), QStringLiteral("-deviceType=")});
     QVERIFY(options.deviceType.isEmpty());
     QVERIFY(!options.deviceType.isNull());
+}
+
+void TestCommandLine::unattendedOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("firmware");
+    QTest::addColumn<QStringList>("yes");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<bool>("help");
+    QTest::addColumn<QString>("error"); // part of the one error expected; empty: none
+
+    const QStringList usb{"zel-updater", "-usb", "-deviceType=Sorrel 3", "-autoConnect"};
+    const QStringList none;
+    QTest::newRow("USB run needs no address; path kept as given")
+        << usb + QStringList{"-firmware=/srv/fw/a  b-firmware=.hex"}
+        << "/srv/fw/a  b-firmware=.hex" << none << QString() << false << QString();
+    QTest::newRow("questions in any order, repeats merged, result path")
+        << usb + QStringList{"-yes=overwrite,downgrade,overwrite", "-firmware=a.hex", "-result=r.json"}
+        << "a.hex" << QStringList{"overwrite", "downgrade"} << "r.json" << false << QString();
+    QTest::newRow("every question")
+        << usb + QStringList{"-firmware=a.hex", "-yes=downgrade,overwrite,manual-address,all-fixtures"}
+        << "a.hex" << QStringList{"downgrade", "overwrite", "manual-address", "all-fixtures"}
+        << QString() << false << QString();
+    QTest::newRow("fixture run with serial")
+        << QStringList{"zel-updater", "-ZELDMX", "-deviceType=Marlow White", "-deviceAddress=8280ABCD",
+                       "-autoConnect", "-firmware=m.hex"}
+        << "m.hex" << none << QString() << false << QString();
+    QTest::newRow("old unknown arguments stay ignored")
+        << QStringList{"zel-updater", "-x", "--ethernet", "unknown", "firmware=a.hex"}
+        << QString() << none << QString() << false << QString();
+    QTest::newRow("--help") << QStringList{"zel-updater", "--help"} << QString() << none << QString()
+                            << true << QString();
+
+    QTest::newRow("unknown question")
+        << usb + QStringList{"-firmware=a.hex", "-yes=maybe"} << "a.hex" << none << QString() << false
+        << "-yes=maybe: \"maybe\" is not a guarding question; -yes= takes a comma list of "
+           "downgrade, overwrite, manual-address, all-fixtures";
+    QTest::newRow("empty question list")
+        << usb + QStringList{"-firmware=a.hex", "-yes="} << "a.hex" << none << QString() << false
+        << "-yes= needs a comma list";
+    QTest::newRow("empty question in the list")
+        << usb + QStringList{"-firmware=a.hex", "-yes=downgrade,,overwrite"} << "a.hex" << none
+        << QString() << false << "\"\" is not a guarding question";
+    QTest::newRow("empty firmware path")
+        << usb + QStringList{"-firmware="} << QString() << none << QString() << false
+        << "-firmware= needs the path of the firmware image file";
+    QTest::newRow("-result without =")
+        << usb + QStringList{"-firmware=a.hex", "-result"} << "a.hex" << none << QString() << false
+        << "-result needs a value: -result=PATH";
+    QTest::newRow("other letter case")
+        << usb + QStringList{"-Firmware=a.hex"} << QString() << none << QString() << false
+        << "-Firmware=a.hex: unknown option (options are case-sensitive; did you mean -firmware=PATH?)";
+    QTest::newRow("option run on")
+        << usb + QStringList{"-firmware=a.hex", "-resultFile=r.json"} << "a.hex" << none << QString()
+        << false << "did you mean -result=PATH?";
+    QTest::newRow("firmware twice")
+        << usb + QStringList{"-firmware=a.hex", "-firmware=b.hex"} << "a.hex" << none << QString()
+        << false << "-firmware= is given more than once";
+    QTest::newRow("-yes without a run")
+        << QStringList{"zel-updater", "-yes=downgrade"} << QString() << QStringList{"downgrade"}
+        << QString() << false << "-yes= and -result= belong to an unattended run";
+    QTest::newRow("Ethernet run without address")
+        << QStringList{"zel-updater", "-ethernet", "-deviceType=Kestrel", "-autoConnect", "-firmware=k.hex"}
+        << "k.hex" << none << QString() << false
+        << "an unattended run (-firmware=) also needs -deviceAddress=ADDRESS";
+    QTest::newRow("run with nothing else")
+        << QStringList{"zel-updater", "-firmware=k.hex"} << "k.hex" << none << QString() << false
+        << "also needs -autoConnect, an interface (-usb, -ZELDMX or -ethernet), -deviceType=NAME, "
+           "-deviceAddress=ADDRESS";
+}
+
+void TestCommandLine::unattendedOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    const StartOptions options = parseCommandLine(arguments);
+    QTEST(options.firmwarePath, "firmware");
+    QStringList yes;
+    for (GuardingQuestion question : options.allowedQuestions)
+        yes.append(guardingQuestionName(question));
+    QTEST(yes, "yes");
+    QTEST(options.resultPath, "result");
+    QTEST(options.help, "help");
+    if (error.isEmpty()) {
+        QCOMPARE(options.errors, QStringList());
+    } else {
+        QCOMPARE(options.errors.size(), 1);
+        QVERIFY2(options.errors.first().contains(error), qPrintable(options.errors.first()));
+    }
+}
+
+// The real executable, with no display at all: --help and bad options must
+// be answered before anything needs one.
+void TestCommandLine::executableAnswersWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QString>("resultMessage"); // empty: no result file expected
+
+    QTest::newRow("--help lists options and exit codes")
+        << QStringList{"--help", "-yes=maybe"} << 0
+        << "a comma list of: downgrade, overwrite, manual-address, all-fixtures\n"
+           "  -result=PATH              JSON file the unattended run writes its result to\n"
+           "  --help                    print this text and exit\n"
+           "\n"
+           "An unattended run needs -autoConnect, an interface, -deviceType=, -deviceAddress=\n"
+           "(not for -usb) and -firmware=. Other unknown arguments are ignored.\n"
+           "\n"
+           "Exit codes:\n"
+           "  0  verified\n"
+           "  1  failed or mismatch\n"
+           "  2  bad options or image refused\n"
+           "  3  device not found\n"
+           "  4  a guarding question was met that -yes did not allow\n"
+           "  5  not verified\n"
+        << QString() << QString();
+    QTest::newRow("bad option")
+        << QStringList{"-usb", "-yes=maybe"} << 2 << QString()
+        << "zel-updater: -yes=maybe: \"maybe\" is not a guarding question" << QString();
+    QTest::newRow("bad option with a result file")
+        << QStringList{"-usb", "-deviceType=Sorrel 3", "-autoConnect", "-firmware=", "-result=RESULT"}
+        << 2 << QString() << "Try 'zel-updater --help' for the options."
+        << "-firmware= needs the path of the firmware image file";
+    QTest::newRow("unattended run not in this build")
+        << QStringList{"-usb", "-deviceType=Sorrel 3", "-autoConnect", "-firmware=a.hex",
+                       "-result=RESULT"}
+        << 2 << QString() << "not available in this build yet" << "not available in this build yet";
+}
+
+void TestCommandLine::executableAnswersWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, resultMessage);
+    const QString updater = qEnvironmentVariable("ZEL_UPDATER");
+    QVERIFY2(QFile::exists(updater), "ZEL_UPDATER must name the built executable");
+    QTemporaryDir dir;
+    const QString resultPath = dir.filePath("result.json");
+    arguments.replaceInStrings("RESULT", resultPath);
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QLatin1String(name));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(dir.path());
+    process.start(updater, arguments);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QTEST(process.exitCode(), "exitCode");
+    const QString output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    const QString error = QString::fromLocal8Bit(process.readAllStandardError());
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QVERIFY2(output.contains(out) && error.contains(err), qPrintable(output + error));
+    QVERIFY2(out.isEmpty() || error.isEmpty(), qPrintable(error));
+
+    QFile result(resultPath);
+    QCOMPARE(result.exists(), !resultMessage.isEmpty());
+    if (resultMessage.isEmpty())
+        return;
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    const QJsonObject object = QJsonDocument::fromJson(result.readAll()).object();
+    QCOMPARE(object.value("exitCode").toInt(-1), 2);
+    QCOMPARE(object.value("meaning").toString(), QStringLiteral("bad options or image refused"));
+    QVERIFY(object.value("outcome").isNull());
+    QVERIFY2(object.value("message").toString().contains(resultMessage),
+             qPrintable(object.value("message").toString()));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -342,7 +342,12 @@ void TestZelBootLoader::formCarriesNamesTextsAndSizes()
     QCOMPARE(quit->menuRole(), QAction::QuitRole);
     auto *menu = f.find<QMenu>(QStringLiteral("menuFile"));
     QCOMPARE(menu->title(), QStringLiteral("&File"));
-    QCOMPARE(menu->actions(), QList<QAction *>{quit});
+    auto *history = f.window->findChild<QAction *>(QStringLiteral("actionHistory"));
+    QCOMPARE(history->text(), QStringLiteral("&History..."));
+    QCOMPARE(menu->actions().size(), 3);
+    QCOMPARE(menu->actions().first(), history);
+    QVERIFY(menu->actions().at(1)->isSeparator());
+    QCOMPARE(menu->actions().last(), quit);
 
     auto *help = f.window->findChild<QAction *>(QStringLiteral("actionHelp"));
     QCOMPARE(help->text(), QStringLiteral("&Help"));

@@ -1,0 +1,15 @@
+#include "app/ExitCode.h"
+
+QString exitCodeMeaning(ExitCode code)
+{
+    switch (code) {
+    case ExitCode::Verified: return QStringLiteral("verified");
+    case ExitCode::FailedOrMismatch: return QStringLiteral("failed or mismatch");
+    case ExitCode::BadOptionsOrImageRefused: return QStringLiteral("bad options or image refused");
+    case ExitCode::DeviceNotFound: return QStringLiteral("device not found");
+    case ExitCode::QuestionRefused:
+        return QStringLiteral("a guarding question was met that -yes did not allow");
+    case ExitCode::NotVerified: return QStringLiteral("not verified");
+    }
+    return QString();
+}

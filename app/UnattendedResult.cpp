@@ -1,0 +1,47 @@
+#include "app/UnattendedResult.h"
+
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include <unistd.h>
+
+QString UnattendedResult::allowingOption() const
+{
+    if (!refusedQuestion)
+        return QString();
+    QStringList words;
+    for (GuardingQuestion question : allowedQuestions)
+        words.append(guardingQuestionName(question));
+    words.append(guardingQuestionName(*refusedQuestion));
+    return QStringLiteral("-yes=") + words.join(QLatin1Char(','));
+}
+
+QJsonObject UnattendedResult::toJson() const
+{
+    QJsonObject object = record ? record->toJson() : QJsonObject();
+    if (!record)
+        object.insert(QStringLiteral("outcome"), QJsonValue::Null);
+    object.insert(QStringLiteral("exitCode"), static_cast<int>(exitCode));
+    object.insert(QStringLiteral("meaning"), exitCodeMeaning(exitCode));
+    object.insert(QStringLiteral("message"), message);
+    if (refusedQuestion) {
+        object.insert(QStringLiteral("refusedQuestion"), guardingQuestionName(*refusedQuestion));
+        object.insert(QStringLiteral("allowWith"), allowingOption());
+    }
+    return object;
+}
+
+bool UnattendedResult::write(const QString &path, QString *error) const
+{
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly)
+        && file.write(QJsonDocument(toJson()).toJson(QJsonDocument::Indented)) >= 0
+        && file.flush() && ::fsync(file.handle()) == 0;
+    ok = ok && file.commit();
+    if (!ok) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+    }
+    return ok;
+}

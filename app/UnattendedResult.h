@@ -1,0 +1,34 @@
+#pragma once
+
+#include "app/CommandLine.h"
+#include "app/ExitCode.h"
+#include "base/UpdateRecord.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// The JSON file an unattended run leaves for the script that started it:
+// the exit code and its meaning, a sentence for the operator, the fields of
+// the update record when the run got that far, and, when a guarding question
+// stopped it, the question and the -yes= option that would let it through.
+class UnattendedResult
+{
+public:
+    ExitCode exitCode = ExitCode::FailedOrMismatch;
+    QString message;
+    std::optional<UpdateRecord> record;
+    std::optional<GuardingQuestion> refusedQuestion;
+    QList<GuardingQuestion> allowedQuestions; // what -yes= gave to the run
+
+    // The -yes= option that keeps what was allowed and adds the refused
+    // question; empty when no question was refused.
+    QString allowingOption() const;
+
+    QJsonObject toJson() const;
+    // Replaces the file as a whole: a reader sees the old file or the new
+    // one, never a part.
+    bool write(const QString &path, QString *error = nullptr) const;
+};
