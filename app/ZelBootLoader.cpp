@@ -461,8 +461,11 @@ void ZelBootLoader::on_m_pushButton_program_clicked()
     m_inProgramCall = false;
 
     // After a finished run the panel has let go of its device; PROGRAM waits
-    // for the panel to offer one again.
-    if (!m_completedDuringProgramCall) {
+    // for the panel to offer one again. A run that goes on after program()
+    // returned keeps it disabled until the panel reports the run's end.
+    const bool runGoesOn = m_usbControl->runInProgress() || m_zeldmxControl->runInProgress()
+        || m_tftpControl->runInProgress();
+    if (!m_completedDuringProgramCall && !runGoesOn) {
         ui->m_pushButton_program->setEnabled(true);
         ui->m_ckx_FactoryDefault->setEnabled(true);
     }

@@ -221,6 +221,8 @@ void TestEthernetEndToEnd::discoverAndProgram()
     auto *panel = f->window->findChild<tftpInterfaceControl *>();
     QSignalSpy complete(panel, &tftpInterfaceControl::signal_programComplete);
     click(*f, "m_pushButton_program");
+    // Not pressed twice while the write goes on.
+    QVERIFY(!programEnabled(*f));
     QVERIFY(complete.wait(30000));
     QFile original(file);
     QVERIFY(original.open(QIODevice::ReadOnly));
