@@ -58,6 +58,8 @@ void QTFTP::commandRead(const QString &host, QString fileName, char *buffer, uns
     m_length = capacity;
     m_operation = kOpRead;
     m_result = 0;
+    // Cleared here, before start(): an abort() right after start() must hold.
+    m_abort = false;
 }
 
 void QTFTP::commandWrite(const QString &host, QString fileName, char *buffer, unsigned length)
@@ -68,6 +70,7 @@ void QTFTP::commandWrite(const QString &host, QString fileName, char *buffer, un
     m_length = length;
     m_operation = kOpWrite;
     m_result = 0;
+    m_abort = false;
 }
 
 void QTFTP::emitProgressDlg(int status)
@@ -83,7 +86,6 @@ void QTFTP::emitProgressDlg(int status)
 void QTFTP::run()
 {
     m_result = kFailed;
-    m_abort = false;
     m_lastProgressDlg = -1;
     if (m_operation != kOpRead && m_operation != kOpWrite) {
         emit statusMessage(QStringLiteral("TFTP: No m_operation commanded!"));

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,6 +37,7 @@ private slots:
     void discoverReadRevisionAndProgram_data();
     void discoverReadRevisionAndProgram();
     void failedWrite_keepsTheListAndOffersProgramAgain();
+    void shutdown_duringAWrite_stopsItQuietly();
     void nothingFound_orNoRevision_leavesPanelUsableWithoutProgram();
     void discoverOrImageErrors_leaveThePanelUsable();
     void manualAddress_data();
@@ -321,6 +323,29 @@ void TestTftpInterfaceControl::failedWrite_keepsTheListAndOffersProgramAgain()
     QVERIFY(rig.log.filter("Program complete").isEmpty());
     QCOMPARE(rig.sim->controller(0x7F000003).writes, 0);
     QVERIFY(rig.prompter.progresses().first()->closed);
+}
+
+void TestTftpInterfaceControl::shutdown_duringAWrite_stopsItQuietly()
+{
+    ControllerSimulator::Faults faults;
+    faults.answerFromOtherPort = true;
+    Rig rig("Marlow White", "SFT-MW", faults);
+    rig.settings.writeTimeoutMs = 5000;
+    QVERIFY(rig.loadImage(0x00010203, 0));
+    rig.discover();
+    QTRY_COMPARE(rig.revision(), QStringLiteral("Rev. 7"));
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QVERIFY(rig.panel->runInProgress());
+    QElapsedTimer clock;
+    clock.start();
+    rig.panel->shutdown();
+    rig.panel->shutdown();
+    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY(!rig.panel->runInProgress());
+    QTest::qWait(50); // nothing of the stopped write arrives afterwards
+    QCOMPARE(rig.completions, 0);
+    QVERIFY(rig.prompter.shown().size() <= 1); // at most its progress dialog
+    QVERIFY(rig.log.contains("WARNING Write to 127.0.0.3 stopped: the updater is closing."));
 }
 
 void TestTftpInterfaceControl::nothingFound_orNoRevision_leavesPanelUsableWithoutProgram()
