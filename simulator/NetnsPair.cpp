@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <csignal>
@@ -17,6 +18,20 @@ extern char **environ;
 namespace {
 
 const char kPrefix[] = "zel-eth-";
+
+// Found where root's tools live even when PATH lacks the sbin folders.
+QString ipCommand()
+{
+    static const QString path = [] {
+        const QString found = QStandardPaths::findExecutable(QStringLiteral("ip"));
+        if (!found.isEmpty())
+            return found;
+        const QString sbin = QStandardPaths::findExecutable(
+            QStringLiteral("ip"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/bin")});
+        return sbin.isEmpty() ? QStringLiteral("ip") : sbin;
+    }();
+    return path;
+}
 
 QString vethName(char side, qint64 pid)
 {
@@ -57,7 +72,7 @@ void NetnsPair::removeStale()
     for (const QString &entry : QDir(QStringLiteral("/var/run/netns")).entryList(QDir::Files)) {
         const QRegularExpressionMatch m = name.match(entry);
         if (m.hasMatch() && ::kill(pid_t(m.captured(1).toLongLong()), 0) != 0 && errno == ESRCH)
-            run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("del"), entry});
+            run({ipCommand(), QStringLiteral("netns"), QStringLiteral("del"), entry});
     }
 }
 
@@ -70,14 +85,14 @@ NetnsPair::NetnsPair()
         m_error = QStringLiteral("network namespaces need root");
         return;
     }
-    if (run({QStringLiteral("ip"), QStringLiteral("-V")}) != 0) {
+    if (run({ipCommand(), QStringLiteral("-V")}) != 0) {
         m_error = QStringLiteral("the ip command (iproute2) is not installed");
         return;
     }
     removeStale();
     const QString a = vethName('a', pid);
     const QString b = vethName('b', pid);
-    const QString ip = QStringLiteral("ip");
+    const QString ip = ipCommand();
     const QList<QStringList> steps = {
         {ip, QStringLiteral("netns"), QStringLiteral("add"), m_peer},
         {ip, QStringLiteral("netns"), QStringLiteral("add"), m_local},
@@ -115,8 +130,8 @@ void NetnsPair::remove()
     if (!m_created)
         return;
     m_created = false;
-    run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("del"), m_peer});
-    run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("del"), m_local});
+    run({ipCommand(), QStringLiteral("netns"), QStringLiteral("del"), m_peer});
+    run({ipCommand(), QStringLiteral("netns"), QStringLiteral("del"), m_local});
 }
 
 bool NetnsPair::enterLocal()
@@ -155,5 +170,5 @@ bool NetnsPair::enterLocal()
 
 QStringList NetnsPair::peerCommand(const QStringList &program) const
 {
-    return QStringList {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), m_peer} + program;
+    return QStringList {ipCommand(), QStringLiteral("netns"), QStringLiteral("exec"), m_peer} + program;
 }

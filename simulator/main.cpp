@@ -44,9 +44,9 @@ bool parseIp(const QString &text, quint32 &ip)
 }
 
 // "ip=198.51.100.1,id=Ostrel Hub,verstring=SFT-OH 1.0,rev=12,sn=1001,uni=0"
-bool parseController(const QString &spec, ControllerSimulator::Controller &c, QString &error)
+bool parseController(const QString &fields, ControllerSimulator::Controller &c, QString &error)
 {
-    for (const QString &pair : spec.split(QLatin1Char(','))) {
+    for (const QString &pair : fields.split(QLatin1Char(','))) {
         const int eq = pair.indexOf(QLatin1Char('='));
         const QString key = pair.left(eq).trimmed();
         const QString value = eq < 0 ? QString() : pair.mid(eq + 1);
@@ -90,7 +90,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption bind({QStringLiteral("bind")}, QStringLiteral("Address of the discovery socket."), QStringLiteral("addr"), QStringLiteral("0.0.0.0"));
     const QCommandLineOption discoveryPort({QStringLiteral("discovery-port")}, QStringLiteral("Discovery UDP port (0: any free one)."), QStringLiteral("port"), QStringLiteral("6038"));
     const QCommandLineOption tftpPort({QStringLiteral("tftp-port")}, QStringLiteral("TFTP port of every controller (0: one free port)."), QStringLiteral("port"), QStringLiteral("69"));
-    const QCommandLineOption controller({QStringLiteral("controller")}, QStringLiteral("One controller: ip=,id=,verstring=,rev=,sn=,uni= (repeatable)."), QStringLiteral("spec"));
+    const QCommandLineOption controller({QStringLiteral("controller")}, QStringLiteral("One controller: ip=,id=,verstring=,rev=,sn=,uni= (repeatable)."), QStringLiteral("fields"));
     const QCommandLineOption count({QStringLiteral("count")}, QStringLiteral("Repeat the last controller N times at consecutive addresses and serial numbers."), QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption noTftp({QStringLiteral("no-tftp")}, QStringLiteral("Discovery only; controller addresses need not exist here."));
     const QCommandLineOption versionOffset({QStringLiteral("version-offset")}, QStringLiteral("Byte offset of the version word in a written image."), QStringLiteral("offset"), QStringLiteral("0x3FF04"));
@@ -140,10 +140,10 @@ int main(int argc, char *argv[])
     }
 
     QList<ControllerSimulator::Controller> controllers;
-    for (const QString &spec : parser.values(controller)) {
+    for (const QString &fields : parser.values(controller)) {
         ControllerSimulator::Controller c;
         QString error;
-        if (!parseController(spec, c, error))
+        if (!parseController(fields, c, error))
             return fail(error);
         controllers.append(c);
     }

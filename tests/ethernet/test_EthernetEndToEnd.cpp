@@ -86,7 +86,7 @@ private slots:
 
 private:
     std::unique_ptr<WindowFixture> window();
-    bool startController(PeerProcess &sim, const QString &spec, const QStringList &extra = {});
+    bool startController(PeerProcess &sim, const QString &fields, const QStringList &extra = {});
     QString image(const QString &name, quint32 magic, quint32 version, int filler = 6000);
     void loadImage(WindowFixture &f, const QString &product, const QString &file);
     static void click(WindowFixture &f, const char *name)
@@ -137,12 +137,12 @@ std::unique_ptr<WindowFixture> TestEthernetEndToEnd::window()
     return f;
 }
 
-bool TestEthernetEndToEnd::startController(PeerProcess &sim, const QString &spec, const QStringList &extra)
+bool TestEthernetEndToEnd::startController(PeerProcess &sim, const QString &fields, const QStringList &extra)
 {
     QFile::remove(m_dir.filePath(kController + QStringLiteral(".firmware")));
     return sim.start(QStringList {qEnvironmentVariable("ZEL_CONTROLLER_SIM"), "--bind", "0.0.0.0", "--discovery-port",
                                   "6038", "--tftp-port", "69", "--store", m_dir.path(), "--controller",
-                                  "ip=" + kController + "," + spec}
+                                  "ip=" + kController + "," + fields}
                          + extra,
                      "READY");
 }
@@ -330,7 +330,8 @@ void TestEthernetEndToEnd::controllerAnsweringFromAnotherPort_givesUpWithTftpErr
 
 void TestEthernetEndToEnd::dnsmasq_servesInfoWithItsLineEnds()
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("dnsmasq"), {"/usr/sbin", "/sbin"}).isEmpty())
+    const QString dnsmasqPath = QStandardPaths::findExecutable(QStringLiteral("dnsmasq"), {"/usr/sbin", "/sbin", "/usr/bin"});
+    if (dnsmasqPath.isEmpty())
         QSKIP("dnsmasq (dnsmasq-base) is not installed: scripts/install-deps.sh installs it");
     QTemporaryDir root;
     QFile::setPermissions(root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
@@ -342,7 +343,7 @@ void TestEthernetEndToEnd::dnsmasq_servesInfoWithItsLineEnds()
     info.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadOther);
 
     PeerProcess dnsmasq;
-    QVERIFY(dnsmasq.start({QStringLiteral("dnsmasq"), "--keep-in-foreground", "--conf-file=/dev/null", "--port=0",
+    QVERIFY(dnsmasq.start({dnsmasqPath, "--keep-in-foreground", "--conf-file=/dev/null", "--port=0",
                            "--enable-tftp", "--tftp-root=" + root.path(), "--tftp-single-port", "--pid-file=",
                            "--log-facility=-"},
                           "TFTP root"));
