@@ -5,6 +5,9 @@
 #include <memory>
 
 class ControllerSimulator;
+class HidBackend;
+class SerialPorts;
+class SimulatedVireoPlayer;
 class Sr3UsbLibrary;
 class TarvoLibrary;
 
@@ -12,8 +15,10 @@ namespace ZelHollis {
 class Hollis;
 }
 
-// The three vendor-library layers of one run: either the simulated devices or
-// the layers that report that the vendor library is not present.
+// The three vendor-library layers of one run, with the serial ports and HID
+// devices the Vireo Player is reached through: either the simulated devices,
+// or the layers that report that the vendor library is not present and the
+// system's own ports and HID devices.
 class DeviceEnvironment
 {
 public:
@@ -29,6 +34,10 @@ public:
     EthernetSettings &ethernet() { return m_ethernet; }
     // The simulated controllers; null on real devices or when they could not start.
     ControllerSimulator *controllerSimulator() { return m_controllers.get(); }
+    SerialPorts &serialPorts() { return *m_serialPorts; }
+    HidBackend &hid() { return *m_hid; }
+    // The simulated Vireo Player behind serialPorts() and hid(); null unless simulated.
+    SimulatedVireoPlayer *simulatedVireo() { return m_vireo.get(); }
 
 private:
     DeviceEnvironment() = default;
@@ -39,4 +48,9 @@ private:
     std::unique_ptr<ZelHollis::Hollis> m_hollis;
     EthernetSettings m_ethernet;
     std::unique_ptr<ControllerSimulator> m_controllers;
+    std::unique_ptr<SimulatedVireoPlayer> m_vireo;
+    std::unique_ptr<SerialPorts> m_ownSerialPorts;
+    std::unique_ptr<HidBackend> m_ownHid;
+    SerialPorts *m_serialPorts = nullptr;
+    HidBackend *m_hid = nullptr;
 };

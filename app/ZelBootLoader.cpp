@@ -96,7 +96,8 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
 
     // The first entry becomes current as it is added and runs the device-type
     // handler, which talks to the USB panel: that panel must exist by then.
-    m_usbControl = new usbInterfaceControl(*m_prompter, *m_pauser, m_devices->sr3(), this);
+    m_usbControl = new usbInterfaceControl(*m_prompter, *m_pauser, m_devices->sr3(),
+                                           m_devices->serialPorts(), m_devices->hid(), this);
 
     ui->m_comboBox_interfaceSelect->addItem(tr("USB"), 0);
     ui->m_comboBox_interfaceSelect->addItem(tr("ZELDMX Fixtures"), 1);
@@ -461,11 +462,12 @@ void ZelBootLoader::on_m_pushButton_program_clicked()
     m_inProgramCall = false;
 
     // After a finished run the panel has let go of its device; PROGRAM waits
-    // for the panel to offer one again. A run that goes on after program()
-    // returned keeps it disabled until the panel reports the run's end.
-    const bool runGoesOn = m_usbControl->runInProgress() || m_zeldmxControl->runInProgress()
-        || m_tftpControl->runInProgress();
-    if (!m_completedDuringProgramCall && !runGoesOn) {
+    // for the panel to offer one again. A run that goes on after the call
+    // keeps it off until the panel says how it ended.
+    const bool goesOn = (number == 0 && m_usbControl->runInProgress())
+        || (number == 1 && m_zeldmxControl->runInProgress())
+        || (number == 2 && m_tftpControl->runInProgress());
+    if (!m_completedDuringProgramCall && !goesOn) {
         ui->m_pushButton_program->setEnabled(true);
         ui->m_ckx_FactoryDefault->setEnabled(true);
     }

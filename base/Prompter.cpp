@@ -14,3 +14,11 @@ void Prompter::critical(QWidget *parent, const QString &title, const QString &te
 {
     showMessage(parent, Kind::Critical, title, text, QMessageBox::Ok);
 }
+
+QMessageBox::StandardButton Prompter::askQuestion(QWidget *parent, const QString &title,
+                                                  const QString &text,
+                                                  QMessageBox::StandardButtons buttons,
+                                                  QMessageBox::StandardButton)
+{
+    return showMessage(parent, Kind::Question, title, text, buttons);
+}

@@ -32,6 +32,13 @@ public:
                                                          const QString &cancelText, int minimum,
                                                          int maximum) = 0;
 
+    // A question answered with defaultButton when the operator just presses
+    // Enter. Shown as any other question box unless overridden.
+    virtual QMessageBox::StandardButton askQuestion(QWidget *parent, const QString &title,
+                                                    const QString &text,
+                                                    QMessageBox::StandardButtons buttons,
+                                                    QMessageBox::StandardButton defaultButton);
+
     // Shorthands for the single-button boxes that make up most messages.
     void information(QWidget *parent, const QString &title, const QString &text);
     void warning(QWidget *parent, const QString &title, const QString &text);

@@ -56,6 +56,14 @@ QMessageBox::StandardButton QtPrompter::showMessage(QWidget *parent, Kind kind,
     return QMessageBox::NoButton;
 }
 
+QMessageBox::StandardButton QtPrompter::askQuestion(QWidget *parent, const QString &title,
+                                                    const QString &text,
+                                                    QMessageBox::StandardButtons buttons,
+                                                    QMessageBox::StandardButton defaultButton)
+{
+    return QMessageBox::question(parent, title, text, buttons, defaultButton);
+}
+
 QString QtPrompter::getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
                                     const QString &filter)
 {

@@ -51,8 +51,15 @@ bool BootLoadProduct::loadImage(const QString &fileName)
     for (MicroprocessorImageInfo *info : std::as_const(m_processors))
         info->clearImage();
 
-    // Raw images are sent as they are, unchecked.
+    // Raw images are sent as they are, unchecked. Their bytes are kept all
+    // the same, so that what is sent is the file that was selected; one that
+    // cannot be read is still accepted and keeps no bytes, which the panel
+    // refuses to send.
     if (fileName.endsWith(QLatin1String(".bin"))) {
+        QFile raw(fileName);
+        if (raw.open(QIODevice::ReadOnly))
+            m_imageData = raw.readAll();
+        m_imageFileName = fileName;
         m_imageReady = true;
         return true;
     }

@@ -87,12 +87,42 @@ bool SimulatedSr3Usb::getBootloaderVersion(int &version)
     return true;
 }
 
+void SimulatedSr3Usb::setFlashSize(int bytes)
+{
+    m_flash = QByteArray(qMax(0, bytes), char(0xFF));
+}
+
 bool SimulatedSr3Usb::eraseFlash()
 {
     if (!usable() || m_eraseFails)
         return false;
     m_erased = true;
     m_records.clear();
+    m_flash.fill(char(0xFF));
+    m_written = true;
+    return true;
+}
+
+bool SimulatedSr3Usb::writeRecord(const QByteArray &record)
+{
+    // ":W", 8 digits of address, the data, 2 digits of checksum; the address
+    // bytes, the data and the checksum add up to 0.
+    if (record.size() < 12 || record.size() % 2 != 0 || !record.startsWith(":W"))
+        return false;
+    const QByteArray bytes = QByteArray::fromHex(record.mid(2));
+    if (bytes.size() * 2 != record.size() - 2)
+        return false; // not all hexadecimal
+    quint8 sum = 0;
+    for (char c : bytes)
+        sum += quint8(c);
+    if (sum != 0)
+        return false;
+    const auto *b = reinterpret_cast<const uchar *>(bytes.constData());
+    const quint32 address = quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | b[3];
+    const qsizetype length = bytes.size() - 5;
+    if (quint64(address) + quint64(length) > quint64(m_flash.size()))
+        return false;
+    m_flash.replace(address, length, bytes.mid(4, length));
     return true;
 }
 
@@ -104,7 +134,13 @@ bool SimulatedSr3Usb::transaction(const QByteArray &record, char *reply, int &re
     }
     // The record is a C text: only what precedes the terminator travels.
     const int end = record.indexOf('\0');
-    m_records.append(end < 0 ? record : record.left(end));
+    const QByteArray text = end < 0 ? record : record.left(end);
+    if (!writeRecord(text)) {
+        ++m_badRecords;
+        replyLength = 0;
+        return false;
+    }
+    m_records.append(text);
     qCDebug(lcDevice) << "simulated Sorrel 3 record" << m_records.size() - 1;
     static const char ok[] = "OK";
     const int n = qMin(replyLength, int(sizeof ok - 1));
@@ -120,6 +156,17 @@ bool SimulatedSr3Usb::reset()
         return false;
     m_inBootLoader = false;
     m_erased = false;
+    // The player starts what was written; an erased version word reads as
+    // a firmware that cannot tell its version.
+    if (m_written) {
+        const qsizetype at = m_versionOffset;
+        if (at >= 0 && at + 4 <= m_flash.size()) {
+            const auto *p = reinterpret_cast<const uchar *>(m_flash.constData()) + at;
+            const quint32 v = quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+            m_firmwareVersion = v == 0xFFFFFFFFu ? -1 : int(v & 0x00FFFFFF);
+        }
+        m_written = false;
+    }
     --m_bootPlayers;
     ++m_appPlayers;
     ++m_resetCount;

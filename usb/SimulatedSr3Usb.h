@@ -7,7 +7,9 @@
 // A Sorrel 3 player kept in memory, for demonstrations and tests. It starts as
 // one player in application mode with firmware 1.00.82 and boot loader 1.00.03;
 // the setters arrange other situations (several players, unreadable versions,
-// refused records).
+// refused records). Its flash takes the ":W" page records: each is checked
+// and written at its address, and after a reset the player runs the version
+// the written image carries.
 class SimulatedSr3Usb : public Sr3UsbLibrary
 {
     Q_OBJECT
@@ -18,6 +20,10 @@ public:
     // Error numbers of this simulation.
     static constexpr int kNoDevice = 3;
     static constexpr int kNotConnected = 4;
+    // Flash of the player and where its firmware keeps the version word
+    // (those of the sample catalogue's Sorrel 3 entry).
+    static constexpr int kDefaultFlashSize = 0x20000;
+    static constexpr int kDefaultVersionOffset = 0x1FFE4;
 
     explicit SimulatedSr3Usb(QObject *parent = nullptr);
 
@@ -46,9 +52,15 @@ public:
     void refuseRecord(int index) { m_refuseRecord = index; }
     void setEraseFails(bool fails) { m_eraseFails = fails; }
     void setOpenFails(bool fails) { m_openFails = fails; }
+    // Erases the flash to this size.
+    void setFlashSize(int bytes);
+    void setVersionOffset(int offset) { m_versionOffset = offset; }
 
     // What the player received.
     const QList<QByteArray> &records() const { return m_records; }
+    const QByteArray &flash() const { return m_flash; }
+    // Records refused because they were not well-formed page records.
+    int badRecords() const { return m_badRecords; }
     bool erased() const { return m_erased; }
     int resetCount() const { return m_resetCount; }
     bool isOpen() const { return m_open; }
@@ -57,6 +69,9 @@ public:
 
 private:
     bool usable() const { return m_open && m_inBootLoader; }
+    // Checks one ":W" record and writes its bytes; false when it is damaged
+    // or does not fit the flash.
+    bool writeRecord(const QByteArray &record);
 
     int m_appPlayers = 1;
     int m_bootPlayers = 0;
@@ -74,4 +89,8 @@ private:
     int m_readTimeout = 0;
     int m_writeTimeout = 0;
     QList<QByteArray> m_records;
+    QByteArray m_flash = QByteArray(kDefaultFlashSize, char(0xFF));
+    int m_versionOffset = kDefaultVersionOffset;
+    bool m_written = false;
+    int m_badRecords = 0;
 };

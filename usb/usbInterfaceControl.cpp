@@ -2,19 +2,44 @@
 
 #include "ui_usbInterfaceControl.h"
 
+#include "base/LogCategories.h"
 #include "base/Pauser.h"
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
+#include "catalogue/MicroprocessorImageInfo.h"
+#include "usb/HCC_HID.h"
 #include "usb/Sr3UsbLibrary.h"
+#include "usb/VireoProgress.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QScopeGuard>
+
+namespace {
+
+const char kVireoPlayer[] = "Vireo Player";
+const char kMfgFileNameKey[] = "mfg_log_2";
+
+// Time-outs of the Sorrel 3's boot loader while it is programmed, and the
+// short ones that let the reset return without waiting for an answer the
+// restarting player never gives.
+constexpr int kReadTimeoutMs = 60000;
+constexpr int kWriteTimeoutMs = 10000;
+constexpr int kResetTimeoutMs = 1;
+
+} // namespace
 
 usbInterfaceControl::usbInterfaceControl(Prompter &prompter, Pauser &pauser, Sr3UsbLibrary &sr3,
-                                         QWidget *parent)
+                                         SerialPorts &serialPorts, HidBackend &hid, QWidget *parent)
     : QWidget(parent), ui(new Ui::usbInterfaceControlClass), m_prompter(prompter),
-      m_pauser(pauser), m_sr3(sr3)
+      m_pauser(pauser), m_sr3(sr3), m_serialPorts(serialPorts), m_hidBackend(hid),
+      m_vireoProgress(std::make_unique<VireoProgress>(prompter))
 {
     ui->setupUi(this);
     setObjectName("usbInterfaceControl");
     connect(&m_sr3, &Sr3UsbLibrary::signal_log, this, &usbInterfaceControl::signal_log);
+    m_postDownloadTimer.setSingleShot(true);
+    connect(&m_postDownloadTimer, &QTimer::timeout, this, &usbInterfaceControl::postBootloadTimeout);
 }
 
 usbInterfaceControl::~usbInterfaceControl()
@@ -58,8 +83,41 @@ bool usbInterfaceControl::factoryDefault() const
     return m_factoryDefault;
 }
 
+bool usbInterfaceControl::runInProgress() const
+{
+    return m_outcome.result == UsbRunOutcome::Running;
+}
+
+QString usbInterfaceControl::formatVersion(quint32 version)
+{
+    QStringList parts;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const quint32 byte = (version >> shift) & 0xFF;
+        if (shift == 24 && byte == 0)
+            continue;
+        parts.append(QStringLiteral("%1").arg(byte, 2, 10, QLatin1Char('0')));
+    }
+    return parts.join(QLatin1Char('.'));
+}
+
 void usbInterfaceControl::shutdown()
 {
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    m_postDownloadTimer.stop();
+    if (m_activeVireo)
+        m_activeVireo->stop();
+    if (m_hid)
+        m_hid->closeDevice();
+    m_vireoProgress->close();
+    if (runInProgress()) {
+        const QString text = tr("The program was closed before the %1 run ended.").arg(m_outcome.product);
+        log(LOG_WARNING, text);
+        finishOutcome(UsbRunOutcome::Failed, text);
+    }
+    // A Sorrel 3 still in its boot loader goes back to its firmware.
+    releaseRawDevice(true);
 }
 
 void usbInterfaceControl::handleEnableControl(bool enable)
@@ -72,29 +130,384 @@ void usbInterfaceControl::log(LOGPRIORITY priority, const QString &text)
     emit signal_log(priority, LOGTYPE_GENERAL, objectName(), text);
 }
 
+HCC_HID &usbInterfaceControl::hid()
+{
+    if (!m_hid)
+        m_hid = new HCC_HID(m_hidBackend, this);
+    return *m_hid;
+}
+
+std::unique_ptr<Device_VireoPlayer> usbInterfaceControl::makeVireo()
+{
+    auto vireo = std::make_unique<Device_VireoPlayer>(this, m_prompter, m_serialPorts, hid(),
+                                                      *m_vireoProgress);
+    vireo->setTimings(m_vireoTimings);
+    return vireo;
+}
+
+void usbInterfaceControl::finishOutcome(UsbRunOutcome::Result result, const QString &reason)
+{
+    m_outcome.result = result;
+    m_outcome.reason = reason;
+}
+
+void usbInterfaceControl::connectFailed(const QString &text)
+{
+    log(LOG_WARNING, text);
+    m_prompter.warning(this, tr("Warning"), text);
+    log(LOG_WARNING, tr("USB device connect failed!"));
+    ui->m_pushButton_USBConnect->setEnabled(true);
+}
+
 void usbInterfaceControl::on_m_pushButton_USBConnect_clicked()
 {
+    if (runInProgress())
+        return;
     ui->m_pushButton_USBConnect->setEnabled(false);
     ui->m_label_SR3Device->setText(tr("No device selected"));
     ui->m_lblSerialNr->clear();
     log(LOG_INFO, tr("Connecting to USB device..."));
 
-    // Only the count for now: connecting and programming come with the players' support.
     if (m_deviceKind == 1) {
-        log(LOG_WARNING, tr("Connecting to the Vireo Player is not available in this build."));
+        ui->m_lblSerialNrLabel->setEnabled(true);
+        connectVireoPlayer();
     } else {
-        const int players = m_sr3.controllerCount() + m_sr3.rawDeviceCount();
-        log(LOG_INFO, tr("Found %1 Sorrel 3 player(s).").arg(players));
+        ui->m_lblSerialNrLabel->setEnabled(false);
+        connectSorrel3();
     }
+    QCoreApplication::processEvents();
+}
+
+void usbInterfaceControl::connectSorrel3()
+{
+    emit signal_updateStatus(tr("Connecting to Sorrel3..."));
+    QCoreApplication::processEvents();
+    // Nothing known about this player yet; an earlier player's version must
+    // not decide what this one may be given.
+    m_deviceFirmwareVersion = 0;
+
+    const int inApplication = m_sr3.controllerCount();
+    if (inApplication > 1)
+        return connectFailed(tr("More than one Sorrel 3 interface found.\n\nDisconnect all but one."));
+    if (inApplication == 1) {
+        int error = m_sr3.connectController();
+        if (error != Sr3UsbLibrary::kSuccess)
+            return connectFailed(tr("Could not connect to Sorrel 3 (%1)").arg(error));
+        error = m_sr3.enterBootLoader();
+        if (error != Sr3UsbLibrary::kSuccess)
+            return connectFailed(tr("Could not enter boot loader mode (%1)").arg(error));
+    }
+
+    const int inBootLoader = m_sr3.rawDeviceCount();
+    if (inBootLoader == 0)
+        return connectFailed(tr("No Sorrel 3's found on USB!"));
+    if (inBootLoader > 1)
+        return connectFailed(tr("More than one Sorrel 3 (low level) found.\n\nDisconnect all but one."));
+
+    if (!m_sr3.open(0)) {
+        const int status = m_sr3.lastStatus();
+        return connectFailed(tr("Error opening Sorrel 3: %1").arg(status));
+    }
+    m_rawOpen = true;
+    m_sr3.setTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
+    m_inBootLoader = true;
+    m_pauser.pause(kSettleAfterOpenMs);
+
+    int version = 0;
+    if (m_sr3.getFirmwareVersion(version)) {
+        m_deviceFirmwareVersion = version;
+        m_firmwareVersionText = formatVersion(quint32(version));
+    } else {
+        m_firmwareVersionText = tr("UNKNOWN");
+        const QString question = tr("Could not read version from Sorrel 3.\n\nDo you want to continue anyway?");
+        log(LOG_WARNING, tr("Could not read version from Sorrel 3."));
+        if (m_prompter.askQuestion(this, tr("Warning"), question, QMessageBox::Yes | QMessageBox::No,
+                                   QMessageBox::No)
+            != QMessageBox::Yes) {
+            releaseRawDevice(false);
+            ui->m_pushButton_USBConnect->setEnabled(true);
+            return;
+        }
+    }
+    int bootLoaderVersion = 0;
+    m_bootLoaderVersionText = m_sr3.getBootloaderVersion(bootLoaderVersion)
+        ? formatVersion(quint32(bootLoaderVersion))
+        : tr("UNKNOWN");
+
+    ui->m_label_SR3Device->setText(m_firmwareVersionText);
+    ui->m_label_SR3SorrelVersion->setText(m_bootLoaderVersionText);
+    emit signal_updateStatus(tr("Connected to Sorrel3."));
+    log(LOG_INFO, tr("USB device connect succeeded."));
+    emit signal_enableProgramButton(true);
+}
+
+void usbInterfaceControl::connectVireoPlayer()
+{
+    emit signal_updateStatus(tr("Connecting to Vireo Player..."));
+    QCoreApplication::processEvents();
+
+    const std::unique_ptr<Device_VireoPlayer> vireo = makeVireo();
+    m_activeVireo = vireo.get();
+    const auto done = qScopeGuard([this] { m_activeVireo = nullptr; });
+
+    QStringList found;
+    const int bootLoaders = vireo->findBootLoaderDevices(found);
+    const QList<SerialPortEntry> ports = vireo->findPlayerPorts();
+
+    if (bootLoaders == 1 && ports.isEmpty()) {
+        ui->m_label_SR3Device->setText(tr("Unknown.  Found Device is waiting for Firmware."));
+        log(LOG_INFO, tr("A Vireo Player is waiting for firmware in its boot loader."));
+        emit signal_enableProgramButton(true);
+        return;
+    }
+    if (bootLoaders > 1 || (bootLoaders == 1 && !ports.isEmpty()) || ports.size() > 1)
+        return connectFailed(tr("More than one Vireo Player (low level) found.\n\nDisconnect all but one."));
+    if (ports.isEmpty())
+        return connectFailed(tr("No Vireo Player's found on USB!"));
+
+    vireo->setPort(ports.first());
+    VireoDescriptor descriptor;
+    vireo->getDescriptor(descriptor);
+    if (m_shutDown || vireo->stopped())
+        return;
+    ui->m_label_SR3Device->setText(descriptor.firmwareVersion);
+    ui->m_lblSerialNr->setText(descriptor.serialNumber);
+
+    const QString question = tr("This device (SN:%1) already has firmware version: %2 installed. "
+                                "\r\n Overwrite it?")
+                                 .arg(descriptor.serialNumber, descriptor.firmwareVersion);
+    if (m_prompter.askQuestion(this, tr("Vireo Player Bootloader"), question,
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        != QMessageBox::Yes) {
+        ui->m_pushButton_USBConnect->setEnabled(true);
+        return;
+    }
+
+    vireo->enterBootLoader();
+    if (m_shutDown || vireo->stopped())
+        return;
+    found.clear();
+    int count = vireo->findBootLoaderDevices(found);
+    if (count == 0) {
+        m_prompter.information(this, tr("Vireo Player Bootloader"),
+                               tr("Automatic reboot failed. Please cycle power on the Vireo "
+                                  "Player before continuing."));
+        found.clear();
+        count = vireo->findBootLoaderDevices(found);
+    }
+    if (count == 1) {
+        log(LOG_INFO, tr("The Vireo Player is waiting for firmware in its boot loader."));
+        emit signal_enableProgramButton(true);
+        return;
+    }
+    m_prompter.critical(this, tr("Vireo Player"), tr("Device failed to reset."));
+    ui->m_label_SR3Device->setText(tr("No device selected"));
     ui->m_pushButton_USBConnect->setEnabled(true);
 }
 
 void usbInterfaceControl::program(BootLoadProduct *product)
 {
-    const QString message = tr("Programming over USB is not available in this build.");
-    if (product && !product->imageReady())
-        log(LOG_WARNING, tr("No accepted firmware image for %1.").arg(product->name()));
-    log(LOG_WARNING, message + ' ' + tr("Nothing was sent to the device."));
-    emit signal_updateStatus(message);
+    if (!product) {
+        log(LOG_WARNING, tr("No device type is selected: nothing was programmed."));
+        return;
+    }
+    if (runInProgress()) {
+        log(LOG_WARNING, tr("A %1 run is still in progress: nothing else is started.").arg(m_outcome.product));
+        return;
+    }
+    log(LOG_INFO, tr("Programming %1...").arg(product->name()));
+    m_outcome = UsbRunOutcome();
+    m_outcome.result = UsbRunOutcome::Running;
+    m_outcome.product = product->name();
+    if (product->name() == QLatin1String(kVireoPlayer))
+        programVireoPlayer(product);
+    else
+        programSorrel3(product);
+}
+
+void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
+{
+    const std::unique_ptr<Device_VireoPlayer> vireo = makeVireo();
+    m_activeVireo = vireo.get();
+    // What is sent is what was checked when the file was selected.
+    m_vireoFileName = product->imageFileName().isEmpty() ? m_firmwareFileName : product->imageFileName();
+    const int result = vireo->downloadFW(this, product->imageData(), m_vireoFileName);
+    m_activeVireo = nullptr;
+    if (m_shutDown)
+        return;
+    if (result != Device_VireoPlayer::DownloadOk) {
+        m_vireoProgress->close();
+        ui->m_pushButton_USBConnect->setEnabled(true);
+        finishOutcome(UsbRunOutcome::Failed,
+                      tr("The firmware download to the Vireo Player failed (%1).").arg(result));
+        return;
+    }
+    log(LOG_INFO, tr("Firmware downloaded to the Vireo Player; waiting for it to restart."));
+    QCoreApplication::processEvents();
+    if (m_shutDown)
+        return;
+    m_postDownloadTimer.start(m_postDownloadWaitMs);
+}
+
+void usbInterfaceControl::endVireoRunFailed(const QString &reason)
+{
+    m_vireoProgress->close();
+    ui->m_pushButton_USBConnect->setEnabled(true);
+    finishOutcome(UsbRunOutcome::Failed, reason);
+    // The player is no longer offered: it must be connected again.
+    emit signal_enableProgramButton(false);
+}
+
+void usbInterfaceControl::postBootloadTimeout()
+{
+    if (m_shutDown || !runInProgress())
+        return;
+    const std::unique_ptr<Device_VireoPlayer> vireo = makeVireo();
+    m_activeVireo = vireo.get();
+    const auto done = qScopeGuard([this] { m_activeVireo = nullptr; });
+
+    const QList<SerialPortEntry> ports = vireo->findPlayerPorts();
+    if (ports.isEmpty()) {
+        const QString text = tr("Device Failed to start after downloading firmware!");
+        log(LOG_SEVERE, text);
+        m_prompter.critical(nullptr, tr("Critical Error"), text);
+        vireo->progressStep(true);
+        return endVireoRunFailed(text);
+    }
+    if (ports.size() > 1) {
+        // Which of them restarted cannot be told: nothing is written to any.
+        const QString text = m_factoryDefault
+            ? tr("More than one Vireo Player was found after the download.\n\nThe firmware was "
+                 "downloaded, but its file name was not recorded and the factory show files were "
+                 "not restored. Disconnect all but one Vireo Player and check it.")
+            : tr("More than one Vireo Player was found after the download.\n\nThe firmware was "
+                 "downloaded, but its file name was not recorded. Disconnect all but one Vireo "
+                 "Player and check it.");
+        log(LOG_WARNING, text);
+        m_prompter.warning(this, tr("Vireo Player"), text);
+        vireo->progressStep(true);
+        return endVireoRunFailed(text);
+    }
+
+    const QString found = tr("Found VireoPlayer after reboot.");
+    vireo->progressStep(false, &found);
+    vireo->setPort(ports.first());
+    const QString saving = tr("Saving firmware file name");
+    vireo->progressStep(false, &saving);
+    QStringList remarks;
+    if (!vireo->setMfgValue(QLatin1String(kMfgFileNameKey), QFileInfo(m_vireoFileName).fileName()))
+        remarks.append(tr("The firmware file name was not recorded in the player."));
+    if (m_shutDown || vireo->stopped())
+        return;
+    if (m_factoryDefault && !vireo->restoreFactoryDefaults())
+        remarks.append(tr("Not every factory show file was restored."));
+    if (m_shutDown || vireo->stopped())
+        return;
+    const QString complete = tr("Complete");
+    vireo->progressStep(true, &complete);
+    log(LOG_INFO, tr("Program of %1 complete!").arg(m_outcome.product));
+    m_prompter.information(this, tr("Information"), tr("Programming complete!"));
+    m_vireoProgress->close();
+    m_outcome.remarks = remarks.join(QLatin1Char(' '));
+    finishOutcome(UsbRunOutcome::Succeeded, QString());
+    emit signal_programComplete();
+    ui->m_pushButton_USBConnect->setEnabled(true);
+}
+
+void usbInterfaceControl::releaseRawDevice(bool resetIfInBootLoader)
+{
+    if (!m_rawOpen)
+        return;
+    if (resetIfInBootLoader && m_inBootLoader)
+        m_sr3.reset();
+    m_sr3.close();
+    m_sr3.flush();
+    m_rawOpen = false;
+    m_inBootLoader = false;
+}
+
+void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
+{
+    const QString name = product->name();
+    const MicroprocessorImageInfo *info = product->processor(0);
+    const quint32 records = info ? info->pageCount() : 0;
+    const quint32 pageSize = info ? info->pageSize() : 0;
+    QString failure;
+
+    if (!m_rawOpen) {
+        failure = tr("No Sorrel 3 is connected: press Connect first. Nothing was sent.");
+        log(LOG_WARNING, failure);
+        m_prompter.warning(this, tr("Warning"), failure);
+    } else if (records == 0) {
+        // Erasing a player that is then given nothing would leave it without firmware.
+        failure = tr("The image for %1 holds no whole page to program: nothing was sent.").arg(name);
+        log(LOG_WARNING, failure);
+        m_prompter.warning(this, tr("Warning"), failure);
+    }
+
+    if (failure.isEmpty()) {
+        emit signal_updateStatus(tr("Erasing flash..."));
+        log(LOG_INFO, tr("Erasing %1 flash...").arg(name));
+        QCoreApplication::processEvents();
+        if (m_sr3.eraseFlash()) {
+            log(LOG_INFO, tr("Erasing %1 flash complete.").arg(name));
+        } else {
+            failure = tr("Error erasing flash memory");
+            m_prompter.warning(this, tr("Warning"), failure);
+            log(LOG_WARNING, tr("Error erasing %1 flash!").arg(name));
+        }
+        emit signal_updateStatus(QString());
+        QCoreApplication::processEvents();
+        qCDebug(lcDevice) << "Number of records:" << records;
+    }
+
+    if (failure.isEmpty()) {
+        const std::unique_ptr<ProgressHandle> progress =
+            m_prompter.openProgress(this, name, tr("Programming..."), QString(), 0, int(records));
+        char reply[kRecordReplySize];
+        for (quint32 i = 0; i < records; ++i) {
+            emit signal_updateStatus(tr("Record %1").arg(i));
+            if (progress)
+                progress->setValue(int(i));
+            QCoreApplication::processEvents();
+            // The record is sized from the page: 13 + 2 x page size characters
+            // with its terminator, whatever the page size.
+            QByteArray record = info->pageRecord(i, pageSize);
+            bool accepted = !record.isEmpty();
+            if (accepted) {
+                record.append('\0');
+                int replyLength = kRecordReplySize;
+                accepted = m_sr3.transaction(record, reply, replyLength, kRecordRetries);
+            }
+            if (!accepted) {
+                failure = tr("Error sending record %1").arg(i);
+                m_prompter.warning(this, tr("Warning"), failure);
+                log(LOG_WARNING, failure);
+                break;
+            }
+        }
+        if (progress) {
+            progress->setValue(int(records));
+            progress->close();
+        }
+    }
+
+    if (failure.isEmpty()) {
+        m_sr3.setTimeouts(kResetTimeoutMs, kResetTimeoutMs);
+        m_sr3.reset();
+        m_sr3.setTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
+        m_inBootLoader = false;
+        emit signal_updateStatus(tr("Program USB device complete!"));
+        log(LOG_INFO, tr("Program of %1 complete!").arg(name));
+        QCoreApplication::processEvents();
+        m_prompter.information(this, tr("Information"), tr("Programming complete!"));
+    }
+
+    // A failed run leaves the player in its boot loader, to be connected again.
+    releaseRawDevice(false);
+    ui->m_pushButton_USBConnect->setEnabled(true);
+    ui->m_label_SR3Device->clear();
+    ui->m_label_SR3SorrelVersion->clear();
+    finishOutcome(failure.isEmpty() ? UsbRunOutcome::Succeeded : UsbRunOutcome::Failed, failure);
     emit signal_programComplete();
 }

@@ -1,27 +1,43 @@
 #pragma once
 
 #include "base/LogTypes.h"
+#include "usb/Device_VireoPlayer.h"
+#include "usb/UsbRunOutcome.h"
 
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
+#include <memory>
+
 class BootLoadProduct;
+class HCC_HID;
+class HidBackend;
 class Pauser;
 class Prompter;
+class SerialPorts;
 class Sr3UsbLibrary;
+class VireoProgress;
 
 namespace Ui {
 class usbInterfaceControlClass;
 }
 
 // Panel of the USB interface: connects to one USB player and reprograms it.
+// The Sorrel 3 is reached through its vendor library; the Vireo Player over
+// its serial port and, once in its boot loader, over HID.
 class usbInterfaceControl : public QWidget
 {
     Q_OBJECT
 
 public:
+    static constexpr int kSettleAfterOpenMs = 500;
+    static constexpr int kDefaultPostDownloadWaitMs = 5000;
+    static constexpr int kRecordReplySize = 32;
+    static constexpr int kRecordRetries = 5;
+
     usbInterfaceControl(Prompter &prompter, Pauser &pauser, Sr3UsbLibrary &sr3,
-                        QWidget *parent = nullptr);
+                        SerialPorts &serialPorts, HidBackend &hid, QWidget *parent = nullptr);
     ~usbInterfaceControl() override;
 
     // Stops any work under way and ends the panel's threads, waiting for
@@ -32,7 +48,7 @@ public:
     // returned (a transfer on a thread, a wait for the device to restart). The
     // run ends with signal_programComplete(), or with
     // signal_enableProgramButton() when it failed and the device is still offered.
-    bool runInProgress() const { return false; }
+    bool runInProgress() const;
 
     // 1 when the selected device type is the Vireo Player, 0 otherwise.
     void setDeviceKind(int kind);
@@ -45,6 +61,17 @@ public:
     bool factoryDefault() const;
     void program(BootLoadProduct *product);
 
+    UsbRunOutcome lastRunOutcome() const { return m_outcome; }
+
+    // Waits of the Vireo Player run; tests shorten them.
+    void setPostDownloadWait(int milliseconds) { m_postDownloadWaitMs = milliseconds; }
+    int postDownloadWait() const { return m_postDownloadWaitMs; }
+    void setVireoTimings(const VireoTimings &timings) { m_vireoTimings = timings; }
+
+    // "01.00.54" for 0x00010036: each byte as two decimal digits, the top
+    // byte only when it is not 0.
+    static QString formatVersion(quint32 version);
+
 signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
     void signal_enableProgramButton(bool enable);
@@ -56,19 +83,48 @@ private slots:
 
 public slots:
     void handleEnableControl(bool enable);
+    void postBootloadTimeout();
 
 private:
-    // Window tests put a connected player's version in place without a device.
-    friend class UsbPanelProbe;
-
     void log(LOGPRIORITY priority, const QString &text);
+    void connectFailed(const QString &text);
+    void connectSorrel3();
+    void connectVireoPlayer();
+    void programSorrel3(BootLoadProduct *product);
+    void programVireoPlayer(BootLoadProduct *product);
+    // Lets go of the Sorrel 3's boot loader: reset first when asked and it
+    // is still there, then close.
+    void releaseRawDevice(bool resetIfInBootLoader);
+    void failSorrelRun(const QString &boxText, const QString &logText);
+    // Ends a Vireo Player run that did not complete after program() returned.
+    void endVireoRunFailed(const QString &reason);
+    HCC_HID &hid();
+    std::unique_ptr<Device_VireoPlayer> makeVireo();
+    void finishOutcome(UsbRunOutcome::Result result, const QString &reason);
 
     Ui::usbInterfaceControlClass *ui;
     Prompter &m_prompter;
     Pauser &m_pauser;
     Sr3UsbLibrary &m_sr3;
+    SerialPorts &m_serialPorts;
+    HidBackend &m_hidBackend;
+    HCC_HID *m_hid = nullptr;
+    std::unique_ptr<VireoProgress> m_vireoProgress;
+    // The Vireo Player object of the flow under way, so that shutdown can stop it.
+    Device_VireoPlayer *m_activeVireo = nullptr;
+    VireoTimings m_vireoTimings;
+    QTimer m_postDownloadTimer;
+    int m_postDownloadWaitMs = kDefaultPostDownloadWaitMs;
+    QString m_vireoFileName;
+
     int m_deviceKind = 0;
+    bool m_rawOpen = false;
+    bool m_inBootLoader = false;
+    QString m_firmwareVersionText;
     int m_deviceFirmwareVersion = 0;
+    QString m_bootLoaderVersionText;
     QString m_firmwareFileName;
     bool m_factoryDefault = false;
+    bool m_shutDown = false;
+    UsbRunOutcome m_outcome;
 };

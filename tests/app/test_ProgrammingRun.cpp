@@ -4,6 +4,7 @@
 #include "dmx/zeldmxInterfaceControl.h"
 #include "ethernet/tftpInterfaceControl.h"
 #include "usb/SimulatedSr3Usb.h"
+#include "usb/SimulatedVireoPlayer.h"
 #include "usb/usbInterfaceControl.h"
 #include "base/Logger.h"
 
@@ -56,16 +57,6 @@ char *toString(const Controls &c)
 }
 
 } // namespace
-
-// Puts a connected player's version into the USB panel, as its connect would.
-class UsbPanelProbe
-{
-public:
-    static void setDeviceFirmwareVersion(usbInterfaceControl &panel, int version)
-    {
-        panel.m_deviceFirmwareVersion = version;
-    }
-};
 
 class TestProgrammingRun : public QObject
 {
@@ -127,13 +118,12 @@ private:
     // running deviceVersion; the panel then offers it for programming.
     void prepareSorrel(WindowFixture &f, quint32 deviceVersion, quint32 imageVersion)
     {
-        auto *usb = f.window->findChild<usbInterfaceControl *>();
         sr3(f).setFirmwareVersion(int(deviceVersion));
+        sr3(f).setVersionOffset(int(kVersionOffset));
         f.prompter.expectFileDialog(image(QStringLiteral("sorrel.hex"), kSorrelMagic, imageVersion));
         clickFileSelect(f);
         connectUsb(f);
-        UsbPanelProbe::setDeviceFirmwareVersion(*usb, int(deviceVersion));
-        emit usb->signal_enableProgramButton(true);
+        QCOMPARE(f.window->findChild<usbInterfaceControl *>()->deviceFirmwareVersion(), int(deviceVersion));
         QVERIFY(f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->isEnabled());
     }
 
@@ -318,9 +308,8 @@ void TestProgrammingRun::controlsFollowTheStateTableThroughAWholeRun()
     QCOMPARE(controls(f), (Controls{false, false, true, false})); // image loaded
 
     connectUsb(f); // the simulated player runs 1.00.82, as the image
-    UsbPanelProbe::setDeviceFirmwareVersion(*usb, 0x10052);
-    emit usb->signal_enableProgramButton(true); // panel reports a device to program
-    QCOMPARE(controls(f), (Controls{false, true, true, false}));
+    QCOMPARE(usb->deviceFirmwareVersion(), 0x10052);
+    QCOMPARE(controls(f), (Controls{false, true, true, false})); // panel reports a device to program
 
     // While the panel works (it logs as it goes) PROGRAM is off.
     QList<Controls> duringProgram;
@@ -329,8 +318,10 @@ void TestProgrammingRun::controlsFollowTheStateTableThroughAWholeRun()
                 if (line.contains(QStringLiteral(" - usbInterfaceControl - ")))
                     duringProgram.append(controls(f));
             });
-    f.prompter.answerUnscripted = true;
+    f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
+                             QStringLiteral("Programming complete!"));
     clickProgram(f);
+    QCOMPARE(f.prompter.pendingExpectations(), 0);
     QVERIFY(!duringProgram.isEmpty());
     for (const Controls &c : duringProgram)
         QCOMPARE(c, (Controls{false, false, true, false}));
@@ -388,8 +379,9 @@ void TestProgrammingRun::versionThresholds()
     if (warned)
         f.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Warning"), warning,
                                  QMessageBox::StandardButton(answer));
-    // Whatever the panel then tells about its run is its own affair.
-    f.prompter.answerUnscripted = outcome == QLatin1String("allowed");
+    if (outcome == QLatin1String("allowed"))
+        f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
+                                 QStringLiteral("Programming complete!"));
     clickProgram(f);
     QCOMPARE(f.prompter.pendingExpectations(), 0);
 
@@ -408,6 +400,8 @@ void TestProgrammingRun::versionThresholds()
     const QString file = f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->text();
     if (outcome == QLatin1String("allowed")) {
         QCOMPARE(usb->firmwareFileName(), file);
+        QCOMPARE(sr3(f).resetCount(), 1);
+        QCOMPARE(usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
     } else {
         QVERIFY(usb->firmwareFileName().isEmpty());
         QVERIFY(!sr3(f).erased());
@@ -420,9 +414,14 @@ void TestProgrammingRun::versionThresholds()
 void TestProgrammingRun::vireoPlayerTakesBinFilesAndSkipsVersionChecks()
 {
     WindowFixture f(options());
+    SimulatedVireoPlayer &player = *f.devices->simulatedVireo();
+    player.setDelays(0, 0);
+    player.setState(SimulatedVireoPlayer::State::BootLoader);
+    auto *usb = f.window->findChild<usbInterfaceControl *>();
+    usb->setPostDownloadWait(0);
     selectDevice(f, QStringLiteral("Vireo Player"));
-    QCOMPARE(f.window->findChild<usbInterfaceControl *>()->deviceKind(), 1);
-    const QString bin = m_workDir.filePath(QStringLiteral("player.bin"));
+    QCOMPARE(usb->deviceKind(), 1);
+    const QString bin = writeFile(m_workDir.filePath(QStringLiteral("player.bin")), QStringLiteral("raw image"));
     f.prompter.expectFileDialog(bin);
     clickFileSelect(f);
     QCOMPARE(f.prompter.shown().last().filter, QStringLiteral("Firmware image (*.bin)"));
@@ -431,16 +430,18 @@ void TestProgrammingRun::vireoPlayerTakesBinFilesAndSkipsVersionChecks()
     // A Sorrel 3 version that would refuse any image: the Vireo Player is not checked.
     sr3(f).setFirmwareVersion(0x1005A);
     auto *factory = f.find<QCheckBox>(QStringLiteral("m_ckx_FactoryDefault"));
-    auto *usb = f.window->findChild<usbInterfaceControl *>();
-    emit usb->signal_enableProgramButton(true);
+    connectUsb(f); // the player waits in its boot loader
     factory->setChecked(true);
-    f.prompter.answerUnscripted = true; // the panel's download is its own affair
+    f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
+                             QStringLiteral("Programming complete!"));
     clickProgram(f);
+    QTRY_COMPARE(f.prompter.pendingExpectations(), 0);
     const QString log = f.logLines().join(QLatin1Char('\n'));
     QVERIFY(!log.contains(QStringLiteral("Unable to downgrade")));
     QVERIFY(!log.contains(QStringLiteral("SDHC")));
     QCOMPARE(usb->firmwareFileName(), bin);
     QVERIFY(usb->factoryDefault());
+    QCOMPARE(player.downloadedImage(), QByteArray("raw image"));
 }
 
 void TestProgrammingRun::programWithoutAcceptedImageSendsNothing()

@@ -78,15 +78,25 @@ void TestSr3UsbLayers::simulated_connectEnterBootLoaderAndProgram()
     QVERIFY(!lib.transaction(":W0000000000", reply, replyLength, 5));
 
     QVERIFY(lib.eraseFlash());
+    lib.setVersionOffset(0x200);
     QByteArray buffer(1024, '\0');
-    const QByteArray text = ":W00000000AABB01";
+    const QByteArray text = ":W00000000AABB9B";
     buffer.replace(0, text.size(), text);
     replyLength = 32;
     QVERIFY(lib.transaction(buffer, reply, replyLength, 5));
     QCOMPARE(replyLength, 2);
-    QVERIFY(lib.transaction(":W00000200CCDD02", reply, replyLength, 5));
+    QVERIFY(lib.transaction(":W0000020003020100F8", reply, replyLength, 5));
+    // Damaged records are refused and leave the flash alone: a wrong
+    // checksum, a character that is not hexadecimal, a page past the flash.
+    QVERIFY(!lib.transaction(":W00000000AABB9C", reply, replyLength, 5));
+    QVERIFY(!lib.transaction(":W00000000AAXB9B", reply, replyLength, 5));
+    QVERIFY(!lib.transaction(":W0001FFFF0102FE", reply, replyLength, 5));
+    QCOMPARE(lib.badRecords(), 3);
     // Only the text before the terminator counts as the record.
-    QCOMPARE(lib.records(), QList<QByteArray>({text, ":W00000200CCDD02"}));
+    QCOMPARE(lib.records(), QList<QByteArray>({text, ":W0000020003020100F8"}));
+    QCOMPARE(lib.flash().left(3), QByteArray("\xAA\xBB\xFF"));
+    QCOMPARE(lib.flash().mid(0x200, 5), QByteArray("\x03\x02\x01\x00\xFF", 5));
+    QCOMPARE(lib.flash().size(), SimulatedSr3Usb::kDefaultFlashSize);
 
     QVERIFY(lib.reset());
     QCOMPARE(lib.resetCount(), 1);
@@ -95,6 +105,13 @@ void TestSr3UsbLayers::simulated_connectEnterBootLoaderAndProgram()
     QVERIFY(!lib.eraseFlash()); // the player left its boot loader
     QVERIFY(lib.close());
     QVERIFY(!lib.isOpen());
+
+    // It now runs what was written at its version word.
+    QCOMPARE(lib.connectController(), Sr3UsbLibrary::kSuccess);
+    QCOMPARE(lib.enterBootLoader(), Sr3UsbLibrary::kSuccess);
+    QVERIFY(lib.open(0));
+    QVERIFY(lib.getFirmwareVersion(firmware));
+    QCOMPARE(firmware, 0x010203);
     QCOMPARE(logs, 0);
 }
 
@@ -130,9 +147,9 @@ void TestSr3UsbLayers::simulated_failuresAsArranged()
     QVERIFY(lib.eraseFlash());
     char reply[32];
     int replyLength = 32;
-    QVERIFY(lib.transaction(":W0", reply, replyLength, 5));
+    QVERIFY(lib.transaction(":W0000000001FF", reply, replyLength, 5));
     replyLength = 32;
-    QVERIFY(!lib.transaction(":W1", reply, replyLength, 5));
+    QVERIFY(!lib.transaction(":W0000000102FD", reply, replyLength, 5));
     QCOMPARE(lib.records().size(), 1);
 
     SimulatedSr3Usb closed;

@@ -4,6 +4,7 @@
 #include "tests/support/FakePrompter.h"
 #include "tests/support/RecordingPauser.h"
 #include "usb/SimulatedSr3Usb.h"
+#include "usb/SimulatedVireoPlayer.h"
 #include "usb/Sr3UsbNotPresent.h"
 
 #include <QGroupBox>
@@ -46,19 +47,21 @@ private slots:
     void form_hasNamedControlsWithTheirTexts();
     void enableControl_togglesTheGroupBox();
     void setters_storeTheRunValues();
-    void program_endsTheRunWithoutClaimingSuccess();
+    void formatVersion_data();
+    void formatVersion();
+    void program_withoutConnectedPlayer_sendsNothingAndSaysSo();
     void connect_withoutLibrary_saysSoOnceAndFindsNone();
-    void connect_simulated_countsThePlayer();
 
 private:
     FakePrompter m_prompter;
     RecordingPauser m_pauser;
+    SimulatedVireoPlayer m_vireo;
 };
 
 void TestUsbInterfaceControl::form_hasNamedControlsWithTheirTexts()
 {
     Sr3UsbNotPresent lib;
-    usbInterfaceControl panel(m_prompter, m_pauser, lib);
+    usbInterfaceControl panel(m_prompter, m_pauser, lib, m_vireo.serialPorts(), m_vireo.hid());
     QCOMPARE(panel.objectName(), QString("usbInterfaceControl"));
 
     auto *box = panel.findChild<QGroupBox *>("m_groupBox_USBControlPanel");
@@ -91,7 +94,7 @@ void TestUsbInterfaceControl::form_hasNamedControlsWithTheirTexts()
 void TestUsbInterfaceControl::enableControl_togglesTheGroupBox()
 {
     Sr3UsbNotPresent lib;
-    usbInterfaceControl panel(m_prompter, m_pauser, lib);
+    usbInterfaceControl panel(m_prompter, m_pauser, lib, m_vireo.serialPorts(), m_vireo.hid());
     auto *box = panel.findChild<QGroupBox *>("m_groupBox_USBControlPanel");
     panel.handleEnableControl(false);
     QVERIFY(!box->isEnabled());
@@ -102,7 +105,7 @@ void TestUsbInterfaceControl::enableControl_togglesTheGroupBox()
 void TestUsbInterfaceControl::setters_storeTheRunValues()
 {
     Sr3UsbNotPresent lib;
-    usbInterfaceControl panel(m_prompter, m_pauser, lib);
+    usbInterfaceControl panel(m_prompter, m_pauser, lib, m_vireo.serialPorts(), m_vireo.hid());
     panel.setDeviceKind(1);
     panel.setFirmwareFileName("/tmp/player.bin");
     panel.setFactoryDefault(true);
@@ -115,62 +118,73 @@ void TestUsbInterfaceControl::setters_storeTheRunValues()
     QVERIFY(!panel.factoryDefault());
 }
 
-void TestUsbInterfaceControl::program_endsTheRunWithoutClaimingSuccess()
+void TestUsbInterfaceControl::formatVersion_data()
+{
+    QTest::addColumn<quint32>("version");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("three bytes") << 0x00010036u << "01.00.54";
+    QTest::newRow("top byte shown when set") << 0x01020304u << "01.02.03.04";
+    QTest::newRow("zero") << 0u << "00.00.00";
+    QTest::newRow("largest bytes") << 0xFFFFFFFFu << "255.255.255.255";
+}
+
+void TestUsbInterfaceControl::formatVersion()
+{
+    QFETCH(quint32, version);
+    QFETCH(QString, text);
+    QCOMPARE(usbInterfaceControl::formatVersion(version), text);
+}
+
+void TestUsbInterfaceControl::program_withoutConnectedPlayer_sendsNothingAndSaysSo()
 {
     SimulatedSr3Usb lib;
-    usbInterfaceControl panel(m_prompter, m_pauser, lib);
+    lib.setPlayers(0, 1);
+    usbInterfaceControl panel(m_prompter, m_pauser, lib, m_vireo.serialPorts(), m_vireo.hid());
     QList<LogRecord> records;
     collect(panel, records);
     QSignalSpy complete(&panel, &usbInterfaceControl::signal_programComplete);
-    QSignalSpy status(&panel, &usbInterfaceControl::signal_updateStatus);
     QSignalSpy enable(&panel, &usbInterfaceControl::signal_enableProgramButton);
 
     BootLoadProduct product(m_prompter);
     product.setName("Sorrel 3");
+    const QString text = "No Sorrel 3 is connected: press Connect first. Nothing was sent.";
+    m_prompter.expectMessage(Prompter::Kind::Warning, "Warning", text);
     panel.program(&product);
     panel.program(nullptr);
 
-    QCOMPARE(complete.size(), 2);
+    QCOMPARE(m_prompter.pendingExpectations(), 0);
+    QCOMPARE(complete.size(), 1);
     QCOMPARE(enable.size(), 0);
-    QCOMPARE(status.first().first().toString(),
-             QString("Programming over USB is not available in this build."));
-    for (const LogRecord &r : records) {
-        QCOMPARE(r.priority, LOG_WARNING);
-        QCOMPARE(r.object, QString("usbInterfaceControl"));
-        QVERIFY(!r.text.contains("complete", Qt::CaseInsensitive));
-    }
-    QVERIFY(texts(records).contains("No accepted firmware image for Sorrel 3."));
+    QVERIFY(texts(records).contains(text));
+    QVERIFY(texts(records).contains("No device type is selected: nothing was programmed."));
+    QVERIFY(!lib.erased());
     QVERIFY(lib.records().isEmpty());
-    QVERIFY(m_prompter.shown().isEmpty());
+    QCOMPARE(panel.lastRunOutcome().result, UsbRunOutcome::Failed);
+    QCOMPARE(panel.lastRunOutcome().reason, text);
+    QVERIFY(!panel.runInProgress());
 }
 
 void TestUsbInterfaceControl::connect_withoutLibrary_saysSoOnceAndFindsNone()
 {
     Sr3UsbNotPresent lib;
-    usbInterfaceControl panel(m_prompter, m_pauser, lib);
+    usbInterfaceControl panel(m_prompter, m_pauser, lib, m_vireo.serialPorts(), m_vireo.hid());
     QList<LogRecord> records;
     collect(panel, records);
     QVERIFY(records.isEmpty()); // building the panel does not touch the library
 
     auto *connectButton = panel.findChild<QPushButton *>("m_pushButton_USBConnect");
-    QTest::mouseClick(connectButton, Qt::LeftButton);
-    QTest::mouseClick(connectButton, Qt::LeftButton);
+    for (int i = 0; i < 2; ++i) {
+        m_prompter.expectMessage(Prompter::Kind::Warning, "Warning", "No Sorrel 3's found on USB!");
+        QTest::mouseClick(connectButton, Qt::LeftButton);
+        QVERIFY(connectButton->isEnabled());
+    }
+    QCOMPARE(m_prompter.pendingExpectations(), 0);
 
     const QStringList lines = texts(records);
     QCOMPARE(lines.count("Sorrel 3 USB library not present: no Sorrel 3 player can be found."), 1);
-    QCOMPARE(lines.count("Found 0 Sorrel 3 player(s)."), 2);
+    QCOMPARE(lines.count("USB device connect failed!"), 2);
     QCOMPARE(lines.count("Connecting to USB device..."), 2);
-    QVERIFY(connectButton->isEnabled());
-}
-
-void TestUsbInterfaceControl::connect_simulated_countsThePlayer()
-{
-    SimulatedSr3Usb lib;
-    usbInterfaceControl panel(m_prompter, m_pauser, lib);
-    QList<LogRecord> records;
-    collect(panel, records);
-    QTest::mouseClick(panel.findChild<QPushButton *>("m_pushButton_USBConnect"), Qt::LeftButton);
-    QVERIFY(texts(records).contains("Found 1 Sorrel 3 player(s)."));
+    QCOMPARE(panel.deviceFirmwareVersion(), 0);
 }
 
 QTEST_MAIN(TestUsbInterfaceControl)

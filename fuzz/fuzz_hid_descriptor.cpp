@@ -1,0 +1,20 @@
+// The report-descriptor parser over arbitrary bytes: whatever a device's
+// sysfs file holds, the parse ends and the lengths stay within bounds.
+#include "usb/HidReportDescriptor.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    HidReportDescriptor descriptor;
+    const bool ok = descriptor.parse(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    for (const int length : {descriptor.inputReportLength(), descriptor.outputReportLength(),
+                             descriptor.featureReportLength()}) {
+        if (length < 0 || length > 0x10000 || (!ok && length != 0))
+            std::abort();
+    }
+    if (ok == descriptor.error().isEmpty())
+        return 0;
+    std::abort();
+}

@@ -1,0 +1,631 @@
+// The USB players through the real window: connect, PROGRAM, and what the
+// simulated players end up holding.
+#include "tests/app/WindowFixture.h"
+
+#include "catalogue/BootLoadProduct.h"
+#include "catalogue/MicroprocessorImageInfo.h"
+#include "usb/SimulatedSr3Usb.h"
+#include "usb/SimulatedVireoPlayer.h"
+#include "usb/usbInterfaceControl.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+namespace {
+
+using Kind = Prompter::Kind;
+
+constexpr quint32 kSorrelMagic = 0x53523301;
+constexpr int kImageSize = 0x800;
+constexpr int kMagicOffset = 0x10;
+constexpr int kVersionOffset = 0x14;
+
+QString sorrel(const QString &name, int pageSize)
+{
+    return QStringLiteral("<USBDevice><Name>%1</Name><Processor><ProcName>main</ProcName>"
+                          "<Heirarchy>1</Heirarchy><FileType>Intel HEX</FileType><BLRev>1</BLRev>"
+                          "<PageSize>%2</PageSize><WordSize>1</WordSize><WordCount>800</WordCount>"
+                          "<MagicLoc>10</MagicLoc><MagicFlag>53523301</MagicFlag><VerLoc>14</VerLoc>"
+                          "</Processor></USBDevice>")
+        .arg(name, QString::number(pageSize));
+}
+
+// A whole image: counting bytes, with the magic and version words in place.
+QByteArray sorrelImage(quint32 version)
+{
+    QByteArray image(kImageSize, '\0');
+    for (int i = 0; i < kImageSize; ++i)
+        image[i] = char(i * 7 + (i >> 8));
+    qToLittleEndian<quint32>(kSorrelMagic, image.data() + kMagicOffset);
+    qToLittleEndian<quint32>(version, image.data() + kVersionOffset);
+    return image;
+}
+
+QString intelHex(const QByteArray &image)
+{
+    QString text;
+    for (int at = 0; at < image.size(); at += 16) {
+        QByteArray record;
+        const QByteArray data = image.mid(at, 16);
+        record.append(char(data.size()));
+        record.append(char(at >> 8));
+        record.append(char(at));
+        record.append('\0');
+        record.append(data);
+        quint8 sum = 0;
+        for (char c : record)
+            sum += quint8(c);
+        record.append(char(quint8(-sum)));
+        text += QLatin1Char(':') + QString::fromLatin1(record.toHex().toUpper()) + QLatin1Char('\n');
+    }
+    return text + QStringLiteral(":00000001FF\n");
+}
+
+QString writeBinary(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(bytes);
+    return path;
+}
+
+// A Vireo Player image of the given size carrying its magic and version words.
+QByteArray vireoImage(int size, quint32 version)
+{
+    QByteArray image(size, '\0');
+    for (int i = 0; i < size; ++i)
+        image[i] = char(i % 251);
+    qToLittleEndian<quint32>(SimulatedVireoPlayer::kImageMagic, image.data() + SimulatedVireoPlayer::kMagicOffset);
+    qToLittleEndian<quint32>(version, image.data() + SimulatedVireoPlayer::kVersionOffset);
+    return image;
+}
+
+} // namespace
+
+class TestUsbPanelFlows : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_catalogue;
+
+    struct Run {
+        std::unique_ptr<WindowFixture> f;
+        usbInterfaceControl *usb = nullptr;
+        SimulatedSr3Usb *sr3 = nullptr;
+        SimulatedVireoPlayer *vireo = nullptr;
+
+        QPushButton *button(const char *name) const { return f->find<QPushButton>(QLatin1String(name)); }
+        QString label(const char *name) const { return f->find<QLabel>(QLatin1String(name))->text(); }
+        bool programEnabled() const { return button("m_pushButton_program")->isEnabled(); }
+        void connectPlayer() const { button("m_pushButton_USBConnect")->click(); }
+        void program() const { button("m_pushButton_program")->click(); }
+        QStringList usbLog() const
+        {
+            QStringList out;
+            for (const QString &line : f->logLines()) {
+                const int at = line.indexOf(QLatin1String(" - usbInterfaceControl - "));
+                if (at >= 0)
+                    out.append(line.mid(at + 25));
+            }
+            return out;
+        }
+    };
+
+    // A window with the device type selected and the file accepted: the
+    // panel is ready to connect.
+    Run start(const QString &device, const QString &file)
+    {
+        Run r;
+        WindowFixture::Options o;
+        o.cataloguePath = m_catalogue;
+        r.f = std::make_unique<WindowFixture>(o);
+        r.usb = r.f->window->findChild<usbInterfaceControl *>();
+        r.sr3 = static_cast<SimulatedSr3Usb *>(&r.f->devices->sr3());
+        r.vireo = r.f->devices->simulatedVireo();
+        r.vireo->setDelays(0, 0);
+        r.usb->setPostDownloadWait(20);
+        VireoTimings quick;
+        quick.replyWindowMs = 500;
+        quick.nextFrameMs = 500;
+        quick.bootLoaderPollMs = 10;
+        r.usb->setVireoTimings(quick);
+        auto *devices = r.f->find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"));
+        devices->setCurrentIndex(devices->findText(device));
+        r.f->prompter.expectFileDialog(file);
+        r.f->find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
+        return r;
+    }
+    Run startSorrel(const QString &device = QStringLiteral("Sorrel 3"), quint32 version = 0x10052)
+    {
+        const QString file = writeFile(m_dir.filePath(QStringLiteral("sorrel.hex")), intelHex(sorrelImage(version)));
+        Run r = start(device, file);
+        r.sr3->setFlashSize(0x1000);
+        r.sr3->setVersionOffset(kVersionOffset);
+        return r;
+    }
+
+private slots:
+    void initTestCase();
+
+    void sorrelConnect_data();
+    void sorrelConnect();
+    void sorrelProgramWritesExactlyTheImagePages_data();
+    void sorrelProgramWritesExactlyTheImagePages();
+    void sorrelRefusedRecordStopsWithoutReset();
+
+    void vireoConnectFromApplication_data();
+    void vireoConnectFromApplication();
+    void vireoConnectRefusals_data();
+    void vireoConnectRefusals();
+    void vireoDownloadAndRestart_data();
+    void vireoDownloadAndRestart();
+    void vireoAfterDownload_data();
+    void vireoAfterDownload();
+
+    void simulatedModeUpdatesBothPlayersAtItsOwnPace();
+    void closingTheWindowLetsGoOfThePlayers();
+};
+
+void TestUsbPanelFlows::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QDir::setCurrent(m_dir.path()); // the image dump lands here
+    m_catalogue = writeFile(m_dir.filePath(QStringLiteral("zelblprod.xml")),
+                            QStringLiteral("<ZELBLProductList>%1%2"
+                                           "<USBDevice><Name>Vireo Player</Name></USBDevice>"
+                                           "</ZELBLProductList>")
+                                .arg(sorrel(QStringLiteral("Sorrel 3"), 256),
+                                     sorrel(QStringLiteral("Sorrel 3 wide pages"), 1024)));
+}
+
+void TestUsbPanelFlows::sorrelConnect_data()
+{
+    QTest::addColumn<int>("inApplication");
+    QTest::addColumn<int>("inBootLoader");
+    QTest::addColumn<int>("firmware");   // -1: unreadable
+    QTest::addColumn<int>("bootLoader"); // -1: unreadable
+    QTest::addColumn<bool>("openFails");
+    QTest::addColumn<int>("answer");     // to "continue anyway?"; NoButton when not asked
+    QTest::addColumn<QString>("warning"); // empty when connected
+    QTest::addColumn<QString>("firmwareText");
+    QTest::addColumn<QString>("bootLoaderText");
+
+    const int none = QMessageBox::NoButton;
+    QTest::newRow("in application mode") << 1 << 0 << 0x10052 << 0x10003 << false << none << ""
+                                         << "01.00.82" << "01.00.03";
+    QTest::newRow("already in its boot loader") << 0 << 1 << 0x1005A << 0x1020304 << false << none << ""
+                                                << "01.00.90" << "01.02.03.04";
+    QTest::newRow("boot loader version unreadable") << 1 << 0 << 0x10052 << -1 << false << none << ""
+                                                    << "01.00.82" << "UNKNOWN";
+    QTest::newRow("firmware unreadable, continue") << 1 << 0 << -1 << 0x10003 << false
+                                                   << int(QMessageBox::Yes) << "" << "UNKNOWN" << "01.00.03";
+    QTest::newRow("firmware unreadable, stop") << 1 << 0 << -1 << 0x10003 << false << int(QMessageBox::No)
+                                               << "" << "No device selected" << "";
+    QTest::newRow("two in application mode")
+        << 2 << 0 << 0 << 0 << false << none << "More than one Sorrel 3 interface found.\n\nDisconnect all but one."
+        << "No device selected" << "";
+    QTest::newRow("one in each mode")
+        << 1 << 1 << 0 << 0 << false << none
+        << "More than one Sorrel 3 (low level) found.\n\nDisconnect all but one." << "No device selected" << "";
+    QTest::newRow("none") << 0 << 0 << 0 << 0 << false << none << "No Sorrel 3's found on USB!"
+                          << "No device selected" << "";
+    QTest::newRow("open fails") << 0 << 1 << 0 << 0 << true << none << "Error opening Sorrel 3: 3"
+                                << "No device selected" << "";
+}
+
+void TestUsbPanelFlows::sorrelConnect()
+{
+    QFETCH(int, inApplication);
+    QFETCH(int, inBootLoader);
+    QFETCH(int, firmware);
+    QFETCH(int, bootLoader);
+    QFETCH(bool, openFails);
+    QFETCH(int, answer);
+    QFETCH(QString, warning);
+
+    Run r = startSorrel();
+    r.sr3->setPlayers(inApplication, inBootLoader);
+    r.sr3->setFirmwareVersion(firmware);
+    r.sr3->setBootloaderVersion(bootLoader);
+    r.sr3->setOpenFails(openFails);
+    if (answer != QMessageBox::NoButton)
+        r.f->prompter.expectMessage(Kind::Question, QStringLiteral("Warning"),
+                                    QStringLiteral("Could not read version from Sorrel 3.\n\nDo you want to continue anyway?"),
+                                    QMessageBox::StandardButton(answer));
+    if (!warning.isEmpty())
+        r.f->prompter.expectMessage(Kind::Warning, QStringLiteral("Warning"), warning);
+    r.connectPlayer();
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+
+    const bool connected = warning.isEmpty() && answer != QMessageBox::No;
+    QTEST(r.label("m_label_SR3Device"), "firmwareText");
+    QTEST(r.label("m_label_SR3SorrelVersion"), "bootLoaderText");
+    QCOMPARE(r.programEnabled(), connected);
+    // Connected, the button waits for the run; otherwise it is offered again.
+    QCOMPARE(r.button("m_pushButton_USBConnect")->isEnabled(), !connected);
+    QCOMPARE(r.sr3->isOpen(), connected);
+    QCOMPARE(r.usb->deviceFirmwareVersion(), connected && firmware > 0 ? firmware : 0);
+    QCOMPARE(r.usbLog().contains(QStringLiteral("USB device connect succeeded.")), connected);
+    QCOMPARE(r.usbLog().contains(QStringLiteral("USB device connect failed!")), !warning.isEmpty());
+    if (connected)
+        QCOMPARE(r.f->pauser.pauses, QList<int>{500});
+    QCOMPARE(r.sr3->resetCount(), 0);
+}
+
+void TestUsbPanelFlows::sorrelProgramWritesExactlyTheImagePages_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("records");
+    QTest::newRow("256-byte pages") << "Sorrel 3" << 8;
+    // Records of 2061 characters: far more than a fixed 1024-byte buffer holds.
+    QTest::newRow("1024-byte pages") << "Sorrel 3 wide pages" << 2;
+}
+
+void TestUsbPanelFlows::sorrelProgramWritesExactlyTheImagePages()
+{
+    QFETCH(QString, device);
+    QFETCH(int, records);
+    Run r = startSorrel(device, 0x1005A);
+    r.connectPlayer();
+    QSignalSpy complete(r.usb, &usbInterfaceControl::signal_programComplete);
+    r.f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
+                                QStringLiteral("Programming complete!"));
+    r.program();
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+
+    QCOMPARE(r.sr3->records().size(), records);
+    QCOMPARE(r.sr3->badRecords(), 0);
+    const QByteArray expected = sorrelImage(0x1005A);
+    QCOMPARE(r.sr3->flash().left(kImageSize), expected);
+    QCOMPARE(r.sr3->flash().mid(kImageSize), QByteArray(0x1000 - kImageSize, char(0xFF)));
+    QCOMPARE(r.sr3->resetCount(), 1);
+    QCOMPARE(complete.size(), 1);
+    QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
+    const auto &progress = *r.f->prompter.progresses().last();
+    QCOMPARE(progress.label, QStringLiteral("Programming..."));
+    QCOMPARE(progress.maximum, records);
+    QCOMPARE(progress.values.last(), records);
+    QVERIFY(progress.closed);
+    const QStringList log = r.usbLog();
+    QVERIFY(log.contains(QStringLiteral("Erasing %1 flash complete.").arg(device)));
+    QVERIFY(log.contains(QStringLiteral("Program of %1 complete!").arg(device)));
+    QVERIFY(r.button("m_pushButton_USBConnect")->isEnabled());
+    QVERIFY(!r.programEnabled());
+    QCOMPARE(r.label("m_label_SR3Device"), QString());
+
+    // Connected again, the player runs the image's version.
+    r.connectPlayer();
+    QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("01.00.90"));
+    QCOMPARE(r.usb->deviceFirmwareVersion(), 0x1005A);
+}
+
+void TestUsbPanelFlows::sorrelRefusedRecordStopsWithoutReset()
+{
+    Run r = startSorrel();
+    r.sr3->refuseRecord(4);
+    r.connectPlayer();
+    QSignalSpy complete(r.usb, &usbInterfaceControl::signal_programComplete);
+    r.f->prompter.expectMessage(Kind::Warning, QStringLiteral("Warning"), QStringLiteral("Error sending record 4"));
+    r.program();
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QCOMPARE(r.sr3->records().size(), 4);
+    QCOMPARE(r.sr3->resetCount(), 0);
+    QCOMPARE(complete.size(), 1);
+    QVERIFY(r.usbLog().contains(QStringLiteral("Error sending record 4")));
+    QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Failed);
+    QCOMPARE(r.usb->lastRunOutcome().reason, QStringLiteral("Error sending record 4"));
+    QVERIFY(r.button("m_pushButton_USBConnect")->isEnabled());
+    // The player was let go while still in its boot loader: nothing resets it later.
+    QVERIFY(!r.sr3->isOpen());
+    r.f->destroyWindow();
+    QCOMPARE(r.sr3->resetCount(), 0);
+    QCOMPARE(r.sr3->rawDeviceCount(), 1);
+}
+
+void TestUsbPanelFlows::vireoConnectFromApplication_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("overwrite") << int(QMessageBox::Yes);
+    QTest::newRow("keep") << int(QMessageBox::No);
+}
+
+void TestUsbPanelFlows::vireoConnectFromApplication()
+{
+    QFETCH(int, answer);
+    Run r = start(QStringLiteral("Vireo Player"), writeBinary(m_dir.filePath("p.bin"), "x"));
+    r.f->prompter.expectMessage(Kind::Question, QStringLiteral("Vireo Player Bootloader"),
+                                QStringLiteral("This device (SN:VP-004217) already has firmware version: "
+                                               "1.2.0 installed. \r\n Overwrite it?"),
+                                QMessageBox::StandardButton(answer));
+    r.connectPlayer();
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("1.2.0"));
+    QCOMPARE(r.label("m_lblSerialNr"), QStringLiteral("VP-004217"));
+    QVERIFY(r.f->find<QLabel>(QStringLiteral("m_lblSerialNrLabel"))->isEnabled());
+
+    const bool overwrite = answer == QMessageBox::Yes;
+    QCOMPARE(r.programEnabled(), overwrite);
+    QCOMPARE(r.button("m_pushButton_USBConnect")->isEnabled(), !overwrite);
+    QCOMPARE(r.vireo->state(), overwrite ? SimulatedVireoPlayer::State::BootLoader
+                                         : SimulatedVireoPlayer::State::Application);
+    const QStringList expected = overwrite
+        ? QStringList{QStringLiteral("GET /v1/descriptor.json HTTP/1.1"), QStringLiteral("boot loader"),
+                      QStringLiteral("reboot")}
+        : QStringList{QStringLiteral("GET /v1/descriptor.json HTTP/1.1")};
+    QCOMPARE(r.vireo->requestLines(), expected);
+    QVERIFY(r.vireo->hid().reports().isEmpty());
+}
+
+void TestUsbPanelFlows::vireoConnectRefusals_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("box"); // "kind|title|text", the last box shown
+    QTest::addColumn<bool>("offered");
+    QTest::newRow("waiting in its boot loader") << "bootloader" << "" << true;
+    QTest::newRow("no player")
+        << "none" << "warning|Warning|No Vireo Player's found on USB!" << false;
+    QTest::newRow("two ports")
+        << "two ports" << "warning|Warning|More than one Vireo Player (low level) found.\n\nDisconnect all but one." << false;
+    QTest::newRow("boot loader and a port")
+        << "both" << "warning|Warning|More than one Vireo Player (low level) found.\n\nDisconnect all but one." << false;
+    QTest::newRow("reboot refused, power not cycled")
+        << "refused" << "critical|Vireo Player|Device failed to reset." << false;
+}
+
+void TestUsbPanelFlows::vireoConnectRefusals()
+{
+    QFETCH(QString, situation);
+    QFETCH(QString, box);
+    QFETCH(bool, offered);
+    Run r = start(QStringLiteral("Vireo Player"), writeBinary(m_dir.filePath("p.bin"), "x"));
+    SimulatedVireoPlayer &player = *r.vireo;
+    if (situation == QLatin1String("bootloader"))
+        player.setState(SimulatedVireoPlayer::State::BootLoader);
+    if (situation == QLatin1String("none"))
+        player.setState(SimulatedVireoPlayer::State::Restarting);
+    if (situation == QLatin1String("two ports"))
+        player.setExtraPorts(1);
+    if (situation == QLatin1String("both"))
+        player.setExtraBootLoaders(1);
+    if (situation == QLatin1String("refused")) {
+        player.setRebootRefused(true);
+        r.f->prompter.expectMessage(Kind::Question, QString(), QString(), QMessageBox::Yes);
+        r.f->prompter.expectMessage(Kind::Information, QStringLiteral("Vireo Player Bootloader"),
+                                    QStringLiteral("Automatic reboot failed. Please cycle power on the "
+                                                   "Vireo Player before continuing."));
+    }
+    if (!box.isEmpty()) {
+        const QStringList parts = box.split(QLatin1Char('|'));
+        const Kind kind = parts.at(0) == QLatin1String("warning") ? Kind::Warning : Kind::Critical;
+        r.f->prompter.expectMessage(kind, parts.at(1), parts.at(2));
+    }
+    r.connectPlayer();
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QCOMPARE(r.programEnabled(), offered);
+    QCOMPARE(r.button("m_pushButton_USBConnect")->isEnabled(), !offered);
+    if (situation == QLatin1String("bootloader"))
+        QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("Unknown.  Found Device is waiting for Firmware."));
+    if (!offered)
+        QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("No device selected"));
+    QVERIFY(r.vireo->hid().reports().isEmpty());
+}
+
+void TestUsbPanelFlows::vireoDownloadAndRestart_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("factoryDefault");
+    QTest::newRow("factory defaults off") << "player-2.1.0.bin" << false;
+    // The name reaches the player inside JSON: quote and backslash must not break it.
+    QTest::newRow("factory defaults on, awkward name") << "player \"2.1\" \\ new.bin" << true;
+}
+
+void TestUsbPanelFlows::vireoDownloadAndRestart()
+{
+    QFETCH(QString, fileName);
+    QFETCH(bool, factoryDefault);
+    const QByteArray image = vireoImage(20000, 0x020100);
+    Run r = start(QStringLiteral("Vireo Player"), writeBinary(m_dir.filePath(fileName), image));
+    SimulatedVireoPlayer &player = *r.vireo;
+    r.f->prompter.expectMessage(Kind::Question, QStringLiteral("Vireo Player Bootloader"), QString(),
+                                QMessageBox::Yes);
+    r.connectPlayer();
+    QVERIFY(r.programEnabled());
+    player.clearRecords();
+    r.f->find<QCheckBox>(QStringLiteral("m_ckx_FactoryDefault"))->setChecked(factoryDefault);
+
+    QSignalSpy complete(r.usb, &usbInterfaceControl::signal_programComplete);
+    r.f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
+                                QStringLiteral("Programming complete!"));
+    r.program();
+    // Downloaded; the run goes on until the player is back, PROGRAM off meanwhile.
+    QVERIFY(r.usb->runInProgress());
+    QVERIFY(!r.programEnabled());
+    QCOMPARE(complete.size(), 0);
+    QCOMPARE(r.usb->postDownloadWait(), 20);
+    QTRY_COMPARE(complete.size(), 1);
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QVERIFY(!r.usb->runInProgress());
+
+    // Report by report: the start command, 18 blocks of 1080 bytes in 60-byte
+    // reports, the last 560 bytes, the finish command.
+    const QList<QByteArray> reports = player.hid().reports();
+    QCOMPARE(reports.size(), 1 + 18 * 18 + 10 + 1);
+    QCOMPARE(reports.first(), QByteArray::fromHex("000000000000005200") + QByteArray(56, '\0'));
+    QByteArray received;
+    for (int i = 1; i < reports.size() - 1; ++i) {
+        const int expectedLength = i == reports.size() - 2 ? 20 : 60;
+        QCOMPARE(reports.at(i).size(), 65);
+        QCOMPARE(int(quint8(reports.at(i).at(1))), expectedLength);
+        received += reports.at(i).mid(2, expectedLength);
+    }
+    QCOMPARE(received, image);
+    QCOMPARE(quint8(reports.last().at(1)), quint8(0));
+    QCOMPARE(quint8(reports.last().at(2)), quint8(1));
+    QCOMPARE(player.downloadParameter(), 0x5200u);
+    QCOMPARE(player.downloadedImage(), image);
+
+    const auto &progress = *r.f->prompter.progresses().last();
+    QCOMPARE(progress.label, QStringLiteral("Programming Controller..."));
+    QCOMPARE(progress.maximum, 28);
+    QCOMPARE(progress.values.mid(1, 19), QList<int>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}));
+    QVERIFY(progress.labels.contains(QStringLiteral("Success.  Waiting for controller reboot.")));
+    QVERIFY(progress.labels.contains(QStringLiteral("Found VireoPlayer after reboot.")));
+    QVERIFY(progress.labels.contains(QStringLiteral("Saving firmware file name")));
+    QCOMPARE(progress.labels.last(), QStringLiteral("Complete"));
+    QCOMPARE(progress.values.last(), 28);
+    QVERIFY(progress.closed);
+
+    // Back on its port: the file's name without its folder, the show files on request.
+    QCOMPARE(player.mfgValues(), (QMap<QString, QString>{{QStringLiteral("mfg_log_2"), fileName}}));
+    QCOMPARE(player.deletedFiles().size(), factoryDefault ? 7 : 0);
+    QCOMPARE(player.descriptor().firmwareVersion, QStringLiteral("2.1.0"));
+    QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
+    QVERIFY(r.usb->lastRunOutcome().remarks.isEmpty());
+    QVERIFY(r.button("m_pushButton_USBConnect")->isEnabled());
+    QVERIFY(!r.programEnabled());
+}
+
+void TestUsbPanelFlows::vireoAfterDownload_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("player does not come back")
+        << "late" << "critical|Critical Error|Device Failed to start after downloading firmware!";
+    QTest::newRow("two players after the download")
+        << "two" << "warning|Vireo Player|More than one Vireo Player was found after the download.\n\n"
+                    "The firmware was downloaded, but its file name was not recorded and the factory show "
+                    "files were not restored. Disconnect all but one Vireo Player and check it.";
+    QTest::newRow("image file empty") << "empty" << "critical|Vireo Player Bootloader|"
+                                                    "The firmware file %1 is empty: nothing was sent.";
+}
+
+void TestUsbPanelFlows::vireoAfterDownload()
+{
+    QFETCH(QString, situation);
+    QFETCH(QString, box);
+    const QString file = writeBinary(m_dir.filePath(QStringLiteral("v.bin")),
+                                     situation == QLatin1String("empty") ? QByteArray() : vireoImage(3000, 0x020100));
+    Run r = start(QStringLiteral("Vireo Player"), file);
+    SimulatedVireoPlayer &player = *r.vireo;
+    player.setState(SimulatedVireoPlayer::State::BootLoader);
+    r.connectPlayer();
+    r.f->find<QCheckBox>(QStringLiteral("m_ckx_FactoryDefault"))->setChecked(true);
+    if (situation == QLatin1String("late"))
+        player.setDelays(0, 5000);
+    if (situation == QLatin1String("two"))
+        player.setExtraPorts(1);
+
+    QSignalSpy complete(r.usb, &usbInterfaceControl::signal_programComplete);
+    QSignalSpy offered(r.usb, &usbInterfaceControl::signal_enableProgramButton);
+    const QStringList parts = box.split(QLatin1Char('|'));
+    r.f->prompter.expectMessage(parts.at(0) == QLatin1String("warning") ? Kind::Warning : Kind::Critical,
+                                parts.at(1), QString(parts.at(2)).replace(QLatin1String("%1"), file));
+    r.program();
+    QTRY_COMPARE(r.f->prompter.pendingExpectations(), 0);
+    QTRY_VERIFY(!r.usb->runInProgress());
+
+    // The run ends, says so, and lets the operator connect again.
+    QCOMPARE(complete.size(), 0);
+    QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Failed);
+    QCOMPARE(r.usb->lastRunOutcome().reason.isEmpty(), false);
+    QVERIFY(r.button("m_pushButton_USBConnect")->isEnabled());
+    QVERIFY(r.f->prompter.progresses().last()->closed);
+    if (situation != QLatin1String("empty")) {
+        QCOMPARE(offered.size(), 1);
+        QCOMPARE(offered.first().first().toBool(), false);
+        QVERIFY(!r.programEnabled());
+        QCOMPARE(player.downloads(), 1);
+    } else {
+        QCOMPARE(player.downloads(), 0);
+        QVERIFY(player.hid().reports().isEmpty());
+    }
+    // Nothing is written to a player that cannot be told apart from another.
+    QVERIFY(player.mfgValues().isEmpty());
+    QVERIFY(player.deletedFiles().isEmpty());
+}
+
+// What make run offers: the simulation and the panel with their own delays
+// and waits, only the dialogs answered by the test.
+void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
+{
+    WindowFixture::Options o;
+    o.cataloguePath = m_catalogue;
+    // An image stays loaded for the whole session: one session per player.
+    for (const QString &device : {QStringLiteral("Sorrel 3"), QStringLiteral("Vireo Player")}) {
+        WindowFixture f(o);
+        auto *usb = f.window->findChild<usbInterfaceControl *>();
+        QCOMPARE(usb->postDownloadWait(), 5000);
+        auto *devices = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"));
+        devices->setCurrentIndex(devices->findText(device));
+        const bool vireo = device == QLatin1String("Vireo Player");
+        f.prompter.expectFileDialog(
+            vireo ? writeBinary(m_dir.filePath(QStringLiteral("own.bin")), vireoImage(50000, 0x020200))
+                  : writeFile(m_dir.filePath(QStringLiteral("own.hex")), intelHex(sorrelImage(0x10052))));
+        f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
+        if (vireo)
+            f.prompter.expectMessage(Kind::Question, QStringLiteral("Vireo Player Bootloader"), QString(),
+                                     QMessageBox::Yes);
+        f.find<QPushButton>(QStringLiteral("m_pushButton_USBConnect"))->click();
+        auto *program = f.find<QPushButton>(QStringLiteral("m_pushButton_program"));
+        QVERIFY(program->isEnabled());
+        f.prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
+                                 QStringLiteral("Programming complete!"));
+        program->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!usb->runInProgress(), 15000);
+        QCOMPARE(f.prompter.pendingExpectations(), 0);
+        QCOMPARE(usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
+        if (vireo)
+            QCOMPARE(f.devices->simulatedVireo()->descriptor().firmwareVersion, QStringLiteral("2.2.0"));
+    }
+}
+
+void TestUsbPanelFlows::closingTheWindowLetsGoOfThePlayers()
+{
+    // A Sorrel 3 connected but not programmed goes back to its firmware.
+    {
+        Run r = startSorrel();
+        r.connectPlayer();
+        QVERIFY(r.sr3->isOpen());
+        r.f->destroyWindow();
+        QCOMPARE(r.sr3->resetCount(), 1);
+        QVERIFY(!r.sr3->isOpen());
+        QCOMPARE(r.sr3->controllerCount(), 1);
+    }
+    // A Vireo Player run waiting for the restart ends there, without boxes,
+    // and the log file says so.
+    QTemporaryDir logDir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(logDir.path());
+    Run r = start(QStringLiteral("Vireo Player"), writeBinary(m_dir.filePath(QStringLiteral("w.bin")), vireoImage(2000, 1)));
+    r.vireo->setState(SimulatedVireoPlayer::State::BootLoader);
+    r.usb->setPostDownloadWait(60000);
+    r.connectPlayer();
+    r.program();
+    QVERIFY(r.usb->runInProgress());
+    r.usb->shutdown();
+    r.usb->shutdown();
+    QVERIFY(!r.usb->runInProgress());
+    QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Failed);
+    r.f->destroyWindow();
+    QTest::qWait(50);
+    QVERIFY(r.vireo->mfgValues().isEmpty());
+    const QStringList logs = QDir(logDir.path()).entryList({QStringLiteral("ZELBL_*.log")});
+    QCOMPARE(logs.size(), 1);
+    QFile log(logDir.filePath(logs.first()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("The program was closed before the Vireo Player run ended."));
+    QDir::setCurrent(previous);
+}
+
+QTEST_MAIN(TestUsbPanelFlows)
+#include "test_UsbPanelFlows.moc"

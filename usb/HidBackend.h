@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+struct HidDeviceInfo {
+    QString path;
+    quint16 vendorId = 0;
+    quint16 productId = 0;
+};
+
+// The operating system's side of HID access, as the transport needs it: list
+// the devices, open one, send it feature reports. At most one device is open
+// at a time. Implementations: HidapiBackend, SimulatedHidDevices.
+class HidBackend
+{
+public:
+    virtual ~HidBackend() = default;
+
+    // Every HID device present that this process may open.
+    virtual QList<HidDeviceInfo> devices() = 0;
+    // Opens the device for this process alone. featureReportLength receives
+    // the length of its longest feature report in bytes, report-id byte
+    // included. False, with the reason in error, when it cannot be used.
+    virtual bool open(const QString &path, int &featureReportLength, QString &error) = 0;
+    // Sends one whole feature report; byte 0 is the report id.
+    virtual bool sendFeatureReport(const QByteArray &report, QString &error) = 0;
+    virtual void close() = 0;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "usb/HidBackend.h"
+
+struct hid_device_;
+
+// HID access through hidapi's hidraw backend. hidapi has no call for a
+// device's report lengths: they come from the report descriptor the kernel
+// keeps in sysfs for the hidraw node.
+class HidapiBackend : public HidBackend
+{
+public:
+    HidapiBackend();
+    ~HidapiBackend() override;
+
+    QList<HidDeviceInfo> devices() override;
+    bool open(const QString &path, int &featureReportLength, QString &error) override;
+    bool sendFeatureReport(const QByteArray &report, QString &error) override;
+    void close() override;
+
+    // sysfs file holding the report descriptor of a hidraw node such as /dev/hidraw3.
+    static QString descriptorPathFor(const QString &devicePath);
+
+private:
+    bool m_initialised = false;
+    hid_device_ *m_device = nullptr;
+    int m_lockFd = -1;
+};
