@@ -7,7 +7,7 @@ JOBS ?= 2
 SIMULATE ?= auto
 FUZZ_SECONDS ?= 15
 
-.PHONY: all deps configure build run test fuzz-smoke fuzz bench clean
+.PHONY: all deps configure build run test fuzz-smoke fuzz bench bench-ethernet clean
 
 all: build
 
@@ -38,6 +38,10 @@ fuzz: deps
 
 bench: deps
 	bench/run-bench.sh
+
+# Needs root: its own network namespaces and a veth pair.
+bench-ethernet: deps
+	bench/run-ethernet-bench.sh
 
 clean:
 	rm -rf $(BUILD) build-fuzz build-bench
