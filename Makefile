@@ -12,7 +12,7 @@ FUZZ_SECONDS ?= 15
 SANITIZE_BUILD ?= build-asan
 SANITIZE_EXCLUDE ?= no-sanitizer
 
-.PHONY: all deps configure build run test sanitize fuzz-smoke fuzz bench clean
+.PHONY: all deps configure build run test sanitize fuzz-smoke fuzz bench bench-ethernet clean
 
 all: build
 
@@ -52,6 +52,10 @@ fuzz: deps
 
 bench: deps
 	bench/run-bench.sh
+
+# Needs root: its own network namespaces and a veth pair.
+bench-ethernet: deps
+	bench/run-ethernet-bench.sh
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz build-bench

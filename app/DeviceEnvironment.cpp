@@ -5,11 +5,16 @@
 #include "dmx/SimulatedHollis.h"
 #include "ethernet/SimulatedTarvo.h"
 #include "ethernet/TarvoNotPresent.h"
+#include "simulator/ControllerSimulator.h"
 #include "usb/HidapiBackend.h"
 #include "usb/QtSerialPorts.h"
 #include "usb/SimulatedSr3Usb.h"
 #include "usb/SimulatedVireoPlayer.h"
 #include "usb/Sr3UsbNotPresent.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QtDebug>
 
 namespace {
 
@@ -19,6 +24,59 @@ namespace {
 constexpr int kSimulatedRebootMs = 1500;
 constexpr int kSimulatedRestartMs = 2500;
 
+// One controller of each sample type on loopback addresses; the Brisa Quad
+// is the one the simulated controller-value library answers for.
+std::unique_ptr<ControllerSimulator> startSimulatedControllers(EthernetSettings &settings,
+                                                               SimulatedTarvo &tarvo)
+{
+    struct Demo {
+        quint32 ip;
+        const char *id;
+        const char *verstring;
+        quint32 revision;
+    };
+    static const Demo demo[] = {
+        {SimulatedTarvo::kDefaultAddress, "Brisa Quad", "SFT-BQ 1.0", SimulatedTarvo::kDefaultRevision},
+        {0x7F000003, "Ostrel Hub", "SFT-OH 2.1", 33},
+        {0x7F000004, "Ostrel Hub", "SFT-OH 2.0", 32},
+        {0x7F000005, "Marlow White", "Marlow SFT-MW 1.7", 7},
+        {0x7F000006, "Marlow Mk3", "Marlow SFT-MK3 3.3", 3},
+        {0x7F000007, "Corvid Node", "SFT-CN 4.0", 40},
+    };
+    ControllerSimulator::Options options;
+    options.bindAddress = QStringLiteral("127.0.0.1");
+    options.discoveryPort = 0;
+    options.tftpPort = 0; // above 1023: no root needed
+    auto simulator = std::make_unique<ControllerSimulator>(options);
+    for (const Demo &d : demo) {
+        ControllerSimulator::Controller c;
+        c.ip = d.ip;
+        c.idstring = d.id;
+        c.verstring = d.verstring;
+        c.sn = 0x1000 + (d.ip & 0xFF);
+        c.revision = d.revision;
+        simulator->addController(c);
+        tarvo.setValue(d.ip, TarvoLibrary::kFirmwareRevision, d.revision);
+    }
+    // Written controllers report their new revision through the library too.
+    QPointer<SimulatedTarvo> target(&tarvo);
+    simulator->setWriteDone([target](quint32 ip, quint32 revision, const QByteArray &) {
+        QMetaObject::invokeMethod(target.data(), [target, ip, revision] {
+            if (target)
+                target->setValue(ip, TarvoLibrary::kFirmwareRevision, revision);
+        }, Qt::QueuedConnection);
+    });
+    if (!simulator->start()) {
+        qWarning("Simulated Ethernet controllers could not start: %s", qPrintable(simulator->errorString()));
+        return nullptr;
+    }
+    settings.discoveryDestination = QStringLiteral("127.0.0.1");
+    settings.discoveryPortOverride = simulator->discoveryPort();
+    settings.tftpPort = simulator->tftpPort();
+    settings.announcePort = 0;
+    return simulator;
+}
+
 } // namespace
 
 std::unique_ptr<DeviceEnvironment> DeviceEnvironment::create(bool simulate)
@@ -27,7 +85,9 @@ std::unique_ptr<DeviceEnvironment> DeviceEnvironment::create(bool simulate)
     env->m_simulated = simulate;
     if (simulate) {
         env->m_sr3 = std::make_unique<SimulatedSr3Usb>();
-        env->m_tarvo = std::make_unique<SimulatedTarvo>();
+        auto tarvo = std::make_unique<SimulatedTarvo>();
+        env->m_controllers = startSimulatedControllers(env->m_ethernet, *tarvo);
+        env->m_tarvo = std::move(tarvo);
         env->m_hollis = std::make_unique<ZelHollis::Hollis>(
             std::make_unique<ZelHollis::SimulatedHollis>());
         env->m_vireo = std::make_unique<SimulatedVireoPlayer>();
@@ -50,4 +110,8 @@ std::unique_ptr<DeviceEnvironment> DeviceEnvironment::create(bool simulate)
     return env;
 }
 
-DeviceEnvironment::~DeviceEnvironment() = default;
+DeviceEnvironment::~DeviceEnvironment()
+{
+    // Its write callback reaches the simulated library: it stops first.
+    m_controllers.reset();
+}

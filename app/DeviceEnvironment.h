@@ -1,7 +1,10 @@
 #pragma once
 
+#include "ethernet/EthernetSettings.h"
+
 #include <memory>
 
+class ControllerSimulator;
 class HidBackend;
 class SerialPorts;
 class SimulatedVireoPlayer;
@@ -26,6 +29,11 @@ public:
     Sr3UsbLibrary &sr3() { return *m_sr3; }
     TarvoLibrary &tarvo() { return *m_tarvo; }
     ZelHollis::Hollis &hollis() { return *m_hollis; }
+    // Where the Ethernet panel sends: the real network, or the simulated
+    // controllers on loopback. Callers may aim it elsewhere.
+    EthernetSettings &ethernet() { return m_ethernet; }
+    // The simulated controllers; null on real devices or when they could not start.
+    ControllerSimulator *controllerSimulator() { return m_controllers.get(); }
     SerialPorts &serialPorts() { return *m_serialPorts; }
     HidBackend &hid() { return *m_hid; }
     // The simulated Vireo Player behind serialPorts() and hid(); null unless simulated.
@@ -38,6 +46,8 @@ private:
     std::unique_ptr<Sr3UsbLibrary> m_sr3;
     std::unique_ptr<TarvoLibrary> m_tarvo;
     std::unique_ptr<ZelHollis::Hollis> m_hollis;
+    EthernetSettings m_ethernet;
+    std::unique_ptr<ControllerSimulator> m_controllers;
     std::unique_ptr<SimulatedVireoPlayer> m_vireo;
     std::unique_ptr<SerialPorts> m_ownSerialPorts;
     std::unique_ptr<HidBackend> m_ownHid;

@@ -120,7 +120,8 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
     m_zeldmxControl = new zeldmxInterfaceControl(*m_prompter, *m_pauser, m_devices->hollis(), this);
     ui->m_stackedWidget_interfaceControls->insertWidget(1, m_zeldmxControl);
     wirePanel(m_zeldmxControl);
-    m_tftpControl = new tftpInterfaceControl(*m_prompter, *m_pauser, m_devices->tarvo(), this);
+    m_tftpControl = new tftpInterfaceControl(*m_prompter, *m_pauser, m_devices->tarvo(),
+                                             m_devices->ethernet(), this);
     ui->m_stackedWidget_interfaceControls->insertWidget(2, m_tftpControl);
     wirePanel(m_tftpControl);
     m_shutdownSteps = {[this] { m_usbControl->shutdown(); },

@@ -1,5 +1,14 @@
 #include "base/Prompter.h"
 
+QMessageBox::StandardButton Prompter::ask(QWidget *parent, Kind kind, const QString &title,
+                                          const QString &text,
+                                          QMessageBox::StandardButtons buttons,
+                                          QMessageBox::StandardButton defaultButton)
+{
+    Q_UNUSED(defaultButton);
+    return showMessage(parent, kind, title, text, buttons);
+}
+
 void Prompter::information(QWidget *parent, const QString &title, const QString &text)
 {
     showMessage(parent, Kind::Information, title, text, QMessageBox::Ok);
@@ -18,7 +27,7 @@ void Prompter::critical(QWidget *parent, const QString &title, const QString &te
 QMessageBox::StandardButton Prompter::askQuestion(QWidget *parent, const QString &title,
                                                   const QString &text,
                                                   QMessageBox::StandardButtons buttons,
-                                                  QMessageBox::StandardButton)
+                                                  QMessageBox::StandardButton defaultButton)
 {
-    return showMessage(parent, Kind::Question, title, text, buttons);
+    return ask(parent, Kind::Question, title, text, buttons, defaultButton);
 }

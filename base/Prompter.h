@@ -22,6 +22,12 @@ public:
     virtual QMessageBox::StandardButton showMessage(QWidget *parent, Kind kind, const QString &title,
                                                     const QString &text,
                                                     QMessageBox::StandardButtons buttons) = 0;
+    // As showMessage, with the button that Enter answers: confirmations whose
+    // safe answer is Cancel name it here. By default the choice is Qt's.
+    virtual QMessageBox::StandardButton ask(QWidget *parent, Kind kind, const QString &title,
+                                            const QString &text,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::StandardButton defaultButton);
 
     // Empty string when the operator cancels.
     virtual QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
@@ -32,12 +38,11 @@ public:
                                                          const QString &cancelText, int minimum,
                                                          int maximum) = 0;
 
-    // A question answered with defaultButton when the operator just presses
-    // Enter. Shown as any other question box unless overridden.
-    virtual QMessageBox::StandardButton askQuestion(QWidget *parent, const QString &title,
-                                                    const QString &text,
-                                                    QMessageBox::StandardButtons buttons,
-                                                    QMessageBox::StandardButton defaultButton);
+    // A question answered with defaultButton when the operator just presses Enter.
+    QMessageBox::StandardButton askQuestion(QWidget *parent, const QString &title,
+                                            const QString &text,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::StandardButton defaultButton);
 
     // Shorthands for the single-button boxes that make up most messages.
     void information(QWidget *parent, const QString &title, const QString &text);

@@ -56,12 +56,19 @@ QMessageBox::StandardButton QtPrompter::showMessage(QWidget *parent, Kind kind,
     return QMessageBox::NoButton;
 }
 
-QMessageBox::StandardButton QtPrompter::askQuestion(QWidget *parent, const QString &title,
-                                                    const QString &text,
-                                                    QMessageBox::StandardButtons buttons,
-                                                    QMessageBox::StandardButton defaultButton)
+QMessageBox::StandardButton QtPrompter::ask(QWidget *parent, Kind kind, const QString &title,
+                                            const QString &text,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::StandardButton defaultButton)
 {
-    return QMessageBox::question(parent, title, text, buttons, defaultButton);
+    switch (kind) {
+    case Kind::Information:
+        return QMessageBox::information(parent, title, text, buttons, defaultButton);
+    case Kind::Warning: return QMessageBox::warning(parent, title, text, buttons, defaultButton);
+    case Kind::Critical: return QMessageBox::critical(parent, title, text, buttons, defaultButton);
+    case Kind::Question: return QMessageBox::question(parent, title, text, buttons, defaultButton);
+    }
+    return QMessageBox::NoButton;
 }
 
 QString QtPrompter::getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,

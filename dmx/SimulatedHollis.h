@@ -15,6 +15,12 @@ namespace ZelHollis {
 // SimulatedHollis.cpp). A network supply's fixtures become known with
 // discoverLights, a USB supply's while it is connected. Answers arrive from
 // the event loop after a short delay, as the library's would.
+//
+// Each fixture has flash. Boot-load mode, erase, pages and paragraphs act on
+// it in the order a fixture's boot loader accepts them, and refuse a step out
+// of that order. After finalize the fixture runs what was written: its
+// firmware version is then read from the flash at the fixture's version
+// offset (where the sample catalogue puts the version word of its family).
 class SimulatedHollis : public HollisBackend
 {
     Q_OBJECT
@@ -29,6 +35,15 @@ public:
         int port = 0;
         quint16 firmwareVersion = 0;
         bool lxEnabled = false;
+        // Byte offset of the version word in the main processor's flash.
+        quint32 versionOffset = 0;
+
+        // Boot loader state.
+        bool advancedMode = false;
+        bool inBootloader = false;
+        bool erased = false;
+        QByteArray flash;            // main processor, from address 0; bytes not written read 0xFF
+        QList<QByteArray> paragraphs; // driver processor, by paragraph number
     };
 
     // One boot-load call as received.
@@ -41,6 +56,7 @@ public:
         QByteArray data;
         int length = 0;
         bool model = false;
+        bool accepted = false;
     };
 
     explicit SimulatedHollis(QObject *parent = nullptr);
@@ -66,11 +82,24 @@ public:
                                         const QByteArray &data, quint8 length) override;
     bool zeldmxBootloadDone(int device, int port, quint32 serial, bool model) override;
 
-    // Situation.
+    // Situations.
+    // Delay between discovery answers (and before the first).
     void setReplyDelay(int ms) { m_replyDelay = ms; }
+    // Every boot-load call blocks this long, as a slow bus would.
+    void setStepLatency(int ms) { m_stepLatency = ms; }
+    // A supply or fixture that stops answering: it is not announced, does not
+    // answer discovery or reads, and refuses every step.
+    void setSupplyAnswering(int device, bool answering);
+    void setFixtureAnswering(quint64 serial, bool answering);
+    // The named call ("BootloadStart", "BootloadWriteIntelHex", ...) is
+    // refused for this fixture; for writes only that block, unless -1.
+    void failStep(quint32 serial, const QString &call, int block = -1);
+    void clearFailures() { m_failures.clear(); }
     // Replaces the fixtures of a supply.
     void setFixtures(int device, const QList<Fixture> &fixtures);
     QList<Fixture> fixtures(int device) const;
+    // The fixture with this serial on any supply, or null.
+    const Fixture *fixture(quint64 serial) const;
 
     // What was received.
     const QList<Step> &steps() const { return m_steps; }
@@ -88,21 +117,35 @@ private:
         bool connected = false;
         bool lightsDiscovered = false;
         bool announced = false;
+        bool answering = true;
         QList<Fixture> fixtures;
+    };
+    struct Failure {
+        quint32 serial;
+        QString call;
+        int block;
     };
 
     Supply *supply(int device);
+    // The supply when it was found, answers and, over USB, is connected.
+    Supply *reachableSupply(int device);
     // The fixture when its supply is found and knows it.
     const Fixture *knownFixture(int device, quint64 serial);
+    // The fixture on that port when it can be talked to.
+    Fixture *addressedFixture(int device, int port, quint32 serial);
     bool fixturesKnown(const Supply &s) const;
-    bool record(Step step);
+    bool arrangedToFail(const Step &step) const;
+    bool record(Step step, bool accepted);
 
     QMap<int, Supply> m_supplies;
     bool m_queried = false;
     QSet<QPair<int, quint64>> m_versionRead;
     QSet<QPair<int, quint64>> m_lxRead;
+    QSet<quint64> m_silentFixtures;
+    QList<Failure> m_failures;
     QList<Step> m_steps;
     int m_replyDelay = 50;
+    int m_stepLatency = 0;
 };
 
 } // namespace ZelHollis

@@ -5,7 +5,37 @@
 #include "base/Pauser.h"
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
+#include "catalogue/MicroprocessorImageInfo.h"
+#include "dmx/FixtureBootloadEngine.h"
 #include "dmx/Hollis.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QSignalBlocker>
+#include <QTimer>
+
+namespace {
+
+constexpr int kNetworkSupply = 1;
+constexpr int kUsbSupply = 2;
+// Products with this serial prefix are of the LX family: their fixtures are
+// told apart by the LX feature, and those below version 3 cannot be updated.
+constexpr quint32 kLxPrefix = 0x7200;
+constexpr uint kLastLxVersionRefused = 2;
+
+QString paddedSerial(quint32 serial)
+{
+    return QStringLiteral("%1").arg(serial, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+QTimer *singleShotTimer(QObject *owner)
+{
+    auto *timer = new QTimer(owner);
+    timer->setSingleShot(true);
+    return timer;
+}
+
+} // namespace
 
 zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pauser,
                                                ZelHollis::Hollis &hollis, QWidget *parent)
@@ -18,13 +48,46 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
     ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(false);
     ui->m_lineEdit_ZELDMXManualFixtureSN->setInputMask("HHHHHHHH;_");
     ui->m_checkBox_ZELDMXProgramAll->setEnabled(false);
+    connect(&m_hollis, &ZelHollis::Hollis::discoveredDevice, this,
+            &zeldmxInterfaceControl::handleDiscoveredDevice);
+    connect(&m_hollis, &ZelHollis::Hollis::discoveredFixture, this,
+            &zeldmxInterfaceControl::handleDiscoveredFixture);
     connect(&m_hollis, &ZelHollis::Hollis::signal_log, this, &zeldmxInterfaceControl::signal_log);
+
+    m_engine = new FixtureBootloadEngine(m_prompter, m_pauser, this, this);
+    connect(m_engine, &FixtureBootloadEngine::signal_log, this, &zeldmxInterfaceControl::signal_log);
+
+    m_fixtureTimer = singleShotTimer(this);
+    connect(m_fixtureTimer, &QTimer::timeout, this,
+            &zeldmxInterfaceControl::handleFixtureDiscoveryTimeout);
+    m_portsTimer = singleShotTimer(this);
+    connect(m_portsTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::updatePorts);
+    m_lxTimer = singleShotTimer(this);
+    connect(m_lxTimer, &QTimer::timeout, this,
+            &zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout);
+    m_revisionTimer = singleShotTimer(this);
+    connect(m_revisionTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleFixtureFWNumber);
+    setTiming(m_timing);
+
+    // The fixtures listed are those of one port: another port needs its own list.
+    connect(ui->m_comboBox_port, &QComboBox::currentIndexChanged, this,
+            [this] { portChanged(); });
 }
 
 zeldmxInterfaceControl::~zeldmxInterfaceControl()
 {
     shutdown();
     delete ui;
+}
+
+void zeldmxInterfaceControl::setTiming(const Timing &timing)
+{
+    m_timing = timing;
+    m_fixtureTimer->setInterval(timing.fixtureWindow);
+    m_portsTimer->setInterval(timing.portListDelay);
+    m_lxTimer->setInterval(timing.lxQueryWait);
+    m_revisionTimer->setInterval(timing.revisionReadWait);
+    m_engine->setFinalizePause(timing.finalizePause);
 }
 
 void zeldmxInterfaceControl::setProduct(BootLoadProduct *product)
@@ -39,16 +102,33 @@ BootLoadProduct *zeldmxInterfaceControl::product() const
 
 void zeldmxInterfaceControl::setSerialNumPrefixes(const QList<quint32> &prefixes)
 {
-    m_serialNumPrefixes = prefixes;
+    m_serialPrefixes = prefixes;
 }
 
 QList<quint32> zeldmxInterfaceControl::serialNumPrefixes() const
 {
-    return m_serialNumPrefixes;
+    return m_serialPrefixes;
 }
 
 void zeldmxInterfaceControl::shutdown()
 {
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    stopTimers();
+    if (m_supply >= 0 && supplyType(m_supply) == kUsbSupply
+        && m_hollis.getDeviceProperty(m_supply, "connected").toBool())
+        m_hollis.usbDisconnect(m_supply);
+}
+
+void zeldmxInterfaceControl::stopTimers()
+{
+    m_fixtureTimer->stop();
+    m_portsTimer->stop();
+    m_lxTimer->stop();
+    m_revisionTimer->stop();
+    m_discovering = false;
+    m_revisionPending = false;
 }
 
 void zeldmxInterfaceControl::handleEnableControl(bool enable)
@@ -61,22 +141,639 @@ void zeldmxInterfaceControl::log(LOGPRIORITY priority, const QString &text)
     emit signal_log(priority, LOGTYPE_GENERAL, objectName(), text);
 }
 
+bool zeldmxInterfaceControl::isLxFamily() const
+{
+    return m_serialPrefixes.contains(kLxPrefix);
+}
+
+int zeldmxInterfaceControl::supplyType(int device) const
+{
+    return m_hollis.getDeviceProperty(device, "interface_type").toInt();
+}
+
+int zeldmxInterfaceControl::currentPort() const
+{
+    const QComboBox *ports = ui->m_comboBox_port;
+    return ports->currentIndex() < 0 ? -1 : ports->currentData().toInt();
+}
+
+int zeldmxInterfaceControl::deviceForAddress(ulong ip) const
+{
+    for (int device : m_hollis.listDevices()) {
+        if (supplyType(device) != kNetworkSupply)
+            continue;
+        bool ok = false;
+        const quint32 address =
+            QHostAddress(m_hollis.getDeviceProperty(device, "ip").toString()).toIPv4Address(&ok);
+        if (ok && address == ip)
+            return device;
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------- supplies
+
 void zeldmxInterfaceControl::on_m_pushButton_ZELDMXDiscoverEnabler_clicked()
 {
-    log(LOG_INFO, tr("Discovering ZELDMX power supplies..."));
+    log(LOG_INFO, QStringLiteral("Discovering ZELDMX power supplies..."));
     emit signal_updateStatus(tr("Discovering enablers..."));
-    m_hollis.queryDevices();
-    const QString found = tr("Found %1 ZELDMX power supplies.").arg(m_hollis.listDevices().size());
-    log(LOG_INFO, found);
-    emit signal_updateStatus(found);
+    QCoreApplication::processEvents();
+    if (!m_hollis.queryDevices())
+        emit signal_updateStatus(tr("Enabler discovery did not start: see the log."));
+}
+
+void zeldmxInterfaceControl::handleDiscoveredDevice(int vaskUID)
+{
+    QComboBox *supplies = ui->m_comboBox_ZELDMXEnablers;
+    // A supply the library reports again keeps its one entry.
+    if (m_shutDown || supplies->findData(vaskUID) >= 0)
+        return;
+    QString name = m_hollis.getDeviceProperty(vaskUID, "name").toString();
+    const int type = supplyType(vaskUID);
+    if (type == kNetworkSupply)
+        name += QStringLiteral(" (") + m_hollis.getDeviceProperty(vaskUID, "ip").toString()
+            + QLatin1Char(')');
+    log(LOG_INFO, QStringLiteral("Discovered Vask device #%1 - %2").arg(vaskUID).arg(name));
+    supplies->addItem(name, vaskUID);
+    if (supplies->count() == 1) {
+        m_supply = vaskUID;
+        if (type == kUsbSupply)
+            m_hollis.usbConnect(vaskUID);
+        else
+            ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(!m_running);
+    }
+    emit signal_updateStatus(tr("Enablers found: %1").arg(supplies->count()));
+}
+
+void zeldmxInterfaceControl::on_m_comboBox_ZELDMXEnablers_currentIndexChanged(int index)
+{
+    ui->m_comboBox_ZELDMXFixtureSNs->clear();
+    m_lxSerials.clear();
+    m_listSettled = false;
+    ui->m_label_fixtureRev->clear();
+    emit signal_enableProgramButton(false);
+
+    if (m_supply == -1) {
+        // The first supply: its number is taken once its entry is in.
+        m_portsTimer->start();
+        return;
+    }
+    if (index < 0)
+        return;
+    const int leaving = m_supply;
+    if (supplyType(leaving) == kUsbSupply
+        && m_hollis.getDeviceProperty(leaving, "connected").toBool())
+        m_hollis.usbDisconnect(leaving);
+
+    QComboBox *supplies = ui->m_comboBox_ZELDMXEnablers;
+    m_supply = supplies->itemData(index).toInt();
+    log(LOG_INFO, QStringLiteral("Selected Vask device #%1 - %2")
+                      .arg(m_supply)
+                      .arg(supplies->itemText(index)));
+    const int type = supplyType(m_supply);
+    if (type == kUsbSupply) {
+        if (!m_hollis.getDeviceProperty(m_supply, "connected").toBool())
+            m_hollis.usbConnect(m_supply);
+        ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(false);
+    } else if (type == kNetworkSupply) {
+        ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(true);
+    }
+    updatePorts();
+}
+
+void zeldmxInterfaceControl::updatePorts()
+{
+    QComboBox *ports = ui->m_comboBox_port;
+    m_fillingPorts = true;
+    ports->clear();
+    const int n = int(m_hollis.getDeviceProperty(m_supply, "number_outputs").toUInt() & 0xFF);
+    for (int i = 0; i < n; ++i)
+        ports->addItem(QString::number(i + 1), i);
+    m_fillingPorts = false;
+    refreshFixtureList();
+    // A supply whose fixtures the library already knows (a USB supply, or one
+    // discovered before) offers them at once.
+    if (!m_discovering && !m_running
+        && (ui->m_comboBox_ZELDMXFixtureSNs->count() > 0 || !m_lxSerials.isEmpty()))
+        settleFixtureList();
+}
+
+void zeldmxInterfaceControl::portChanged()
+{
+    if (m_fillingPorts || m_running)
+        return;
+    ui->m_label_fixtureRev->clear();
+    ui->m_checkBox_ZELDMXProgramAll->setEnabled(false);
+    refreshFixtureList();
+    if (!m_discovering
+        && (ui->m_comboBox_ZELDMXFixtureSNs->count() > 0 || !m_lxSerials.isEmpty()))
+        settleFixtureList();
+}
+
+// ---------------------------------------------------------------- fixtures
+
+void zeldmxInterfaceControl::on_m_pushButton_ZELDMXDiscoverFixture_clicked()
+{
+    log(LOG_INFO, QStringLiteral("Discovering fixtures on %1...")
+                      .arg(ui->m_comboBox_ZELDMXEnablers->currentText()));
+    ui->m_comboBox_ZELDMXFixtureSNs->clear();
+    m_lxSerials.clear();
+    m_fixtureResponses.clear();
+    m_listSettled = false;
+    ui->m_label_fixtureRev->clear();
+    ui->m_pushButton_ZELDMXDiscoverEnabler->setEnabled(false);
+    ui->m_comboBox_ZELDMXEnablers->setEnabled(false);
+    ui->m_comboBox_port->setEnabled(false);
+    ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(false);
+    ui->m_lineEdit_ZELDMXManualFixtureSN->setEnabled(false);
+    ui->m_checkBox_ZELDMXProgramAll->setEnabled(false);
+    emit signal_enableProgramButton(false);
+    emit signal_updateStatus(tr("Discovering fixtures..."));
+    QCoreApplication::processEvents();
+
+    m_discovering = true;
+    m_hollis.discoverLights(m_supply);
+    m_fixtureTimer->start();
+}
+
+void zeldmxInterfaceControl::handleDiscoveredFixture(ulong ip, quint64 sn)
+{
+    if (m_shutDown)
+        return;
+    m_fixtureTimer->stop();
+    const int device = deviceForAddress(ip);
+    if (device != -1 && !m_fixtureResponses.contains(device, sn)) {
+        log(LOG_INFO, QStringLiteral("Fixture response from Vask:%1 SN %2.")
+                          .arg(device)
+                          .arg(paddedSerial(quint32(sn))));
+        m_fixtureResponses.insert(device, sn);
+    }
+    // During a run the list is the run's; later answers count at the next discovery.
+    if (m_running) {
+        m_answersMissed = true;
+        return;
+    }
+    if (!m_discovering) {
+        // An answer nobody asked for opens a window of its own.
+        m_discovering = true;
+        ui->m_label_fixtureRev->clear();
+    }
+    refreshFixtureList();
+    m_fixtureTimer->start();
+}
+
+void zeldmxInterfaceControl::refreshFixtureList()
+{
+    // Answers that arrive while the list is rebuilt are taken by one more
+    // rebuild, never by a rebuild nested in this one: nested rebuilds listed
+    // fixtures several times.
+    if (m_rebuilding) {
+        m_rebuildAgain = true;
+        return;
+    }
+    m_rebuilding = true;
+    do {
+        m_rebuildAgain = false;
+        rebuildFixtureList();
+        on_m_comboBox_ZELDMXFixtureSNs_currentIndexChanged(
+            ui->m_comboBox_ZELDMXFixtureSNs->currentIndex());
+    } while (m_rebuildAgain && !m_running);
+    m_rebuilding = false;
+}
+
+void zeldmxInterfaceControl::rebuildFixtureList()
+{
+    QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
+    const QSignalBlocker blocker(list);
+    list->clear();
+    m_lxSerials.clear();
+    m_listSettled = false;
+    const QComboBox *supplies = ui->m_comboBox_ZELDMXEnablers;
+    const int device = supplies->currentIndex() < 0 ? m_supply : supplies->currentData().toInt();
+    const int port = currentPort();
+    if (device < 0 || port < 0)
+        return;
+    for (quint64 s : m_hollis.portFixtureList(device, port)) {
+        const quint32 serial = quint32(s);
+        if (!m_serialPrefixes.contains(serial >> 16))
+            continue;
+        if (isLxFamily()) {
+            if (!m_lxSerials.contains(serial))
+                m_lxSerials.append(serial);
+        } else {
+            addFixtureEntry(serial);
+        }
+    }
+}
+
+void zeldmxInterfaceControl::addFixtureEntry(quint32 serial)
+{
+    QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
+    const QVariant data = QVariant::fromValue<quint64>(serial);
+    if (list->findData(data) < 0)
+        list->addItem(paddedSerial(serial), data);
+}
+
+void zeldmxInterfaceControl::handleFixtureDiscoveryTimeout()
+{
+    m_fixtureTimer->stop();
+    m_discovering = false;
+    if (m_running)
+        return;
+    ui->m_pushButton_ZELDMXDiscoverEnabler->setEnabled(true);
+    ui->m_comboBox_ZELDMXEnablers->setEnabled(true);
+    ui->m_comboBox_port->setEnabled(true);
+    // Fixtures of a USB supply are known while it is connected: there is
+    // nothing to discover.
+    ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(supplyType(m_supply) == kNetworkSupply);
+    ui->m_lineEdit_ZELDMXManualFixtureSN->setEnabled(true);
+    settleFixtureList();
+}
+
+void zeldmxInterfaceControl::settleFixtureList()
+{
+    if (isLxFamily()) {
+        for (quint32 serial : std::as_const(m_lxSerials)) {
+            bool scratch = false;
+            m_hollis.fixtureReadLXEnable(m_supply, 0, serial, scratch);
+        }
+        m_lxTimer->start();
+        return;
+    }
+    m_listSettled = true;
+    const int count = ui->m_comboBox_ZELDMXFixtureSNs->count();
+    emit signal_updateStatus(tr("Fixtures found: %1").arg(count));
+    if (count > 0) {
+        ui->m_checkBox_ZELDMXProgramAll->setEnabled(true);
+        readFixtureRevision();
+    }
+}
+
+void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
+{
+    // A discovery window opened since: its end reads the features again.
+    if (m_running || m_discovering)
+        return;
+    QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
+    const QString name = m_product ? m_product->name() : QString();
+    const bool wantsLx = name.contains(QLatin1String("lX"));
+    const bool wantsPlain = name.contains(QLatin1String("Vireo"));
+    {
+        const QSignalBlocker blocker(list);
+        list->clear();
+        for (quint32 serial : std::as_const(m_lxSerials)) {
+            const bool lx =
+                m_hollis.getFixtureProperty(m_supply, 0, serial, "lx_enabled").toBool();
+            if ((lx && wantsLx) || (!lx && wantsPlain))
+                addFixtureEntry(serial);
+        }
+    }
+    m_listSettled = true;
+    QCoreApplication::processEvents();
+    // An answer taken while events were processed started a new list.
+    if (!m_listSettled || m_running)
+        return;
+    const int count = list->count();
+    emit signal_updateStatus(tr("Fixtures found: %1").arg(count));
+    if (count > 0) {
+        ui->m_checkBox_ZELDMXProgramAll->setEnabled(true);
+        readFixtureRevision();
+    }
+}
+
+void zeldmxInterfaceControl::readFixtureRevision()
+{
+    const QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
+    if (list->count() == 0)
+        return;
+    const quint32 serial = quint32(list->currentData().toULongLong());
+    quint16 scratch = 0;
+    m_hollis.fixtureReadFirmwareVersion(m_supply, 0, serial, scratch);
+    m_revisionSerial = serial;
+    m_revisionPending = true;
+    m_revisionTimer->start();
+}
+
+void zeldmxInterfaceControl::handleFixtureFWNumber()
+{
+    m_revisionPending = false;
+    const QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
+    if (m_running || m_discovering || list->count() == 0)
+        return;
+    const quint32 serial = quint32(list->currentData().toULongLong());
+    // Another fixture was chosen while this one was read: read that one.
+    if (serial != m_revisionSerial) {
+        readFixtureRevision();
+        return;
+    }
+    const QVariant version = m_hollis.getFixtureProperty(m_supply, 0, serial,
+                                                         "fixture_firmware_version");
+    bool allowed = true;
+    if (!version.isValid()) {
+        ui->m_label_fixtureRev->setText(tr("Rev. ?"));
+        log(LOG_WARNING, tr("SN %1 did not report its firmware revision.").arg(paddedSerial(serial)));
+        // Whether an LX fixture is new enough to take the update is not known.
+        allowed = !isLxFamily();
+    } else {
+        const uint v = version.toUInt();
+        ui->m_label_fixtureRev->setText(QStringLiteral("Rev. %1").arg(v));
+        if (isLxFamily() && v <= kLastLxVersionRefused) {
+            allowed = false;
+            log(LOG_WARNING, tr("SN %1 runs firmware version %2: fixtures of this family below "
+                                "version %3 cannot be updated here.")
+                                 .arg(paddedSerial(serial))
+                                 .arg(v)
+                                 .arg(kLastLxVersionRefused + 1));
+        }
+    }
+    m_listedFixtureProgrammable = allowed;
+    emit signal_enableProgramButton(allowed);
+    QCoreApplication::processEvents();
+}
+
+void zeldmxInterfaceControl::on_m_comboBox_ZELDMXFixtureSNs_currentIndexChanged(int)
+{
+    emit signal_enableProgramButton(false);
+    m_listedFixtureProgrammable = false;
+    QCoreApplication::processEvents();
+    if (m_running)
+        return;
+    // The revision shown is the chosen fixture's: read it unless a read is
+    // under way (its answer then starts the read of the fixture now chosen).
+    if (m_listSettled && !m_revisionPending && ui->m_comboBox_ZELDMXFixtureSNs->count() > 0) {
+        ui->m_label_fixtureRev->clear();
+        readFixtureRevision();
+    }
+}
+
+// ---------------------------------------------------------------- manual serial
+
+bool zeldmxInterfaceControl::manualSerial(quint32 &serial) const
+{
+    bool ok = false;
+    serial = ui->m_lineEdit_ZELDMXManualFixtureSN->displayText().toUInt(&ok, 16);
+    return ok;
+}
+
+void zeldmxInterfaceControl::on_m_lineEdit_ZELDMXManualFixtureSN_cursorPositionChanged(int,
+                                                                                      int newPos)
+{
+    QLineEdit *edit = ui->m_lineEdit_ZELDMXManualFixtureSN;
+    const int end = int(edit->text().trimmed().length());
+    if (newPos > end)
+        edit->setCursorPosition(end);
+}
+
+void zeldmxInterfaceControl::on_m_lineEdit_ZELDMXManualFixtureSN_textEdited(QString)
+{
+    quint32 serial = 0;
+    // A half-typed serial leaves PROGRAM to the listed fixture, and only when
+    // its revision allows it.
+    const bool listed =
+        ui->m_comboBox_ZELDMXFixtureSNs->count() > 0 && m_listedFixtureProgrammable;
+    emit signal_enableProgramButton(manualSerial(serial) || listed);
+}
+
+// ---------------------------------------------------------------- programming
+
+void zeldmxInterfaceControl::setRunControlsEnabled(bool enable)
+{
+    ui->m_pushButton_ZELDMXDiscoverEnabler->setEnabled(enable);
+    ui->m_comboBox_ZELDMXEnablers->setEnabled(enable);
+    ui->m_comboBox_port->setEnabled(enable);
+    ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(
+        enable && m_supply >= 0 && supplyType(m_supply) == kNetworkSupply);
+    ui->m_comboBox_ZELDMXFixtureSNs->setEnabled(enable);
+    ui->m_lineEdit_ZELDMXManualFixtureSN->setEnabled(enable);
+    ui->m_checkBox_ZELDMXProgramAll->setEnabled(enable
+                                                && ui->m_comboBox_ZELDMXFixtureSNs->count() > 0);
+}
+
+void zeldmxInterfaceControl::refuseRun(const QString &reason)
+{
+    log(LOG_WARNING, tr("Nothing was programmed: %1").arg(reason));
+    m_prompter.showMessage(this, Prompter::Kind::Critical, tr("Zel Firmware Updater"),
+                           tr("Nothing was programmed.\n\n%1").arg(reason), QMessageBox::Ok);
+    setRunControlsEnabled(true);
+    emit signal_programComplete();
 }
 
 void zeldmxInterfaceControl::program(BootLoadProduct *product)
 {
-    const QString message = tr("Programming over ZELDMX is not available in this build.");
-    if (product && !product->imageReady())
-        log(LOG_WARNING, tr("No accepted firmware image for %1.").arg(product->name()));
-    log(LOG_WARNING, message + ' ' + tr("Nothing was sent to the fixtures."));
-    emit signal_updateStatus(message);
-    emit signal_programComplete();
+    if (m_running)
+        return;
+    if (product)
+        m_product = product;
+    log(LOG_INFO, QStringLiteral("Programming %1...").arg(m_product ? m_product->name() : QString()));
+    setRunControlsEnabled(false);
+
+    const QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
+    const bool programAll = ui->m_checkBox_ZELDMXProgramAll->isChecked();
+    QString why;
+    if (!m_product || !m_product->imageReady()) {
+        why = tr("No firmware image has been accepted for %1.")
+                  .arg(m_product ? m_product->name() : tr("the selected device type"));
+    } else if (FixtureBootloadEngine::layoutOf(*m_product, &why)
+               == FixtureBootloadEngine::Layout::None) {
+        // why says what does not fit
+    } else if (m_supply < 0 || currentPort() < 0) {
+        why = tr("No power supply and port are chosen: press Discover Enabler and choose the "
+                 "supply and port of the fixtures.");
+    } else if (programAll && list->count() == 0) {
+        why = tr("No fixtures are listed: press Discover Fixture SN first.");
+    }
+    quint32 serial = 0;
+    if (why.isEmpty() && !programAll && !manualSerial(serial)) {
+        if (list->count() == 0)
+            why = tr("No fixture is chosen: choose one from the list or type its serial number.");
+        else
+            serial = quint32(list->currentData().toULongLong());
+    }
+    if (!why.isEmpty()) {
+        refuseRun(why);
+        return;
+    }
+
+    const QString title = tr("Zel Firmware Updater");
+    const QString question = programAll
+        ? tr("You are about to update the firmware of ALL %1's on this supply!\nDo you wish to "
+             "continue?")
+              .arg(m_product->name())
+        : tr("You are about to update the firmware of SN:%1!\nDo you wish to continue?")
+              .arg(paddedSerial(serial));
+    if (!programAll)
+        m_currentSerial = serial;
+    // From here the run owns the panel: timers and answers wait, so that
+    // nothing re-enables PROGRAM or changes the list under the confirmation.
+    const bool windowWasOpen = m_discovering;
+    stopTimers();
+    m_running = true;
+    m_answersMissed = false;
+    const QMessageBox::StandardButton answer =
+        m_prompter.ask(this, Prompter::Kind::Warning, title, question,
+                       QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+    bool go = answer == QMessageBox::Ok;
+    if (go && !programAll && !m_serialPrefixes.contains(serial >> 16)) {
+        const QString text = tr("Serial number of fixture does not match the fixture type!");
+        log(LOG_WARNING, text + QStringLiteral(" SN:%1").arg(paddedSerial(serial)));
+        m_prompter.showMessage(this, Prompter::Kind::Critical, title, text, QMessageBox::Cancel);
+        go = false;
+    }
+    if (!go) {
+        m_running = false;
+        setRunControlsEnabled(true);
+        emit signal_enableProgramButton(true);
+        resumeAfterCancel(windowWasOpen);
+        return;
+    }
+
+    // The fixtures are those listed when the operator agreed; nothing that
+    // arrives during the run changes them.
+    QList<quint32> serials;
+    if (programAll) {
+        for (int i = 0; i < list->count(); ++i) {
+            const quint32 s = quint32(list->itemData(i).toULongLong());
+            if (!serials.contains(s))
+                serials.append(s);
+        }
+    } else {
+        serials.append(serial);
+    }
+    if (serials.isEmpty()) {
+        m_running = false;
+        refuseRun(tr("No fixtures are listed: press Discover Fixture SN first."));
+        return;
+    }
+    m_runOutcomes.clear();
+    for (quint32 s : std::as_const(serials)) {
+        m_currentSerial = s;
+        m_runOutcomes.append(bootloadFixture(m_product, s));
+    }
+    m_running = false;
+    finishRun(programAll, int(serials.size()));
+}
+
+void zeldmxInterfaceControl::resumeAfterCancel(bool windowWasOpen)
+{
+    QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
+    if (windowWasOpen || m_answersMissed) {
+        m_discovering = true;
+        refreshFixtureList();
+        m_fixtureTimer->start();
+    } else if (!m_listSettled && (list->count() > 0 || !m_lxSerials.isEmpty())) {
+        settleFixtureList();
+    } else if (m_listSettled && list->count() > 0 && ui->m_label_fixtureRev->text().isEmpty()) {
+        readFixtureRevision();
+    }
+}
+
+FixtureOutcome zeldmxInterfaceControl::bootloadFixture(BootLoadProduct *product, quint32 serial)
+{
+    QString why;
+    switch (FixtureBootloadEngine::layoutOf(*product, &why)) {
+    case FixtureBootloadEngine::Layout::IntelHex:
+        return bootloadIntelHex(product, serial);
+    case FixtureBootloadEngine::Layout::IntelHexPSoC:
+        return bootloadIntelHexPSoC(product, serial);
+    case FixtureBootloadEngine::Layout::None:
+        break;
+    }
+    const MicroprocessorImageInfo *main = product->processor(0);
+    if (product->processorCount() == 1 && main)
+        log(LOG_WARNING, QStringLiteral("SN %1 unhandled single processor type %2.")
+                             .arg(paddedSerial(serial))
+                             .arg(main->fileType()));
+    return notRun(serial, why);
+}
+
+FixtureOutcome zeldmxInterfaceControl::notRun(quint32 serial, const QString &reason) const
+{
+    FixtureOutcome outcome;
+    outcome.serial = serial;
+    outcome.device = m_supply;
+    outcome.port = currentPort();
+    outcome.reason = reason;
+    return outcome;
+}
+
+FixtureOutcome zeldmxInterfaceControl::bootloadIntelHex(BootLoadProduct *product, quint32 serial)
+{
+    if (!product)
+        return notRun(serial, tr("No device type is selected."));
+    return m_engine->bootloadIntelHex(*product, serial, m_supply, currentPort());
+}
+
+FixtureOutcome zeldmxInterfaceControl::bootloadIntelHexPSoC(BootLoadProduct *product,
+                                                            quint32 serial)
+{
+    if (!product)
+        return notRun(serial, tr("No device type is selected."));
+    return m_engine->bootloadIntelHexPSoC(*product, serial, m_supply, currentPort());
+}
+
+void zeldmxInterfaceControl::finishRun(bool programAll, int fixtures)
+{
+    QStringList failedLines;
+    QList<quint32> failed;
+    for (const FixtureOutcome &o : std::as_const(m_runOutcomes)) {
+        if (o.updated())
+            continue;
+        failed.append(o.serial);
+        failedLines.append(QStringLiteral("SN:%1 - %2").arg(paddedSerial(o.serial), o.reason));
+    }
+    const int updated = fixtures - int(failed.size());
+    const QString title = tr("Zel Firmware Updater");
+    QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
+    QLineEdit *serialField = ui->m_lineEdit_ZELDMXManualFixtureSN;
+
+    if (failed.isEmpty()) {
+        const QString count = tr("%1 of %2 fixtures were updated.").arg(updated).arg(fixtures);
+        log(LOG_INFO, count);
+        m_prompter.showMessage(this, Prompter::Kind::Information, tr("Information"),
+                               programAll ? tr("Programming complete!") + QStringLiteral("\n\n") + count
+                                          : tr("Programming complete!"),
+                               QMessageBox::Ok);
+        list->clear();
+        ui->m_label_fixtureRev->clear();
+        m_listSettled = false;
+        setRunControlsEnabled(true);
+        serialField->clear();
+        ui->m_checkBox_ZELDMXProgramAll->setEnabled(false);
+        serialField->setFocus();
+        emit signal_programComplete();
+        return;
+    }
+
+    QStringList failedSerials;
+    for (quint32 s : std::as_const(failed))
+        failedSerials.append(paddedSerial(s));
+    log(LOG_SEVERE, tr("%1 of %2 fixtures were updated. Not updated: %3.")
+                        .arg(updated)
+                        .arg(fixtures)
+                        .arg(failedSerials.join(QStringLiteral(", "))));
+    const QString text = programAll
+        ? tr("Programming finished with errors: %1 of %2 fixtures were updated.\n\nNot "
+             "updated:\n%3\n\nThe fixtures that were not updated stay in the list. Check their "
+             "connection and press PROGRAM to try them again.")
+              .arg(updated)
+              .arg(fixtures)
+              .arg(failedLines.join(QLatin1Char('\n')))
+        : tr("Programming failed.\n\n%1\n\nCheck the fixture's connection and press PROGRAM to "
+             "try again.")
+              .arg(failedLines.join(QLatin1Char('\n')));
+    m_prompter.showMessage(this, Prompter::Kind::Critical, title, text, QMessageBox::Ok);
+
+    if (programAll) {
+        const QSignalBlocker blocker(list);
+        list->clear();
+        for (quint32 s : std::as_const(failed))
+            addFixtureEntry(s);
+    }
+    // The fixtures stay offered as they are: one left in its boot loader does
+    // not report a revision, yet must be programmed again.
+    ui->m_label_fixtureRev->clear();
+    m_listSettled = true;
+    m_listedFixtureProgrammable = true;
+    setRunControlsEnabled(true);
+    emit signal_enableProgramButton(true);
 }

@@ -1,14 +1,18 @@
 #pragma once
 
 #include "base/LogTypes.h"
+#include "dmx/FixtureOutcome.h"
 
 #include <QList>
+#include <QMultiMap>
 #include <QString>
 #include <QWidget>
 
 class BootLoadProduct;
+class FixtureBootloadEngine;
 class Pauser;
 class Prompter;
+class QTimer;
 
 namespace ZelHollis {
 class Hollis;
@@ -18,32 +22,48 @@ namespace Ui {
 class zeldmxInterfaceControlClass;
 }
 
-// Panel of the ZELDMX fixtures: finds power supplies and fixtures and
-// reprograms fixtures.
+// Panel of the ZELDMX fixtures: finds the power supplies and the fixtures on
+// one of their ports, shows the chosen fixture's revision, and boot-loads one
+// fixture or every listed one.
 class zeldmxInterfaceControl : public QWidget
 {
     Q_OBJECT
 
 public:
+    // The panel's waits, in milliseconds. Tests shorten them.
+    struct Timing {
+        int portListDelay = 500;     // after the first supply is found
+        int fixtureWindow = 2000;    // discovery ends this long after the last answer
+        int lxQueryWait = 2000;      // for the fixtures' LX feature reads
+        int revisionReadWait = 1000; // for a fixture's firmware revision read
+        int finalizePause = 3000;    // blocking, after each fixture's finalize step
+    };
+
     zeldmxInterfaceControl(Prompter &prompter, Pauser &pauser, ZelHollis::Hollis &hollis,
                            QWidget *parent = nullptr);
     ~zeldmxInterfaceControl() override;
 
-    // Stops any work under way and ends the panel's threads, waiting for
-    // them. The window calls it before it writes its log, so what is logged
-    // while stopping is kept; it may be called more than once.
+    // Stops the panel's timers and lets go of a connected USB supply. The
+    // window calls it before it writes its log; it may be called more than once.
     void shutdown();
-    // True while a run that program() started goes on after program() has
-    // returned (a transfer on a thread, a wait for the device to restart). The
-    // run ends with signal_programComplete(), or with
-    // signal_enableProgramButton() when it failed and the device is still offered.
+    // Fixture runs end inside program(): never true.
     bool runInProgress() const { return false; }
+
+    void setTiming(const Timing &timing);
+    Timing timing() const { return m_timing; }
 
     void setProduct(BootLoadProduct *product);
     BootLoadProduct *product() const;
     void setSerialNumPrefixes(const QList<quint32> &prefixes);
     QList<quint32> serialNumPrefixes() const;
     void program(BootLoadProduct *product);
+
+    // The fixtures of the last run, in the order they were programmed.
+    const QList<FixtureOutcome> &runOutcomes() const { return m_runOutcomes; }
+
+    // The boot-load of one fixture, on the current supply and port.
+    FixtureOutcome bootloadIntelHex(BootLoadProduct *product, quint32 serial);
+    FixtureOutcome bootloadIntelHexPSoC(BootLoadProduct *product, quint32 serial);
 
 signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
@@ -53,17 +73,76 @@ signals:
 
 private slots:
     void on_m_pushButton_ZELDMXDiscoverEnabler_clicked();
+    void handleDiscoveredDevice(int vaskUID);
+    void on_m_comboBox_ZELDMXEnablers_currentIndexChanged(int index);
+    void on_m_pushButton_ZELDMXDiscoverFixture_clicked();
+    void handleDiscoveredFixture(ulong ip, quint64 sn);
+    void handleFixtureDiscoveryTimeout();
+    void handleFixtureLXEnableQueryTimeout();
+    void on_m_comboBox_ZELDMXFixtureSNs_currentIndexChanged(int index);
+    void on_m_lineEdit_ZELDMXManualFixtureSN_cursorPositionChanged(int oldPos, int newPos);
+    void on_m_lineEdit_ZELDMXManualFixtureSN_textEdited(QString);
 
 public slots:
     void handleEnableControl(bool enable);
 
+private slots:
+    void updatePorts();
+    void handleFixtureFWNumber();
+
 private:
     void log(LOGPRIORITY priority, const QString &text);
+    bool isLxFamily() const;
+    int supplyType(int device) const;
+    int currentPort() const;
+    int deviceForAddress(ulong ip) const;
+    void refreshFixtureList();
+    void rebuildFixtureList();
+    void addFixtureEntry(quint32 serial);
+    // The list is complete: read the LX features, or offer the fixtures.
+    void settleFixtureList();
+    void readFixtureRevision();
+    void portChanged();
+    // Serial of the manual field when all eight digits are typed.
+    bool manualSerial(quint32 &serial) const;
+    void setRunControlsEnabled(bool enable);
+    void stopTimers();
+    // Ends a run that sent nothing: the operator is told why and keeps the controls.
+    void refuseRun(const QString &reason);
+    // Takes up what the confirmation held back.
+    void resumeAfterCancel(bool windowWasOpen);
+    FixtureOutcome bootloadFixture(BootLoadProduct *product, quint32 serial);
+    FixtureOutcome notRun(quint32 serial, const QString &reason) const;
+    void finishRun(bool programAll, int fixtures);
 
     Ui::zeldmxInterfaceControlClass *ui;
     Prompter &m_prompter;
     Pauser &m_pauser;
     ZelHollis::Hollis &m_hollis;
+    FixtureBootloadEngine *m_engine = nullptr;
+    Timing m_timing;
+
+    int m_supply = -1;
     BootLoadProduct *m_product = nullptr;
-    QList<quint32> m_serialNumPrefixes;
+    QList<quint32> m_serialPrefixes;
+    quint64 m_currentSerial = 0;
+    QList<quint32> m_lxSerials;
+    QMultiMap<int, quint64> m_fixtureResponses;
+    QTimer *m_fixtureTimer = nullptr;
+    QTimer *m_portsTimer = nullptr;
+    QTimer *m_lxTimer = nullptr;
+    QTimer *m_revisionTimer = nullptr;
+
+    bool m_discovering = false;     // a fixture discovery window is open
+    bool m_listSettled = false;     // the fixture list is complete and offered
+    bool m_rebuilding = false;      // the fixture list is being rebuilt
+    bool m_rebuildAgain = false;    // an answer arrived while it was
+    bool m_fillingPorts = false;
+    bool m_running = false;         // program() confirms or boot-loads
+    bool m_answersMissed = false;   // fixtures answered meanwhile
+    bool m_revisionPending = false; // a revision read waits for its answer
+    quint32 m_revisionSerial = 0;   // the fixture whose revision is being read
+    bool m_listedFixtureProgrammable = false; // the revision shown allows PROGRAM
+    bool m_shutDown = false;
+    QList<FixtureOutcome> m_runOutcomes;
 };

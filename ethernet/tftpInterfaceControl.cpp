@@ -5,18 +5,47 @@
 #include "base/Pauser.h"
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
+#include "catalogue/MicroprocessorImageInfo.h"
+#include "ethernet/EthernetLogging.h"
+#include "ethernet/QTFTP.h"
+#include "ethernet/TarvoInput.h"
 #include "ethernet/TarvoLibrary.h"
 
-tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser,
-                                           TarvoLibrary &tarvo, QWidget *parent)
+#include <QCoreApplication>
+#include <QSignalBlocker>
+#include <QTimer>
+
+namespace {
+
+constexpr int kAddressRole = Qt::UserRole;     // quint32, host order
+constexpr int kVersionRole = Qt::UserRole + 1; // kept discovery version (Marlow)
+
+QString dotted(quint32 ip)
+{
+    return QHostAddress(ip).toString();
+}
+
+} // namespace
+
+tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, TarvoLibrary &tarvo,
+                                           const EthernetSettings &settings, QWidget *parent)
     : QWidget(parent), ui(new Ui::tftpInterfaceControlClass), m_prompter(prompter),
-      m_pauser(pauser), m_tarvo(tarvo)
+      m_pauser(pauser), m_tarvo(tarvo), m_settings(settings)
 {
     ui->setupUi(this);
     setObjectName("tftpInterfaceControl");
     // "Program all" is offered on the form but not supported: it stays off.
     ui->m_checkBox_tftpProgramAll->setEnabled(false);
     connect(&m_tarvo, &TarvoLibrary::signal_log, this, &tftpInterfaceControl::signal_log);
+    connect(&m_tarvo, &TarvoLibrary::signalDeviceVariableReply, this,
+            &tftpInterfaceControl::handleGetValue);
+    std::fill(std::begin(m_infoBuffer), std::end(m_infoBuffer), 0);
+}
+
+tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, TarvoLibrary &tarvo,
+                                           QWidget *parent)
+    : tftpInterfaceControl(prompter, pauser, tarvo, m_ownSettings, parent)
+{
 }
 
 tftpInterfaceControl::~tftpInterfaceControl()
@@ -45,8 +74,30 @@ int tftpInterfaceControl::discoverPort() const
     return m_discoverPort;
 }
 
+bool tftpInterfaceControl::runInProgress() const
+{
+    return m_writeThread != nullptr;
+}
+
 void tftpInterfaceControl::shutdown()
 {
+    delete m_discoveryTimer;
+    m_discoveryTimer = nullptr;
+    delete m_queryTimer;
+    m_queryTimer = nullptr;
+    // A transfer stopped here must not come back as a run's end: the window
+    // may already be going away.
+    for (QTFTP *thread : {m_writeThread, m_readThread}) {
+        if (thread) {
+            thread->disconnect(this);
+            thread->abort();
+        }
+    }
+    if (m_writeThread)
+        log(LOG_WARNING, tr("Write to %1 stopped: the updater is closing.").arg(m_writeAddress));
+    releaseRun();
+    m_fileData.clear();
+    closeProgress();
 }
 
 void tftpInterfaceControl::handleEnableControl(bool enable)
@@ -59,18 +110,430 @@ void tftpInterfaceControl::log(LOGPRIORITY priority, const QString &text)
     emit signal_log(priority, LOGTYPE_GENERAL, objectName(), text);
 }
 
+QHostAddress tftpInterfaceControl::parseUnicastAddress(const QString &text)
+{
+    const QStringList fields = text.trimmed().split(QLatin1Char('.'));
+    if (fields.size() != 4)
+        return QHostAddress();
+    quint32 address = 0;
+    for (const QString &field : fields) {
+        if (field.isEmpty() || field.size() > 3)
+            return QHostAddress();
+        for (const QChar c : field)
+            if (c < u'0' || c > u'9')
+                return QHostAddress();
+        const uint value = field.toUInt();
+        if (value > 255)
+            return QHostAddress();
+        address = (address << 8) | value;
+    }
+    const QHostAddress host(address);
+    if (address == 0 || host.isBroadcast() || host.isMulticast())
+        return QHostAddress();
+    return host;
+}
+
+int tftpInterfaceControl::revisionFromInfo(const QByteArray &info)
+{
+    const QString text = QString::fromLatin1(info.left(info.indexOf('\0') < 0 ? info.size() : info.indexOf('\0')));
+    bool ok = false;
+    const uint value = text.section(QLatin1Char('*'), 2, 2).toUInt(&ok, 16);
+    return ok ? int(value & 0xFF) : 0;
+}
+
+QString tftpInterfaceControl::currentEntryText() const
+{
+    return ui->m_comboBox_TFTPDevicesDiscovered->currentText();
+}
+
 void tftpInterfaceControl::on_m_pushButton_TFTPDiscover_clicked()
 {
     log(LOG_INFO, tr("Discovering Ethernet controllers..."));
-    log(LOG_WARNING, tr("Ethernet controller discovery is not available in this build."));
+    QCoreApplication::processEvents();
+
+    MicroprocessorImageInfo *first = m_product ? m_product->processor(0) : nullptr;
+    if (!first) {
+        const QString text = tr("No device type with a controller description is selected: nothing "
+                                "was discovered. Select the device type and its firmware image first.");
+        log(LOG_WARNING, text);
+        m_prompter.warning(this, tr("Warning"), text);
+        return;
+    }
+
+    if (!m_discover) {
+        const int port = m_settings.discoveryPortOverride > 0 ? m_settings.discoveryPortOverride
+                                                              : m_discoverPort;
+        m_discover = std::make_unique<TarvoInput>(port, m_settings);
+        connect(m_discover.get(), &TarvoInput::signalDiscoverResponse, this,
+                &tftpInterfaceControl::handleDiscoverResponseTFTP);
+    }
+
+    handleEnableControl(false);
+    ui->m_comboBox_TFTPDevicesDiscovered->clear();
+    ui->m_label_FWVersion->clear();
+    emit signal_enableProgramButton(false);
+    ui->m_comboBox_TFTPDevicesDiscovered->blockSignals(true);
+    QCoreApplication::processEvents();
+
+    if (m_discover->sendDiscover(kDiscoveryRequestAddress)) {
+        if (!m_discoveryTimer) {
+            m_discoveryTimer = new QTimer(this);
+            m_discoveryTimer->setSingleShot(true);
+            connect(m_discoveryTimer, &QTimer::timeout, this,
+                    &tftpInterfaceControl::handleDiscoveryTimeout);
+        }
+        m_discoveryTimer->start(m_settings.discoveryWindowMs);
+        return;
+    }
+    const QString text = tr("Error sending discover packet!");
+    log(LOG_WARNING, text);
+    m_prompter.warning(this, tr("Warning"), text);
+    // The operator must be able to try again; nothing else would enable the panel.
+    ui->m_comboBox_TFTPDevicesDiscovered->blockSignals(false);
+    handleEnableControl(true);
+}
+
+void tftpInterfaceControl::handleDiscoverResponseTFTP(char *mac, unsigned long ip, unsigned long sn,
+                                                      unsigned short ver, unsigned long uni,
+                                                      char *verstring, char *idstring)
+{
+    Q_UNUSED(mac);
+    Q_UNUSED(sn);
+    Q_UNUSED(uni);
+    // After the window has closed the list is in use: late replies are not added.
+    if (!m_discoveryTimer)
+        return;
+    m_discoveryTimer->start(m_settings.discoveryWindowMs);
+
+    MicroprocessorImageInfo *first = m_product ? m_product->processor(0) : nullptr;
+    const QString version = QString::fromLatin1(verstring);
+    if (!first || !version.contains(first->sft(), Qt::CaseSensitive))
+        return;
+    const QString id = QString::fromLatin1(idstring);
+    QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
+    list->addItem(dotted(quint32(ip)) + QLatin1Char(' ') + id, quint32(ip));
+    if (version.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
+        list->setItemData(list->count() - 1, uint(ver), kVersionRole);
+    log(LOG_INFO, tr("Discovery response from %1 with IP %2").arg(id, dotted(quint32(ip))));
+}
+
+void tftpInterfaceControl::handleDiscoveryTimeout()
+{
+    delete m_discoveryTimer;
+    m_discoveryTimer = nullptr;
+    QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
+    list->blockSignals(false);
+    if (list->count() > 0) {
+        queryFirmwareVersion(list->currentIndex());
+        return;
+    }
+    log(LOG_WARNING, tr("No device discovered."));
+    handleEnableControl(true);
+}
+
+void tftpInterfaceControl::queryFirmwareVersion(int index)
+{
+    QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
+    if (index < 0 || index >= list->count() || !m_product)
+        return;
+    const quint32 address = list->itemData(index, kAddressRole).toUInt();
+    const QString name = m_product->name();
+
+    if (name.contains(QLatin1String("Brisa Quad"), Qt::CaseSensitive)) {
+        if (!m_queryTimer) {
+            m_queryTimer = new QTimer(this);
+            m_queryTimer->setSingleShot(true);
+            connect(m_queryTimer, &QTimer::timeout, this, &tftpInterfaceControl::handleFWQueryTimeout);
+        }
+        m_queryTimer->start(m_settings.queryWindowMs);
+        m_tarvo.getValue(dotted(address), TarvoLibrary::kFirmwareRevision);
+        return;
+    }
+    const QVariant kept = list->itemData(index, kVersionRole);
+    if (name.contains(QLatin1String("Marlow"), Qt::CaseInsensitive) && kept.isValid()) {
+        handleGetValue(address, TarvoLibrary::kFirmwareRevision, kept.toUInt());
+        return;
+    }
+    // Other controllers, and a Marlow whose reply did not say it was one,
+    // are asked through their "info" file.
+    startInfoRead(address);
+}
+
+void tftpInterfaceControl::startInfoRead(quint32 address)
+{
+    handleEnableControl(false);
+    QCoreApplication::processEvents();
+    if (!m_queryTimer) {
+        m_queryTimer = new QTimer(this);
+        m_queryTimer->setSingleShot(true);
+        connect(m_queryTimer, &QTimer::timeout, this, &tftpInterfaceControl::handleFWQueryTimeout);
+    }
+    m_queryTimer->start(m_settings.queryWindowMs);
+    if (!m_readThread) {
+        m_readThread = new QTFTP(this, m_settings.infoReadTimeoutMs);
+        connect(m_readThread, &QTFTP::commandFinished, this, &tftpInterfaceControl::handleReadThreadDone);
+        connect(m_readThread, &QTFTP::statusMessage, this,
+                [](const QString &text) { qCDebug(lcTftp) << "info read:" << text; });
+    }
+    if (m_readThread->isRunning()) {
+        qCDebug(lcTftp) << "an info read is still under way; no second one started";
+        return;
+    }
+    // Its end was reported; the thread itself may still be winding down.
+    m_readThread->wait();
+    log(LOG_INFO, tr("Querying firmware rev. from %1.").arg(dotted(address)));
+    std::fill(std::begin(m_infoBuffer), std::end(m_infoBuffer), 0);
+    m_readThread->setPort(m_settings.tftpPort);
+    m_readThread->commandRead(dotted(address), QStringLiteral("info"), m_infoBuffer,
+                              sizeof m_infoBuffer);
+    m_readThread->start();
+}
+
+void tftpInterfaceControl::stopQueryTimer()
+{
+    delete m_queryTimer;
+    m_queryTimer = nullptr;
+}
+
+void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, quint32 value)
+{
+    qCDebug(lcDiscovery) << "ID: " << valueID << "    Value: " << value;
+    QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
+    const QVariant current = list->currentIndex() >= 0 ? list->itemData(list->currentIndex(), kAddressRole)
+                                                       : QVariant();
+    bool ok = false;
+    if (current.isValid() && current.toUInt() == quint32(ip) && valueID == TarvoLibrary::kFirmwareRevision) {
+        ui->m_label_FWVersion->setText(tr("Rev. %1").arg(value));
+        log(LOG_INFO, tr("Firmware: %1").arg(ui->m_label_FWVersion->text()));
+        QCoreApplication::processEvents();
+        stopQueryTimer();
+        ok = true;
+    }
+    emit signal_enableProgramButton(ok);
+    handleEnableControl(true);
+}
+
+void tftpInterfaceControl::handleReadThreadDone(int result)
+{
+    bool ok = false;
+    if (result > 0) {
+        const QByteArray info(m_infoBuffer, int(qstrnlen(m_infoBuffer, sizeof m_infoBuffer)));
+        qCDebug(lcTftp) << "Info:" << info;
+        ui->m_label_FWVersion->setText(tr("Rev. %1").arg(revisionFromInfo(info)));
+        log(LOG_INFO, tr("Firmware: %1").arg(ui->m_label_FWVersion->text()));
+        QCoreApplication::processEvents();
+        stopQueryTimer();
+        ok = true;
+    }
+    // The controller takes no new request for a while after answering.
+    m_pauser.pause(m_settings.afterInfoPauseMs);
+    emit signal_enableProgramButton(ok);
+    handleEnableControl(true);
+}
+
+void tftpInterfaceControl::handleFWQueryTimeout()
+{
+    stopQueryTimer();
+    log(LOG_WARNING, tr("No firmware version query response from device."));
+    handleEnableControl(true);
+}
+
+void tftpInterfaceControl::on_m_comboBox_TFTPDevicesDiscovered_currentIndexChanged(int index)
+{
+    emit signal_enableProgramButton(false);
+    QCoreApplication::processEvents();
+    if (!ui->m_comboBox_TFTPDevicesDiscovered->itemText(index).isEmpty()) {
+        ui->m_label_FWVersion->clear();
+        queryFirmwareVersion(index);
+    }
+}
+
+void tftpInterfaceControl::setControlsEnabled(bool enable)
+{
+    ui->m_pushButton_TFTPDiscover->setEnabled(enable);
+    ui->m_comboBox_TFTPDevicesDiscovered->setEnabled(enable);
+}
+
+void tftpInterfaceControl::on_m_lineEdit_tftpManualIPEntry_textChanged(QString text)
+{
+    m_manualAddress = parseUnicastAddress(text);
+    qCDebug(lcDiscovery) << "manual address" << text << "null:" << m_manualAddress.isNull();
+    setControlsEnabled(m_manualAddress.isNull());
+    emit signal_enableProgramButton(!m_manualAddress.isNull()
+                                    || ui->m_comboBox_TFTPDevicesDiscovered->count() > 0);
 }
 
 void tftpInterfaceControl::program(const QString &fileName)
 {
-    const QString message = tr("Programming over Ethernet is not available in this build.");
-    if (m_product && !m_product->imageReady())
-        log(LOG_WARNING, tr("No accepted firmware image for %1.").arg(m_product->name()));
-    log(LOG_WARNING, message + ' ' + tr("%1 was not sent.").arg(fileName));
-    emit signal_updateStatus(message);
-    emit signal_programComplete();
+    log(LOG_INFO, tr("Programming using file %1").arg(fileName));
+    if (m_writeThread) {
+        log(LOG_WARNING, tr("A write to %1 is still under way: nothing more was started.").arg(m_writeAddress));
+        return;
+    }
+    handleEnableControl(false);
+    const QSignalBlocker blockAddress(ui->m_lineEdit_tftpManualIPEntry);
+    QCoreApplication::processEvents();
+
+    // What is sent is what passed the image checks, never the file read again.
+    const QByteArray image = m_product ? m_product->imageData() : QByteArray();
+    if (image.isEmpty()) {
+        const QString text = m_product && m_product->imageReady()
+            ? tr("The firmware image %1 holds no data: nothing was sent.").arg(fileName)
+            : tr("No firmware image has been accepted for this device type: nothing was sent.");
+        log(LOG_WARNING, text);
+        m_prompter.warning(this, tr("Warning"), text);
+        handleEnableControl(true);
+        return;
+    }
+
+    QString address;
+    if (m_manualAddress.isNull()) {
+        QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
+        if (list->currentIndex() < 0) {
+            const QString text = tr("No controller is selected: nothing was sent. Discover the "
+                                    "controllers or enter an IP address.");
+            log(LOG_WARNING, text);
+            m_prompter.warning(this, tr("Warning"), text);
+            handleEnableControl(true);
+            return;
+        }
+        address = dotted(list->itemData(list->currentIndex(), kAddressRole).toUInt());
+        ui->m_lineEdit_tftpManualIPEntry->setText(address);
+        log(LOG_INFO, tr("IP address %1 selected").arg(address));
+    } else {
+        const QMessageBox::StandardButton answer = m_prompter.showMessage(
+            this, Prompter::Kind::Warning, tr("Firmware Updater"),
+            tr("You have chosen to manually enter an IP address.\nThis should be used with extreme "
+               "caution.\nDo you wish to continue?"),
+            QMessageBox::Ok | QMessageBox::Cancel);
+        qCDebug(lcDiscovery) << "ret =" << answer;
+        if (answer != QMessageBox::Ok) {
+            setControlsEnabled(true);
+            handleEnableControl(true);
+            emit signal_enableProgramButton(true);
+            return;
+        }
+        address = m_manualAddress.toString();
+        log(LOG_INFO, tr("Using manual IP address %1").arg(address));
+    }
+
+    m_fileData = image;
+    m_writeAddress = address;
+    m_lastWriteStatus.clear();
+    const int timeout = m_product->name() == QLatin1String("Marlow Mk3")
+        ? m_settings.marlowMk3WriteTimeoutMs
+        : m_settings.writeTimeoutMs;
+    m_writeThread = new QTFTP(this, timeout);
+    m_writeThread->setPort(m_settings.tftpPort);
+    connect(m_writeThread, &QTFTP::progressDlg, this, &tftpInterfaceControl::programProgress);
+    connect(m_writeThread, &QTFTP::commandFinished, this,
+            qOverload<int>(&tftpInterfaceControl::programDone));
+    connect(m_writeThread, &QTFTP::statusMessage, this, [this](const QString &text) {
+        // Closing the socket comes after whatever went wrong.
+        if (text != QLatin1String("TFTP: Disconnected"))
+            m_lastWriteStatus = text;
+        qCDebug(lcTftp) << "write:" << text;
+    });
+    qCDebug(lcTftp) << "Connecting to" << address;
+    m_writeThread->commandWrite(address, QStringLiteral("firmware"), m_fileData.data(),
+                                unsigned(m_fileData.size()));
+    m_writeThread->start();
+}
+
+void tftpInterfaceControl::programProgress(int status)
+{
+    if (status == 0) {
+        m_progressDialog = m_prompter.openProgress(this, tr("Firmware Updater"), tr("Connecting"),
+                                                   QString(), 0, 110);
+        m_progressDialog->setValue(0);
+    } else if (m_progressDialog) {
+        if (status == 5) {
+            m_progressDialog->setLabelText(tr("Writing"));
+            m_progressDialog->setValue(5);
+        } else if (status == 110) {
+            m_progressDialog->setLabelText(tr("Complete"));
+            m_progressDialog->setValue(110);
+            closeProgress();
+        } else {
+            m_progressDialog->setValue(status);
+        }
+    }
+    QCoreApplication::processEvents();
+    qCDebug(lcTftp) << "status:" << status;
+}
+
+void tftpInterfaceControl::closeProgress()
+{
+    if (m_progressDialog)
+        m_progressDialog->close();
+    m_progressDialog.reset();
+}
+
+void tftpInterfaceControl::releaseRun()
+{
+    if (m_discover) {
+        m_discover->disconnect(this);
+        m_discover.reset();
+    }
+    for (QTFTP **thread : {&m_writeThread, &m_readThread}) {
+        if (*thread) {
+            (*thread)->quit();
+            (*thread)->wait();
+            delete *thread;
+            *thread = nullptr;
+        }
+    }
+}
+
+void tftpInterfaceControl::programDone(int result)
+{
+    const QString address = m_writeAddress;
+    const QString reason = m_lastWriteStatus;
+    // Finished before its end was reported; the read thread, if one is
+    // left, is stopped rather than waited for.
+    if (m_readThread) {
+        m_readThread->disconnect(this);
+        m_readThread->abort();
+    }
+    stopQueryTimer();
+    closeProgress();
+    releaseRun();
+    m_fileData.clear();
+    handleEnableControl(true);
+    QCoreApplication::processEvents();
+
+    if (result >= 0) {
+        log(LOG_INFO, tr("Program complete: %1").arg(result));
+        ui->m_comboBox_TFTPDevicesDiscovered->clear();
+        ui->m_label_FWVersion->clear();
+        {
+            const QSignalBlocker blockAddress(ui->m_lineEdit_tftpManualIPEntry);
+            ui->m_lineEdit_tftpManualIPEntry->clear();
+        }
+        m_manualAddress = QHostAddress();
+        setControlsEnabled(true);
+        QCoreApplication::processEvents();
+        emit signal_programComplete();
+        return;
+    }
+
+    // A failed write leaves the controller as it was offered: the list stays
+    // and PROGRAM may be pressed again.
+    QString text;
+    if (result == QTFTP::kGaveUp)
+        text = tr("Unable to communicate with TFTP device!\n Fix connection and try again.");
+    else
+        text = tr("Programming the controller at %1 failed: %2\nNothing was completed; fix the "
+                  "problem and try again.")
+                   .arg(address, reason.isEmpty() ? tr("unknown error") : reason);
+    log(LOG_WARNING, tr("Program failed (%1) for %2: %3")
+                         .arg(result)
+                         .arg(address, reason.isEmpty() ? tr("unknown error") : reason));
+    m_prompter.warning(this, tr("TFTP ERROR"), text);
+    emit signal_enableProgramButton(true);
+}
+
+void tftpInterfaceControl::programDone()
+{
+    programDone(0);
 }

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   srecord
   xvfb xauth
+  iproute2 tftp-hpa dnsmasq-base
 )
 
 missing=()

@@ -35,7 +35,7 @@ private slots:
     void simulated_usbSupplyKnowsItsFixturesWhileConnected();
     void simulated_networkSupplyFindsFixturesOnDiscovery();
     void simulated_fixturePropertiesFollowTheReads();
-    void simulated_bootloadStepsAreRecorded();
+    void simulated_bootLoaderTakesStepsInOrderOnly();
 };
 
 void TestHollisLayers::instance_withoutInstalledLibrary_isNotPresent()
@@ -193,40 +193,71 @@ void TestHollisLayers::simulated_fixturePropertiesFollowTheReads()
     QVERIFY(!hollis->fixtureReadFirmwareVersion(1, 0, 0x7200B101, version));
 }
 
-void TestHollisLayers::simulated_bootloadStepsAreRecorded()
+void TestHollisLayers::simulated_bootLoaderTakesStepsInOrderOnly()
 {
     SimulatedHollis *sim = nullptr;
     auto hollis = simulated(&sim);
     // Nothing is carried before the supply was found.
-    QVERIFY(!hollis->zeldmxAdvancedModeEntry(1, 0));
+    QVERIFY(!hollis->zeldmxAdvancedModeEntry(1, 1));
     hollis->queryDevices();
-
-    const QByteArray page(4, '\x5A');
+    SimulatedHollis::Fixture fixture;
+    fixture.serial = 0x8280ABCD;
+    fixture.port = 1;
+    fixture.firmwareVersion = 7;
+    fixture.versionOffset = 4;
+    sim->setFixtures(1, {fixture});
+    hollis->discoverLights(1);
+    const quint32 sn = 0x8280ABCD;
+    const QByteArray page = QByteArray::fromHex("03010500"); // version word 5.1.3
+    const auto write = [&](quint16 number) {
+        return hollis->zeldmxBootloadWriteIntelHex(1, 1, sn, number,
+                                                   reinterpret_cast<const quint8 *>(page.data()),
+                                                   quint16(page.size()), true);
+    };
     const QByteArray paragraph = QByteArray::fromHex("0102030405060708090A0B0C0D0E0F1011");
+
+    // Out of order, or to the wrong place: refused.
+    QVERIFY(!hollis->zeldmxBootloadStart(1, 1, sn, true));
+    QVERIFY(!write(0));
     QVERIFY(hollis->zeldmxAdvancedModeEntry(1, 1));
-    QVERIFY(hollis->zeldmxEnterBootloadMode(1, 1, 0x8280ABCD));
-    QVERIFY(hollis->zeldmxBootloadStart(1, 1, 0x8280ABCD, true));
-    QVERIFY(hollis->zeldmxBootloadWriteIntelHex(1, 1, 0x8280ABCD, 7,
-                                               reinterpret_cast<const quint8 *>(page.data()),
-                                               quint16(page.size()), true));
-    QVERIFY(hollis->zeldmxBootloadWriteCypressPSoC(1, 1, 0x8280ABCD, 3, paragraph, 16));
-    // A serial typed in by hand need not have been discovered.
-    QVERIFY(hollis->zeldmxBootloadDone(1, 1, 0x81001234, false));
-    QVERIFY(!hollis->zeldmxBootloadDone(5, 1, 0x81001234, false));
+    QVERIFY(!hollis->zeldmxEnterBootloadMode(1, 2, sn));         // another port
+    QVERIFY(!hollis->zeldmxEnterBootloadMode(1, 1, 0x81001234)); // nobody there
+    QVERIFY(!hollis->zeldmxAdvancedModeEntry(2, 0));             // USB supply not connected
+    QVERIFY(hollis->zeldmxEnterBootloadMode(1, 1, sn));
+    quint16 version = 0;
+    QVERIFY(!hollis->fixtureReadFirmwareVersion(1, 0, sn, version)); // no firmware runs now
+    QVERIFY(!write(1));                                           // before erase
+    QVERIFY(!hollis->zeldmxBootloadDone(1, 1, sn, true));         // before erase
+
+    QVERIFY(hollis->zeldmxBootloadStart(1, 1, sn, true));
+    QVERIFY(write(1));
+    QVERIFY(hollis->zeldmxBootloadWriteCypressPSoC(1, 1, sn, 3, paragraph, 16));
+    QVERIFY(!hollis->zeldmxBootloadWriteCypressPSoC(1, 1, sn, 4, QByteArray(2, 'x'), 3));
+    QVERIFY(hollis->zeldmxBootloadDone(1, 1, sn, true));
+    QVERIFY(!write(2)); // the fixture left its boot loader
+
+    const SimulatedHollis::Fixture *f = sim->fixture(sn);
+    QCOMPARE(f->flash, QByteArray(4, char(0xFF)) + page);
+    QCOMPARE(f->paragraphs.size(), 4);
+    QCOMPARE(f->paragraphs.at(3), paragraph.left(16));
+    QVERIFY(!f->inBootloader);
+    // The version now comes from what was written: the major of 5.1.3.
+    QVERIFY(hollis->fixtureReadFirmwareVersion(1, 0, sn, version));
+    QCOMPARE(version, quint16(5));
+    QCOMPARE(hollis->getFixtureProperty(1, 0, sn, "fixture_firmware_version").toUInt(), 5u);
 
     const auto &steps = sim->steps();
-    QCOMPARE(steps.size(), 6);
+    QCOMPARE(steps.size(), 16);
     QCOMPARE(steps.at(0).call, QString("AdvancedModeEntry"));
-    QCOMPARE(steps.at(0).port, 1);
-    QCOMPARE(steps.at(2).call, QString("BootloadStart"));
-    QVERIFY(steps.at(2).model);
-    QCOMPARE(steps.at(3).call, QString("BootloadWriteIntelHex"));
-    QCOMPARE(steps.at(3).block, 7);
-    QCOMPARE(steps.at(3).data, page);
-    QCOMPARE(steps.at(4).call, QString("BootloadWriteCypressPSoC"));
-    QCOMPARE(steps.at(4).data, paragraph); // passed whole, with the length as given
-    QCOMPARE(steps.at(4).length, 16);
-    QCOMPARE(steps.at(5).serial, 0x81001234u);
+    QVERIFY(!steps.at(0).accepted);
+    const SimulatedHollis::Step &written = steps.at(11);
+    QCOMPARE(written.call, QString("BootloadWriteIntelHex"));
+    QCOMPARE(written.block, 1);
+    QCOMPARE(written.data, page);
+    QVERIFY(written.model);
+    QVERIFY(written.accepted);
+    QCOMPARE(steps.at(12).data, paragraph); // passed whole, with the length as given
+    QCOMPARE(steps.at(12).length, 16);
     sim->clearSteps();
     QVERIFY(sim->steps().isEmpty());
 }

@@ -26,9 +26,10 @@ private slots:
     void form_hasNamedControlsWithTheirTexts();
     void enableControl_togglesTheGroupBox();
     void setters_storeProductAndPrefixes();
-    void program_endsTheRunWithoutClaimingSuccess();
+    void program_withoutAcceptedImage_refusesAndSendsNothing();
     void discoverEnabler_withoutLibrary_saysSoOnceAndFindsNone();
     void discoverEnabler_simulated_findsBothSupplies();
+    void serialField_cursorStaysAtTheEndOfWhatWasTyped();
 
 private:
     FakePrompter m_prompter;
@@ -124,7 +125,7 @@ void TestZeldmxInterfaceControl::setters_storeProductAndPrefixes()
     QCOMPARE(panel.serialNumPrefixes(), QList<quint32>({0x72, 0x7200}));
 }
 
-void TestZeldmxInterfaceControl::program_endsTheRunWithoutClaimingSuccess()
+void TestZeldmxInterfaceControl::program_withoutAcceptedImage_refusesAndSendsNothing()
 {
     auto backend = std::make_unique<ZelHollis::SimulatedHollis>();
     ZelHollis::SimulatedHollis *sim = backend.get();
@@ -134,26 +135,26 @@ void TestZeldmxInterfaceControl::program_endsTheRunWithoutClaimingSuccess()
     BootLoadProduct product(m_prompter);
     product.setName("Vireo 40");
     QStringList lines;
-    QList<LOGPRIORITY> priorities;
     connect(&panel, &zeldmxInterfaceControl::signal_log, this,
             [&](LOGPRIORITY p, LOGTYPE, QString, QString text) {
-                priorities.append(p);
-                lines.append(text);
+                if (p == LOG_WARNING)
+                    lines.append(text);
             });
     QSignalSpy complete(&panel, &zeldmxInterfaceControl::signal_programComplete);
-    QSignalSpy enable(&panel, &zeldmxInterfaceControl::signal_enableProgramButton);
-    QSignalSpy status(&panel, &zeldmxInterfaceControl::signal_updateStatus);
+    m_prompter.clear();
+    m_prompter.expectMessage(Prompter::Kind::Critical, "Zel Firmware Updater",
+                             "Nothing was programmed.\n\nNo firmware image has been accepted for Vireo 40.");
 
     panel.program(&product);
 
+    QCOMPARE(m_prompter.pendingExpectations(), 0);
     QCOMPARE(complete.size(), 1);
-    QCOMPARE(enable.size(), 0);
-    QCOMPARE(status.last().first().toString(),
-             QString("Programming over ZELDMX is not available in this build."));
-    QVERIFY(lines.contains("No accepted firmware image for Vireo 40."));
-    QVERIFY(!priorities.contains(LOG_INFO));
+    QCOMPARE(lines, QStringList{"Nothing was programmed: No firmware image has been accepted for Vireo 40."});
     QVERIFY(sim->steps().isEmpty());
-    QVERIFY(m_prompter.shown().isEmpty());
+    QVERIFY(panel.runOutcomes().isEmpty());
+    // The controls are back for the next attempt.
+    QVERIFY(panel.findChild<QPushButton *>("m_pushButton_ZELDMXDiscoverEnabler")->isEnabled());
+    QVERIFY(panel.findChild<QLineEdit *>("m_lineEdit_ZELDMXManualFixtureSN")->isEnabled());
 }
 
 void TestZeldmxInterfaceControl::discoverEnabler_withoutLibrary_saysSoOnceAndFindsNone()
@@ -172,20 +173,41 @@ void TestZeldmxInterfaceControl::discoverEnabler_withoutLibrary_saysSoOnceAndFin
 
     QCOMPARE(lines.count("Power-supply library not present: no ZELDMX power supplies can be found."), 1);
     QCOMPARE(lines.count("Discovering ZELDMX power supplies..."), 2);
-    QCOMPARE(lines.count("Found 0 ZELDMX power supplies."), 2);
     QCOMPARE(status.first().first().toString(), QString("Discovering enablers..."));
+    QCOMPARE(status.last().first().toString(), QString("Enabler discovery did not start: see the log."));
+    QCOMPARE(panel.findChild<QComboBox *>("m_comboBox_ZELDMXEnablers")->count(), 0);
 }
 
 void TestZeldmxInterfaceControl::discoverEnabler_simulated_findsBothSupplies()
 {
-    Hollis hollis(std::make_unique<ZelHollis::SimulatedHollis>());
+    auto backend = std::make_unique<ZelHollis::SimulatedHollis>();
+    backend->setReplyDelay(1);
+    Hollis hollis(std::move(backend));
     zeldmxInterfaceControl panel(m_prompter, m_pauser, hollis);
     QStringList lines;
     connect(&panel, &zeldmxInterfaceControl::signal_log, this,
             [&](LOGPRIORITY, LOGTYPE, QString, QString text) { lines.append(text); });
     QTest::mouseClick(panel.findChild<QPushButton *>("m_pushButton_ZELDMXDiscoverEnabler"),
                       Qt::LeftButton);
-    QVERIFY(lines.contains("Found 2 ZELDMX power supplies."));
+    auto *supplies = panel.findChild<QComboBox *>("m_comboBox_ZELDMXEnablers");
+    QTRY_COMPARE(supplies->count(), 2);
+    QCOMPARE(supplies->itemText(0), QString("Vask Net-4 (127.0.0.20)"));
+    QCOMPARE(supplies->itemText(1), QString("Vask USB-4"));
+    QVERIFY(lines.contains("Discovered Vask device #1 - Vask Net-4 (127.0.0.20)"));
+}
+
+void TestZeldmxInterfaceControl::serialField_cursorStaysAtTheEndOfWhatWasTyped()
+{
+    Hollis hollis(std::make_unique<ZelHollis::HollisNotPresent>());
+    zeldmxInterfaceControl panel(m_prompter, m_pauser, hollis);
+    auto *serial = panel.findChild<QLineEdit *>("m_lineEdit_ZELDMXManualFixtureSN");
+    QSignalSpy enable(&panel, &zeldmxInterfaceControl::signal_enableProgramButton);
+    QTest::keyClicks(serial, "82f");
+    QCOMPARE(enable.last().first().toBool(), false);
+    serial->setCursorPosition(6); // a click into the blanks
+    QCOMPARE(serial->cursorPosition(), 3);
+    serial->setCursorPosition(1);
+    QCOMPARE(serial->cursorPosition(), 1);
 }
 
 QTEST_MAIN(TestZeldmxInterfaceControl)

@@ -3,6 +3,10 @@
 #include "catalogue/BootLoadProduct.h"
 #include "ethernet/SimulatedTarvo.h"
 #include "ethernet/TarvoNotPresent.h"
+#include "catalogue/MicroprocessorImageInfo.h"
+#include "ethernet/QTFTP.h"
+#include "simulator/ControllerSimulator.h"
+#include "tests/ethernet/ControllerImage.h"
 #include "tests/support/FakePrompter.h"
 #include "tests/support/RecordingPauser.h"
 
@@ -14,8 +18,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
+// The panel against simulated controllers on loopback: discovery, the three
+// ways of reading a revision, the write and how its end is reported.
 class TestTftpInterfaceControl : public QObject
 {
     Q_OBJECT
@@ -24,13 +34,130 @@ private slots:
     void form_hasNamedControlsWithTheirTexts();
     void enableControl_togglesTheGroupBox();
     void setters_storeProductAndPort();
-    void program_endsTheRunWithoutClaimingSuccess();
-    void discover_sendsNothing();
+    void discoverReadRevisionAndProgram_data();
+    void discoverReadRevisionAndProgram();
+    void failedWrite_keepsTheListAndOffersProgramAgain();
+    void shutdown_duringAWrite_stopsItQuietly();
+    void nothingFound_orNoRevision_leavesPanelUsableWithoutProgram();
+    void discoverOrImageErrors_leaveThePanelUsable();
+    void manualAddress_data();
+    void manualAddress();
+    void manualAddress_promptDecidesWhetherAnythingIsSent();
+    void revisionFromInfo_data();
+    void revisionFromInfo();
 
 private:
+    // Everything one panel run needs, on fresh loopback ports.
+    struct Rig {
+        FakePrompter prompter;
+        RecordingPauser pauser;
+        SimulatedTarvo tarvo;
+        EthernetSettings settings;
+        std::unique_ptr<ControllerSimulator> sim;
+        BootLoadProduct product {prompter};
+        MicroprocessorImageInfo *processor = nullptr;
+        std::unique_ptr<tftpInterfaceControl> panel;
+        QStringList log;
+        QList<bool> programButton;
+        int completions = 0;
+        QTemporaryDir dir;
+
+        Rig(const QString &productName, const QString &sft, const ControllerSimulator::Faults &faults = {});
+        bool loadImage(quint32 version, int filler = 3000);
+        void discover();
+        QComboBox *list() const { return panel->findChild<QComboBox *>("m_comboBox_TFTPDevicesDiscovered"); }
+        QString revision() const { return panel->findChild<QLabel *>("m_label_FWVersion")->text(); }
+        bool enabled() const { return panel->findChild<QGroupBox *>("m_groupBox_TFTPControlPanel")->isEnabled(); }
+    };
+
     FakePrompter m_prompter;
     RecordingPauser m_pauser;
 };
+
+namespace {
+
+const quint32 kMagic = 0xE7C00101;
+
+ControllerSimulator::Controller controller(quint32 ip, const char *id, const char *verstring, quint32 revision)
+{
+    ControllerSimulator::Controller c;
+    c.ip = ip;
+    c.idstring = id;
+    c.verstring = verstring;
+    c.revision = revision;
+    c.sn = ip & 0xFF;
+    return c;
+}
+
+} // namespace
+
+TestTftpInterfaceControl::Rig::Rig(const QString &productName, const QString &sft,
+                                   const ControllerSimulator::Faults &faults)
+{
+    ControllerSimulator::Options options;
+    options.tftpPort = 0;
+    options.versionOffset = 0x14;
+    options.faults = faults;
+    sim = std::make_unique<ControllerSimulator>(options);
+    sim->addController(controller(0x7F000002, "Ostrel Hub", "SFT-OH 2.1", 0x21));
+    sim->addController(controller(0x7F000003, "Marlow White", "Marlow SFT-MW 1.7", 7));
+    sim->addController(controller(0x7F000004, "Marlow White", "SFT-MW 1.9", 9));
+    sim->addController(controller(0x7F000005, "Brisa Quad", "SFT-BQ 1.0", 12));
+    if (!sim->start())
+        qWarning("simulator: %s", qPrintable(sim->errorString()));
+    tarvo.setReplyDelay(5);
+    tarvo.setValue(0x7F000005, TarvoLibrary::kFirmwareRevision, 12);
+
+    settings.discoveryDestination = QStringLiteral("127.0.0.1");
+    settings.discoveryPortOverride = sim->discoveryPort();
+    settings.tftpPort = sim->tftpPort();
+    settings.announcePort = 0;
+    settings.pollIntervalMs = 10;
+    settings.discoveryWindowMs = 150;
+    settings.queryWindowMs = 600;
+    settings.infoReadTimeoutMs = 40;
+    settings.writeTimeoutMs = 40;
+
+    product.setName(productName);
+    product.setInterfaceType(2);
+    processor = new MicroprocessorImageInfo(prompter, &product);
+    processor->setHierarchy(0);
+    processor->setFileType(0);
+    processor->setSft(sft);
+    processor->setWordSize(1);
+    processor->setWordCount(0x1000);
+    processor->setMagicLoc(0x10);
+    processor->setMagicFlag(kMagic);
+    processor->setVerLoc(0x14);
+    product.addProcessor(processor);
+
+    panel = std::make_unique<tftpInterfaceControl>(prompter, pauser, tarvo, settings);
+    panel->setProduct(&product);
+    panel->setDiscoverPort(6038);
+    QObject::connect(panel.get(), &tftpInterfaceControl::signal_log, panel.get(),
+                     [this](LOGPRIORITY p, LOGTYPE, QString, QString text) {
+                         log.append((p == LOG_WARNING ? QStringLiteral("WARNING ") : QString()) + text);
+                     });
+    QObject::connect(panel.get(), &tftpInterfaceControl::signal_enableProgramButton, panel.get(),
+                     [this](bool on) { programButton.append(on); });
+    QObject::connect(panel.get(), &tftpInterfaceControl::signal_programComplete, panel.get(),
+                     [this] { ++completions; });
+}
+
+bool TestTftpInterfaceControl::Rig::loadImage(quint32 version, int filler)
+{
+    QFile file(dir.filePath(QStringLiteral("controller.hex")));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(controllerHex({{0x10, kMagic}, {0x14, version}}, filler));
+    file.close();
+    return product.loadImage(file.fileName());
+}
+
+void TestTftpInterfaceControl::Rig::discover()
+{
+    panel->findChild<QPushButton *>("m_pushButton_TFTPDiscover")->click();
+}
 
 void TestTftpInterfaceControl::form_hasNamedControlsWithTheirTexts()
 {
@@ -98,53 +225,253 @@ void TestTftpInterfaceControl::setters_storeProductAndPort()
     QCOMPARE(panel.discoverPort(), 20034);
 }
 
-void TestTftpInterfaceControl::program_endsTheRunWithoutClaimingSuccess()
+void TestTftpInterfaceControl::discoverReadRevisionAndProgram_data()
 {
-    SimulatedTarvo tarvo;
-    tftpInterfaceControl panel(m_prompter, m_pauser, tarvo);
-    BootLoadProduct product(m_prompter);
-    product.setName("Brisa Quad");
-    panel.setProduct(&product);
-    QStringList lines;
-    QList<LOGPRIORITY> priorities;
-    connect(&panel, &tftpInterfaceControl::signal_log, this,
-            [&](LOGPRIORITY p, LOGTYPE, QString, QString text) {
-                priorities.append(p);
-                lines.append(text);
-            });
-    QSignalSpy complete(&panel, &tftpInterfaceControl::signal_programComplete);
-    QSignalSpy enable(&panel, &tftpInterfaceControl::signal_enableProgramButton);
-    QSignalSpy status(&panel, &tftpInterfaceControl::signal_updateStatus);
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("sft");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("revision");
+    QTest::addColumn<QList<int>>("pauses");
+    QTest::addColumn<QString>("revisionAfter");
 
-    panel.program("/tmp/controller.hex");
-
-    QCOMPARE(complete.size(), 1);
-    QCOMPARE(enable.size(), 0);
-    QCOMPARE(status.size(), 1);
-    QCOMPARE(status.first().first().toString(),
-             QString("Programming over Ethernet is not available in this build."));
-    QVERIFY(lines.contains("No accepted firmware image for Brisa Quad."));
-    QVERIFY(!priorities.contains(LOG_INFO));
-    QVERIFY(tarvo.questions().isEmpty());
-    QVERIFY(m_prompter.shown().isEmpty());
+    // "info" read: revision 0x21, then the written image's build byte.
+    QTest::newRow("info route") << "Ostrel Hub" << "SFT-OH" << QStringList {"127.0.0.2 Ostrel Hub"}
+                                << "Rev. 33" << QList<int> {5000} << "Rev. 74";
+    // A reply that says Marlow carries the revision; no network question.
+    QTest::newRow("Marlow route") << "Marlow White" << "SFT-MW"
+                                  << QStringList {"127.0.0.3 Marlow White", "127.0.0.4 Marlow White"}
+                                  << "Rev. 7" << QList<int> {} << "Rev. 74";
+    QTest::newRow("Brisa Quad route") << "Brisa Quad" << "SFT-BQ" << QStringList {"127.0.0.5 Brisa Quad"}
+                                      << "Rev. 12" << QList<int> {} << "Rev. 12";
 }
 
-void TestTftpInterfaceControl::discover_sendsNothing()
+void TestTftpInterfaceControl::discoverReadRevisionAndProgram()
 {
+    QFETCH(QString, product);
+    QFETCH(QString, sft);
+    QFETCH(QStringList, entries);
+    QFETCH(QString, revision);
+    QFETCH(QList<int>, pauses);
+    QFETCH(QString, revisionAfter);
+    Rig rig(product, sft);
+    QVERIFY(rig.loadImage(0x0002034A));
+
+    rig.discover();
+    QVERIFY(!rig.enabled());
+    QTRY_COMPARE(rig.revision(), revision);
+    QStringList shown;
+    for (int i = 0; i < rig.list()->count(); ++i)
+        shown.append(rig.list()->itemText(i));
+    QCOMPARE(shown, entries);
+    QVERIFY(rig.enabled());
+    QCOMPARE(rig.programButton.last(), true);
+    QCOMPARE(rig.pauser.pauses, pauses);
+    QVERIFY(rig.log.contains("Firmware: " + revision));
+
+    if (entries.size() > 1) {
+        // The second Marlow never said so in its reply: it is asked for "info".
+        rig.list()->setCurrentIndex(1);
+        QTRY_COMPARE(rig.revision(), QStringLiteral("Rev. 9"));
+        QCOMPARE(rig.pauser.pauses, QList<int> {5000});
+        rig.list()->setCurrentIndex(0);
+        QTRY_COMPARE(rig.revision(), revision);
+    }
+
+    const quint32 address = QHostAddress(entries.first().section(' ', 0, 0)).toIPv4Address();
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QVERIFY(rig.panel->runInProgress());
+    QTRY_COMPARE(rig.completions, 1);
+    QVERIFY(!rig.panel->runInProgress());
+    QCOMPARE(rig.sim->controller(address).firmware, rig.product.imageData());
+    QVERIFY(rig.log.contains(QStringLiteral("Program complete: %1").arg(rig.product.imageData().size())));
+    QVERIFY(rig.log.contains("IP address " + entries.first().section(' ', 0, 0) + " selected"));
+    QCOMPARE(rig.list()->count(), 0);
+    QVERIFY(rig.enabled());
+    const auto progress = rig.prompter.progresses();
+    QCOMPARE(progress.size(), 1);
+    QCOMPARE(progress.first()->values.first(), 0);
+    QCOMPARE(progress.first()->values.last(), 110);
+    QCOMPARE(progress.first()->labels, (QStringList {"Writing", "Complete"}));
+    QVERIFY(progress.first()->closed);
+
+    // A new Discover shows what the controller runs now.
+    rig.discover();
+    QTRY_COMPARE(rig.revision(), revisionAfter);
+    QVERIFY(rig.prompter.shown().size() == 1); // the progress dialog only
+}
+
+void TestTftpInterfaceControl::failedWrite_keepsTheListAndOffersProgramAgain()
+{
+    ControllerSimulator::Faults faults;
+    faults.answerFromOtherPort = true;
+    Rig rig("Marlow White", "SFT-MW", faults);
+    QVERIFY(rig.loadImage(0x00010203, 0));
+    rig.discover();
+    QTRY_COMPARE(rig.revision(), QStringLiteral("Rev. 7"));
+
+    rig.prompter.expectMessage(Prompter::Kind::Warning, "TFTP ERROR",
+                               "Unable to communicate with TFTP device!\n Fix connection and try again.");
+    rig.programButton.clear();
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_VERIFY(!rig.panel->runInProgress());
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+    QCOMPARE(rig.completions, 0);
+    QCOMPARE(rig.programButton, QList<bool> {true});
+    QCOMPARE(rig.list()->count(), 2);
+    QVERIFY(rig.enabled());
+    QVERIFY(rig.log.contains("WARNING Program failed (-2) for 127.0.0.3: TFTP: doWrite giving up after 5 retries"));
+    QVERIFY(rig.log.filter("Program complete").isEmpty());
+    QCOMPARE(rig.sim->controller(0x7F000003).writes, 0);
+    QVERIFY(rig.prompter.progresses().first()->closed);
+}
+
+void TestTftpInterfaceControl::shutdown_duringAWrite_stopsItQuietly()
+{
+    ControllerSimulator::Faults faults;
+    faults.answerFromOtherPort = true;
+    Rig rig("Marlow White", "SFT-MW", faults);
+    rig.settings.writeTimeoutMs = 5000;
+    QVERIFY(rig.loadImage(0x00010203, 0));
+    rig.discover();
+    QTRY_COMPARE(rig.revision(), QStringLiteral("Rev. 7"));
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QVERIFY(rig.panel->runInProgress());
+    QElapsedTimer clock;
+    clock.start();
+    rig.panel->shutdown();
+    rig.panel->shutdown();
+    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY(!rig.panel->runInProgress());
+    QTest::qWait(50); // nothing of the stopped write arrives afterwards
+    QCOMPARE(rig.completions, 0);
+    QVERIFY(rig.prompter.shown().size() <= 1); // at most its progress dialog
+    QVERIFY(rig.log.contains("WARNING Write to 127.0.0.3 stopped: the updater is closing."));
+}
+
+void TestTftpInterfaceControl::nothingFound_orNoRevision_leavesPanelUsableWithoutProgram()
+{
+    Rig rig("Ostrel Hub", "SFT-NONE");
+    QVERIFY(rig.loadImage(0x00040001, 0));
+    rig.discover();
+    QTRY_VERIFY(rig.log.contains("WARNING No device discovered."));
+    QVERIFY(rig.enabled());
+    QCOMPARE(rig.list()->count(), 0);
+    QCOMPARE(rig.programButton, QList<bool> {false});
+
+    // A controller that never tells its revision: the query window closes.
+    Rig silent("Brisa Quad", "SFT-BQ");
+    QVERIFY(silent.loadImage(0x00010203, 0));
+    silent.tarvo.removeController(0x7F000005);
+    silent.discover();
+    QTRY_VERIFY(silent.log.contains("WARNING No firmware version query response from device."));
+    QVERIFY(silent.enabled());
+    QCOMPARE(silent.list()->count(), 1);
+    QVERIFY(silent.revision().isEmpty());
+    QVERIFY(!silent.programButton.contains(true));
+    QVERIFY(silent.prompter.shown().isEmpty());
+}
+
+void TestTftpInterfaceControl::discoverOrImageErrors_leaveThePanelUsable()
+{
+    Rig rig("Ostrel Hub", "SFT-OH");
+    rig.settings.discoveryDestination = QStringLiteral("nowhere");
+    QVERIFY(rig.loadImage(0x00010203, 0));
+    rig.prompter.expectMessage(Prompter::Kind::Warning, "Warning", "Error sending discover packet!");
+    rig.discover();
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+    QVERIFY(rig.log.contains("WARNING Error sending discover packet!"));
+    QVERIFY(rig.enabled());
+    QVERIFY(rig.list()->isEnabled());
+
+    // No accepted image: nothing to send, said so, and the panel stays usable.
+    Rig bare("Ostrel Hub", "SFT-OH");
+    bare.prompter.expectMessage(Prompter::Kind::Warning, "Warning",
+                                "No firmware image has been accepted for this device type: nothing was sent.");
+    bare.panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry")->setText("127.0.0.2");
+    bare.panel->program(QStringLiteral("controller.hex"));
+    QCOMPARE(bare.prompter.pendingExpectations(), 0);
+    QVERIFY(bare.enabled());
+    QVERIFY(!bare.panel->runInProgress());
+    QCOMPARE(bare.completions, 0);
+}
+
+void TestTftpInterfaceControl::manualAddress_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("address") << "127.0.0.2" << true;
+    QTest::newRow("leading zeros are decimal") << "010.001.002.003" << true;
+    QTest::newRow("partly typed") << "127.0.0." << false;
+    QTest::newRow("three fields are not a shorthand") << "127.0.1" << false;
+    QTest::newRow("field above 255") << "127.0.0.256" << false;
+    QTest::newRow("broadcast") << "255.255.255.255" << false;
+    QTest::newRow("unspecified") << "0.0.0.0" << false;
+    QTest::newRow("multicast") << "224.0.0.1" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestTftpInterfaceControl::manualAddress()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QCOMPARE(tftpInterfaceControl::parseUnicastAddress(text).isNull(), !valid);
+
     SimulatedTarvo tarvo;
     tftpInterfaceControl panel(m_prompter, m_pauser, tarvo);
-    QStringList lines;
-    connect(&panel, &tftpInterfaceControl::signal_log, this,
-            [&](LOGPRIORITY, LOGTYPE, QString object, QString text) {
-                QCOMPARE(object, QString("tftpInterfaceControl"));
-                lines.append(text);
-            });
-    QSignalSpy enable(&panel, &tftpInterfaceControl::signal_enableProgramButton);
-    QTest::mouseClick(panel.findChild<QPushButton *>("m_pushButton_TFTPDiscover"), Qt::LeftButton);
-    QCOMPARE(lines, QStringList({"Discovering Ethernet controllers...",
-                                 "Ethernet controller discovery is not available in this build."}));
-    QCOMPARE(enable.size(), 0);
-    QVERIFY(tarvo.questions().isEmpty());
+    QSignalSpy program(&panel, &tftpInterfaceControl::signal_enableProgramButton);
+    panel.findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry")->setText(text);
+    if (!text.isEmpty()) {
+        QCOMPARE(program.last().first().toBool(), valid);
+        // A typed address replaces discovery.
+        QCOMPARE(panel.findChild<QPushButton *>("m_pushButton_TFTPDiscover")->isEnabled(), !valid);
+        QCOMPARE(panel.findChild<QComboBox *>("m_comboBox_TFTPDevicesDiscovered")->isEnabled(), !valid);
+    }
+}
+
+void TestTftpInterfaceControl::manualAddress_promptDecidesWhetherAnythingIsSent()
+{
+    Rig rig("Ostrel Hub", "SFT-OH");
+    QVERIFY(rig.loadImage(0x00010207, 0));
+    auto *field = rig.panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry");
+    const QString caution = "You have chosen to manually enter an IP address.\nThis should be used with "
+                            "extreme caution.\nDo you wish to continue?";
+    field->setText("127.0.0.2");
+    QCOMPARE(rig.programButton.last(), true);
+
+    rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", caution, QMessageBox::Cancel);
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QVERIFY(!rig.panel->runInProgress());
+    QCOMPARE(rig.programButton.last(), true);
+    QVERIFY(rig.enabled());
+    QVERIFY(rig.panel->findChild<QPushButton *>("m_pushButton_TFTPDiscover")->isEnabled());
+
+    rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", caution, QMessageBox::Ok);
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_COMPARE(rig.completions, 1);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+    QVERIFY(rig.log.contains("Using manual IP address 127.0.0.2"));
+    QCOMPARE(rig.sim->controller(0x7F000002).firmware, rig.product.imageData());
+    QCOMPARE(rig.sim->controller(0x7F000002).writes, 1);
+    // The run is over: the address is gone and PROGRAM waits for a new choice.
+    QVERIFY(field->text().remove('.').trimmed().isEmpty());
+}
+
+void TestTftpInterfaceControl::revisionFromInfo_data()
+{
+    QTest::addColumn<QByteArray>("info");
+    QTest::addColumn<int>("revision");
+    QTest::newRow("hex field") << QByteArray("Hub*12*1F*x") << 31;
+    QTest::newRow("low 8 bits") << QByteArray("Hub*12*1FF") << 255;
+    QTest::newRow("too few fields") << QByteArray("Hub*12") << 0;
+    QTest::newRow("not hex") << QByteArray("Hub*12*zz*") << 0;
+    QTest::newRow("ends at the first NUL") << QByteArray("Hub*12\0*1F", 11) << 0;
+}
+
+void TestTftpInterfaceControl::revisionFromInfo()
+{
+    QFETCH(QByteArray, info);
+    QFETCH(int, revision);
+    QCOMPARE(tftpInterfaceControl::revisionFromInfo(info), revision);
 }
 
 QTEST_MAIN(TestTftpInterfaceControl)

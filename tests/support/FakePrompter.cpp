@@ -124,6 +124,18 @@ QMessageBox::StandardButton FakePrompter::showMessage(QWidget *parent, Kind kind
     return e.answer;
 }
 
+QMessageBox::StandardButton FakePrompter::ask(QWidget *parent, Kind kind, const QString &title,
+                                              const QString &text,
+                                              QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton)
+{
+    const qsizetype before = m_shown.size();
+    const QMessageBox::StandardButton answer = showMessage(parent, kind, title, text, buttons);
+    if (m_shown.size() > before)
+        m_shown.last().defaultButton = defaultButton;
+    return answer;
+}
+
 QString FakePrompter::getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
                                       const QString &filter)
 {

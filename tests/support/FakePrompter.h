@@ -23,6 +23,7 @@ public:
         QMessageBox::StandardButtons buttons;
         QString filter;
         bool hasParent = false;
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton; // ask() only
     };
 
     struct Progress {
@@ -56,6 +57,9 @@ public:
     QMessageBox::StandardButton showMessage(QWidget *parent, Kind kind, const QString &title,
                                             const QString &text,
                                             QMessageBox::StandardButtons buttons) override;
+    QMessageBox::StandardButton ask(QWidget *parent, Kind kind, const QString &title,
+                                    const QString &text, QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton defaultButton) override;
     QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
                             const QString &filter) override;
     std::unique_ptr<ProgressHandle> openProgress(QWidget *parent, const QString &title,

@@ -1,0 +1,323 @@
+// Ethernet benchmarks over a veth pair in network namespaces of their own
+// (root needed). Prints figures; see bench/run-ethernet-bench.sh.
+//   1. a 1 MiB TFTP write by QTFTP to the controller simulator, against
+//      tftp-hpa putting the same file to the same simulator;
+//   2. a burst of 2000 discovery replies: how many the panel lists, and the
+//      receive buffer the system really granted;
+//   3. the longest stall of the window's event loop during a 1 MiB write.
+#include "app/AppServices.h"
+#include "app/DeviceEnvironment.h"
+#include "app/ZelBootLoader.h"
+#include "base/Pauser.h"
+#include "base/QtPrompter.h"
+#include "catalogue/BootLoadProduct.h"
+#include "catalogue/MicroprocessorImageInfo.h"
+#include "ethernet/QTFTP.h"
+#include "ethernet/TarvoInput.h"
+#include "ethernet/TarvoNotPresent.h"
+#include "ethernet/tftpInterfaceControl.h"
+#include "simulator/NetnsPair.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+const QString kController = QString::fromLatin1(NetnsPair::kPeerAddress);
+NetnsPair *g_netns = nullptr;
+
+class NoPause : public Pauser
+{
+public:
+    void pause(int) override {}
+};
+
+// Answers the window's file dialog with the benchmark's image; everything
+// else as the real dialogs would show it.
+class BenchPrompter : public QtPrompter
+{
+public:
+    QString file;
+    QString getOpenFileName(QWidget *, const QString &, const QString &, const QString &) override
+    {
+        return file;
+    }
+    QMessageBox::StandardButton showMessage(QWidget *, Kind, const QString &title, const QString &text,
+                                            QMessageBox::StandardButtons) override
+    {
+        std::printf("  unexpected message box: %s: %s\n", qPrintable(title), qPrintable(text));
+        return QMessageBox::Ok;
+    }
+};
+
+class Peer
+{
+public:
+    bool start(const QStringList &program)
+    {
+        const QStringList command = g_netns->peerCommand(program);
+        m_process.setProgram(command.first());
+        m_process.setArguments(command.mid(1));
+        m_process.start();
+        while (m_process.waitForReadyRead(5000)) {
+            m_output += m_process.readAll();
+            if (m_output.contains("READY"))
+                return true;
+        }
+        return false;
+    }
+    QByteArray output()
+    {
+        m_process.waitForReadyRead(200);
+        m_output += m_process.readAll();
+        return m_output;
+    }
+    ~Peer()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(3000);
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
+
+QString simulatorPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../zel-controller-sim");
+}
+
+// Intel HEX text of an Ostrel Hub image, padded with records past the end of
+// the image (which the reader drops) until the file holds at least minBytes.
+QByteArray ostrelHubFile(int minBytes)
+{
+    QByteArray text;
+    auto record = [&](quint32 address, int type, const QByteArray &data) {
+        QByteArray r;
+        r.append(char(data.size())).append(char((address >> 8) & 0xFF)).append(char(address & 0xFF)).append(char(type));
+        r.append(data);
+        quint8 sum = 0;
+        for (char c : r)
+            sum += quint8(c);
+        text += ':' + (r + char(quint8(-sum))).toHex().toUpper() + '\n';
+    };
+    record(0, 4, QByteArray::fromHex("0003"));
+    record(0xFF00, 0, QByteArray::fromHex("0101C0E7" "03020100"));
+    quint32 upper = 5;
+    quint32 address = 0;
+    while (text.size() < minBytes) {
+        if (address == 0)
+            record(0, 4, QByteArray(1, char(upper >> 8)) + char(upper & 0xFF));
+        QByteArray data;
+        for (int i = 0; i < 16; ++i)
+            data.append(char((address + i) * 7));
+        record(address, 0, data);
+        address = (address + 16) & 0xFFFF;
+        if (address == 0)
+            ++upper;
+    }
+    text += ":00000001FF\n";
+    return text;
+}
+
+void benchWrite(const QString &file, int runs)
+{
+    std::printf("\n1. TFTP write of %s (%lld bytes) over the veth pair, %d runs each\n", qPrintable(file),
+                QFile(file).size(), runs);
+    Peer sim;
+    if (!sim.start({simulatorPath(), "--bind", "0.0.0.0", "--discovery-port", "6038", "--tftp-port", "69",
+                    "--quiet", "--controller", "ip=" + kController + ",id=Ostrel Hub,verstring=SFT-OH,rev=1"})) {
+        std::printf("  simulator did not start\n");
+        return;
+    }
+    QFile in(file);
+    in.open(QIODevice::ReadOnly);
+    QByteArray data = in.readAll();
+
+    QList<double> ours, theirs;
+    for (int i = 0; i < runs; ++i) {
+        QTFTP tftp(nullptr, 2000);
+        tftp.commandWrite(kController, QStringLiteral("firmware"), data.data(), unsigned(data.size()));
+        QSignalSpy done(&tftp, &QTFTP::commandFinished);
+        QElapsedTimer clock;
+        clock.start();
+        tftp.start();
+        tftp.wait();
+        ours.append(clock.nsecsElapsed() / 1e6);
+        if (done.isEmpty() || done.first().first().toInt() != data.size())
+            std::printf("  QTFTP run %d failed\n", i);
+
+        clock.restart();
+        const int status = NetnsPair::run({"tftp", "-m", "octet", kController, "-c", "put", file, "firmware"});
+        theirs.append(clock.nsecsElapsed() / 1e6);
+        if (status != 0)
+            std::printf("  tftp-hpa run %d failed\n", i);
+    }
+    QStringList pairs;
+    for (int i = 0; i < ours.size(); ++i)
+        pairs.append(QStringLiteral("%1/%2").arg(ours.at(i), 0, 'f', 1).arg(theirs.at(i), 0, 'f', 1));
+    std::printf("  runs (QTFTP/tftp-hpa ms): %s\n", qPrintable(pairs.join(QLatin1Char(' '))));
+    std::printf("  QTFTP     median %.1f ms  min %.1f ms\n", median(ours), *std::min_element(ours.begin(), ours.end()));
+    std::printf("  tftp-hpa  median %.1f ms  min %.1f ms  (wall time of the process, start-up included)\n",
+                median(theirs), *std::min_element(theirs.begin(), theirs.end()));
+    std::printf("  ratio QTFTP / tftp-hpa (medians): %.2f  (goal: at most 1.10)\n", median(ours) / median(theirs));
+}
+
+void benchBurst()
+{
+    std::printf("\n2. Discovery burst: 2000 replies, real poll interval and window\n");
+    Peer sim;
+    if (!sim.start({simulatorPath(), "--bind", "0.0.0.0", "--discovery-port", "6039", "--no-tftp", "--count", "2000",
+                    "--controller", "ip=198.18.0.1,id=Ostrel Hub,verstring=SFT-OH 2.1,rev=33"})) {
+        std::printf("  simulator did not start\n");
+        return;
+    }
+    QtPrompter prompter;
+    NoPause pauser;
+    TarvoNotPresent tarvo;
+    EthernetSettings settings;
+    settings.discoveryDestination = kController;
+    settings.discoveryPortOverride = 6039;
+    settings.announcePort = 0;
+    settings.queryWindowMs = 100;
+    settings.infoReadTimeoutMs = 1;
+    BootLoadProduct product(prompter);
+    product.setName(QStringLiteral("Ostrel Hub"));
+    auto *processor = new MicroprocessorImageInfo(prompter, &product);
+    processor->setHierarchy(0);
+    processor->setSft(QStringLiteral("SFT-OH"));
+    product.addProcessor(processor);
+    tftpInterfaceControl panel(prompter, pauser, tarvo, settings);
+    panel.setProduct(&product);
+    int replies = 0;
+    QObject::connect(&panel, &tftpInterfaceControl::signal_log, &panel,
+                     [&](LOGPRIORITY, LOGTYPE, QString, QString text) {
+                         if (text.startsWith(QLatin1String("Discovery response")))
+                             ++replies;
+                     });
+    QElapsedTimer clock;
+    clock.start();
+    panel.findChild<QPushButton *>(QStringLiteral("m_pushButton_TFTPDiscover"))->click();
+    auto *list = panel.findChild<QComboBox *>(QStringLiteral("m_comboBox_TFTPDevicesDiscovered"));
+    QTest::qWait(3500);
+    const QByteArray said = sim.output();
+    const int at = said.indexOf("replied");
+    std::printf("  simulator: %s\n", at < 0 ? "no burst seen" : said.mid(at, said.indexOf('\n', at) - at).constData());
+    std::printf("  entries listed: %d of 2000 (replies logged: %d)\n", list->count(), replies);
+
+    TarvoInput probe(6039, settings);
+    QFile rmem(QStringLiteral("/proc/sys/net/core/rmem_max"));
+    rmem.open(QIODevice::ReadOnly);
+    std::printf("  receive buffer asked %d bytes, granted %d bytes (SO_RCVBUF read back; net.core.rmem_max %s)\n",
+                UdpBroadcastSocket::kReceiveBufferBytes, probe.receiveBufferBytes(), rmem.readAll().trimmed().constData());
+}
+
+void benchStall(const QString &file)
+{
+    std::printf("\n3. Window event-loop stall during the write of %s (%lld bytes)\n", qPrintable(file), QFile(file).size());
+    Peer sim;
+    if (!sim.start({simulatorPath(), "--bind", "0.0.0.0", "--discovery-port", "6038", "--tftp-port", "69", "--quiet",
+                    "--controller", "ip=" + kController + ",id=Ostrel Hub,verstring=SFT-OH 2.1,rev=33"})) {
+        std::printf("  simulator did not start\n");
+        return;
+    }
+    BenchPrompter prompter;
+    prompter.file = file;
+    NoPause pauser;
+    auto devices = DeviceEnvironment::create(false);
+    EthernetSettings &settings = devices->ethernet();
+    settings.discoveryDestination = kController;
+    settings.announcePort = 0;
+    AppServices services;
+    services.prompter = &prompter;
+    services.pauser = &pauser;
+    services.devices = devices.get();
+    services.cataloguePath = QCoreApplication::applicationDirPath() + QStringLiteral("/../zelblprod.xml");
+    ZelBootLoader window(-1, QString(), QString(), false, services);
+    window.show();
+    window.findChild<QComboBox *>(QStringLiteral("m_comboBox_interfaceSelect"))->setCurrentIndex(2);
+    auto *device = window.findChild<QComboBox *>(QStringLiteral("m_comboBox_deviceSelect"));
+    device->setCurrentIndex(device->findText(QStringLiteral("Ostrel Hub")));
+    window.findChild<QPushButton *>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("m_pushButton_TFTPDiscover"))->click();
+    auto *program = window.findChild<QPushButton *>(QStringLiteral("m_pushButton_program"));
+    if (!QTest::qWaitFor([&] { return program->isEnabled(); }, 10000)) {
+        std::printf("  no controller offered\n");
+        return;
+    }
+    QElapsedTimer gap;
+    qint64 longest = 0;
+    QTimer ticker;
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] {
+        longest = std::max(longest, gap.nsecsElapsed());
+        gap.restart();
+    });
+    auto *panel = window.findChild<tftpInterfaceControl *>();
+    QSignalSpy complete(panel, &tftpInterfaceControl::signal_programComplete);
+    ticker.start();
+    gap.start();
+    QElapsedTimer clock;
+    clock.start();
+    program->click();
+    complete.wait(30000);
+    const double total = clock.nsecsElapsed() / 1e6;
+    ticker.stop();
+    std::printf("  write %s in %.1f ms; longest gap between 1 ms ticks of the event loop: %.1f ms (goal: under 50)\n",
+                complete.isEmpty() ? "FAILED" : "done", total, longest / 1e6);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    NetnsPair netns;
+    if (!netns.enterLocal()) {
+        std::fprintf(stderr, "bench_ethernet: %s\n", qPrintable(netns.error()));
+        return 1;
+    }
+    g_netns = &netns;
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString raw = dir.filePath(QStringLiteral("image-1MiB.bin"));
+    {
+        QFile out(raw);
+        out.open(QIODevice::WriteOnly);
+        QByteArray data(1024 * 1024, '\0');
+        for (int i = 0; i < data.size(); ++i)
+            data[i] = char((i * 2654435761u) >> 24);
+        out.write(data);
+    }
+    const QString hex = dir.filePath(QStringLiteral("ostrel-hub-1MiB.hex"));
+    {
+        QFile out(hex);
+        out.open(QIODevice::WriteOnly);
+        out.write(ostrelHubFile(1024 * 1024));
+    }
+    std::printf("Ethernet benchmarks in namespaces %s / %s (veth %s <-> %s)\n", qPrintable(netns.localNamespace()),
+                qPrintable(netns.peerNamespace()), NetnsPair::kLocalAddress, NetnsPair::kPeerAddress);
+    benchWrite(raw, 15);
+    benchBurst();
+    benchStall(hex);
+    return 0;
+}

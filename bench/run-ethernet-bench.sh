@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Ethernet benchmarks (as root: they make their own network namespaces and a
+# veth pair, and send nothing anywhere else):
+#   bench/run-ethernet-bench.sh     or     make bench-ethernet
+# 1 MiB TFTP write against tftp-hpa, a 2000-reply discovery burst, and the
+# window's longest event-loop stall during a 1 MiB write.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+build=build-bench
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_BENCH=ON \
+    -DZEL_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" -j2 --target bench_ethernet zel-controller-sim zel-updater-files
+QT_QPA_PLATFORM=offscreen "$build/bench/bench_ethernet" "$@"

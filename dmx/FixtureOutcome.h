@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// What one fixture's boot-load came to. The DMX panel keeps these for its last
+// run, in the order the fixtures were programmed, for whatever looks at a run
+// afterwards (a check of the version the fixture then reports, a run record).
+struct FixtureOutcome {
+    enum class Result {
+        NotRun,  // refused before anything was sent
+        Updated, // every step of the product's flow was accepted
+        Failed,  // a step was refused; nothing after it was sent
+    };
+    enum class Step { None, AdvancedMode, BootloadMode, Erase, Page, Paragraph, Finalize };
+
+    quint32 serial = 0;
+    int device = -1;
+    int port = -1;
+    Result result = Result::NotRun;
+    Step failedStep = Step::None;
+    // Page or paragraph (from 0) whose write was refused; -1 for other steps.
+    int block = -1;
+    // For the operator: why the fixture was not updated. Empty when it was.
+    QString reason;
+
+    bool updated() const { return result == Result::Updated; }
+};

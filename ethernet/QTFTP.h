@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+// One TFTP transfer (read or write of a remote file) on its own thread.
+// Every packet goes to the device's TFTP port and only answers from that
+// same address and port are heard; the mode is always "netascii" and the
+// bytes travel unchanged, which is what the controllers expect.
+//
+// Command one operation, then start(); commandFinished(result) ends it:
+//   >= 0  the transfer completed; the number of bytes read or written
+//   -1    it failed (see the last statusMessage for what)
+//   -2    a write gave up: no answer for one block after every attempt
+// Each instance has its own socket and state, so several may run at once.
+class QTFTP : public QThread
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kFailed = -1;
+    static constexpr int kGaveUp = -2;
+    static constexpr int kWriteAttempts = 14;
+    static constexpr int kReadAttempts = 12;
+    static constexpr int kDefaultPort = 69;
+    static constexpr int kBlockBytes = 512;
+
+    QTFTP(QObject *parent, int timeoutMs);
+    ~QTFTP() override;
+
+    // The buffer stays the caller's and must be left alone until
+    // commandFinished arrives. A read fills at most capacity bytes.
+    void commandRead(const QString &host, QString fileName, char *buffer, unsigned capacity);
+    void commandWrite(const QString &host, QString fileName, char *buffer, unsigned length);
+
+    // Set before start().
+    void setPort(int port) { m_port = port; }
+    int port() const { return m_port; }
+    int timeout() const { return m_timeout; }
+    QString host() const { return m_host; }
+
+    // Ends a transfer under way at its next wait; it finishes with -1.
+    // Safe from any thread.
+    void abort() { m_abort = true; }
+    int result() const { return m_result; }
+
+signals:
+    void statusMessage(QString mess);
+    void progressDlg(int status);
+    void progress(int bytesTransfered);
+    void commandFinished(int result);
+
+protected:
+    void run() override;
+
+private:
+    bool sendRequest(int opcode, const QString &fileName);
+    bool sendAck(int block);
+    bool sendData(int block, const char *data, unsigned length);
+    int receiveAck(int *block, int timeoutMs);
+    int receiveData(int *block, char *buffer, unsigned capacity, int timeoutMs);
+    void doRead();
+    void doWrite();
+
+    // Sends one whole datagram; false, with a message naming what, if not.
+    bool sendPacket(const QByteArray &packet, const char *what);
+    // Receives one datagram into m_packet; its length, or -1 after the
+    // message for a time-out or an unreadable datagram.
+    int receivePacket(const char *who, int timeoutMs);
+    void emitProgressDlg(int status);
+
+    char *m_buffer = nullptr;
+    unsigned m_length = 0;
+    int m_operation = 0;
+    std::atomic<int> m_result {0};
+    int m_socket = -1;
+    QString m_host;
+    QString m_fileName;
+    int m_timeout;
+    int m_port = kDefaultPort;
+    int m_lastProgressDlg = -1;
+    std::atomic<bool> m_abort {false};
+    char m_packet[kBlockBytes + 4 + 1];
+};
