@@ -7,7 +7,7 @@ JOBS ?= 2
 SIMULATE ?= auto
 FUZZ_SECONDS ?= 15
 
-.PHONY: all deps configure build run test fuzz-smoke fuzz bench bench-ethernet clean
+.PHONY: all deps configure build run test fuzz-smoke fuzz bench bench-ethernet bench-fleet clean
 
 all: build
 
@@ -42,6 +42,10 @@ bench: deps
 # Needs root: its own network namespaces and a veth pair.
 bench-ethernet: deps
 	bench/run-ethernet-bench.sh
+
+# "Program all" to 50 controllers over a veth pair; needs root like the above.
+bench-fleet: deps
+	bench/run-ethernet-bench.sh fleet
 
 clean:
 	rm -rf $(BUILD) build-fuzz build-bench

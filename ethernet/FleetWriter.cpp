@@ -115,10 +115,20 @@ void FleetWriter::threadEnded(QTFTP *thread)
     if (!slot->reported)
         writeEnded(thread, QTFTP::kFailed);
     m_slots.removeIf([thread](const Slot &s) { return s.thread == thread; });
-    // Its run() has returned: deleting it waits for no more than the thread's exit.
-    thread->deleteLater();
+    m_ended.append(thread);
+    deleteEndedThreads();
     startNext();
     finishIfDone();
+}
+
+void FleetWriter::deleteEndedThreads()
+{
+    for (qsizetype i = m_ended.size() - 1; i >= 0; --i) {
+        if (m_ended.at(i)->isFinished()) {
+            delete m_ended.at(i);
+            m_ended.removeAt(i);
+        }
+    }
 }
 
 void FleetWriter::markNotStarted()
@@ -152,8 +162,11 @@ void FleetWriter::finishIfDone()
 
 void FleetWriter::abort(const QString &reason)
 {
-    if (m_done && m_slots.isEmpty())
+    if (m_done && m_slots.isEmpty()) {
+        qDeleteAll(m_ended); // their runs are over: at most a moment's wait
+        m_ended.clear();
         return;
+    }
     m_done = true;
     for (const Slot &slot : std::as_const(m_slots)) {
         slot.thread->disconnect(this);
@@ -170,6 +183,8 @@ void FleetWriter::abort(const QString &reason)
         delete slot.thread;
     }
     m_slots.clear();
+    qDeleteAll(m_ended);
+    m_ended.clear();
     for (int i = m_next; i < m_outcomes.size(); ++i) {
         m_outcomes[i].result = ControllerWriteOutcome::Result::NotStarted;
         m_outcomes[i].reason = reason;

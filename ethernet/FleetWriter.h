@@ -74,6 +74,7 @@ private:
     void writeEnded(QTFTP *thread, int result);
     void threadEnded(QTFTP *thread);
     Slot *slotOf(QTFTP *thread);
+    void deleteEndedThreads();
     void markNotStarted();
     void finishIfDone();
 
@@ -84,6 +85,9 @@ private:
     int m_port = 69;
     int m_next = 0;
     QList<Slot> m_slots;
+    // Threads whose run is over but that may still be leaving: deleted once
+    // they have, so that nobody waits for them.
+    QList<QTFTP *> m_ended;
     bool m_started = false;
     bool m_cancelled = false;
     bool m_done = false;

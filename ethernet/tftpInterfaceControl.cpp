@@ -25,6 +25,8 @@ constexpr int kAddressRole = Qt::UserRole;     // quint32, host order
 constexpr int kVersionRole = Qt::UserRole + 1; // kept discovery version (Marlow)
 constexpr int kIdRole = Qt::UserRole + 2;      // the reply's idstring
 constexpr int kRevisionRole = Qt::UserRole + 3; // revision read by the panel's route
+// How often the progress window of a "program all" run is brought up to date.
+constexpr int kFleetRefreshMs = 100;
 
 QString dotted(quint32 ip)
 {
@@ -127,6 +129,8 @@ void tftpInterfaceControl::shutdown()
         delete m_fleet;
         m_fleet = nullptr;
     }
+    delete m_fleetRefresh;
+    m_fleetRefresh = nullptr;
     if (m_fleetView) {
         m_fleetView->close();
         m_fleetView.reset();
@@ -701,8 +705,11 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
 
     m_fleet = fleet;
     m_fleetOutcomes.clear();
+    m_fleetRows = QList<QPair<QString, int>>(count, {tr("Waiting"), 0});
+    m_fleetRowChanged = QList<bool>(count, true);
     m_fleetPercent = QList<int>(count, 0);
     m_fleetOverallShown = -1;
+    m_fleetStatusShown.clear();
     fleet->setConcurrency(fleetConcurrency());
     fleet->setTimeout(m_product->name() == QLatin1String("Marlow Mk3") ? m_settings.marlowMk3WriteTimeoutMs
                                                                        : m_settings.writeTimeoutMs);
@@ -725,23 +732,62 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
                                                      Qt::QueuedConnection);
                                              });
     if (m_fleetView) {
-        for (int i = 0; i < count; ++i)
-            m_fleetView->setRow(i, tr("Waiting"), 0);
         m_fleetView->setCancelEnabled(true);
+        m_fleetRefresh = new QTimer(this);
+        connect(m_fleetRefresh, &QTimer::timeout, this, &tftpInterfaceControl::refreshFleetView);
+        m_fleetRefresh->start(kFleetRefreshMs);
     }
     log(LOG_INFO, tr("Programming all %1 discovered %2 controllers, at most %3 at a time.")
                       .arg(count)
                       .arg(m_product->name())
                       .arg(fleet->concurrency()));
-    showFleetOverall();
+    refreshFleetView();
     fleet->start();
+}
+
+void tftpInterfaceControl::setFleetRow(int index, const QString &state, int percent)
+{
+    if (index < 0 || index >= m_fleetRows.size())
+        return;
+    m_fleetRows[index] = {state, percent};
+    m_fleetRowChanged[index] = true;
+}
+
+void tftpInterfaceControl::refreshFleetView()
+{
+    if (!m_fleet || !m_fleetView)
+        return;
+    for (int i = 0; i < m_fleetRows.size(); ++i) {
+        if (m_fleetRowChanged.at(i)) {
+            m_fleetRowChanged[i] = false;
+            m_fleetView->setRow(i, m_fleetRows.at(i).first, m_fleetRows.at(i).second);
+        }
+    }
+    int sum = 0;
+    for (int percent : std::as_const(m_fleetPercent))
+        sum += percent;
+    if (sum != m_fleetOverallShown) {
+        m_fleetOverallShown = sum;
+        m_fleetView->setOverall(sum, int(m_fleetPercent.size()) * 100);
+    }
+    int done = 0;
+    for (const ControllerWriteOutcome &outcome : m_fleet->outcomes())
+        done += outcome.finished() ? 1 : 0;
+    const QString status = m_fleet->isCancelled()
+        ? tr("Cancelling: waiting for the %1 writes under way to finish.").arg(m_fleet->activeWrites())
+        : tr("%1 of %2 controllers done, %3 being written.")
+              .arg(done)
+              .arg(m_fleet->outcomes().size())
+              .arg(m_fleet->activeWrites());
+    if (status != m_fleetStatusShown) {
+        m_fleetStatusShown = status;
+        m_fleetView->setStatus(status);
+    }
 }
 
 void tftpInterfaceControl::fleetWriteStarted(int index)
 {
-    if (m_fleetView)
-        m_fleetView->setRow(index, tr("Connecting"), 0);
-    showFleetOverall();
+    setFleetRow(index, tr("Connecting"), 0);
 }
 
 void tftpInterfaceControl::fleetWriteProgress(int index, int percent)
@@ -749,9 +795,7 @@ void tftpInterfaceControl::fleetWriteProgress(int index, int percent)
     if (index < 0 || index >= m_fleetPercent.size())
         return;
     m_fleetPercent[index] = percent;
-    if (m_fleetView)
-        m_fleetView->setRow(index, tr("Writing"), percent);
-    showFleetOverall();
+    setFleetRow(index, tr("Writing"), percent);
 }
 
 void tftpInterfaceControl::fleetWriteFinished(int index)
@@ -776,36 +820,10 @@ void tftpInterfaceControl::fleetWriteFinished(int index)
         log(LOG_WARNING, tr("Controller %1 not updated: %2").arg(who, outcome.reason));
         break;
     }
-    if (m_fleetView)
-        m_fleetView->setRow(index, state, m_fleetPercent[index]);
+    setFleetRow(index, state, m_fleetPercent[index]);
     // Whatever became of it, this row has no more to do.
     m_fleetPercent[index] = 100;
-    showFleetOverall();
     emit signal_controllerWriteDone(outcome);
-}
-
-void tftpInterfaceControl::showFleetOverall()
-{
-    if (!m_fleet || !m_fleetView)
-        return;
-    int sum = 0;
-    for (int percent : std::as_const(m_fleetPercent))
-        sum += percent;
-    const int total = int(m_fleetPercent.size()) * 100;
-    if (sum != m_fleetOverallShown) {
-        m_fleetOverallShown = sum;
-        m_fleetView->setOverall(sum, total);
-    }
-    int done = 0;
-    for (const ControllerWriteOutcome &outcome : m_fleet->outcomes())
-        done += outcome.finished() ? 1 : 0;
-    m_fleetView->setStatus(m_fleet->isCancelled()
-                               ? tr("Cancelling: waiting for the %1 writes under way to finish.")
-                                     .arg(m_fleet->activeWrites())
-                               : tr("%1 of %2 controllers done, %3 being written.")
-                                     .arg(done)
-                                     .arg(m_fleet->outcomes().size())
-                                     .arg(m_fleet->activeWrites()));
 }
 
 void tftpInterfaceControl::fleetCancelRequested()
@@ -818,7 +836,7 @@ void tftpInterfaceControl::fleetCancelRequested()
     if (m_fleetView)
         m_fleetView->setCancelEnabled(false);
     m_fleet->cancel();
-    showFleetOverall();
+    refreshFleetView();
 }
 
 QString tftpInterfaceControl::fleetSummary(const QList<ControllerWriteOutcome> &outcomes) const
@@ -854,6 +872,9 @@ void tftpInterfaceControl::fleetDone()
     FleetWriter *fleet = m_fleet;
     if (!fleet)
         return;
+    refreshFleetView();
+    delete m_fleetRefresh;
+    m_fleetRefresh = nullptr;
     m_fleetOutcomes = fleet->outcomes();
     m_fleet = nullptr;
     fleet->disconnect(this);

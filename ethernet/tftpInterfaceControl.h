@@ -130,7 +130,8 @@ private:
     void fleetWriteFinished(int index);
     void fleetCancelRequested();
     void fleetDone();
-    void showFleetOverall();
+    void setFleetRow(int index, const QString &state, int percent);
+    void refreshFleetView();
     QString fleetSummary(const QList<ControllerWriteOutcome> &outcomes) const;
 
     Ui::tftpInterfaceControlClass *ui;
@@ -159,7 +160,13 @@ private:
     FleetWriter *m_fleet = nullptr;
     FleetProgressFactory m_fleetProgressFactory;
     std::unique_ptr<FleetProgressView> m_fleetView;
-    QList<int> m_fleetPercent; // per row; a finished row counts as whole
+    // What the rows show, applied to the view a few times a second: with many
+    // writes at once, drawing every step would hold up the window.
+    QTimer *m_fleetRefresh = nullptr;
+    QList<QPair<QString, int>> m_fleetRows;
+    QList<bool> m_fleetRowChanged;
+    QList<int> m_fleetPercent; // per row, for the overall bar; a finished row counts as whole
     int m_fleetOverallShown = -1;
+    QString m_fleetStatusShown;
     QList<ControllerWriteOutcome> m_fleetOutcomes;
 };
