@@ -648,7 +648,10 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
         handleEnableControl(true);
     };
     if (m_discoveryTimer) {
-        refuse(tr("Discovery is still under way: nothing was sent. Wait until it has ended."));
+        // The panel stays as discovery left it: disabled until the window closes.
+        const QString text = tr("Discovery is still under way: nothing was sent. Wait until it has ended.");
+        log(LOG_WARNING, text);
+        m_prompter.warning(this, tr("Warning"), text);
         return;
     }
     const QByteArray image = m_product ? m_product->imageData() : QByteArray();
