@@ -663,8 +663,12 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
     }
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     QList<FleetWriter::Target> targets;
+    // A Marlow's revision came with its discovery reply, as its route reads it.
+    const bool marlow = m_product && m_product->name().contains(QLatin1String("Marlow"), Qt::CaseInsensitive);
     for (int i = 0; i < list->count(); ++i) {
-        const QVariant revision = list->itemData(i, kRevisionRole);
+        QVariant revision = list->itemData(i, kRevisionRole);
+        if (!revision.isValid() && marlow)
+            revision = list->itemData(i, kVersionRole);
         targets.append({dotted(list->itemData(i, kAddressRole).toUInt()),
                         list->itemData(i, kIdRole).toString(),
                         revision.isValid() ? QString::number(revision.toUInt()) : QString()});
