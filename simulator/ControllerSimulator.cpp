@@ -304,16 +304,20 @@ void ControllerSimulator::loop()
                 ? QDeadlineTimer(m_options.announceIntervalMs)
                 : QDeadlineTimer(QDeadlineTimer::Forever);
         }
-        qint64 wait = qMin<qint64>(nextAnnounce.remainingTime() < 0 ? 1000 : nextAnnounce.remainingTime(), 1000);
+        // Nanoseconds: held-back answers go out when due, without spinning
+        // through the last millisecond before it.
+        qint64 wait = qMin<qint64>(nextAnnounce.remainingTimeNSecs() < 0 ? 1000000000 : nextAnnounce.remainingTimeNSecs(),
+                                   1000000000);
         for (const auto &p : std::as_const(m_pending))
-            wait = qMin(wait, p->due.remainingTime());
+            wait = qMin(wait, p->due.remainingTimeNSecs());
+        const timespec timeout {time_t(wait / 1000000000), long(wait % 1000000000)};
 
         QList<pollfd> fds;
         fds.append({m_wakeFds[0], POLLIN, 0});
         fds.append({m_discoveryFd, POLLIN, 0});
         for (const auto &node : std::as_const(m_nodes))
             fds.append({node->fd, POLLIN, 0});
-        if (::poll(fds.data(), nfds_t(fds.size()), int(wait)) < 0 && errno != EINTR)
+        if (::ppoll(fds.data(), nfds_t(fds.size()), &timeout, nullptr) < 0 && errno != EINTR)
             break;
         if (fds[1].revents & POLLIN)
             handleDiscovery();
