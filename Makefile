@@ -12,7 +12,7 @@ FUZZ_SECONDS ?= 15
 SANITIZE_BUILD ?= build-asan
 SANITIZE_EXCLUDE ?= no-sanitizer
 
-.PHONY: all deps configure build run test sanitize fuzz-smoke fuzz bench bench-ethernet clean
+.PHONY: all deps configure build run test sanitize fuzz-smoke fuzz bench bench-ethernet bench-fleet clean
 
 all: build
 
@@ -56,6 +56,10 @@ bench: deps
 # Needs root: its own network namespaces and a veth pair.
 bench-ethernet: deps
 	bench/run-ethernet-bench.sh
+
+# "Program all" to 50 controllers over a veth pair; needs root like the above.
+bench-fleet: deps
+	bench/run-ethernet-bench.sh fleet
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz build-bench

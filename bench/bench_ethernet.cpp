@@ -4,7 +4,13 @@
 //      tftp-hpa putting the same file to the same simulator;
 //   2. a burst of 2000 discovery replies: how many the panel lists, and the
 //      receive buffer the system really granted;
-//   3. the longest stall of the window's event loop during a 1 MiB write.
+//   3. the longest stall of the window's event loop during a 1 MiB write;
+//   4. "program all": 1, 10 and 50 controllers on addresses of their own,
+//      1 MiB each, against one single write in the same run, with the
+//      window's longest event-loop stall.
+// Arguments name the parts to run (write burst stall fleet); none runs all.
+// "--simulators=N" spreads the fleet's controllers over N simulator processes;
+// "--delay=MS" runs the fleet part once more with every answer held back.
 #include "app/AppServices.h"
 #include "app/DeviceEnvironment.h"
 #include "app/ZelBootLoader.h"
@@ -19,6 +25,9 @@
 #include "simulator/NetnsPair.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QCheckBox>
+#include <QSpinBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,6 +41,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -50,6 +62,8 @@ class BenchPrompter : public QtPrompter
 {
 public:
     QString file;
+    bool quiet = false; // message boxes expected: kept, not printed
+    QStringList seen;
     QString getOpenFileName(QWidget *, const QString &, const QString &, const QString &) override
     {
         return file;
@@ -57,7 +71,9 @@ public:
     QMessageBox::StandardButton showMessage(QWidget *, Kind, const QString &title, const QString &text,
                                             QMessageBox::StandardButtons) override
     {
-        std::printf("  unexpected message box: %s: %s\n", qPrintable(title), qPrintable(text));
+        seen.append(title + QStringLiteral(": ") + text);
+        if (!quiet)
+            std::printf("  unexpected message box: %s: %s\n", qPrintable(title), qPrintable(text));
         return QMessageBox::Ok;
     }
 };
@@ -286,6 +302,200 @@ void benchStall(const QString &file)
                 complete.isEmpty() ? "FAILED" : "done", total, longest / 1e6);
 }
 
+// The longest gap between 1 ms ticks of the event loop while it runs.
+class StallMeter
+{
+public:
+    StallMeter()
+    {
+        m_ticker.setInterval(1);
+        QObject::connect(&m_ticker, &QTimer::timeout, &m_ticker, [this] {
+            m_longest = std::max(m_longest, m_gap.nsecsElapsed());
+            m_gap.restart();
+        });
+        m_gap.start();
+        m_ticker.start();
+    }
+    double longestMs()
+    {
+        m_longest = std::max(m_longest, m_gap.nsecsElapsed());
+        m_ticker.stop();
+        return m_longest / 1e6;
+    }
+
+private:
+    QTimer m_ticker;
+    QElapsedTimer m_gap;
+    qint64 m_longest = 0;
+};
+
+// CPU time (user + system) of this process, and of its children that have ended.
+struct CpuTimes {
+    double self = 0;
+    double children = 0;
+    static CpuTimes now()
+    {
+        auto seconds = [](const rusage &u) {
+            return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+        };
+        rusage self {}, children {};
+        getrusage(RUSAGE_SELF, &self);
+        getrusage(RUSAGE_CHILDREN, &children);
+        return {seconds(self), seconds(children)};
+    }
+};
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2)
+                                          : QStringLiteral("?");
+}
+
+QString fleetAddress(int index)
+{
+    return QStringLiteral("198.51.100.%1").arg(10 + index);
+}
+
+// count controllers from fleetAddress(0), spread over several simulator
+// processes for TFTP; the first process also answers discovery for all.
+bool startFleet(std::vector<std::unique_ptr<Peer>> &sims, int count, int processes, int delayMs)
+{
+    sims.clear();
+    const int per = (count + processes - 1) / processes;
+    for (int p = 0; p * per < count; ++p) {
+        QStringList args {simulatorPath(), "--bind", "0.0.0.0", "--discovery-port", p == 0 ? "6038" : "0",
+                          "--tftp-port", "69", "--quiet", "--delay", QString::number(delayMs)};
+        for (int i = p * per; i < std::min(count, (p + 1) * per); ++i)
+            args << "--controller" << QStringLiteral("ip=%1,id=Ostrel Hub,verstring=SFT-OH 2.1,rev=33,sn=%2")
+                                          .arg(fleetAddress(i)).arg(100 + i);
+        if (p == 0 && per < count) {
+            // Discovery replies for the controllers the other processes write to.
+            auto discovery = std::make_unique<Peer>();
+            QStringList all {simulatorPath(), "--bind", "0.0.0.0", "--discovery-port", "6038", "--no-tftp",
+                             "--quiet", "--count", QString::number(count), "--controller",
+                             QStringLiteral("ip=%1,id=Ostrel Hub,verstring=SFT-OH 2.1,rev=33,sn=100").arg(fleetAddress(0))};
+            if (!discovery->start(all))
+                return false;
+            sims.push_back(std::move(discovery));
+            args[4] = QStringLiteral("0");
+        }
+        auto sim = std::make_unique<Peer>();
+        if (!sim->start(args))
+            return false;
+        sims.push_back(std::move(sim));
+    }
+    return true;
+}
+
+void benchFleet(const QString &file, int processes, int delayMs)
+{
+    std::printf("\n4. Program all: 1 MiB (%s, %lld bytes) to 1, 10 and 50 controllers, %d simulator "
+                "process(es), %s\n", qPrintable(QFileInfo(file).fileName()), QFile(file).size(), processes,
+                delayMs > 0 ? qPrintable(QStringLiteral("each answer held back %1 ms as a controller's own "
+                                                        "turnaround").arg(delayMs))
+                            : "answers at once");
+    static bool added = false;
+    for (int i = 0; i < 50 && !added; ++i)
+        if (!g_netns->addPeerAddress(fleetAddress(i))) {
+            std::printf("  could not add %s to the controllers' side\n", qPrintable(fleetAddress(i)));
+            return;
+        }
+    added = true;
+    const QString loadBefore = loadAverage();
+    BenchPrompter prompter;
+    prompter.file = file;
+    prompter.quiet = true;
+    NoPause pauser;
+    auto devices = DeviceEnvironment::create(false);
+    EthernetSettings &settings = devices->ethernet();
+    settings.discoveryDestination = kController;
+    settings.announcePort = 0;
+    settings.discoveryWindowMs = 500;
+    AppServices services;
+    services.prompter = &prompter;
+    services.pauser = &pauser;
+    services.devices = devices.get();
+    services.cataloguePath = QCoreApplication::applicationDirPath() + QStringLiteral("/../zelblprod.xml");
+    ZelBootLoader window(-1, QString(), QString(), false, services);
+    window.show();
+    window.findChild<QComboBox *>(QStringLiteral("m_comboBox_interfaceSelect"))->setCurrentIndex(2);
+    auto *device = window.findChild<QComboBox *>(QStringLiteral("m_comboBox_deviceSelect"));
+    device->setCurrentIndex(device->findText(QStringLiteral("Ostrel Hub")));
+    window.findChild<QPushButton *>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
+    auto *panel = window.findChild<tftpInterfaceControl *>();
+    auto *program = window.findChild<QPushButton *>(QStringLiteral("m_pushButton_program"));
+    auto *list = panel->findChild<QComboBox *>(QStringLiteral("m_comboBox_TFTPDevicesDiscovered"));
+    auto *all = panel->findChild<QCheckBox *>(QStringLiteral("m_checkBox_tftpProgramAll"));
+
+    // Discovers count controllers; false when they are not all listed.
+    auto discover = [&](int count) {
+        panel->findChild<QPushButton *>(QStringLiteral("m_pushButton_TFTPDiscover"))->click();
+        return QTest::qWaitFor([&] { return program->isEnabled(); }, 15000) && list->count() == count;
+    };
+
+    // The single write, through the same window and panel.
+    double single = 0;
+    {
+        std::vector<std::unique_ptr<Peer>> sims;
+        if (!startFleet(sims, 1, 1, delayMs) || !discover(1)) {
+            std::printf("  single write: no controller offered\n");
+            return;
+        }
+        QSignalSpy complete(panel, &tftpInterfaceControl::signal_programComplete);
+        StallMeter stall;
+        const CpuTimes before = CpuTimes::now();
+        QElapsedTimer clock;
+        clock.start();
+        program->click();
+        const bool done = complete.wait(120000);
+        single = clock.nsecsElapsed() / 1e6;
+        const double gap = stall.longestMs();
+        sims.clear();
+        const CpuTimes after = CpuTimes::now();
+        std::printf("  single write:             %8.1f ms%s; longest event-loop gap %5.1f ms; CPU updater %.2f s, "
+                    "simulator %.2f s\n",
+                    single, done ? "" : " (FAILED)", gap, after.self - before.self, after.children - before.children);
+    }
+
+    for (int limit : {8, 50}) {
+        for (int count : {1, 10, 50}) {
+            std::vector<std::unique_ptr<Peer>> sims;
+            if (!startFleet(sims, count, std::min(processes, count), delayMs) || !discover(count)) {
+                std::printf("  %2d controllers: not all discovered (%d listed)\n", count, int(list->count()));
+                continue;
+            }
+            panel->setFleetConcurrency(limit);
+            all->setChecked(true);
+            QSignalSpy complete(panel, &tftpInterfaceControl::signal_programComplete);
+            StallMeter stall;
+            const CpuTimes before = CpuTimes::now();
+            QElapsedTimer clock;
+            clock.start();
+            panel->programAll(file, true);
+            const bool done = complete.wait(300000);
+            const double total = clock.nsecsElapsed() / 1e6;
+            const double gap = stall.longestMs();
+            int updated = 0;
+            for (const ControllerWriteOutcome &o : panel->fleetOutcomes())
+                updated += o.updated() ? 1 : 0;
+            int written = 0;
+            for (auto &sim : sims)
+                written += int(sim->output().count("WRITTEN"));
+            sims.clear();
+            const CpuTimes after = CpuTimes::now();
+            std::printf("  limit %2d, %2d controllers: %8.1f ms (%5.2f x single, %5.1f ms each); %d updated, %d "
+                        "written; longest event-loop gap %5.1f ms; CPU updater %.2f s, simulator %.2f s%s\n",
+                        limit, count, total, total / single, total / count, updated, written, gap,
+                        after.self - before.self, after.children - before.children, done ? "" : " (NOT FINISHED)");
+            all->setChecked(false);
+        }
+    }
+    std::printf("  goal: 50 controllers in at most 3 x the single write, no event-loop gap over 50 ms\n");
+    std::printf("  %d processor(s); load average before and after: %s / %s\n", QThread::idealThreadCount(),
+                qPrintable(loadBefore), qPrintable(loadAverage()));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -316,8 +526,28 @@ int main(int argc, char *argv[])
     }
     std::printf("Ethernet benchmarks in namespaces %s / %s (veth %s <-> %s)\n", qPrintable(netns.localNamespace()),
                 qPrintable(netns.peerNamespace()), NetnsPair::kLocalAddress, NetnsPair::kPeerAddress);
-    benchWrite(raw, 15);
-    benchBurst();
-    benchStall(hex);
+    QStringList parts;
+    int processes = 1;
+    int delayMs = 1;
+    for (const QString &arg : app.arguments().mid(1)) {
+        if (arg.startsWith(QLatin1String("--simulators=")))
+            processes = std::max(1, arg.section(QLatin1Char('='), 1).toInt());
+        else if (arg.startsWith(QLatin1String("--delay=")))
+            delayMs = std::max(0, arg.section(QLatin1Char('='), 1).toInt());
+        else
+            parts.append(arg);
+    }
+    auto wanted = [&](const char *part) { return parts.isEmpty() || parts.contains(QLatin1String(part)); };
+    if (wanted("write"))
+        benchWrite(raw, 15);
+    if (wanted("burst"))
+        benchBurst();
+    if (wanted("stall"))
+        benchStall(hex);
+    if (wanted("fleet")) {
+        benchFleet(hex, processes, 0);
+        if (delayMs > 0)
+            benchFleet(hex, processes, delayMs);
+    }
     return 0;
 }

@@ -7,18 +7,26 @@
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
 #include "ethernet/EthernetLogging.h"
+#include "ethernet/FleetProgressDialog.h"
+#include "ethernet/FleetWriter.h"
 #include "ethernet/QTFTP.h"
 #include "ethernet/TarvoInput.h"
 #include "ethernet/TarvoLibrary.h"
 
 #include <QCoreApplication>
+#include <QSet>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QTimer>
 
 namespace {
 
 constexpr int kAddressRole = Qt::UserRole;     // quint32, host order
 constexpr int kVersionRole = Qt::UserRole + 1; // kept discovery version (Marlow)
+constexpr int kIdRole = Qt::UserRole + 2;      // the reply's idstring
+constexpr int kRevisionRole = Qt::UserRole + 3; // revision read by the panel's route
+// How often the progress window of a "program all" run is brought up to date.
+constexpr int kFleetRefreshMs = 100;
 
 QString dotted(quint32 ip)
 {
@@ -34,8 +42,10 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
 {
     ui->setupUi(this);
     setObjectName("tftpInterfaceControl");
-    // "Program all" is offered on the form but not supported: it stays off.
-    ui->m_checkBox_tftpProgramAll->setEnabled(false);
+    // "Program all" is offered once the list holds a controller.
+    ui->m_spinBox_tftpProgramAllLimit->setValue(FleetWriter::kDefaultConcurrency);
+    updateProgramAllControls();
+    m_fleetProgressFactory = &FleetProgressDialog::open;
     connect(&m_tarvo, &TarvoLibrary::signal_log, this, &tftpInterfaceControl::signal_log);
     connect(&m_tarvo, &TarvoLibrary::signalDeviceVariableReply, this,
             &tftpInterfaceControl::handleGetValue);
@@ -76,7 +86,22 @@ int tftpInterfaceControl::discoverPort() const
 
 bool tftpInterfaceControl::runInProgress() const
 {
-    return m_writeThread != nullptr;
+    return m_writeThread != nullptr || m_fleet != nullptr;
+}
+
+int tftpInterfaceControl::fleetConcurrency() const
+{
+    return ui->m_spinBox_tftpProgramAllLimit->value();
+}
+
+void tftpInterfaceControl::setFleetConcurrency(int writes)
+{
+    ui->m_spinBox_tftpProgramAllLimit->setValue(writes);
+}
+
+void tftpInterfaceControl::setFleetProgressFactory(FleetProgressFactory factory)
+{
+    m_fleetProgressFactory = std::move(factory);
 }
 
 void tftpInterfaceControl::shutdown()
@@ -95,6 +120,21 @@ void tftpInterfaceControl::shutdown()
     }
     if (m_writeThread)
         log(LOG_WARNING, tr("Write to %1 stopped: the updater is closing.").arg(m_writeAddress));
+    if (m_fleet) {
+        log(LOG_WARNING, tr("Program all stopped: the updater is closing; %1 writes under way were "
+                            "stopped.").arg(m_fleet->activeWrites()));
+        m_fleet->disconnect(this);
+        m_fleet->abort(tr("stopped: the updater is closing"));
+        m_fleetOutcomes = m_fleet->outcomes();
+        delete m_fleet;
+        m_fleet = nullptr;
+    }
+    delete m_fleetRefresh;
+    m_fleetRefresh = nullptr;
+    if (m_fleetView) {
+        m_fleetView->close();
+        m_fleetView.reset();
+    }
     releaseRun();
     m_fileData.clear();
     closeProgress();
@@ -171,6 +211,7 @@ void tftpInterfaceControl::on_m_pushButton_TFTPDiscover_clicked()
     handleEnableControl(false);
     ui->m_comboBox_TFTPDevicesDiscovered->clear();
     ui->m_label_FWVersion->clear();
+    updateProgramAllControls();
     emit signal_enableProgramButton(false);
     ui->m_comboBox_TFTPDevicesDiscovered->blockSignals(true);
     QCoreApplication::processEvents();
@@ -212,8 +253,10 @@ void tftpInterfaceControl::handleDiscoverResponseTFTP(char *mac, unsigned long i
     const QString id = QString::fromLatin1(idstring);
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     list->addItem(dotted(quint32(ip)) + QLatin1Char(' ') + id, quint32(ip));
+    list->setItemData(list->count() - 1, id, kIdRole);
     if (version.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
         list->setItemData(list->count() - 1, uint(ver), kVersionRole);
+    updateProgramAllControls();
     log(LOG_INFO, tr("Discovery response from %1 with IP %2").arg(id, dotted(quint32(ip))));
 }
 
@@ -281,6 +324,7 @@ void tftpInterfaceControl::startInfoRead(quint32 address)
     }
     // Its end was reported; the thread itself may still be winding down.
     m_readThread->wait();
+    m_infoAddress = address;
     log(LOG_INFO, tr("Querying firmware rev. from %1.").arg(dotted(address)));
     std::fill(std::begin(m_infoBuffer), std::end(m_infoBuffer), 0);
     m_readThread->setPort(m_settings.tftpPort);
@@ -298,18 +342,22 @@ void tftpInterfaceControl::stopQueryTimer()
 void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, quint32 value)
 {
     qCDebug(lcDiscovery) << "ID: " << valueID << "    Value: " << value;
+    // A late answer must not hand the panel back while its controllers are written.
+    if (m_fleet)
+        return;
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     const QVariant current = list->currentIndex() >= 0 ? list->itemData(list->currentIndex(), kAddressRole)
                                                        : QVariant();
     bool ok = false;
     if (current.isValid() && current.toUInt() == quint32(ip) && valueID == TarvoLibrary::kFirmwareRevision) {
         ui->m_label_FWVersion->setText(tr("Rev. %1").arg(value));
+        rememberRevision(quint32(ip), value);
         log(LOG_INFO, tr("Firmware: %1").arg(ui->m_label_FWVersion->text()));
         QCoreApplication::processEvents();
         stopQueryTimer();
         ok = true;
     }
-    emit signal_enableProgramButton(ok);
+    emit signal_enableProgramButton(ok || programAllOffered());
     handleEnableControl(true);
 }
 
@@ -319,7 +367,9 @@ void tftpInterfaceControl::handleReadThreadDone(int result)
     if (result > 0) {
         const QByteArray info(m_infoBuffer, int(qstrnlen(m_infoBuffer, sizeof m_infoBuffer)));
         qCDebug(lcTftp) << "Info:" << info;
-        ui->m_label_FWVersion->setText(tr("Rev. %1").arg(revisionFromInfo(info)));
+        const int revision = revisionFromInfo(info);
+        ui->m_label_FWVersion->setText(tr("Rev. %1").arg(revision));
+        rememberRevision(m_infoAddress, quint32(revision));
         log(LOG_INFO, tr("Firmware: %1").arg(ui->m_label_FWVersion->text()));
         QCoreApplication::processEvents();
         stopQueryTimer();
@@ -327,7 +377,7 @@ void tftpInterfaceControl::handleReadThreadDone(int result)
     }
     // The controller takes no new request for a while after answering.
     m_pauser.pause(m_settings.afterInfoPauseMs);
-    emit signal_enableProgramButton(ok);
+    emit signal_enableProgramButton(ok || programAllOffered());
     handleEnableControl(true);
 }
 
@@ -336,6 +386,9 @@ void tftpInterfaceControl::handleFWQueryTimeout()
     stopQueryTimer();
     log(LOG_WARNING, tr("No firmware version query response from device."));
     handleEnableControl(true);
+    // Programming them all does not depend on this one controller's revision.
+    if (programAllOffered())
+        emit signal_enableProgramButton(true);
 }
 
 void tftpInterfaceControl::on_m_comboBox_TFTPDevicesDiscovered_currentIndexChanged(int index)
@@ -359,13 +412,56 @@ void tftpInterfaceControl::on_m_lineEdit_tftpManualIPEntry_textChanged(QString t
     m_manualAddress = parseUnicastAddress(text);
     qCDebug(lcDiscovery) << "manual address" << text << "null:" << m_manualAddress.isNull();
     setControlsEnabled(m_manualAddress.isNull());
+    updateProgramAllControls();
     emit signal_enableProgramButton(!m_manualAddress.isNull()
                                     || ui->m_comboBox_TFTPDevicesDiscovered->count() > 0);
 }
 
+void tftpInterfaceControl::rememberRevision(quint32 address, quint32 revision)
+{
+    QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
+    for (int i = 0; i < list->count(); ++i)
+        if (list->itemData(i, kAddressRole).toUInt() == address)
+            list->setItemData(i, revision, kRevisionRole);
+}
+
+void tftpInterfaceControl::updateProgramAllControls()
+{
+    // A typed address names one controller: it replaces the list, and with
+    // it the choice of programming them all.
+    const bool offered = ui->m_comboBox_TFTPDevicesDiscovered->count() > 0 && m_manualAddress.isNull();
+    ui->m_checkBox_tftpProgramAll->setEnabled(offered);
+    ui->m_label_tftpProgramAllLimit->setEnabled(offered);
+    ui->m_spinBox_tftpProgramAllLimit->setEnabled(offered);
+}
+
+bool tftpInterfaceControl::programAllOffered() const
+{
+    return ui->m_checkBox_tftpProgramAll->isChecked() && m_manualAddress.isNull()
+        && ui->m_comboBox_TFTPDevicesDiscovered->count() > 0;
+}
+
+void tftpInterfaceControl::on_m_checkBox_tftpProgramAll_toggled(bool checked)
+{
+    // Unticked, PROGRAM again needs the chosen controller's revision.
+    if (checked)
+        emit signal_enableProgramButton(programAllOffered());
+    else
+        emit signal_enableProgramButton(!ui->m_label_FWVersion->text().isEmpty()
+                                        || !m_manualAddress.isNull());
+}
+
 void tftpInterfaceControl::program(const QString &fileName)
 {
+    if (!m_writeThread && !m_fleet && programAllOffered()) {
+        programAll(fileName);
+        return;
+    }
     log(LOG_INFO, tr("Programming using file %1").arg(fileName));
+    if (m_fleet) {
+        log(LOG_WARNING, tr("The controllers are still being programmed: nothing more was started."));
+        return;
+    }
     if (m_writeThread) {
         log(LOG_WARNING, tr("A write to %1 is still under way: nothing more was started.").arg(m_writeAddress));
         return;
@@ -512,6 +608,7 @@ void tftpInterfaceControl::programDone(int result)
         }
         m_manualAddress = QHostAddress();
         setControlsEnabled(true);
+        updateProgramAllControls();
         QCoreApplication::processEvents();
         emit signal_programComplete();
         return;
@@ -536,4 +633,314 @@ void tftpInterfaceControl::programDone(int result)
 void tftpInterfaceControl::programDone()
 {
     programDone(0);
+}
+
+void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
+{
+    log(LOG_INFO, tr("Programming using file %1").arg(fileName));
+    if (m_writeThread || m_fleet) {
+        log(LOG_WARNING, tr("The controllers are still being programmed: nothing more was started."));
+        return;
+    }
+    auto refuse = [this](const QString &text) {
+        log(LOG_WARNING, text);
+        m_prompter.warning(this, tr("Warning"), text);
+        handleEnableControl(true);
+    };
+    if (m_discoveryTimer) {
+        // The panel stays as discovery left it: disabled until the window closes.
+        const QString text = tr("Discovery is still under way: nothing was sent. Wait until it has ended.");
+        log(LOG_WARNING, text);
+        m_prompter.warning(this, tr("Warning"), text);
+        return;
+    }
+    const QByteArray image = m_product ? m_product->imageData() : QByteArray();
+    if (image.isEmpty()) {
+        refuse(m_product && m_product->imageReady()
+                   ? tr("The firmware image %1 holds no data: nothing was sent.").arg(fileName)
+                   : tr("No firmware image has been accepted for this device type: nothing was sent."));
+        return;
+    }
+    QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
+    QList<FleetWriter::Target> targets;
+    // A Marlow's revision came with its discovery reply, as its route reads it.
+    const bool marlow = m_product && m_product->name().contains(QLatin1String("Marlow"), Qt::CaseInsensitive);
+    for (int i = 0; i < list->count(); ++i) {
+        QVariant revision = list->itemData(i, kRevisionRole);
+        if (!revision.isValid() && marlow)
+            revision = list->itemData(i, kVersionRole);
+        targets.append({dotted(list->itemData(i, kAddressRole).toUInt()),
+                        list->itemData(i, kIdRole).toString(),
+                        revision.isValid() ? QString::number(revision.toUInt()) : QString()});
+    }
+    if (targets.isEmpty()) {
+        refuse(tr("No controllers are listed: nothing was sent. Press Discover first."));
+        return;
+    }
+
+    handleEnableControl(false);
+    QCoreApplication::processEvents();
+    auto *fleet = new FleetWriter(targets, image, this);
+    const int count = int(fleet->outcomes().size());
+    if (!confirmed) {
+        const QMessageBox::StandardButton answer = m_prompter.ask(
+            this, Prompter::Kind::Warning, tr("Zel Firmware Updater"),
+            tr("You are about to update the firmware of all %1 discovered %2 controllers!\nDo you "
+               "wish to continue?")
+                .arg(count)
+                .arg(m_product->name()),
+            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+        if (answer != QMessageBox::Ok) {
+            delete fleet;
+            log(LOG_INFO, tr("Programming all controllers was cancelled: nothing was sent."));
+            handleEnableControl(true);
+            emit signal_enableProgramButton(true);
+            return;
+        }
+    }
+
+    // Nothing of the revision query may come back during the run.
+    stopQueryTimer();
+    if (m_readThread) {
+        m_readThread->disconnect(this);
+        m_readThread->abort();
+        connect(m_readThread, &QThread::finished, m_readThread, &QObject::deleteLater);
+        if (!m_readThread->isRunning())
+            delete m_readThread;
+        m_readThread = nullptr;
+    }
+
+    m_fleet = fleet;
+    m_fleetOutcomes.clear();
+    m_fleetRows = QList<QPair<QString, int>>(count, {tr("Waiting"), 0});
+    m_fleetRowChanged = QList<bool>(count, true);
+    m_fleetPercent = QList<int>(count, 0);
+    m_fleetOverallShown = -1;
+    m_fleetStatusShown.clear();
+    fleet->setConcurrency(fleetConcurrency());
+    fleet->setTimeout(m_product->name() == QLatin1String("Marlow Mk3") ? m_settings.marlowMk3WriteTimeoutMs
+                                                                       : m_settings.writeTimeoutMs);
+    fleet->setPort(m_settings.tftpPort);
+    connect(fleet, &FleetWriter::writeStarted, this, &tftpInterfaceControl::fleetWriteStarted);
+    connect(fleet, &FleetWriter::writeProgress, this, &tftpInterfaceControl::fleetWriteProgress);
+    connect(fleet, &FleetWriter::writeFinished, this, &tftpInterfaceControl::fleetWriteFinished);
+    connect(fleet, &FleetWriter::finished, this, &tftpInterfaceControl::fleetDone);
+
+    QList<FleetProgressView::Row> rows;
+    for (const ControllerWriteOutcome &outcome : fleet->outcomes())
+        rows.append({outcome.address, outcome.idstring});
+    if (m_fleetProgressFactory)
+        m_fleetView = m_fleetProgressFactory(this, tr("Program All Discovered Devices"), rows,
+                                             [this] {
+                                                 // Acted on from the event loop, not from
+                                                 // inside the dialog's own handler.
+                                                 QMetaObject::invokeMethod(
+                                                     this, &tftpInterfaceControl::fleetCancelRequested,
+                                                     Qt::QueuedConnection);
+                                             });
+    if (m_fleetView) {
+        m_fleetView->setCancelEnabled(true);
+        m_fleetRefresh = new QTimer(this);
+        connect(m_fleetRefresh, &QTimer::timeout, this, &tftpInterfaceControl::refreshFleetView);
+        m_fleetRefresh->start(kFleetRefreshMs);
+    }
+    log(LOG_INFO, tr("Programming all %1 discovered %2 controllers, at most %3 at a time.")
+                      .arg(count)
+                      .arg(m_product->name())
+                      .arg(fleet->concurrency()));
+    refreshFleetView();
+    fleet->start();
+}
+
+void tftpInterfaceControl::setFleetRow(int index, const QString &state, int percent)
+{
+    if (index < 0 || index >= m_fleetRows.size())
+        return;
+    m_fleetRows[index] = {state, percent};
+    m_fleetRowChanged[index] = true;
+}
+
+void tftpInterfaceControl::refreshFleetView()
+{
+    if (!m_fleet || !m_fleetView)
+        return;
+    for (int i = 0; i < m_fleetRows.size(); ++i) {
+        if (m_fleetRowChanged.at(i)) {
+            m_fleetRowChanged[i] = false;
+            m_fleetView->setRow(i, m_fleetRows.at(i).first, m_fleetRows.at(i).second);
+        }
+    }
+    int sum = 0;
+    for (int percent : std::as_const(m_fleetPercent))
+        sum += percent;
+    if (sum != m_fleetOverallShown) {
+        m_fleetOverallShown = sum;
+        m_fleetView->setOverall(sum, int(m_fleetPercent.size()) * 100);
+    }
+    int done = 0;
+    for (const ControllerWriteOutcome &outcome : m_fleet->outcomes())
+        done += outcome.finished() ? 1 : 0;
+    const QString status = m_fleet->isCancelled()
+        ? tr("Cancelling: waiting for the %1 writes under way to finish.").arg(m_fleet->activeWrites())
+        : tr("%1 of %2 controllers done, %3 being written.")
+              .arg(done)
+              .arg(m_fleet->outcomes().size())
+              .arg(m_fleet->activeWrites());
+    if (status != m_fleetStatusShown) {
+        m_fleetStatusShown = status;
+        m_fleetView->setStatus(status);
+    }
+}
+
+void tftpInterfaceControl::fleetWriteStarted(int index)
+{
+    setFleetRow(index, tr("Connecting"), 0);
+}
+
+void tftpInterfaceControl::fleetWriteProgress(int index, int percent)
+{
+    if (index < 0 || index >= m_fleetPercent.size())
+        return;
+    m_fleetPercent[index] = percent;
+    setFleetRow(index, tr("Writing"), percent);
+}
+
+void tftpInterfaceControl::fleetWriteFinished(int index)
+{
+    if (!m_fleet || index < 0 || index >= m_fleet->outcomes().size())
+        return;
+    const ControllerWriteOutcome outcome = m_fleet->outcomes().at(index);
+    const QString who = QStringLiteral("%1 %2").arg(outcome.address, outcome.idstring).trimmed();
+    QString state;
+    switch (outcome.result) {
+    case ControllerWriteOutcome::Result::Updated:
+        state = tr("Updated");
+        log(LOG_INFO, tr("Controller %1 updated: %2 bytes written.").arg(who).arg(outcome.bytesWritten));
+        m_fleetPercent[index] = 100;
+        break;
+    case ControllerWriteOutcome::Result::NotStarted:
+        state = tr("Not started");
+        log(LOG_INFO, tr("Controller %1 not started: the run was cancelled.").arg(who));
+        break;
+    default:
+        state = tr("Failed: %1").arg(outcome.reason);
+        log(LOG_WARNING, tr("Controller %1 not updated: %2").arg(who, outcome.reason));
+        break;
+    }
+    setFleetRow(index, state, m_fleetPercent[index]);
+    // Whatever became of it, this row has no more to do.
+    m_fleetPercent[index] = 100;
+    emit signal_controllerWriteDone(outcome);
+}
+
+void tftpInterfaceControl::fleetCancelRequested()
+{
+    if (!m_fleet || m_fleet->isCancelled() || !m_fleet->isRunning())
+        return;
+    log(LOG_WARNING, tr("Programming all controllers cancelled: the %1 writes under way finish, no "
+                        "new one starts.")
+                         .arg(m_fleet->activeWrites()));
+    if (m_fleetView)
+        m_fleetView->setCancelEnabled(false);
+    m_fleet->cancel();
+    refreshFleetView();
+}
+
+QString tftpInterfaceControl::fleetSummary(const QList<ControllerWriteOutcome> &outcomes) const
+{
+    QStringList failed, notStarted, updated;
+    for (const ControllerWriteOutcome &o : outcomes) {
+        const QString who = QStringLiteral("%1 %2").arg(o.address, o.idstring).trimmed();
+        if (o.updated())
+            updated.append(who);
+        else if (o.result == ControllerWriteOutcome::Result::NotStarted)
+            notStarted.append(who);
+        else
+            failed.append(tr("%1: %2").arg(who, o.reason));
+    }
+    QString text = updated.size() == outcomes.size()
+        ? tr("All %1 controllers were updated.").arg(outcomes.size())
+        : tr("%1 of %2 controllers were updated. The %3 others stay in the list, ticked for a retry.")
+              .arg(updated.size())
+              .arg(outcomes.size())
+              .arg(outcomes.size() - updated.size());
+    if (!failed.isEmpty())
+        text += QStringLiteral("\n\n") + tr("Failed:") + QLatin1Char('\n') + failed.join(QLatin1Char('\n'));
+    if (!notStarted.isEmpty())
+        text += QStringLiteral("\n\n") + tr("Not started (cancelled):") + QLatin1Char('\n')
+            + notStarted.join(QLatin1Char('\n'));
+    if (!updated.isEmpty())
+        text += QStringLiteral("\n\n") + tr("Updated:") + QLatin1Char('\n') + updated.join(QLatin1Char('\n'));
+    return text;
+}
+
+void tftpInterfaceControl::fleetDone()
+{
+    FleetWriter *fleet = m_fleet;
+    if (!fleet)
+        return;
+    refreshFleetView();
+    delete m_fleetRefresh;
+    m_fleetRefresh = nullptr;
+    m_fleetOutcomes = fleet->outcomes();
+    m_fleet = nullptr;
+    fleet->disconnect(this);
+    // Its threads have all ended; it goes once the signal that got here returns.
+    fleet->deleteLater();
+    if (m_fleetView) {
+        m_fleetView->close();
+        m_fleetView.reset();
+    }
+
+    QSet<QString> left;
+    int updated = 0;
+    int notStarted = 0;
+    for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes)) {
+        if (o.updated())
+            ++updated;
+        else
+            left.insert(o.address);
+        if (o.result == ControllerWriteOutcome::Result::NotStarted)
+            ++notStarted;
+    }
+    const int total = int(m_fleetOutcomes.size());
+    log(left.isEmpty() ? LOG_INFO : LOG_WARNING,
+        tr("Program all complete: %1 of %2 controllers updated, %3 failed, %4 not started.")
+            .arg(updated)
+            .arg(total)
+            .arg(total - updated - notStarted)
+            .arg(notStarted));
+
+    // The discovery object goes with the run, as after a single write.
+    if (m_discover) {
+        m_discover->disconnect(this);
+        m_discover.reset();
+    }
+    // Only the controllers that still need the image stay offered.
+    QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
+    {
+        const QSignalBlocker blockList(list);
+        for (int i = list->count() - 1; i >= 0; --i)
+            if (!left.contains(dotted(list->itemData(i, kAddressRole).toUInt())))
+                list->removeItem(i);
+        list->setCurrentIndex(list->count() > 0 ? 0 : -1);
+    }
+    ui->m_label_FWVersion->clear();
+    handleEnableControl(true);
+    setControlsEnabled(m_manualAddress.isNull());
+    if (left.isEmpty()) {
+        const QSignalBlocker blockBox(ui->m_checkBox_tftpProgramAll);
+        ui->m_checkBox_tftpProgramAll->setChecked(false);
+    }
+    updateProgramAllControls();
+    QCoreApplication::processEvents();
+
+    const QString title = tr("Program All Discovered Devices");
+    if (left.isEmpty()) {
+        m_prompter.information(this, title, fleetSummary(m_fleetOutcomes));
+        emit signal_programComplete();
+    } else {
+        m_prompter.warning(this, title, fleetSummary(m_fleetOutcomes));
+        emit signal_enableProgramButton(true);
+    }
 }

@@ -1,16 +1,20 @@
 #pragma once
 
 #include "base/LogTypes.h"
+#include "ethernet/ControllerWriteOutcome.h"
 #include "ethernet/EthernetSettings.h"
+#include "ethernet/FleetProgressView.h"
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QWidget>
 
 #include <memory>
 
 class BootLoadProduct;
+class FleetWriter;
 class Pauser;
 class ProgressHandle;
 class Prompter;
@@ -48,17 +52,32 @@ public:
     // them. The window calls it before it writes its log, so what is logged
     // while stopping is kept; it may be called more than once.
     void shutdown();
-    // True while a write that program() started goes on. It ends with
-    // signal_programComplete(), or with signal_enableProgramButton(true) when
-    // it failed and the controller is still offered.
+    // True while a write that program() started goes on, or the writes of a
+    // "program all" run. It ends with signal_programComplete() (every
+    // controller updated), or with signal_enableProgramButton(true) when one
+    // failed and is still offered.
     bool runInProgress() const;
 
     void setProduct(BootLoadProduct *product);
     BootLoadProduct *product() const;
     void setDiscoverPort(int port);
     int discoverPort() const;
-    // Writes the product's accepted image (fileName names it in the log).
+    // Writes the product's accepted image (fileName names it in the log): to
+    // the chosen controller, or with "Program All Discovered Devices" ticked,
+    // to every listed one.
     void program(const QString &fileName);
+    // Writes the image to every listed controller, several at a time. Unless
+    // confirmed, the operator is asked first. A run without anyone at the
+    // screen calls it with confirmed once Discover has listed the controllers.
+    void programAll(const QString &fileName, bool confirmed = false);
+    // How the last "program all" run ended, one entry per controller, in list
+    // order; empty before the first such run.
+    QList<ControllerWriteOutcome> fleetOutcomes() const { return m_fleetOutcomes; }
+    // How many controllers a "program all" run writes at the same time.
+    int fleetConcurrency() const;
+    void setFleetConcurrency(int writes);
+    // The progress window of a "program all" run; the real dialog by default.
+    void setFleetProgressFactory(FleetProgressFactory factory);
 
     // A dotted IPv4 address of four decimal fields that names one host;
     // null for anything else (shortened forms, broadcast, multicast, 0.0.0.0).
@@ -72,6 +91,9 @@ signals:
     void signal_enableProgramButton(bool enable);
     void signal_updateStatus(QString msg);
     void signal_programComplete();
+    // One controller of a "program all" run is done with (updated, failed or
+    // not started), as soon as it is.
+    void signal_controllerWriteDone(ControllerWriteOutcome outcome);
 
 private slots:
     void on_m_pushButton_TFTPDiscover_clicked();
@@ -83,6 +105,7 @@ private slots:
     void handleGetValue(unsigned long ip, quint16 valueID, quint32 value);
     void on_m_comboBox_TFTPDevicesDiscovered_currentIndexChanged(int index);
     void on_m_lineEdit_tftpManualIPEntry_textChanged(QString text);
+    void on_m_checkBox_tftpProgramAll_toggled(bool checked);
     void programProgress(int status);
     void programDone(int result);
     void programDone();
@@ -99,6 +122,17 @@ private:
     void releaseRun();
     void closeProgress();
     QString currentEntryText() const;
+    void rememberRevision(quint32 address, quint32 revision);
+    void updateProgramAllControls();
+    bool programAllOffered() const;
+    void fleetWriteStarted(int index);
+    void fleetWriteProgress(int index, int percent);
+    void fleetWriteFinished(int index);
+    void fleetCancelRequested();
+    void fleetDone();
+    void setFleetRow(int index, const QString &state, int percent);
+    void refreshFleetView();
+    QString fleetSummary(const QList<ControllerWriteOutcome> &outcomes) const;
 
     Ui::tftpInterfaceControlClass *ui;
     Prompter &m_prompter;
@@ -121,4 +155,18 @@ private:
     // What the write thread said last: the reason given when a write fails.
     QString m_lastWriteStatus;
     QString m_writeAddress;
+    quint32 m_infoAddress = 0;
+
+    FleetWriter *m_fleet = nullptr;
+    FleetProgressFactory m_fleetProgressFactory;
+    std::unique_ptr<FleetProgressView> m_fleetView;
+    // What the rows show, applied to the view a few times a second: with many
+    // writes at once, drawing every step would hold up the window.
+    QTimer *m_fleetRefresh = nullptr;
+    QList<QPair<QString, int>> m_fleetRows;
+    QList<bool> m_fleetRowChanged;
+    QList<int> m_fleetPercent; // per row, for the overall bar; a finished row counts as whole
+    int m_fleetOverallShown = -1;
+    QString m_fleetStatusShown;
+    QList<ControllerWriteOutcome> m_fleetOutcomes;
 };

@@ -215,7 +215,7 @@ bool ControllerSimulator::bindAll()
                 break;
             }
             port = boundPort(node->fd);
-            if (m_options.faults.answerFromOtherPort) {
+            if (faultsOf(*node).answerFromOtherPort) {
                 node->otherFd = udpSocket(node->controller.ip, 0, m_error);
                 if (node->otherFd < 0) {
                     ok = false;
@@ -267,6 +267,7 @@ bool ControllerSimulator::start()
         return false;
     }
     m_stopping = false;
+    m_clock.start();
     m_thread = std::thread([this] { loop(); });
     return true;
 }
@@ -280,6 +281,11 @@ void ControllerSimulator::stop()
     [[maybe_unused]] const ssize_t written = ::write(m_wakeFds[1], &wake, 1);
     m_thread.join();
     closeAll();
+}
+
+const ControllerSimulator::Faults &ControllerSimulator::faultsOf(const Node &node) const
+{
+    return node.controller.faults ? *node.controller.faults : m_options.faults;
 }
 
 void ControllerSimulator::event(const QString &line)
@@ -298,16 +304,20 @@ void ControllerSimulator::loop()
                 ? QDeadlineTimer(m_options.announceIntervalMs)
                 : QDeadlineTimer(QDeadlineTimer::Forever);
         }
-        qint64 wait = qMin<qint64>(nextAnnounce.remainingTime() < 0 ? 1000 : nextAnnounce.remainingTime(), 1000);
+        // Nanoseconds: held-back answers go out when due, without spinning
+        // through the last millisecond before it.
+        qint64 wait = qMin<qint64>(nextAnnounce.remainingTimeNSecs() < 0 ? 1000000000 : nextAnnounce.remainingTimeNSecs(),
+                                   1000000000);
         for (const auto &p : std::as_const(m_pending))
-            wait = qMin(wait, p->due.remainingTime());
+            wait = qMin(wait, p->due.remainingTimeNSecs());
+        const timespec timeout {time_t(wait / 1000000000), long(wait % 1000000000)};
 
         QList<pollfd> fds;
         fds.append({m_wakeFds[0], POLLIN, 0});
         fds.append({m_discoveryFd, POLLIN, 0});
         for (const auto &node : std::as_const(m_nodes))
             fds.append({node->fd, POLLIN, 0});
-        if (::poll(fds.data(), nfds_t(fds.size()), int(wait)) < 0 && errno != EINTR)
+        if (::ppoll(fds.data(), nfds_t(fds.size()), &timeout, nullptr) < 0 && errno != EINTR)
             break;
         if (fds[1].revents & POLLIN)
             handleDiscovery();
@@ -379,7 +389,15 @@ void ControllerSimulator::handleTftp(Node &node)
         if (n < 0)
             return;
         ++node.packetsIn;
-        const Faults &f = m_options.faults;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            Controller &c = node.controller;
+            c.packetsIn = node.packetsIn;
+            c.lastPacketUs = m_clock.nsecsElapsed() / 1000;
+            if (c.firstPacketUs < 0)
+                c.firstPacketUs = c.lastPacketUs;
+        }
+        const Faults &f = faultsOf(node);
         if (f.dropIn > 0 && node.packetsIn % quint64(f.dropIn) == 0)
             continue;
         const QByteArray packet(buffer, int(n));
@@ -392,7 +410,7 @@ void ControllerSimulator::handleTftp(Node &node)
 void ControllerSimulator::sendTftp(Node &node, const QByteArray &packet, const sockaddr_in &to)
 {
     ++node.packetsOut;
-    const Faults &f = m_options.faults;
+    const Faults &f = faultsOf(node);
     if (f.dropOut > 0 && node.packetsOut % quint64(f.dropOut) == 0)
         return;
     const int fd = f.answerFromOtherPort ? node.otherFd : node.fd;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 // Plays one or many Ethernet controllers on real UDP sockets: answers
@@ -17,19 +19,6 @@
 class ControllerSimulator
 {
 public:
-    struct Controller {
-        quint32 ip = 0; // host order
-        QByteArray idstring;
-        QByteArray verstring;
-        quint32 sn = 0;
-        quint32 uni = 0;
-        // Build number of the running firmware; the discovery reply's version
-        // field, the third field of "info" (hex) and what a write replaces.
-        quint32 revision = 0;
-        QByteArray firmware; // last complete write
-        int writes = 0;
-    };
-
     // Faults applied to TFTP packets (0 = never): every Nth packet in or out
     // is dropped; the Nth packet in or out is duplicated, once (every
     // duplicate makes both sides answer twice from then on, so repeated ones
@@ -43,6 +32,27 @@ public:
         // Answer from a second socket, as servers that follow RFC 1350 to the
         // letter do; a client that only hears the TFTP port never gets them.
         bool answerFromOtherPort = false;
+    };
+
+    struct Controller {
+        quint32 ip = 0; // host order
+        QByteArray idstring;
+        QByteArray verstring;
+        quint32 sn = 0;
+        quint32 uni = 0;
+        // Build number of the running firmware; the discovery reply's version
+        // field, the third field of "info" (hex) and what a write replaces.
+        quint32 revision = 0;
+        QByteArray firmware; // last complete write
+        int writes = 0;
+        // This controller's own faults in place of the simulator's.
+        std::optional<Faults> faults;
+        // TFTP traffic seen, dropped packets included: how many packets came
+        // in, and when the first and the last did (microseconds since start(),
+        // -1 before any), so a test can tell which transfers overlapped.
+        quint64 packetsIn = 0;
+        qint64 firstPacketUs = -1;
+        qint64 lastPacketUs = -1;
     };
 
     struct Options {
@@ -109,6 +119,7 @@ private:
     void sendTftp(Node &node, const QByteArray &packet, const struct sockaddr_in &to);
     void sendNow(int fd, const QByteArray &packet, const struct sockaddr_in &to);
     void sendAnnounces();
+    const Faults &faultsOf(const Node &node) const;
     void event(const QString &line);
     bool bindAll();
     void closeAll();
@@ -126,5 +137,6 @@ private:
     std::atomic<int> m_discoveryRequests {0};
     std::atomic<bool> m_stopping {false};
     std::thread m_thread;
+    QElapsedTimer m_clock;
     QList<std::shared_ptr<Pending>> m_pending;
 };

@@ -168,6 +168,14 @@ bool NetnsPair::enterLocal()
     return true;
 }
 
+bool NetnsPair::addPeerAddress(const QString &address)
+{
+    return ok()
+        && run({ipCommand(), QStringLiteral("-n"), m_peer, QStringLiteral("addr"), QStringLiteral("add"),
+                address + QStringLiteral("/24"), QStringLiteral("dev"), vethName('a', ::getpid())})
+        == 0;
+}
+
 QStringList NetnsPair::peerCommand(const QStringList &program) const
 {
     return QStringList {ipCommand(), QStringLiteral("netns"), QStringLiteral("exec"), m_peer} + program;

@@ -27,6 +27,9 @@ public:
     // only loopback and its end of the veth pair. Call it first thing in
     // main(): only the calling thread moves, and threads made later follow it.
     bool enterLocal();
+    // One more address for the controllers' side, on its veth end, so that one
+    // simulator can play many controllers each on an address of its own.
+    bool addPeerAddress(const QString &address);
     // The argument list that runs program in the peer namespace.
     QStringList peerCommand(const QStringList &program) const;
     // Runs a command to its end; its exit status, or -1 when it could not run.

@@ -43,9 +43,17 @@ bool parseIp(const QString &text, quint32 &ip)
     return true;
 }
 
-// "ip=198.51.100.1,id=Ostrel Hub,verstring=SFT-OH 1.0,rev=12,sn=1001,uni=0"
-bool parseController(const QString &fields, ControllerSimulator::Controller &c, QString &error)
+// "ip=198.51.100.1,id=Ostrel Hub,verstring=SFT-OH 1.0,rev=12,sn=1001,uni=0", and
+// this controller's own faults, which start from the global ones:
+// "drop-in=1" (hears nothing), "drop-out=N", "delay=MS", "other-port=1".
+bool parseController(const QString &fields, const ControllerSimulator::Faults &global,
+                     ControllerSimulator::Controller &c, QString &error)
 {
+    auto own = [&]() -> ControllerSimulator::Faults & {
+        if (!c.faults)
+            c.faults = global;
+        return *c.faults;
+    };
     for (const QString &pair : fields.split(QLatin1Char(','))) {
         const int eq = pair.indexOf(QLatin1Char('='));
         const QString key = pair.left(eq).trimmed();
@@ -63,6 +71,14 @@ bool parseController(const QString &fields, ControllerSimulator::Controller &c, 
             c.sn = value.toUInt(&ok, 0);
         else if (key == QLatin1String("uni"))
             c.uni = value.toUInt(&ok, 0);
+        else if (key == QLatin1String("drop-in"))
+            own().dropIn = value.toInt(&ok);
+        else if (key == QLatin1String("drop-out"))
+            own().dropOut = value.toInt(&ok);
+        else if (key == QLatin1String("delay"))
+            own().delayMs = value.toInt(&ok);
+        else if (key == QLatin1String("other-port"))
+            own().answerFromOtherPort = value.toInt(&ok) != 0;
         else
             ok = false;
         if (!ok) {
@@ -90,7 +106,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption bind({QStringLiteral("bind")}, QStringLiteral("Address of the discovery socket."), QStringLiteral("addr"), QStringLiteral("0.0.0.0"));
     const QCommandLineOption discoveryPort({QStringLiteral("discovery-port")}, QStringLiteral("Discovery UDP port (0: any free one)."), QStringLiteral("port"), QStringLiteral("6038"));
     const QCommandLineOption tftpPort({QStringLiteral("tftp-port")}, QStringLiteral("TFTP port of every controller (0: one free port)."), QStringLiteral("port"), QStringLiteral("69"));
-    const QCommandLineOption controller({QStringLiteral("controller")}, QStringLiteral("One controller: ip=,id=,verstring=,rev=,sn=,uni= (repeatable)."), QStringLiteral("fields"));
+    const QCommandLineOption controller({QStringLiteral("controller")}, QStringLiteral("One controller: ip=,id=,verstring=,rev=,sn=,uni=, and its own faults "
+                                                                             "drop-in=,drop-out=,delay=,other-port=1 (repeatable)."), QStringLiteral("fields"));
     const QCommandLineOption count({QStringLiteral("count")}, QStringLiteral("Repeat the last controller N times at consecutive addresses and serial numbers."), QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption noTftp({QStringLiteral("no-tftp")}, QStringLiteral("Discovery only; controller addresses need not exist here."));
     const QCommandLineOption versionOffset({QStringLiteral("version-offset")}, QStringLiteral("Byte offset of the version word in a written image."), QStringLiteral("offset"), QStringLiteral("0x3FF04"));
@@ -143,7 +160,7 @@ int main(int argc, char *argv[])
     for (const QString &fields : parser.values(controller)) {
         ControllerSimulator::Controller c;
         QString error;
-        if (!parseController(fields, c, error))
+        if (!parseController(fields, options.faults, c, error))
             return fail(error);
         controllers.append(c);
     }
@@ -194,5 +211,13 @@ int main(int argc, char *argv[])
             .arg(controllers.size()));
     const int result = app.exec();
     simulator.stop();
+    // What each controller heard, for tests that check which transfers overlapped.
+    for (const auto &c : simulator.controllers())
+        if (c.packetsIn > 0)
+            say(QStringLiteral("TRAFFIC %1 packets=%2 first=%3 last=%4")
+                    .arg(QHostAddress(c.ip).toString())
+                    .arg(c.packetsIn)
+                    .arg(c.firstPacketUs)
+                    .arg(c.lastPacketUs));
     return result;
 }

@@ -6,6 +6,7 @@
 #include "ethernet/tftpInterfaceControl.h"
 #include "simulator/NetnsPair.h"
 #include "tests/ethernet/ControllerImage.h"
+#include "tests/ethernet/PeerProcess.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -28,38 +29,6 @@ NetnsPair *g_netns = nullptr;
 QString g_skipReason;
 
 const QString kController = QString::fromLatin1(NetnsPair::kPeerAddress);
-
-// A child process in the controllers' namespace, ended with the test.
-class PeerProcess
-{
-public:
-    bool start(const QStringList &program, const QByteArray &readyText)
-    {
-        const QStringList command = g_netns->peerCommand(program);
-        m_process.setProgram(command.first());
-        m_process.setArguments(command.mid(1));
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start();
-        QByteArray said;
-        while (m_process.waitForReadyRead(5000)) {
-            said += m_process.readAll();
-            if (said.contains(readyText))
-                return true;
-        }
-        qWarning("peer did not start: %s", said.constData());
-        return false;
-    }
-    ~PeerProcess()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-
-private:
-    QProcess m_process;
-};
 
 struct Route {
     QString product;
@@ -140,7 +109,7 @@ std::unique_ptr<WindowFixture> TestEthernetEndToEnd::window()
 bool TestEthernetEndToEnd::startController(PeerProcess &sim, const QString &fields, const QStringList &extra)
 {
     QFile::remove(m_dir.filePath(kController + QStringLiteral(".firmware")));
-    return sim.start(QStringList {qEnvironmentVariable("ZEL_CONTROLLER_SIM"), "--bind", "0.0.0.0", "--discovery-port",
+    return sim.start(*g_netns, QStringList {qEnvironmentVariable("ZEL_CONTROLLER_SIM"), "--bind", "0.0.0.0", "--discovery-port",
                                   "6038", "--tftp-port", "69", "--store", m_dir.path(), "--controller",
                                   "ip=" + kController + "," + fields}
                          + extra,
@@ -343,7 +312,7 @@ void TestEthernetEndToEnd::dnsmasq_servesInfoWithItsLineEnds()
     info.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadOther);
 
     PeerProcess dnsmasq;
-    QVERIFY(dnsmasq.start({dnsmasqPath, "--keep-in-foreground", "--conf-file=/dev/null", "--port=0",
+    QVERIFY(dnsmasq.start(*g_netns, {dnsmasqPath, "--keep-in-foreground", "--conf-file=/dev/null", "--port=0",
                            "--enable-tftp", "--tftp-root=" + root.path(), "--tftp-single-port", "--pid-file=",
                            "--log-facility=-"},
                           "TFTP root"));

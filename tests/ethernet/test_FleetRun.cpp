@@ -1,0 +1,466 @@
+#include "ethernet/tftpInterfaceControl.h"
+
+#include "catalogue/BootLoadProduct.h"
+#include "catalogue/MicroprocessorImageInfo.h"
+#include "ethernet/FleetProgressDialog.h"
+#include "ethernet/FleetWriter.h"
+#include "ethernet/TarvoNotPresent.h"
+#include "simulator/ControllerSimulator.h"
+#include "tests/ethernet/ControllerImage.h"
+#include "tests/ethernet/RecordingFleetProgress.h"
+#include "tests/support/FakePrompter.h"
+#include "tests/support/RecordingPauser.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// "Program All Discovered Devices" on the panel, against simulated
+// controllers on loopback addresses of their own.
+class TestFleetRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void checkBox_followsTheList_andTheQuestionCanSendNothing();
+    void programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_thenRetries();
+    void cancel_letsRunningWritesFinish_andStartsNoMore();
+    void shutdown_duringProgramAll_stopsEveryWrite();
+    void fleetWriter_writesAnAddressListedTwiceOnce();
+    void progressDialog_showsRows_andCancelAsksOnlyOnce();
+
+private:
+    struct Rig {
+        FakePrompter prompter;
+        RecordingPauser pauser;
+        TarvoNotPresent tarvo;
+        EthernetSettings settings;
+        QList<ControllerSimulator::Controller> controllers;
+        std::unique_ptr<ControllerSimulator> sim;
+        BootLoadProduct product {prompter};
+        std::unique_ptr<tftpInterfaceControl> panel;
+        RecordingFleetProgress progress;
+        QStringList log;
+        QList<bool> programButton;
+        QList<ControllerWriteOutcome> reported;
+        int completions = 0;
+        QTemporaryDir dir;
+
+        // count controllers from 127.0.0.10; faults by index.
+        explicit Rig(int count, const QMap<int, ControllerSimulator::Faults> &faults = {});
+        bool startSimulator(int tftpPort = 0);
+        bool loadImage(int filler = 3000);
+        void discover();
+        QComboBox *list() const { return panel->findChild<QComboBox *>("m_comboBox_TFTPDevicesDiscovered"); }
+        QCheckBox *all() const { return panel->findChild<QCheckBox *>("m_checkBox_tftpProgramAll"); }
+        quint32 ip(int index) const { return controllers.at(index).ip; }
+        QString address(int index) const { return QHostAddress(ip(index)).toString(); }
+        QStringList listed() const
+        {
+            QStringList texts;
+            for (int i = 0; i < list()->count(); ++i)
+                texts.append(list()->itemText(i));
+            return texts;
+        }
+        QList<QPair<qint64, qint64>> spans() const
+        {
+            QList<QPair<qint64, qint64>> result;
+            for (const auto &c : sim->controllers())
+                result.append({c.firstPacketUs, c.lastPacketUs});
+            return result;
+        }
+    };
+};
+
+namespace {
+
+const quint32 kMagic = 0xE7C00101;
+const QString kQuestion = QStringLiteral("You are about to update the firmware of all %1 discovered Ostrel Hub "
+                                         "controllers!\nDo you wish to continue?");
+
+ControllerSimulator::Faults silent()
+{
+    ControllerSimulator::Faults f;
+    f.dropIn = 1;
+    return f;
+}
+
+ControllerSimulator::Faults otherPort()
+{
+    ControllerSimulator::Faults f;
+    f.answerFromOtherPort = true;
+    return f;
+}
+
+ControllerSimulator::Faults slow(int ms)
+{
+    ControllerSimulator::Faults f;
+    f.delayMs = ms;
+    return f;
+}
+
+} // namespace
+
+TestFleetRun::Rig::Rig(int count, const QMap<int, ControllerSimulator::Faults> &faults)
+{
+    for (int i = 0; i < count; ++i) {
+        ControllerSimulator::Controller c;
+        c.ip = 0x7F00000A + quint32(i);
+        c.idstring = "Ostrel Hub";
+        c.verstring = "SFT-OH 2.1";
+        c.revision = 0x21;
+        c.sn = quint32(1000 + i);
+        if (faults.contains(i))
+            c.faults = faults.value(i);
+        controllers.append(c);
+    }
+    if (!startSimulator())
+        qWarning("simulator: %s", qPrintable(sim->errorString()));
+
+    settings.discoveryDestination = QStringLiteral("127.0.0.1");
+    settings.discoveryPortOverride = sim->discoveryPort();
+    settings.tftpPort = sim->tftpPort();
+    settings.announcePort = 0;
+    settings.pollIntervalMs = 10;
+    settings.discoveryWindowMs = 150;
+    settings.queryWindowMs = 600;
+    settings.infoReadTimeoutMs = 40;
+    settings.writeTimeoutMs = 40;
+
+    product.setName(QStringLiteral("Ostrel Hub"));
+    product.setInterfaceType(2);
+    auto *processor = new MicroprocessorImageInfo(prompter, &product);
+    processor->setHierarchy(0);
+    processor->setFileType(0);
+    processor->setSft(QStringLiteral("SFT-OH"));
+    processor->setWordSize(1);
+    processor->setWordCount(0x1000);
+    processor->setMagicLoc(0x10);
+    processor->setMagicFlag(kMagic);
+    processor->setVerLoc(0x14);
+    product.addProcessor(processor);
+
+    panel = std::make_unique<tftpInterfaceControl>(prompter, pauser, tarvo, settings);
+    panel->setProduct(&product);
+    panel->setFleetProgressFactory(progress.factory());
+    QObject::connect(panel.get(), &tftpInterfaceControl::signal_log, panel.get(),
+                     [this](LOGPRIORITY p, LOGTYPE, QString, QString text) {
+                         log.append((p == LOG_WARNING ? QStringLiteral("WARNING ") : QString()) + text);
+                     });
+    QObject::connect(panel.get(), &tftpInterfaceControl::signal_enableProgramButton, panel.get(),
+                     [this](bool on) { programButton.append(on); });
+    QObject::connect(panel.get(), &tftpInterfaceControl::signal_programComplete, panel.get(),
+                     [this] { ++completions; });
+    QObject::connect(panel.get(), &tftpInterfaceControl::signal_controllerWriteDone, panel.get(),
+                     [this](const ControllerWriteOutcome &o) { reported.append(o); });
+}
+
+bool TestFleetRun::Rig::startSimulator(int tftpPort)
+{
+    const int discoveryPort = sim ? sim->discoveryPort() : 0;
+    sim.reset();
+    ControllerSimulator::Options options;
+    options.discoveryPort = discoveryPort;
+    options.tftpPort = tftpPort;
+    options.versionOffset = 0x14;
+    sim = std::make_unique<ControllerSimulator>(options);
+    for (const auto &c : std::as_const(controllers))
+        sim->addController(c);
+    return sim->start();
+}
+
+bool TestFleetRun::Rig::loadImage(int filler)
+{
+    QFile file(dir.filePath(QStringLiteral("controller.hex")));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(controllerHex({{0x10, kMagic}, {0x14, 0x0002034A}}, filler));
+    file.close();
+    return product.loadImage(file.fileName());
+}
+
+void TestFleetRun::Rig::discover()
+{
+    panel->findChild<QPushButton *>("m_pushButton_TFTPDiscover")->click();
+}
+
+void TestFleetRun::checkBox_followsTheList_andTheQuestionCanSendNothing()
+{
+    Rig rig(6);
+    QVERIFY(rig.loadImage());
+    QVERIFY(!rig.all()->isEnabled());
+    QCOMPARE(rig.panel->fleetConcurrency(), 8);
+
+    rig.discover();
+    QTRY_COMPARE(rig.list()->count(), 6);
+    QTRY_VERIFY(rig.all()->isEnabled());
+    QTRY_COMPARE(rig.panel->findChild<QLabel *>("m_label_FWVersion")->text(), QStringLiteral("Rev. 33"));
+
+    // A typed address names one controller: "all" is no longer on offer.
+    auto *field = rig.panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry");
+    field->setText(QStringLiteral("127.0.0.10"));
+    QVERIFY(!rig.all()->isEnabled());
+    field->clear();
+    QVERIFY(rig.all()->isEnabled());
+
+    rig.programButton.clear();
+    rig.all()->setChecked(true);
+    QCOMPARE(rig.programButton, QList<bool> {true});
+
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(6),
+                               QMessageBox::Cancel);
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+    QCOMPARE(rig.prompter.shown().last().defaultButton, QMessageBox::Cancel);
+    QCOMPARE(rig.prompter.shown().last().buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    QVERIFY(!rig.panel->runInProgress());
+    QCOMPARE(rig.programButton.last(), true);
+    QVERIFY(rig.progress.opened.isEmpty());
+    QTest::qWait(100);
+    for (const auto &c : rig.sim->controllers())
+        QCOMPARE(c.writes, 0);
+    QCOMPARE(rig.list()->count(), 6);
+    QVERIFY(rig.all()->isChecked());
+}
+
+void TestFleetRun::programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_thenRetries()
+{
+    Rig rig(10, {{2, silent()}, {5, silent()}, {7, otherPort()}});
+    QVERIFY(rig.loadImage());
+    const QByteArray image = rig.product.imageData();
+    rig.discover();
+    QTRY_COMPARE(rig.list()->count(), 10);
+    QTRY_VERIFY(rig.programButton.contains(true));
+    rig.panel->findChild<QSpinBox *>("m_spinBox_tftpProgramAllLimit")->setValue(3);
+    rig.all()->setChecked(true);
+
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(10),
+                               QMessageBox::Ok);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Program All Discovered Devices"), QString());
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QVERIFY(rig.panel->runInProgress());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.panel->runInProgress(), 15000);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+
+    const QList<int> bad {2, 5, 7};
+    const QList<ControllerWriteOutcome> outcomes = rig.panel->fleetOutcomes();
+    QCOMPARE(outcomes.size(), 10);
+    QCOMPARE(rig.reported.size(), 10);
+    for (int i = 0; i < 10; ++i) {
+        const ControllerWriteOutcome &o = outcomes.at(i);
+        QCOMPARE(o.address, rig.address(i));
+        QCOMPARE(o.idstring, QStringLiteral("Ostrel Hub"));
+        // Only the first entry's revision was read before the run.
+        QCOMPARE(o.revisionBefore, i == 0 ? QStringLiteral("33") : QString());
+        if (bad.contains(i)) {
+            QCOMPARE(o.result, ControllerWriteOutcome::Result::Failed);
+            QCOMPARE(o.reason, QStringLiteral("no answer from the controller; the write gave up after 14 attempts"));
+            QCOMPARE(o.bytesWritten, -1);
+            QCOMPARE(rig.sim->controller(rig.ip(i)).writes, 0);
+        } else {
+            QCOMPARE(o.result, ControllerWriteOutcome::Result::Updated);
+            QCOMPARE(o.bytesWritten, image.size());
+            QCOMPARE(rig.sim->controller(rig.ip(i)).writes, 1);
+            QCOMPARE(rig.sim->controller(rig.ip(i)).firmware, image);
+        }
+    }
+    const int most = mostAtOnce(rig.spans());
+    QVERIFY2(most <= 3 && most >= 2, qPrintable(QString::number(most)));
+
+    const QString summary = rig.prompter.shown().last().text;
+    QVERIFY(summary.startsWith("7 of 10 controllers were updated. The 3 others stay in the list, ticked for a retry."));
+    for (int i : bad)
+        QVERIFY(summary.contains(rig.address(i) + " Ostrel Hub: no answer from the controller"));
+    QCOMPARE(rig.listed(), (QStringList {rig.address(2) + " Ostrel Hub", rig.address(5) + " Ostrel Hub",
+                                         rig.address(7) + " Ostrel Hub"}));
+    QVERIFY(rig.all()->isChecked());
+    QVERIFY(rig.all()->isEnabled());
+    QCOMPARE(rig.completions, 0);
+    QCOMPARE(rig.programButton.last(), true);
+    QVERIFY(rig.log.contains("WARNING Program all complete: 7 of 10 controllers updated, 3 failed, 0 not started."));
+    QVERIFY(rig.log.contains(QStringLiteral("Controller %1 Ostrel Hub updated: %2 bytes written.")
+                                 .arg(rig.address(0)).arg(image.size())));
+
+    const auto shown = rig.progress.last();
+    QVERIFY(shown->closed);
+    QCOMPARE(shown->rows.size(), 10);
+    QCOMPARE(shown->state(0), QStringLiteral("Updated"));
+    QVERIFY(shown->state(7).startsWith("Failed: no answer"));
+    QCOMPARE(shown->states.at(0).first().first, QStringLiteral("Waiting"));
+    for (int i = 1; i < shown->overall.size(); ++i)
+        QVERIFY(shown->overall.at(i).first > shown->overall.at(i - 1).first);
+    QCOMPARE(shown->overall.last(), qMakePair(1000, 1000));
+
+    // Made good, the three that failed take the image on the next PROGRAM.
+    rig.controllers[2].faults.reset();
+    rig.controllers[5].faults.reset();
+    rig.controllers[7].faults.reset();
+    QVERIFY(rig.startSimulator(rig.settings.tftpPort));
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(3),
+                               QMessageBox::Ok);
+    rig.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Program All Discovered Devices"),
+                               QStringLiteral("All 3 controllers were updated.\n\nUpdated:\n%1 Ostrel Hub\n%2 Ostrel "
+                                              "Hub\n%3 Ostrel Hub")
+                                   .arg(rig.address(2), rig.address(5), rig.address(7)));
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.completions, 1, 10000);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+    for (int i : bad)
+        QCOMPARE(rig.sim->controller(rig.ip(i)).firmware, image);
+    QCOMPARE(rig.panel->fleetOutcomes().size(), 3);
+    QCOMPARE(rig.list()->count(), 0);
+    QVERIFY(!rig.all()->isChecked());
+    QVERIFY(!rig.all()->isEnabled());
+    QVERIFY(!rig.panel->runInProgress());
+}
+
+void TestFleetRun::cancel_letsRunningWritesFinish_andStartsNoMore()
+{
+    QMap<int, ControllerSimulator::Faults> faults;
+    for (int i = 0; i < 8; ++i)
+        faults.insert(i, slow(15));
+    Rig rig(8, faults);
+    rig.settings.writeTimeoutMs = 200;
+    QVERIFY(rig.loadImage());
+    rig.discover();
+    QTRY_COMPARE(rig.list()->count(), 8);
+    QTRY_VERIFY(rig.programButton.contains(true));
+    rig.panel->setFleetConcurrency(2);
+    rig.all()->setChecked(true);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(8),
+                               QMessageBox::Ok);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Program All Discovered Devices"), QString());
+    rig.panel->program(QStringLiteral("controller.hex"));
+
+    const auto shown = rig.progress.last();
+    QVERIFY(shown);
+    QTRY_VERIFY(shown->state(0) == "Writing" && shown->state(1) == "Writing");
+    QVERIFY(shown->cancelEnabled);
+    shown->cancel();
+    shown->cancel(); // a second press changes nothing
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.panel->runInProgress(), 10000);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+    QVERIFY(!shown->cancelEnabled);
+
+    int updated = 0;
+    int notStarted = 0;
+    for (const ControllerWriteOutcome &o : rig.panel->fleetOutcomes()) {
+        const auto c = rig.sim->controller(QHostAddress(o.address).toIPv4Address());
+        if (o.result == ControllerWriteOutcome::Result::NotStarted) {
+            ++notStarted;
+            QCOMPARE(c.packetsIn, quint64(0));
+        } else {
+            // What was under way was let finish.
+            QCOMPARE(o.result, ControllerWriteOutcome::Result::Updated);
+            QCOMPARE(c.firmware, rig.product.imageData());
+            ++updated;
+        }
+    }
+    QCOMPARE(updated, 2);
+    QCOMPARE(notStarted, 6);
+    QCOMPARE(rig.list()->count(), 6);
+    QVERIFY(rig.all()->isChecked());
+    QCOMPARE(rig.completions, 0);
+    QCOMPARE(rig.programButton.last(), true);
+    QVERIFY(rig.log.contains("WARNING Programming all controllers cancelled: the 2 writes under way finish, no new one "
+                             "starts."));
+    const QString summary = rig.prompter.shown().last().text;
+    QVERIFY(summary.startsWith("2 of 8 controllers were updated."));
+    QVERIFY(summary.contains("Not started (cancelled):\n" + rig.address(2) + " Ostrel Hub\n"));
+    QCOMPARE(shown->state(7), QStringLiteral("Not started"));
+}
+
+void TestFleetRun::shutdown_duringProgramAll_stopsEveryWrite()
+{
+    QMap<int, ControllerSimulator::Faults> faults;
+    for (int i = 0; i < 5; ++i)
+        faults.insert(i, otherPort());
+    Rig rig(5, faults);
+    rig.settings.writeTimeoutMs = 5000;
+    QVERIFY(rig.loadImage(0));
+    rig.discover();
+    QTRY_COMPARE(rig.list()->count(), 5);
+    QTRY_VERIFY(rig.all()->isEnabled());
+    rig.panel->setFleetConcurrency(4);
+    rig.all()->setChecked(true);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(5),
+                               QMessageBox::Ok);
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_COMPARE(rig.progress.last()->statuses.last(), QStringLiteral("0 of 5 controllers done, 4 being written."));
+
+    QElapsedTimer clock;
+    clock.start();
+    rig.panel->shutdown();
+    rig.panel->shutdown();
+    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY(!rig.panel->runInProgress());
+    QTest::qWait(50);
+    QCOMPARE(rig.completions, 0);
+    QVERIFY(rig.progress.last()->closed);
+    QVERIFY(rig.log.contains("WARNING Program all stopped: the updater is closing; 4 writes under way were stopped."));
+    const auto outcomes = rig.panel->fleetOutcomes();
+    QCOMPARE(outcomes.size(), 5);
+    QCOMPARE(outcomes.at(0).result, ControllerWriteOutcome::Result::Failed);
+    QCOMPARE(outcomes.at(0).reason, QStringLiteral("stopped: the updater is closing"));
+    QCOMPARE(outcomes.at(4).result, ControllerWriteOutcome::Result::NotStarted);
+}
+
+void TestFleetRun::fleetWriter_writesAnAddressListedTwiceOnce()
+{
+    Rig rig(2);
+    const QByteArray image(1500, 'x');
+    FleetWriter writer({{rig.address(0), "A", ""}, {rig.address(1), "B", ""}, {rig.address(0), "A again", ""}}, image);
+    writer.setPort(rig.sim->tftpPort());
+    writer.setTimeout(200);
+    QSignalSpy finished(&writer, &FleetWriter::finished);
+    writer.start();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(writer.outcomes().size(), 2);
+    QCOMPARE(writer.outcomes().at(0).idstring, QStringLiteral("A"));
+    QCOMPARE(rig.sim->controller(rig.ip(0)).writes, 1);
+    QCOMPARE(rig.sim->controller(rig.ip(1)).firmware, image);
+}
+
+void TestFleetRun::progressDialog_showsRows_andCancelAsksOnlyOnce()
+{
+    int cancels = 0;
+    QWidget window;
+    std::unique_ptr<FleetProgressView> view = FleetProgressDialog::open(
+        &window, QStringLiteral("Program All Discovered Devices"),
+        {{"127.0.0.10", "Ostrel Hub"}, {"127.0.0.11", "Ostrel Hub"}}, [&] { ++cancels; });
+    auto *dialog = window.findChild<FleetProgressDialog *>();
+    QVERIFY(dialog && dialog->isVisible());
+    view->setRow(1, QStringLiteral("Writing"), 40);
+    view->setOverall(140, 200);
+    auto *table = dialog->findChild<QTableWidget *>("m_tableWidget_controllers");
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->item(1, 0)->text(), QStringLiteral("127.0.0.11"));
+    QCOMPARE(table->item(1, 2)->text(), QStringLiteral("Writing"));
+    QCOMPARE(qobject_cast<QProgressBar *>(table->cellWidget(1, 3))->value(), 40);
+    QCOMPARE(dialog->findChild<QProgressBar *>("m_progressBar_overall")->value(), 140);
+
+    // Escape or the window's close asks to cancel; the run, not the dialog, decides when it closes.
+    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->click();
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    QCOMPARE(cancels, 2);
+    QVERIFY(dialog->isVisible());
+    view->close();
+    QVERIFY(!dialog->isVisible());
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QCOMPARE(cancels, 2);
+}
+
+QTEST_MAIN(TestFleetRun)
+#include "test_FleetRun.moc"
