@@ -6,8 +6,13 @@ JOBS ?= 2
 # SIMULATE=auto: simulated devices when no USB serial or HID device is attached.
 SIMULATE ?= auto
 FUZZ_SECONDS ?= 15
+# The sanitizer pass: every test built with ASan and UBSan in its own folder.
+# Tests labelled no-sanitizer are left out of it (CTest -LE takes a regular
+# expression).
+SANITIZE_BUILD ?= build-asan
+SANITIZE_EXCLUDE ?= no-sanitizer
 
-.PHONY: all deps configure build run test fuzz-smoke fuzz bench bench-ethernet bench-fleet clean
+.PHONY: all deps configure build run test sanitize fuzz-smoke fuzz bench bench-ethernet bench-fleet clean
 
 all: build
 
@@ -23,10 +28,19 @@ build: configure
 run: build
 	@scripts/run.sh $(BUILD) $(SIMULATE)
 
-# The fuzz smoke run goes first so that CTest's summary closes the output.
+# The fuzz smoke run and the sanitizer pass go first so that CTest's summary
+# of the plain build closes the output.
 test: build
 	$(MAKE) --no-print-directory fuzz-smoke
+	$(MAKE) --no-print-directory sanitize
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
+
+sanitize: deps
+	@[ -f $(SANITIZE_BUILD)/build.ninja ] || cmake -S . -B $(SANITIZE_BUILD) -G Ninja \
+	  -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=ON
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j$(JOBS) --timeout 600 -LE '$(SANITIZE_EXCLUDE)'
 
 # Each fuzz target for a short time under ASan and UBSan.
 fuzz-smoke: deps
@@ -48,4 +62,4 @@ bench-fleet: deps
 	bench/run-ethernet-bench.sh fleet
 
 clean:
-	rm -rf $(BUILD) build-fuzz build-bench
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz build-bench

@@ -35,15 +35,22 @@ TerminationWatcher::TerminationWatcher(QObject *parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int s : kWatched)
+    for (int s : kWatched) {
+        // A signal ignored when the program started stays ignored: nohup
+        // ignores SIGHUP, a shell's background job SIGINT, and both mean it.
+        struct sigaction previous = {};
+        if (::sigaction(s, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(s, &action, nullptr);
+        m_handled.append(s);
+    }
 }
 
 TerminationWatcher::~TerminationWatcher()
 {
     if (!m_notifier)
         return;
-    for (int s : kWatched)
+    for (int s : std::as_const(m_handled))
         std::signal(s, SIG_DFL);
     delete m_notifier;
     ::close(g_signalPipe[0]);
@@ -54,8 +61,10 @@ TerminationWatcher::~TerminationWatcher()
 void TerminationWatcher::readSignal()
 {
     unsigned char n = 0;
-    if (::read(g_signalPipe[0], &n, 1) == 1)
+    if (::read(g_signalPipe[0], &n, 1) == 1) {
+        m_requested = true;
         emit terminationRequested(n);
+    }
 }
 
 #else

@@ -5,6 +5,7 @@
 #include "app/DeviceEnvironment.h"
 #include "app/HistoryDialog.h"
 #include "base/Logger.h"
+#include "base/OutputFolder.h"
 #include "base/Pauser.h"
 #include "base/QtPrompter.h"
 #include "base/UpdateRecordFile.h"
@@ -19,7 +20,10 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QStandardPaths>
 #include <QTextStream>
+
+#include <cstdio>
 
 namespace {
 
@@ -84,6 +88,8 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
         log(LOG_INFO, tr("Simulated devices in use: nothing is sent to real hardware."));
     }
 
+    chooseOutputFolder();
+
     m_catalogue = new ProductCatalogue(*m_prompter, this, this, this);
     connect(m_catalogue, &ProductCatalogue::signal_log, this, &ZelBootLoader::signal_log);
     m_catalogue->readProductCatalogue(services.cataloguePath.isEmpty()
@@ -118,26 +124,28 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
                                              m_devices->ethernet(), this);
     ui->m_stackedWidget_interfaceControls->insertWidget(2, m_tftpControl);
     wirePanel(m_tftpControl);
+    m_shutdownSteps = {[this] { m_usbControl->shutdown(); },
+                       [this] { m_zeldmxControl->shutdown(); },
+                       [this] { m_tftpControl->shutdown(); }};
+
+    // While an image is read the lists keep their look but take no input: a
+    // click or key queued meanwhile must not switch the product whose file is
+    // being read.
+    ui->m_comboBox_interfaceSelect->installEventFilter(this);
+    ui->m_comboBox_deviceSelect->installEventFilter(this);
 
     ui->m_stackedWidget_interfaceControls->setCurrentIndex(
         ui->m_comboBox_interfaceSelect->currentData().toInt());
 
     applyStartOptions();
-
-    ui->m_ckx_FactoryDefault->setEnabled(false);
-    ui->m_pushButton_program->setEnabled(false);
+    applyControls();
 
     connect(ui->actionHistory, &QAction::triggered, this, &ZelBootLoader::showHistory);
 }
 
 ZelBootLoader::~ZelBootLoader()
 {
-    // Device work stops first, so that what the panels log while stopping is
-    // in the log file.
-    m_usbControl->shutdown();
-    m_zeldmxControl->shutdown();
-    m_tftpControl->shutdown();
-    writeShutdownLog();
+    shutDown();
     // The panels reach the device layers and dialogs in their destructors;
     // those may be owned by this window and go with its members, before Qt
     // would delete the children.
@@ -163,6 +171,42 @@ void ZelBootLoader::takeServices(const AppServices &services)
     m_openUrl = services.openUrl;
     if (!m_openUrl)
         m_openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+}
+
+void ZelBootLoader::chooseOutputFolder()
+{
+    m_outputFolder = OutputFolder::chooseForSession();
+    OutputFolder::setCurrent(m_outputFolder);
+    // An installed program usually starts in a folder it cannot write: the
+    // operator must know where to find the log afterwards.
+    const QString text = m_outputFolder.isEmpty()
+        ? tr("No folder can be written: the session log will be printed on the error output "
+             "when the program ends.")
+        : tr("The session log will be written to %1 when the program ends.")
+              .arg(QDir::toNativeSeparators(m_outputFolder));
+    log(m_outputFolder.isEmpty() ? LOG_WARNING : LOG_INFO, text);
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+void ZelBootLoader::addShutdownStep(std::function<void()> step)
+{
+    m_shutdownSteps.append(std::move(step));
+}
+
+void ZelBootLoader::shutDown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    // Device work stops first, threads included, so that what is logged while
+    // stopping is in the log file...
+    for (const std::function<void()> &step : std::as_const(m_shutdownSteps))
+        step();
+    // ...and so are the records the stopped threads queued for this thread,
+    // which no event loop would deliver any more.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    writeShutdownLog();
+    OutputFolder::setCurrent(QString());
 }
 
 template <typename Panel> void ZelBootLoader::wirePanel(Panel *panel)
@@ -226,10 +270,50 @@ BootLoadProduct *ZelBootLoader::selectedProduct() const
     return index >= 0 && index < products.size() ? products.at(index) : nullptr;
 }
 
+void ZelBootLoader::applyControls()
+{
+    const RunState state = m_state;
+    const bool choosing = state == RunState::Idle || state == RunState::Loading;
+    const int number = currentInterfaceNumber();
+    const bool knownInterface = number >= 0 && number <= 2;
+
+    ui->m_pushButton_firmwareImageFileSelect->setEnabled(state == RunState::Idle);
+    ui->m_comboBox_interfaceSelect->setEnabled(choosing);
+    // An unknown interface has no devices to offer.
+    ui->m_comboBox_deviceSelect->setEnabled(choosing && knownInterface);
+    ui->m_stackedWidget_interfaceControls->setEnabled(state == RunState::Ready
+                                                      || state == RunState::Programming);
+    const bool program = m_deviceOffered && (state == RunState::Idle || state == RunState::Ready);
+    ui->m_pushButton_program->setEnabled(program);
+    ui->m_ckx_FactoryDefault->setEnabled(program);
+}
+
+bool ZelBootLoader::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_state == RunState::Loading && event->isInputEvent()
+        && (watched == ui->m_comboBox_interfaceSelect || watched == ui->m_comboBox_deviceSelect))
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool ZelBootLoader::activePanelRunInProgress() const
+{
+    switch (currentInterfaceNumber()) {
+    case 0: return m_usbControl->runInProgress();
+    case 1: return m_zeldmxControl->runInProgress();
+    case 2: return m_tftpControl->runInProgress();
+    default: return false;
+    }
+}
+
 void ZelBootLoader::enableProgramButton(bool enable)
 {
-    ui->m_pushButton_program->setEnabled(enable);
-    ui->m_ckx_FactoryDefault->setEnabled(enable);
+    m_deviceOffered = enable;
+    // After program() returned, this ends a run that failed while the panel
+    // still offers (or no longer offers) its device.
+    if (m_state == RunState::Programming && !m_inProgramCall)
+        m_state = RunState::Ready;
+    applyControls();
 }
 
 void ZelBootLoader::handleStatusUpdate(QString msg)
@@ -239,22 +323,22 @@ void ZelBootLoader::handleStatusUpdate(QString msg)
 
 void ZelBootLoader::handleProgramComplete()
 {
-    if (m_inProgramCall)
-        m_completedDuringProgramCall = true;
-    ui->m_stackedWidget_interfaceControls->setEnabled(true);
-    ui->m_pushButton_program->setEnabled(false);
-    ui->m_ckx_FactoryDefault->setEnabled(false);
+    // The panel has let go of its device: PROGRAM waits until it offers one again.
+    m_deviceOffered = false;
+    if (m_state == RunState::Programming && !m_inProgramCall)
+        m_state = RunState::Ready;
+    applyControls();
     QCoreApplication::processEvents();
 }
 
 void ZelBootLoader::on_m_comboBox_interfaceSelect_currentIndexChanged(int interfaceSelectIndex)
 {
-    ui->m_comboBox_deviceSelect->setEnabled(true);
+    // A new interface starts over: no image, no device offered.
+    m_state = RunState::Idle;
+    m_deviceOffered = false;
+    applyControls();
     ui->m_comboBox_deviceSelect->clear();
     ui->m_label_firmwareImageFile->clear();
-    ui->m_stackedWidget_interfaceControls->setEnabled(false);
-    ui->m_pushButton_program->setEnabled(false);
-    ui->m_ckx_FactoryDefault->setEnabled(false);
 
     QComboBox *interfaces = ui->m_comboBox_interfaceSelect;
     bool ok = false;
@@ -265,12 +349,9 @@ void ZelBootLoader::on_m_comboBox_interfaceSelect_currentIndexChanged(int interf
 
     if (number == 1 || number == 2)
         ui->m_ckx_FactoryDefault->hide();
-    if (number >= 0 && number <= 2) {
-        for (BootLoadProduct *product : productsOf(number))
-            ui->m_comboBox_deviceSelect->addItem(product->name());
-    } else {
-        ui->m_comboBox_deviceSelect->setEnabled(false);
-    }
+    for (BootLoadProduct *product : productsOf(number))
+        ui->m_comboBox_deviceSelect->addItem(product->name());
+    applyControls();
     ui->m_comboBox_deviceSelect->activateWindow();
 }
 
@@ -290,10 +371,10 @@ void ZelBootLoader::on_m_comboBox_deviceSelect_currentIndexChanged(QString devic
 
 void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
 {
-    ui->m_pushButton_firmwareImageFileSelect->setEnabled(false);
-    const bool programWasEnabled = ui->m_pushButton_program->isEnabled();
-    ui->m_pushButton_program->setEnabled(false);
-    ui->m_ckx_FactoryDefault->setEnabled(false);
+    if (m_state != RunState::Idle)
+        return;
+    m_state = RunState::Loading;
+    applyControls();
     emit enableControl(false);
     QCoreApplication::processEvents();
 
@@ -317,7 +398,6 @@ void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
         break;
     default: {
         knownInterface = false;
-        ui->m_comboBox_deviceSelect->setEnabled(false);
         const QString text = tr("Unknown interface type!");
         log(LOG_WARNING, text);
         m_prompter->showMessage(this, Prompter::Kind::Critical, tr("Error!"), text,
@@ -338,10 +418,9 @@ void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
 
     bool loaded = false;
     QString proposed = ui->m_label_firmwareImageFile->text();
-    while (product) {
-        const QString filter = product->name() == QLatin1String(kVireoPlayer)
-            ? tr("Firmware image (*.bin)")
-            : tr("Firmware image (*.hex *pck)");
+    while (knownInterface && product) {
+        const QString filter = product->takesRawImage() ? tr("Firmware image (*.bin)")
+                                                        : tr("Firmware image (*.hex *pck)");
         const QString fileName =
             m_prompter->getOpenFileName(this, tr("Select Firmware Image"), proposed, filter);
         if (fileName.isEmpty())
@@ -354,32 +433,17 @@ void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
         log(LOG_INFO, accepted ? tr("Firmware scan SUCCESS!") : tr("Firmware scan FAILED!"));
         QCoreApplication::processEvents();
         if (accepted) {
-            ui->m_label_firmwareImageFile->setText(fileName);
-            ui->m_pushButton_firmwareImageFileSelect->setEnabled(false);
-            ui->m_stackedWidget_interfaceControls->setEnabled(true);
+            // The label shows the name; what is sent is what the product holds.
+            ui->m_label_firmwareImageFile->setText(product->imageFileName());
             loaded = true;
             break;
         }
     }
 
-    if (loaded) {
-        ui->m_comboBox_interfaceSelect->setEnabled(false);
-        ui->m_comboBox_deviceSelect->setEnabled(false);
-        ui->m_pushButton_firmwareImageFileSelect->setEnabled(false);
+    m_state = loaded ? RunState::Ready : RunState::Idle;
+    if (loaded)
         ui->m_label_fileFirmwareVersion->setText(product->imageSummary());
-    } else {
-        if (m_interfaceIndex == -1) {
-            ui->m_comboBox_interfaceSelect->setEnabled(true);
-            // An unknown interface has no devices to offer; choosing another
-            // interface enables the list again.
-            if (knownInterface)
-                ui->m_comboBox_deviceSelect->setEnabled(true);
-        }
-        ui->m_pushButton_firmwareImageFileSelect->setEnabled(true);
-    }
-
-    ui->m_pushButton_program->setEnabled(programWasEnabled);
-    ui->m_ckx_FactoryDefault->setEnabled(programWasEnabled);
+    applyControls();
     emit enableControl(true);
     QCoreApplication::processEvents();
 }
@@ -405,8 +469,10 @@ bool ZelBootLoader::usbVersionAllowed(BootLoadProduct *product)
     // The Vireo Player has no such limits.
     if (m_usbControl->deviceKind() != 0)
         return true;
-    const quint32 image = product->imageVersion();
-    const quint32 device = static_cast<quint32>(m_usbControl->deviceFirmwareVersion());
+    // Only the three low bytes make a packed version.
+    const quint32 image = product->imageVersion() & BootLoadProduct::kPackedVersionMask;
+    const quint32 device = static_cast<quint32>(m_usbControl->deviceFirmwareVersion())
+        & BootLoadProduct::kPackedVersionMask;
 
     if (device > kOldestDowngradeFloor && image <= kOldestDowngradeFloor) {
         const QString text = tr("Unable to downgrade firmware to version 1.00.54 or older");
@@ -431,46 +497,49 @@ bool ZelBootLoader::usbVersionAllowed(BootLoadProduct *product)
 
 void ZelBootLoader::on_m_pushButton_program_clicked()
 {
+    if (m_state != RunState::Idle && m_state != RunState::Ready)
+        return;
     log(LOG_INFO, QStringLiteral("Programming device."));
-    ui->m_pushButton_program->setEnabled(false);
-    ui->m_ckx_FactoryDefault->setEnabled(false);
+    const RunState before = m_state;
+    m_state = RunState::Programming;
+    applyControls();
     QCoreApplication::processEvents();
 
     const int number = currentInterfaceNumber();
     BootLoadProduct *product = selectedProduct();
+    bool handedOver = false;
     m_inProgramCall = true;
-    m_completedDuringProgramCall = false;
     if (number >= 0 && number <= 2 && programmable(product)) {
+        // The panels are given what the product accepted, never the label's text.
         switch (number) {
         case 0:
             if (usbVersionAllowed(product)) {
-                m_usbControl->setFirmwareFileName(ui->m_label_firmwareImageFile->text());
+                m_usbControl->setFirmwareFileName(product->imageFileName());
                 m_usbControl->setFactoryDefault(ui->m_ckx_FactoryDefault->isChecked());
                 m_usbControl->program(product);
+                handedOver = true;
             }
             break;
         case 1:
             m_zeldmxControl->setProduct(product);
             m_zeldmxControl->program(product);
+            handedOver = true;
             break;
         case 2:
             m_tftpControl->setProduct(product);
-            m_tftpControl->program(ui->m_label_firmwareImageFile->text());
+            m_tftpControl->program(product->imageFileName());
+            handedOver = true;
             break;
         }
     }
     m_inProgramCall = false;
 
-    // After a finished run the panel has let go of its device; PROGRAM waits
-    // for the panel to offer one again. A run that goes on after the call
-    // keeps it off until the panel says how it ended.
-    const bool goesOn = (number == 0 && m_usbControl->runInProgress())
-        || (number == 1 && m_zeldmxControl->runInProgress())
-        || (number == 2 && m_tftpControl->runInProgress());
-    if (!m_completedDuringProgramCall && !goesOn) {
-        ui->m_pushButton_program->setEnabled(true);
-        ui->m_ckx_FactoryDefault->setEnabled(true);
-    }
+    // A run that goes on (a transfer on a thread) keeps the window in
+    // Programming until the panel ends it. Otherwise PROGRAM follows the
+    // panel: offered again unless its run finished and let the device go.
+    if (!(handedOver && activePanelRunInProgress()))
+        m_state = before;
+    applyControls();
     QCoreApplication::processEvents();
 }
 
@@ -504,8 +573,8 @@ void ZelBootLoader::on_actionHelp_triggered(bool)
 QString ZelBootLoader::updateRecordFolder() const
 {
     // The one place that names the record's folder: beside the session log,
-    // which is written to the working directory.
-    return QDir::currentPath();
+    // in the folder settled at start-up.
+    return m_outputFolder.isEmpty() ? QDir::currentPath() : m_outputFolder;
 }
 
 bool ZelBootLoader::recordUpdate(const UpdateRecord &record)
@@ -567,15 +636,41 @@ QString ZelBootLoader::shutdownLogName(const QDateTime &when)
 
 void ZelBootLoader::writeShutdownLog()
 {
-    // Two shutdowns within one second share the name; appending keeps the
-    // earlier session's log instead of overwriting it.
-    QFile file(shutdownLogName(QDateTime::currentDateTime()));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    Logger *logger = Logger::instance(this);
+    if (!logger)
         return;
-    if (Logger *logger = Logger::instance(this)) {
+    const QString name = shutdownLogName(QDateTime::currentDateTime());
+    // The folder chosen at start-up may have gone or turned read-only since:
+    // the application data folder is the second place to try.
+    QStringList folders;
+    if (!m_outputFolder.isEmpty())
+        folders.append(m_outputFolder);
+    const QString appData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (!appData.isEmpty() && !folders.contains(appData))
+        folders.append(appData);
+
+    for (const QString &folder : std::as_const(folders)) {
+        QDir().mkpath(folder);
+        // Two shutdowns within one second share the name; appending keeps the
+        // earlier session's log instead of overwriting it.
+        QFile file(QDir(folder).filePath(name));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+            continue;
         QTextStream stream(&file);
         logger->dumpLog(stream);
         stream.flush();
+        if (stream.status() != QTextStream::Ok || !file.flush())
+            continue;
+        file.close();
+        if (folder != m_outputFolder)
+            std::fprintf(stderr, "%s\n",
+                         qPrintable(tr("The session log was written to %1.")
+                                        .arg(QDir::toNativeSeparators(file.fileName()))));
+        return;
     }
-    file.close();
+    // Nowhere to write it: the error output is better than losing it.
+    std::fprintf(stderr, "%s\n",
+                 qPrintable(tr("The session log could not be written to a file; it follows.")));
+    QTextStream err(stderr);
+    logger->dumpLog(err);
 }

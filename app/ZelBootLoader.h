@@ -46,8 +46,25 @@ public:
     static QString helpPageFor(const QString &appDir);
     static QUrl helpUrlFor(const QString &appDir);
 
-    // Name of the log file a shutdown at this moment writes (in the working directory).
+    // Name of the log file a shutdown at this moment writes (in outputFolder()).
     static QString shutdownLogName(const QDateTime &when);
+    // Where the shutdown log and the other files of this session go: the
+    // working directory when it can be written, else the user's application
+    // data folder; empty when neither can be written.
+    QString outputFolder() const { return m_outputFolder; }
+
+    // What the window lets the operator do. Idle: choose interface, device
+    // type and image; Loading: an image is being chosen and read; Ready: an
+    // image is accepted and the panel is in charge; Programming: PROGRAM was
+    // pressed, until program() returns or, while the panel's run goes on,
+    // until the panel ends it.
+    enum class RunState { Idle, Loading, Ready, Programming };
+    RunState runState() const { return m_state; }
+
+    // Work that must end before the shutdown log is written, run after the
+    // panels' own shutdown steps, in the order added. The window runs the
+    // steps once, when it is destroyed.
+    void addShutdownStep(std::function<void()> step);
 
     int interfaceIndex() const { return m_interfaceIndex; }
     QString deviceType() const { return m_deviceType; }
@@ -80,8 +97,21 @@ private slots:
     void on_actionHelp_triggered(bool);
     void updateLogDisplay(QString log);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // Window tests put the window in the state a panel's ongoing run leaves it in.
+    friend class WindowProbe;
+
     void takeServices(const AppServices &services);
+    void chooseOutputFolder();
+    // Sets every control the run state decides from the state, the current
+    // interface and the panel's last word on PROGRAM.
+    void applyControls();
+    // True while the active panel's run goes on after program() returned.
+    bool activePanelRunInProgress() const;
+    void shutDown();
     template <typename Panel> void wirePanel(Panel *panel);
     void applyStartOptions();
     void log(LOGPRIORITY priority, const QString &text);
@@ -118,10 +148,16 @@ private:
     QList<BootLoadProduct *> m_dmxProducts;
     QList<BootLoadProduct *> m_ethernetProducts;
 
-    // A panel may finish its whole run inside program(); its completion then
-    // must not be undone when the call returns.
+    RunState m_state = RunState::Idle;
+    // The active panel offers a device to program (its last
+    // signal_enableProgramButton, cleared by its completion).
+    bool m_deviceOffered = false;
+    // The panel's program() has not returned yet: what it signals meanwhile
+    // belongs to the run it is still in.
     bool m_inProgramCall = false;
-    bool m_completedDuringProgramCall = false;
+    QList<std::function<void()>> m_shutdownSteps;
+    bool m_shutDown = false;
+    QString m_outputFolder;
 
     int m_interfaceIndex = -1;
     QString m_deviceType;

@@ -71,7 +71,8 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     // Watching from the start: a request that arrives while the window is
-    // being built waits in the event queue.
+    // being built is acted on at the first event loop, a start-up message
+    // box's included.
     TerminationWatcher watcher;
     const StartOptions options = parseCommandLine(QCoreApplication::arguments());
 
@@ -79,15 +80,25 @@ int main(int argc, char *argv[])
     AppServices services;
     services.devices = devices.get();
 
-    auto window = std::make_unique<ZelBootLoader>(options.interfaceIndex, options.deviceType,
-                                                  options.deviceAddress, options.autoConnect,
-                                                  services);
-    window->show();
-    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QCoreApplication::quit);
-    // Ended from outside, the window still closes and writes its log.
-    QObject::connect(&watcher, &TerminationWatcher::terminationRequested, window.get(),
-                     &QWidget::close);
-    const int result = app.exec();
+    std::unique_ptr<ZelBootLoader> window;
+    // Ended from outside, the window still closes and writes its log. Every
+    // event loop is left, a message box's too, so a box nobody will answer
+    // (at start-up, or later) cannot keep the process alive; a box opened
+    // after that returns at once until the main loop would run again.
+    QObject::connect(&watcher, &TerminationWatcher::terminationRequested, &app, [&window] {
+        if (window)
+            window->close();
+        QCoreApplication::exit(0);
+    });
+
+    window = std::make_unique<ZelBootLoader>(options.interfaceIndex, options.deviceType,
+                                             options.deviceAddress, options.autoConnect, services);
+    int result = 0;
+    if (!watcher.requested()) {
+        window->show();
+        QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QCoreApplication::quit);
+        result = app.exec();
+    }
     // The window writes the shutdown log as it goes, and its panels still use
     // the device layers while they are torn down.
     window.reset();

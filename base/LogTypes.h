@@ -4,8 +4,10 @@
 #include <QString>
 
 // Priorities are compared as numbers by the logger's level filter, so the
-// values are fixed.
-enum LOGPRIORITY {
+// values are fixed. Both enumerations have int as their underlying type: a
+// sender may pass any int (a level between two of the table's, a type of its
+// own), and that must be a valid value, not undefined behaviour.
+enum LOGPRIORITY : int {
     LOG_FINEST = 100,
     LOG_FINER = 200,
     LOG_FINE = 300,
@@ -15,7 +17,7 @@ enum LOGPRIORITY {
     LOG_SEVERE = 700
 };
 
-enum LOGTYPE {
+enum LOGTYPE : int {
     LOGTYPE_GENERAL = 1
 };
 

@@ -52,13 +52,17 @@ int Logger::recordCount() const
 
 void Logger::setLogLevel(LOGPRIORITY logLevel)
 {
-    m_logLevel = static_cast<quint16>(logLevel);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_logLevel = static_cast<quint16>(logLevel);
+    }
     log(LOG_CONFIG, LOGTYPE_GENERAL, objectName(),
         QStringLiteral("Logging level set to %1.").arg(priorityName(logLevel)));
 }
 
 quint16 Logger::getLogLevel()
 {
+    QMutexLocker lock(&m_mutex);
     return m_logLevel;
 }
 
@@ -78,15 +82,20 @@ void Logger::setLogLength(quint16 logLength)
 
 void Logger::log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage)
 {
-    QMutexLocker lock(&m_mutex);
-    if (static_cast<int>(logLevel) < static_cast<int>(m_logLevel))
-        return;
-    if (m_messages.size() >= m_logLength)
-        delete m_messages.takeFirst();
-    auto *record = new LogMessage(QDateTime::currentDateTime(), logLevel, logType, objectName,
-                                  logMessage);
-    m_messages.append(record);
-    const QString text = record->toString();
+    QString text;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (static_cast<int>(logLevel) < static_cast<int>(m_logLevel))
+            return;
+        if (m_messages.size() >= m_logLength)
+            delete m_messages.takeFirst();
+        auto *record = new LogMessage(QDateTime::currentDateTime(), logLevel, logType, objectName,
+                                      logMessage);
+        m_messages.append(record);
+        text = record->toString();
+    }
+    // Outside the lock: a receiver connected directly may log, dump or
+    // process events (and with them further records) without deadlocking.
     qCDebug(lcLog).noquote() << text;
     emit latestLogString(text);
 }

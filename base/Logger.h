@@ -11,7 +11,8 @@ class QTextStream;
 
 // The process-wide log: keeps the newest records in memory, filters them by
 // priority, echoes each accepted record through latestLogString and dumps the
-// kept records on request.
+// kept records on request. log() may be called from any thread;
+// latestLogString is emitted on the caller's thread once the lock is released.
 class Logger : public QObject
 {
     Q_OBJECT

@@ -3,10 +3,13 @@
 #include "base/LogCategories.h"
 #include "base/Prompter.h"
 #include "catalogue/HexFileState.h"
+#include "catalogue/ImageDump.h"
 #include "catalogue/ImageSource.h"
 #include "catalogue/MicroprocessorImageInfo.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 
 #include <new>
 
@@ -16,8 +19,27 @@ namespace {
 // than minor 1, build 3.
 constexpr quint32 kObsoleteFirmwarePrefix = 0x72;
 
+// Largest image file read. The catalogue's largest image is 512 KiB, some
+// 1.5 MB as Intel HEX text; anything far beyond that is no image of ours, and
+// reading it whole could exhaust memory.
+constexpr qint64 kMaxImageFileSize = 64 * 1024 * 1024;
+constexpr qint64 kReadPiece = 4 * 1024 * 1024;
+
+// The device type whose raw .bin file is what gets sent.
+const char kRawImageProduct[] = "Vireo Player";
+
 // Ethernet models whose images carry no comparable major version.
 const char *const kModelsWithoutMajorCheck[] = {"Ostrel Hub", "Marlow White", "Brisa Quad"};
+
+// Some paragraph of the PSoC section holds a byte.
+bool holdsData(const MicroprocessorImageInfo &info)
+{
+    for (int k = 0; k < info.paragraphCount(); ++k) {
+        if (!info.paragraph(k).isEmpty())
+            return true;
+    }
+    return false;
+}
 
 QString packedVersionText(quint32 v)
 {
@@ -41,6 +63,71 @@ void BootLoadProduct::addProcessor(MicroprocessorImageInfo *info)
         m_processors.insert(info->hierarchy(), info);
 }
 
+bool BootLoadProduct::takesRawImage() const
+{
+    return m_name == QLatin1String(kRawImageProduct);
+}
+
+bool BootLoadProduct::readImageFile(const QString &fileName, QByteArray &contents)
+{
+    // Not opened at all: a pipe would block the open, a device (/dev/zero)
+    // never ends.
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile()) {
+        m_prompter.warning(nullptr, QStringLiteral("Warning"),
+                           tr("%1\nis not a firmware image file: it is a folder, a device or a pipe.")
+                               .arg(fileName));
+        return false;
+    }
+    m_imageFile = std::make_unique<QFile>(fileName);
+    if (!m_imageFile->open(QIODevice::ReadOnly)) {
+        m_prompter.warning(nullptr, QStringLiteral("Warning"),
+                           tr("Could not open selected file\n%1").arg(fileName));
+        m_imageFile.reset();
+        return false;
+    }
+    // The whole file is read and closed at once, so that no way out of the
+    // checks can leave it open. Read in pieces up to one byte over the bound:
+    // a file may be larger than it said (it grew, or it is a kernel file that
+    // gives its size as 0).
+    const qint64 announced = m_imageFile->size();
+    bool tooLarge = announced > kMaxImageFileSize;
+    try {
+        if (!tooLarge)
+            contents.reserve(qsizetype(announced) + 1);
+        while (!tooLarge) {
+            const QByteArray piece = m_imageFile->read(
+                qMin<qint64>(kReadPiece, kMaxImageFileSize + 1 - contents.size()));
+            if (piece.isEmpty())
+                break;
+            contents += piece;
+            tooLarge = contents.size() > kMaxImageFileSize;
+        }
+    } catch (const std::bad_alloc &) {
+        contents.clear();
+    }
+    // A read that failed part way must not pass for the end of the file.
+    const bool failed = m_imageFile->error() != QFileDevice::NoError;
+    const QString reason = m_imageFile->errorString();
+    m_imageFile->close();
+    if (failed && !tooLarge) {
+        contents.clear();
+        m_prompter.warning(nullptr, QStringLiteral("Warning"),
+                           tr("Could not read selected file\n%1\n%2").arg(fileName, reason));
+        return false;
+    }
+    if (tooLarge) {
+        contents.clear();
+        m_prompter.warning(nullptr, QStringLiteral("Warning"),
+                           tr("%1\nis too large to be a firmware image: image files are at most "
+                              "%2 MiB.")
+                               .arg(fileName)
+                               .arg(kMaxImageFileSize / (1024 * 1024)));
+        return false;
+    }
+    return true;
+}
+
 bool BootLoadProduct::loadImage(const QString &fileName)
 {
     m_imageReady = false;
@@ -51,39 +138,43 @@ bool BootLoadProduct::loadImage(const QString &fileName)
     for (MicroprocessorImageInfo *info : std::as_const(m_processors))
         info->clearImage();
 
-    // Raw images are sent as they are, unchecked. Their bytes are kept all
-    // the same, so that what is sent is the file that was selected; one that
-    // cannot be read is still accepted and keeps no bytes, which the panel
-    // refuses to send.
-    if (fileName.endsWith(QLatin1String(".bin"))) {
-        QFile raw(fileName);
-        if (raw.open(QIODevice::ReadOnly))
-            m_imageData = raw.readAll();
-        m_imageFileName = fileName;
+    // A raw file is sent as it is: only a device type that takes such a file
+    // may skip the checks. For any other, a .bin name would mean programming
+    // images that were never read.
+    const bool raw = fileName.endsWith(QLatin1String(".bin"));
+    if (raw && !takesRawImage()) {
+        m_prompter.warning(nullptr, QStringLiteral("Warning"),
+                           tr("%1 takes no raw .bin image. Select the Intel HEX or PSoC image "
+                              "file made for it.")
+                               .arg(m_name));
+        return false;
+    }
+
+    QByteArray contents;
+    if (!readImageFile(fileName, contents))
+        return false;
+    if (raw) {
+        if (contents.isEmpty()) {
+            m_prompter.warning(nullptr, QStringLiteral("Warning"),
+                               tr("%1\nis empty: it holds no firmware image.").arg(fileName));
+            return false;
+        }
         m_imageReady = true;
+        m_imageData = contents;
+        m_imageFileName = fileName;
         return true;
     }
 
-    m_imageFile = std::make_unique<QFile>(fileName);
-    if (!m_imageFile->open(QIODevice::ReadOnly)) {
-        m_prompter.warning(nullptr, QStringLiteral("Warning"),
-                           tr("Could not open selected file\n%1").arg(fileName));
-        m_imageFile.reset();
-        return false;
-    }
-    // The whole file is read at once and closed, so that no way out of the
-    // checks below can leave it open.
-    QByteArray contents;
-    try {
-        contents = m_imageFile->readAll();
-    } catch (const std::bad_alloc &) {
-        contents.clear();
-    }
-    m_imageFile->close();
     ImageSource source(contents);
     // The upper linear address carries over between the sections of this
     // file only.
     HexFileState hexState;
+    // The dump of the last image read is written once, whatever the outcome:
+    // it is there to look into a refused file too.
+    const auto writeDump = qScopeGuard([&hexState] {
+        if (hexState.hasDumpImage())
+            ImageDump::write(hexState.dumpImage());
+    });
 
     bool outcome = false;
     for (qint32 i = 0; i < processorCount(); ++i) {
@@ -91,10 +182,8 @@ bool BootLoadProduct::loadImage(const QString &fileName)
         if (info && info->fileType() == 0) {
             // A section that could not be read whole is never sent; the reader
             // has already told the operator why.
-            if (!info->readIntelHex(source, hexState)) {
-                m_imageReady = false;
+            if (!info->readIntelHex(source, hexState))
                 return false;
-            }
             switch (info->blRev()) {
             case 1:
                 // Every Intel HEX processor must pass its own checks: an image
@@ -110,8 +199,16 @@ bool BootLoadProduct::loadImage(const QString &fileName)
             }
         } else if (info && info->fileType() == 1) {
             // A refused PSoC line means the file cannot be what it claims to be.
-            if (!info->readCypressPSoC(source))
+            if (!info->readCypressPSoC(source)) {
                 outcome = false;
+            } else if (!holdsData(*info)) {
+                // Nothing to send to this processor: the file lacks its section.
+                m_prompter.warning(nullptr, QStringLiteral("Warning"),
+                                   tr("The image file holds no PSoC section for processor %1 (%2).")
+                                       .arg(i + 1)
+                                       .arg(info->objectName()));
+                outcome = false;
+            }
         }
 
         if (!outcome) {
@@ -132,7 +229,9 @@ bool BootLoadProduct::loadImage(const QString &fileName)
 
 bool BootLoadProduct::checkVersion(const MicroprocessorImageInfo &info)
 {
-    const quint32 v = info.firmwareVersion();
+    // Bits 24-31 are no part of a packed version: an image that keeps its
+    // version in three bytes leaves the fourth erased (0xFF).
+    const quint32 v = info.firmwareVersion() & kPackedVersionMask;
     m_imageVersion = v;
     qCDebug(lcHex).noquote() << packedVersionText(v);
     const quint32 major = (v >> 16) & 0xFF;

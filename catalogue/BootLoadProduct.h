@@ -35,7 +35,9 @@ public:
     void setProgramFlow(quint8 flow) { m_programFlow = flow; }
     QString prompt() const { return m_prompt; }
     void setPrompt(const QString &prompt) { m_prompt = prompt; }
+    // Packed (major << 16 | minor << 8 | build); bits 24-31 are always 0.
     quint32 imageVersion() const { return m_imageVersion; }
+    static constexpr quint32 kPackedVersionMask = 0x00FFFFFFu;
 
     qint32 processorCount() const { return m_processors.size(); }
     MicroprocessorImageInfo *processor(qint32 key) const { return m_processors.value(key, nullptr); }
@@ -44,6 +46,8 @@ public:
 
     // Reads and checks an image file; true when it may be programmed.
     bool loadImage(const QString &fileName);
+    // True for the device type that is sent its raw .bin file unchecked.
+    bool takesRawImage() const;
     // True once an image was read and accepted by loadImage: the only state in
     // which the product's images may be sent to a device.
     bool imageReady() const { return m_imageReady; }
@@ -58,6 +62,9 @@ signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
 
 private:
+    // The whole file, when it is a regular file within the size bound; false,
+    // after telling the operator, otherwise.
+    bool readImageFile(const QString &fileName, QByteArray &contents);
     // Version rules of revision 1 images after a good magic value; returns
     // the new outcome.
     bool checkVersion(const MicroprocessorImageInfo &info);

@@ -1,6 +1,8 @@
 #include "catalogue/ImageDump.h"
 
-#include <QFile>
+#include "base/OutputFolder.h"
+
+#include <QSaveFile>
 
 #include <array>
 #include <cstring>
@@ -53,13 +55,17 @@ QByteArray ImageDump::rows(const QByteArray &image, qsizetype first, qsizetype c
     return text;
 }
 
+QString ImageDump::defaultFileName()
+{
+    return OutputFolder::filePath(QStringLiteral("output.txt"));
+}
+
 bool ImageDump::write(const QByteArray &image, const QString &fileName)
 {
-    // Rewritten in place and then cut to length, not truncated first: the
-    // dump of a product's image has the same size every time, and overwriting
-    // blocks is several times faster than freeing and allocating them again.
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+    // Written beside the old dump and renamed over it only when complete: a
+    // failed write leaves the old dump whole, never a mix of old and new.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
         return false;
     // One buffer, reused piece by piece: the whole text at once would cost
     // page faults and twice the memory, for nothing.
@@ -70,10 +76,10 @@ bool ImageDump::write(const QByteArray &image, const QString &fileName)
         const qsizetype count = qMin(kRowsPerWrite, total - first);
         const char *end = formatRows(bytes, first, count, buffer.data());
         const qint64 length = end - buffer.constData();
-        if (file.write(buffer.constData(), length) != length)
+        if (file.write(buffer.constData(), length) != length) {
+            file.cancelWriting();
             return false;
+        }
     }
-    if (!file.isSequential() && file.size() != file.pos())
-        return file.resize(file.pos());
-    return true;
+    return file.commit();
 }

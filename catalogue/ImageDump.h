@@ -9,7 +9,10 @@ class ImageDump
 {
 public:
     // Replaces fileName; false, and nothing said, when it cannot be written.
-    static bool write(const QByteArray &image, const QString &fileName = QStringLiteral("output.txt"));
+    static bool write(const QByteArray &image, const QString &fileName);
+    // The session's dump, output.txt in the session's output folder.
+    static bool write(const QByteArray &image) { return write(image, defaultFileName()); }
+    static QString defaultFileName();
     // Rows first .. first + count - 1 as text.
     static QByteArray rows(const QByteArray &image, qsizetype first, qsizetype count);
 

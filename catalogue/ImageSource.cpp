@@ -1,7 +1,5 @@
 #include "catalogue/ImageSource.h"
 
-#include <cstring>
-
 ImageSource::ImageSource(QByteArray data)
     : m_data(std::move(data))
 {
@@ -18,10 +16,17 @@ QByteArrayView ImageSource::readLine()
     m_lineStart = m_pos;
     if (rest <= 0)
         return QByteArrayView();
-    const auto *newline = static_cast<const char *>(std::memchr(begin, '\n', size_t(rest)));
-    qsizetype length = newline ? newline - begin : rest;
-    m_pos += newline ? length + 1 : length;
-    if (length > 0 && begin[length - 1] == '\r')
-        --length;
+    // LF, CR LF and a lone CR all end a line: files saved on any platform are
+    // read line by line, never as one long line whose tail would be lost.
+    qsizetype length = 0;
+    while (length < rest && begin[length] != '\n' && begin[length] != '\r')
+        ++length;
+    qsizetype consumed = length;
+    if (length < rest) {
+        ++consumed;
+        if (begin[length] == '\r' && length + 1 < rest && begin[length + 1] == '\n')
+            ++consumed;
+    }
+    m_pos += consumed;
     return QByteArrayView(begin, length);
 }

@@ -12,7 +12,7 @@ public:
     explicit ImageSource(QByteArray data = QByteArray());
 
     bool atEnd() const { return m_pos >= m_data.size(); }
-    // The next line without its LF or CR LF. The view stays valid as long as
+    // The next line without its line end (LF, CR LF or a lone CR). The view stays valid as long as
     // the source lives.
     QByteArrayView readLine();
     // The line last read is read again by the next readLine().

@@ -48,6 +48,16 @@ inline quint8 pairValue(unsigned bits)
     return (bits & kPairNotHex) ? 0 : quint8(bits);
 }
 
+// Only spaces and tabs may follow the checksum.
+bool onlyBlanksFrom(QByteArrayView line, qsizetype pos)
+{
+    for (; pos < line.size(); ++pos) {
+        if (line[pos] != ' ' && line[pos] != '\t')
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 quint8 IntelHexRecord::pairAt(QByteArrayView line, qsizetype pos)
@@ -59,6 +69,7 @@ quint8 IntelHexRecord::pairAt(QByteArrayView line, qsizetype pos)
 
 void IntelHexRecord::parse(QByteArrayView line)
 {
+    m_wellFormed = false;
     const char *p = line.data();
     if (line.size() >= 11) {
         // Common case: every pair present and hexadecimal; one test at the end.
@@ -87,12 +98,14 @@ void IntelHexRecord::parse(QByteArrayView line)
                 m_type = quint8(type);
                 m_checksum = quint8(checksum);
                 m_checksumOk = quint8(sum + checksum) == 0;
+                m_wellFormed = onlyBlanksFrom(line, dataEnd + 2);
                 return;
             }
         }
     }
 
-    // Short lines and pairs that are not hexadecimal: pair by pair.
+    // Short lines and pairs that are not hexadecimal: never well formed, but
+    // decoded pair by pair so that the fields can still be looked at.
     m_byteCount = pairAt(line, 1);
     m_addressHigh = pairAt(line, 3);
     m_addressLow = pairAt(line, 5);

@@ -7,7 +7,7 @@
 
 // One Intel HEX record line, decoded. Decoding never looks past the line: a
 // pair cut short by the end of the line, like a pair that is not hexadecimal,
-// reads as 0, and the checksum then decides.
+// reads as 0; such a line is not well formed, whatever its checksum says.
 class IntelHexRecord
 {
 public:
@@ -29,6 +29,9 @@ public:
     const quint8 *data() const { return m_data.data(); }
     quint8 checksum() const { return m_checksum; }
     bool checksumOk() const { return m_checksumOk; }
+    // Every pair the byte count calls for is there and hexadecimal, and
+    // nothing but blanks follows the checksum.
+    bool wellFormed() const { return m_wellFormed; }
 
     // Value of the hexadecimal pair at line[pos], or 0 when it is cut short or
     // not hexadecimal.
@@ -41,5 +44,6 @@ private:
     quint8 m_type = 0;
     quint8 m_checksum = 0;
     bool m_checksumOk = false;
+    bool m_wellFormed = false;
     std::array<quint8, 255> m_data{};
 };

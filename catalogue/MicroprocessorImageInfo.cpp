@@ -3,7 +3,6 @@
 #include "base/LogCategories.h"
 #include "base/Prompter.h"
 #include "catalogue/HexFileState.h"
-#include "catalogue/ImageDump.h"
 #include "catalogue/ImageSource.h"
 #include "catalogue/IntelHexRecord.h"
 
@@ -33,6 +32,30 @@ quint32 hexField(QByteArrayView field)
     bool ok = false;
     const uint value = field.toUInt(&ok, 16);
     return ok ? value : 0;
+}
+
+// A PSoC data field: hexadecimal digits only, and a value that fits a byte.
+bool hexByte(QByteArrayView field, quint8 *value)
+{
+    if (field.isEmpty())
+        return false;
+    uint v = 0;
+    for (char c : field) {
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else
+            return false;
+        v = v << 4 | uint(digit);
+        if (v > 0xFF)
+            return false;
+    }
+    *value = quint8(v);
+    return true;
 }
 
 // Field k of a PSoC line, split at single spaces; empty past the last field.
@@ -88,10 +111,21 @@ bool MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &st
                  .arg(objectName())
                  .arg(QString::number(m_imageSize, 16).toUpper()));
     }
+    qCDebug(lcHex) << "Start of file.";
+    bool endOfFileSeen = false;
+    const bool read = readHexRecords(source, state, endOfFileSeen);
+    // One dump per section however many end-of-file records it holds: the
+    // caller writes it once the whole file is read.
+    if (endOfFileSeen)
+        state.setDumpImage(m_image);
+    return read && usable;
+}
+
+bool MicroprocessorImageInfo::readHexRecords(ImageSource &source, HexFileState &state,
+                                             bool &endOfFileSeen)
+{
     // Asked once: the per-record echo must cost nothing while it is off.
     const bool echo = lcHex().isDebugEnabled();
-    qCDebug(lcHex) << "Start of file.";
-
     char *image = m_image.data();
     const quint64 imageSize = quint64(m_image.size());
     IntelHexRecord record;
@@ -100,9 +134,17 @@ bool MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &st
         const QByteArrayView line = source.readLine();
         if (line.isEmpty() || line.front() != ':') {
             source.putBack();
-            return usable;
+            return true;
         }
         record.parse(line);
+        // A cut-short record or a digit that is not hexadecimal would be read
+        // as zeros, and a checksum can happen to agree with them.
+        if (!record.wellFormed()) {
+            warn(tr("Image file line %1, damaged record: it is cut short or holds characters "
+                    "that are not hexadecimal digits.")
+                     .arg(lineIndex));
+            return false;
+        }
         if (!record.checksumOk()) {
             warn(tr("Image file line %1, checksum error.").arg(lineIndex));
             return false;
@@ -119,7 +161,7 @@ bool MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &st
             break;
         }
         case IntelHexRecord::EndOfFile:
-            ImageDump::write(m_image);
+            endOfFileSeen = true;
             qCDebug(lcHex) << "End of file.";
             break;
         case IntelHexRecord::ExtendedLinearAddress:
@@ -140,7 +182,7 @@ bool MicroprocessorImageInfo::readIntelHex(ImageSource &source, HexFileState &st
         }
         ++lineIndex;
     }
-    return usable;
+    return true;
 }
 
 quint32 MicroprocessorImageInfo::readWord32(quint64 pos) const
@@ -248,10 +290,25 @@ bool MicroprocessorImageInfo::readCypressPSoC(ImageSource &source)
                 paragraph.clear();
                 firstOfGroup = false;
             }
-            for (qsizetype k = 2; k < fields.size(); ++k) {
+            // No checksum guards PSoC text: a field that is not a byte is
+            // refused rather than sent as some other value.
+            qsizetype badField = -1;
+            for (qsizetype k = 2; k < fields.size() && badField < 0; ++k) {
                 if (fields[k] == "p")
                     continue;
-                paragraph.append(char(hexField(fields[k]) & 0xFF));
+                quint8 byte = 0;
+                if (hexByte(fields[k], &byte))
+                    paragraph.append(char(byte));
+                else
+                    badField = k;
+            }
+            if (badField >= 0) {
+                warn(tr("Image file line %1, field %2 is not a hexadecimal byte: \"%3\".")
+                         .arg(lineIndex)
+                         .arg(badField)
+                         .arg(QString::fromLatin1(fields[badField].first(qMin<qsizetype>(16, fields[badField].size())))));
+                accepted = false;
+                break;
             }
             if (hexField(addressText) == 0xFF3B)
                 m_paragraphs.append(paragraph);

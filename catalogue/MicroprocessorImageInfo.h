@@ -75,7 +75,8 @@ public:
     void clearImage();
 
     // Intel HEX: reads one section from the source into the image. The
-    // upper linear address lives in state, which belongs to one file.
+    // upper linear address lives in state, which belongs to one file; a
+    // section with an end-of-file record leaves its image there for the dump.
     // False when the section could not be read whole (an error in a record,
     // or no image could be built for this processor): the operator has been
     // told why, and the image must not be used.
@@ -106,6 +107,8 @@ public:
     static constexpr int kMaxPsocFields = 255;
 
 private:
+    // The record loop of readIntelHex; false on a refused record.
+    bool readHexRecords(ImageSource &source, HexFileState &state, bool &endOfFileSeen);
     // Word at word index loc; the byte offset is computed in 64 bits, so a
     // large index cannot wrap onto a real word.
     quint32 wordAt(quint32 loc) const { return readWord32(quint64(m_wordSize) * loc); }

@@ -55,6 +55,18 @@ quint32 toUnsigned(const QString &text, Radix radix, bool *ok)
     return text.toUInt(ok, static_cast<int>(radix));
 }
 
+// Text of the last child element with this tag (a repeated element
+// overwrites the earlier one), or a null string.
+QString lastChildText(const QDomElement &parent, const QString &tag)
+{
+    const QDomElement last = parent.lastChildElement(tag);
+    return last.isNull() ? QString() : last.text();
+}
+
+// Processors are numbered from 1; key 255 stands for a processor without a
+// number, so 255 is the highest a catalogue may give.
+constexpr quint32 kHighestHeirarchy = 255;
+
 } // namespace
 
 ProductCatalogue::ProductCatalogue(Prompter &prompter, QObject *recordParent,
@@ -168,6 +180,7 @@ bool ProductCatalogue::readProduct(int interfaceType, const QDomElement &product
     connect(product.get(), &BootLoadProduct::signal_log, this, &ProductCatalogue::signal_log);
     // The product owns none of its processors; these are the ones it holds.
     QList<MicroprocessorImageInfo *> kept;
+    int processorNumber = 0;
 
     for (QDomNode node = productElement.firstChild(); !node.isNull(); node = node.nextSibling()) {
         const QDomElement element = node.toElement();
@@ -190,7 +203,10 @@ bool ProductCatalogue::readProduct(int interfaceType, const QDomElement &product
         } else if (tag == QLatin1String("Processor")) {
             qCDebug(lcCatalogue).noquote() << QStringLiteral("\t\t<%1>").arg(tag);
             auto info = std::make_unique<MicroprocessorImageInfo>(m_prompter, recordParent());
-            if (!readProcessor(element, *info)) {
+            ++processorNumber;
+            const QString failure = readProcessor(element, *info);
+            if (!failure.isNull()) {
+                reportDroppedProduct(failure, productElement, element, processorNumber);
                 qDeleteAll(kept);
                 return false;
             }
@@ -237,8 +253,26 @@ void ProductCatalogue::readAdvancedBootload(const QDomElement &element, BootLoad
     }
 }
 
-bool ProductCatalogue::readProcessor(const QDomElement &processorElement,
-                                     MicroprocessorImageInfo &info)
+void ProductCatalogue::reportDroppedProduct(const QString &failure,
+                                            const QDomElement &productElement,
+                                            const QDomElement &processorElement,
+                                            int processorNumber)
+{
+    // Both names may come after the bad value in the file: they are looked
+    // up, so the operator learns which entry of the catalogue to mend.
+    const QString productName = lastChildText(productElement, QStringLiteral("Name"));
+    const QString processorName = lastChildText(processorElement, QStringLiteral("ProcName"));
+    const QString processor = processorName.isEmpty()
+        ? tr("processor %1").arg(processorNumber)
+        : tr("processor \"%1\"").arg(processorName);
+    const QString text = failure + QLatin1Char(' ')
+        + tr("Product \"%1\" (%2) was not loaded.").arg(productName, processor);
+    emit signal_log(LOG_WARNING, LOGTYPE_GENERAL, logName(), text);
+    m_prompter.information(m_dialogParent, tr("Information"), text);
+}
+
+QString ProductCatalogue::readProcessor(const QDomElement &processorElement,
+                                        MicroprocessorImageInfo &info)
 {
     for (QDomNode node = processorElement.firstChild(); !node.isNull();
          node = node.nextSibling()) {
@@ -249,7 +283,7 @@ bool ProductCatalogue::readProcessor(const QDomElement &processorElement,
         const QString text = element.text();
         qCDebug(lcCatalogue).noquote() << QStringLiteral("\t\t\t<%1>%2</%1>").arg(tag, text);
 
-        const char *failure = nullptr;
+        QString failure;
         if (tag == QLatin1String("ProcName")) {
             info.setObjectName(text);
         } else if (tag == QLatin1String("BLID")) {
@@ -264,7 +298,11 @@ bool ProductCatalogue::readProcessor(const QDomElement &processorElement,
             const quint32 value = toUnsigned(text, Radix::Decimal, &ok);
             info.setHierarchy(static_cast<qint32>(value - 1));
             if (!ok)
-                failure = QT_TR_NOOP("Error parsing heirarchy.");
+                failure = tr("Error parsing heirarchy.");
+            else if (value == 0 || value > kHighestHeirarchy)
+                failure = tr("Heirarchy %1 is out of range: processors are numbered from 1 to %2.")
+                              .arg(value)
+                              .arg(kHighestHeirarchy);
         } else if (tag == QLatin1String("FileType")) {
             if (text == QLatin1String("Intel HEX")) {
                 info.setFileType(0);
@@ -272,7 +310,7 @@ bool ProductCatalogue::readProcessor(const QDomElement &processorElement,
                 info.setFileType(1);
             } else {
                 info.setFileType(0);
-                failure = QT_TR_NOOP("Error parsing file type.");
+                failure = tr("Error parsing file type.");
             }
         } else {
             for (const NumericField &field : kNumericFields) {
@@ -280,16 +318,14 @@ bool ProductCatalogue::readProcessor(const QDomElement &processorElement,
                     continue;
                 bool ok = false;
                 (info.*field.setter)(toUnsigned(text, field.radix, &ok));
-                if (!ok)
-                    failure = field.message;
+                if (!ok && field.message)
+                    failure = tr(field.message);
                 break;
             }
         }
 
-        if (failure) {
-            m_prompter.information(m_dialogParent, tr("Information"), tr(failure));
-            return false;
-        }
+        if (!failure.isNull())
+            return failure;
     }
-    return true;
+    return QString();
 }

@@ -50,9 +50,12 @@ signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
 
 private:
-    // False when a field with a failure message did not parse; the message box
-    // has then been shown.
-    bool readProcessor(const QDomElement &processorElement, MicroprocessorImageInfo &info);
+    // The failure message of the first field that is unusable, or a null
+    // string when the processor was read whole.
+    QString readProcessor(const QDomElement &processorElement, MicroprocessorImageInfo &info);
+    // Tells the operator, and the log, which product was dropped and why.
+    void reportDroppedProduct(const QString &failure, const QDomElement &productElement,
+                              const QDomElement &processorElement, int processorNumber);
     void readAdvancedBootload(const QDomElement &element, BootLoadProduct &product);
     void logAndAlert(const QString &text);
     QObject *recordParent();

@@ -6,21 +6,6 @@
 #include <QTest>
 #include <QTextStream>
 
-QMessageBox::StandardButton WindowPrompter::showMessage(QWidget *parent, Kind kind,
-                                                        const QString &title, const QString &text,
-                                                        QMessageBox::StandardButtons buttons)
-{
-    if (!answerUnscripted || pendingExpectations() > 0)
-        return FakePrompter::showMessage(parent, kind, title, text, buttons);
-    answered.append(title + QStringLiteral(": ") + text);
-    for (int bit = 0; bit < 32; ++bit) {
-        const auto button = static_cast<QMessageBox::StandardButton>(1u << bit);
-        if (buttons.testFlag(button))
-            return button;
-    }
-    return QMessageBox::NoButton;
-}
-
 WindowFixture::WindowFixture(const Options &options)
 {
     devices = DeviceEnvironment::create(options.simulate);
@@ -40,6 +25,10 @@ WindowFixture::WindowFixture(const Options &options)
 WindowFixture::~WindowFixture()
 {
     window.reset();
+    if (prompter.pendingExpectations() > 0)
+        QTest::qFail(qPrintable(QStringLiteral("%1 scripted dialog(s) never shown")
+                                    .arg(prompter.pendingExpectations())),
+                     __FILE__, __LINE__);
 }
 
 QStringList WindowFixture::logLines() const

@@ -13,24 +13,12 @@
 
 #include <memory>
 
-// Fake dialogs for the window. Once answerUnscripted is set, message boxes
-// beyond the script are answered with their first button and recorded: what
-// a panel reports about its own run is the panel's business, not the window's.
-class WindowPrompter : public FakePrompter
-{
-public:
-    bool answerUnscripted = false;
-    QStringList answered; // "title: text"
-
-    QMessageBox::StandardButton showMessage(QWidget *parent, Kind kind, const QString &title,
-                                            const QString &text,
-                                            QMessageBox::StandardButtons buttons) override;
-};
-
 // One window on fake dialogs and pauses, recorded help URLs and the device
-// layers of the chosen kind. The window goes before what it was given.
+// layers of the chosen kind. The window goes before what it was given. Every
+// box and file dialog, the panels' included, must be scripted: one that was
+// not, or one scripted but never shown, fails the test.
 struct WindowFixture {
-    WindowPrompter prompter;
+    FakePrompter prompter;
     RecordingPauser pauser;
     std::unique_ptr<DeviceEnvironment> devices;
     QList<QUrl> openedUrls;

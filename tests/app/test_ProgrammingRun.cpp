@@ -16,7 +16,10 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QKeyEvent>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 namespace {
@@ -38,25 +41,46 @@ QString processor(const QString &magic)
 const quint32 kSorrelMagic = 0x53523301;
 
 // The state of the controls the run moves: F file select, P PROGRAM and
-// factory default, S panel stack, L interface and device lists.
+// factory default, S panel stack, L interface and device lists. Each pair is
+// kept apart, so that one of them left in the wrong state shows.
 struct Controls {
-    bool f, p, s, l;
+    bool f, p, ckx, s, li, ld;
     bool operator==(const Controls &o) const
     {
-        return f == o.f && p == o.p && s == o.s && l == o.l;
+        return f == o.f && p == o.p && ckx == o.ckx && s == o.s && li == o.li && ld == o.ld;
     }
 };
 
+// The table's four columns, each pair alike.
+Controls table(bool f, bool p, bool s, bool l)
+{
+    return {f, p, p, s, l, l};
+}
+
 char *toString(const Controls &c)
 {
-    return qstrdup(qPrintable(QStringLiteral("F=%1 P=%2 S=%3 L=%4")
+    return qstrdup(qPrintable(QStringLiteral("F=%1 P=%2 factory=%3 S=%4 interfaces=%5 devices=%6")
                                   .arg(c.f)
                                   .arg(c.p)
+                                  .arg(c.ckx)
                                   .arg(c.s)
-                                  .arg(c.l)));
+                                  .arg(c.li)
+                                  .arg(c.ld)));
 }
 
 } // namespace
+
+// Leaves the window as program() returning during a panel's ongoing run does.
+class WindowProbe
+{
+public:
+    static void enterOngoingRun(ZelBootLoader &window)
+    {
+        window.m_state = ZelBootLoader::RunState::Programming;
+        window.m_deviceOffered = true;
+        window.applyControls();
+    }
+};
 
 class TestProgrammingRun : public QObject
 {
@@ -80,16 +104,12 @@ private:
     }
     static Controls controls(const WindowFixture &f)
     {
-        const bool p = f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->isEnabled();
-        const bool ckx = f.find<QCheckBox>(QStringLiteral("m_ckx_FactoryDefault"))->isEnabled();
-        const bool li = f.find<QComboBox>(QStringLiteral("m_comboBox_interfaceSelect"))->isEnabled();
-        const bool ld = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"))->isEnabled();
-        if (p != ckx || li != ld)
-            qWarning("PROGRAM and factory default, or the two lists, disagree");
         return {f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->isEnabled(),
-                p && ckx,
+                f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->isEnabled(),
+                f.find<QCheckBox>(QStringLiteral("m_ckx_FactoryDefault"))->isEnabled(),
                 f.find<QStackedWidget>(QStringLiteral("m_stackedWidget_interfaceControls"))->isEnabled(),
-                li && ld};
+                f.find<QComboBox>(QStringLiteral("m_comboBox_interfaceSelect"))->isEnabled(),
+                f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"))->isEnabled()};
     }
     static SimulatedSr3Usb &sr3(WindowFixture &f)
     {
@@ -138,6 +158,7 @@ private slots:
     void selectionWithoutDeviceTypeIsRefused();
     void selectionOnUnknownInterfaceIsRefusedAndKeepsDeviceListOff();
     void controlsFollowTheStateTableThroughAWholeRun();
+    void inputQueuedForTheListsWhileLoadingIsIgnored();
     void versionThresholds_data();
     void versionThresholds();
     void vireoPlayerTakesBinFilesAndSkipsVersionChecks();
@@ -146,6 +167,8 @@ private slots:
     void shutdownLogHoldsTheLogDump();
     void sameSecondShutdownsAppendToOneFile();
     void shutdownLogKeepsAnEarlierFileOfTheSameName();
+    void threadedPanelStopsBeforeTheLogIsWritten();
+    void unwritableWorkingDirectorySendsTheLogToTheDataFolder();
 };
 
 void TestProgrammingRun::initTestCase()
@@ -219,7 +242,7 @@ void TestProgrammingRun::cancelledSelectionLeavesFileEmptyAndSelectable()
     f.prompter.expectFileDialog(QString());
     clickFileSelect(f);
     QCOMPARE(f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->text(), QString());
-    QCOMPARE(controls(f), (Controls{true, false, false, true}));
+    QCOMPARE(controls(f), table(true, false, false, true));
     QCOMPARE(enables.size(), 2);
     QCOMPARE(enables.at(0).at(0).toBool(), false);
     QCOMPARE(enables.at(1).at(0).toBool(), true);
@@ -246,7 +269,7 @@ void TestProgrammingRun::selectionHandsProductToDmxAndEthernetPanels()
     QVERIFY(tftp->product());
     QCOMPARE(tftp->product()->name(), QStringLiteral("Ostrel Hub"));
     QCOMPARE(tftp->discoverPort(), 6038);
-    QCOMPARE(controls(f), (Controls{false, false, true, false}));
+    QCOMPARE(controls(f), table(false, false, true, false));
 }
 
 void TestProgrammingRun::selectionWithoutDeviceTypeIsRefused()
@@ -264,7 +287,7 @@ void TestProgrammingRun::selectionWithoutDeviceTypeIsRefused()
                                             "before selecting a firmware image."));
     clickFileSelect(f); // no file dialog may open
     QCOMPARE(f.prompter.pendingExpectations(), 0);
-    QCOMPARE(controls(f), (Controls{true, false, false, true}));
+    QCOMPARE(controls(f), table(true, false, false, true));
     QCOMPARE(f.logLines().filter(QStringLiteral("WARNING - ZelBootLoader - No device type is selected")).size(), 1);
 }
 
@@ -295,21 +318,22 @@ void TestProgrammingRun::controlsFollowTheStateTableThroughAWholeRun()
 {
     WindowFixture f(options());
     auto *usb = f.window->findChild<usbInterfaceControl *>();
-    QCOMPARE(controls(f), (Controls{true, false, false, true})); // after start-up
+    QCOMPARE(controls(f), table(true, false, false, true)); // after start-up
 
     Controls duringSelection{};
     connect(f.window.get(), &ZelBootLoader::enableControl, f.window.get(), [&](bool enable) {
         if (!enable)
             duringSelection = controls(f);
     });
-    f.prompter.expectFileDialog(image(QStringLiteral("run.hex"), kSorrelMagic, 0x10052));
+    const QString file = image(QStringLiteral("run.hex"), kSorrelMagic, 0x10052);
+    f.prompter.expectFileDialog(file);
     clickFileSelect(f);
-    QCOMPARE(duringSelection, (Controls{false, false, false, true}));
-    QCOMPARE(controls(f), (Controls{false, false, true, false})); // image loaded
+    QCOMPARE(duringSelection, table(false, false, false, true));
+    QCOMPARE(controls(f), table(false, false, true, false)); // image loaded
 
     connectUsb(f); // the simulated player runs 1.00.82, as the image
     QCOMPARE(usb->deviceFirmwareVersion(), 0x10052);
-    QCOMPARE(controls(f), (Controls{false, true, true, false})); // panel reports a device to program
+    QCOMPARE(controls(f), table(false, true, true, false)); // panel reports a device to program
 
     // While the panel works (it logs as it goes) PROGRAM is off.
     QList<Controls> duringProgram;
@@ -320,21 +344,62 @@ void TestProgrammingRun::controlsFollowTheStateTableThroughAWholeRun()
             });
     f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
                              QStringLiteral("Programming complete!"));
+    // The label only shows the name: the panel is handed what was accepted.
+    f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->setText(QStringLiteral("/elsewhere.hex"));
     clickProgram(f);
     QCOMPARE(f.prompter.pendingExpectations(), 0);
     QVERIFY(!duringProgram.isEmpty());
     for (const Controls &c : duringProgram)
-        QCOMPARE(c, (Controls{false, false, true, false}));
-    QCOMPARE(usb->firmwareFileName(), f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->text());
+        QCOMPARE(c, table(false, false, true, false));
+    QCOMPARE(usb->firmwareFileName(), file);
     // A Sorrel 3 run finishes inside the call: its completion is not undone
     // when the call returns, so PROGRAM waits for the next device.
-    QCOMPARE(controls(f), (Controls{false, false, true, false}));
-
-    // Panels that finish later: enabled after the call, disabled on completion.
+    QCOMPARE(controls(f), table(false, false, true, false));
+    QCOMPARE(f.window->runState(), ZelBootLoader::RunState::Ready);
     emit usb->signal_enableProgramButton(true);
-    QCOMPARE(controls(f), (Controls{false, true, true, false}));
-    emit usb->signal_programComplete();
-    QCOMPARE(controls(f), (Controls{false, false, true, false}));
+    QCOMPARE(controls(f), table(false, true, true, false));
+
+    // A run that goes on after program() returned (a transfer on a thread)
+    // keeps PROGRAM off until the panel ends it, either way.
+    WindowProbe::enterOngoingRun(*f.window);
+    QCOMPARE(controls(f), table(false, false, true, false));
+    emit usb->signal_programComplete(); // finished; the device was let go
+    QCOMPARE(f.window->runState(), ZelBootLoader::RunState::Ready);
+    QCOMPARE(controls(f), table(false, false, true, false));
+    WindowProbe::enterOngoingRun(*f.window);
+    emit usb->signal_enableProgramButton(true); // failed; the device is still offered
+    QCOMPARE(f.window->runState(), ZelBootLoader::RunState::Ready);
+    QCOMPARE(controls(f), table(false, true, true, false));
+}
+
+void TestProgrammingRun::inputQueuedForTheListsWhileLoadingIsIgnored()
+{
+    WindowFixture f(options());
+    auto *interfaces = f.find<QComboBox>(QStringLiteral("m_comboBox_interfaceSelect"));
+    auto *devices = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"));
+    // The operator presses keys on both lists while the file is read; the
+    // window processes its events meanwhile.
+    connect(Logger::instance(nullptr), &Logger::latestLogString, f.window.get(),
+            [&](const QString &line) {
+                if (!line.contains(QStringLiteral("Scanning into memory firmware")))
+                    return;
+                for (QComboBox *list : {interfaces, devices})
+                    QCoreApplication::postEvent(list, new QKeyEvent(QEvent::KeyPress, Qt::Key_Down,
+                                                                    Qt::NoModifier));
+            });
+    const QString file = image(QStringLiteral("sorrel.hex"), kSorrelMagic, 0x10052);
+    f.prompter.expectFileDialog(file);
+    clickFileSelect(f);
+
+    // Still the product the file was read for, and it can be programmed.
+    QCOMPARE(interfaces->currentText(), QStringLiteral("USB"));
+    QCOMPARE(devices->currentText(), QStringLiteral("Sorrel 3"));
+    QCOMPARE(controls(f), table(false, false, true, false));
+    connectUsb(f);
+    f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
+                             QStringLiteral("Programming complete!"));
+    clickProgram(f);
+    QCOMPARE(f.window->findChild<usbInterfaceControl *>()->firmwareFileName(), file);
 }
 
 void TestProgrammingRun::versionThresholds_data()
@@ -356,6 +421,10 @@ void TestProgrammingRun::versionThresholds_data()
     QTest::newRow("1.00.82 to 1.00.82 allowed") << 0x10052u << 0x10052u << "allowed" << none;
     QTest::newRow("upgrade 1.00.10 to 1.00.90 allowed") << 0x1000Au << 0x1005Au << "allowed" << none;
     QTest::newRow("closing the warning is no yes") << 0x10052u << 0x10051u << "warned" << int(QMessageBox::Escape);
+    // Version kept in three bytes, the fourth left erased: it is 1.0.48.
+    QTest::newRow("erased top byte, 1.00.82 to 1.0.48 refused") << 0x10052u << 0xFF010030u << "refused" << none;
+    QTest::newRow("erased top byte, 1.00.82 to 1.00.81 warned") << 0x10052u << 0xFF010051u << "warned"
+                                                                << int(QMessageBox::Abort);
 }
 
 void TestProgrammingRun::versionThresholds()
@@ -561,6 +630,100 @@ void TestProgrammingRun::shutdownLogKeepsAnEarlierFileOfTheSameName()
         }
     }
     QCOMPARE(dumps, 1);
+}
+
+namespace {
+
+// A panel whose work runs on a thread of its own, as the Ethernet panel's
+// transfers will: it logs from that thread while it stops.
+class ThreadedPanelStandIn : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ThreadedPanelStandIn(ZelBootLoader &window)
+        : QObject(&window)
+    {
+        setObjectName(QStringLiteral("threadedPanel"));
+        connect(this, &ThreadedPanelStandIn::signal_log, Logger::instance(nullptr), &Logger::log);
+        m_worker.moveToThread(&m_thread);
+        m_thread.start();
+        window.addShutdownStep([this] { shutdown(); });
+    }
+    // Qt aborts on a QThread destroyed while it runs: reaching here means the
+    // window stopped it first.
+    ~ThreadedPanelStandIn() override { m_worker.moveToThread(thread()); }
+
+    void shutdown()
+    {
+        QMetaObject::invokeMethod(
+            &m_worker,
+            [this] {
+                emit signal_log(LOG_INFO, LOGTYPE_GENERAL, objectName(),
+                                QStringLiteral("transfer thread stopped"));
+            },
+            Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+
+signals:
+    void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
+
+private:
+    QThread m_thread;
+    QObject m_worker;
+};
+
+} // namespace
+
+void TestProgrammingRun::threadedPanelStopsBeforeTheLogIsWritten()
+{
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    {
+        WindowFixture f(options());
+        new ThreadedPanelStandIn(*f.window);
+        f.window->show();
+        f.window->close();
+    }
+    const QStringList files = shutdownLogs(QDir(dir.path()));
+    QCOMPARE(files.size(), 1);
+    // Logged on the thread while it stopped, queued to the GUI thread, and in
+    // the file all the same.
+    const QString text = readAll(dir.filePath(files.first()));
+    QVERIFY(text.contains(QStringLiteral("INFO - threadedPanel - transfer thread stopped")));
+    QVERIFY(text.indexOf(QStringLiteral("transfer thread stopped")) < text.indexOf(kEnd));
+}
+
+void TestProgrammingRun::unwritableWorkingDirectorySendsTheLogToTheDataFolder()
+{
+    // A working directory that cannot be written, root or not: one removed
+    // after it was entered, as an installed program meets a read-only folder.
+    QTemporaryDir data;
+    const QByteArray previousDataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QVERIFY(dataFolder.startsWith(data.path()));
+    {
+        QTemporaryDir gone;
+        QDir::setCurrent(gone.path());
+    }
+    {
+        WindowFixture f(options());
+        QCOMPARE(f.window->outputFolder(), dataFolder);
+        QCOMPARE(f.window->updateRecordFolder(), dataFolder); // later files go there too
+        // Said at start-up, where the operator sees it.
+        QCOMPARE(f.logLines().filter(QStringLiteral("INFO - ZelBootLoader - The session log will be written to ")
+                                     + dataFolder + QStringLiteral(" when the program ends.")).size(), 1);
+        emit f.window->signal_log(LOG_INFO, LOGTYPE_GENERAL, QStringLiteral("Test"),
+                                  QStringLiteral("kept despite the folder"));
+    }
+    QDir::setCurrent(m_workDir.path());
+    qputenv("XDG_DATA_HOME", previousDataHome);
+    const QStringList files = shutdownLogs(QDir(dataFolder));
+    QCOMPARE(files.size(), 1);
+    QVERIFY(readAll(QDir(dataFolder).filePath(files.first())).contains(QStringLiteral("kept despite the folder")));
 }
 
 QTEST_MAIN(TestProgrammingRun)

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -12,48 +13,104 @@ class TestShutdown : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void terminatedUpdaterStillWritesItsShutdownLog_data()
+private:
+    // Starts program in cwd with its log records echoed on stderr, and waits
+    // until stderr shows marker (the window has logged it).
+    static bool start(QProcess &process, const QString &program, const QStringList &arguments,
+                      const QString &cwd, const QByteArray &marker, QByteArray &err)
     {
-        QTest::addColumn<bool>("interrupt");
-        QTest::newRow("SIGTERM") << false;
-        QTest::newRow("SIGINT") << true;
-    }
-
-    void terminatedUpdaterStillWritesItsShutdownLog()
-    {
-        QFETCH(bool, interrupt);
-        const QString updater = qEnvironmentVariable("ZEL_UPDATER");
-        QVERIFY2(QFile::exists(updater), "ZEL_UPDATER must name the built executable");
-        QTemporaryDir cwd;
-        QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("QT_LOGGING_RULES", "zel.log.debug=true"); // echo records to stderr
+        env.insert("QT_LOGGING_RULES", "zel.log.debug=true");
         process.setProcessEnvironment(env);
-        process.setWorkingDirectory(cwd.path());
-        process.start(updater, {"-simulate"});
-        QVERIFY(process.waitForStarted());
+        process.setWorkingDirectory(cwd);
+        process.start(program, arguments);
+        if (!process.waitForStarted())
+            return false;
+        QElapsedTimer timer;
+        timer.start();
+        while (!(err += process.readAllStandardError()).contains(marker)) {
+            if (timer.elapsed() > 20000 || process.state() != QProcess::Running)
+                return false;
+            process.waitForReadyRead(100);
+        }
+        return true;
+    }
 
-        // Once the window has logged, the watcher is in place.
-        QByteArray err;
-        QTRY_VERIFY_WITH_TIMEOUT((err += process.readAllStandardError()).contains("Initializing..."),
-                                 20000);
-        if (interrupt)
-            ::kill(pid_t(process.processId()), SIGINT);
-        else
-            process.terminate();
+    static void endAndCheckLog(QProcess &process, int signalNumber, const QString &cwd,
+                               const QByteArray &mustContain)
+    {
+        ::kill(pid_t(process.processId()), signalNumber);
         QVERIFY(process.waitForFinished(20000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
 
-        const QStringList logs = QDir(cwd.path()).entryList({"ZELBL_*.log"}, QDir::Files);
+        const QStringList logs = QDir(cwd).entryList({"ZELBL_*.log"}, QDir::Files);
         QCOMPARE(logs.size(), 1);
-        QFile log(cwd.filePath(logs.first()));
+        QFile log(QDir(cwd).filePath(logs.first()));
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QByteArray text = log.readAll();
-        QVERIFY(text.contains("INFO - ZelBootLoader - Initializing..."));
+        QVERIFY(text.contains(mustContain));
         QVERIFY(text.trimmed().endsWith("************************  LOG DUMP END  ************************"));
+    }
+
+    static QString updater() { return qEnvironmentVariable("ZEL_UPDATER"); }
+
+private slots:
+    void initTestCase() { QVERIFY2(QFile::exists(updater()), "ZEL_UPDATER must name the built executable"); }
+
+    void terminatedUpdaterStillWritesItsShutdownLog_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+
+    void terminatedUpdaterStillWritesItsShutdownLog()
+    {
+        QFETCH(int, signalNumber);
+        QTemporaryDir cwd;
+        QProcess process;
+        QByteArray err;
+        // Where the log will go is said at start-up on stderr too, on a line
+        // of its own besides the record's echo.
+        QVERIFY(start(process, updater(), {"-simulate"}, cwd.path(),
+                      "\nThe session log will be written to " + QFile::encodeName(cwd.path())
+                          + " when the program ends.\n",
+                      err));
+        endAndCheckLog(process, signalNumber, cwd.path(), "INFO - ZelBootLoader - Initializing...");
+    }
+
+    // A box shown while the window is built (here: no catalogue beside the
+    // executable) waits for an operator who may never come.
+    void startupBoxDoesNotHoldOffTermination_data() { terminatedUpdaterStillWritesItsShutdownLog_data(); }
+
+    void startupBoxDoesNotHoldOffTermination()
+    {
+        QFETCH(int, signalNumber);
+        QTemporaryDir bin;
+        QTemporaryDir cwd;
+        const QString copy = bin.filePath("zel-updater");
+        QVERIFY(QFile::copy(updater(), copy));
+        QProcess process;
+        QByteArray err;
+        QVERIFY(start(process, copy, {"-simulate"}, cwd.path(), "SEVERE - ZelBootLoader - Cannot open file", err));
+        QTest::qWait(200); // the box is open by now
+        QCOMPARE(process.state(), QProcess::Running);
+        endAndCheckLog(process, signalNumber, cwd.path(), "Cannot open file " + QFile::encodeName(bin.path()));
+    }
+
+    // Under nohup the session must survive the terminal going away.
+    void hangupIgnoredAtStartStaysIgnored()
+    {
+        QTemporaryDir cwd;
+        QProcess process;
+        QByteArray err;
+        QVERIFY(start(process, "nohup", {updater(), "-simulate"}, cwd.path(), "Initializing...", err));
+        ::kill(pid_t(process.processId()), SIGHUP);
+        QVERIFY(!process.waitForFinished(500));
+        QCOMPARE(process.state(), QProcess::Running);
+        endAndCheckLog(process, SIGTERM, cwd.path(), "INFO - ZelBootLoader - Initializing...");
     }
 };
 

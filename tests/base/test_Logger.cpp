@@ -5,7 +5,11 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextStream>
+#include <QSet>
 #include <QThread>
+
+#include <memory>
+#include <vector>
 
 namespace {
 const QString kBegin = QStringLiteral("************************ LOG DUMP BEGIN ************************");
@@ -202,6 +206,67 @@ private slots:
         thread.quit();
         thread.wait();
         delete worker;
+    }
+
+    // A receiver connected directly runs inside log(): it may log again and
+    // dump, which deadlocked while the record was emitted under the lock.
+    void log_directReceiverMayLogAndDump()
+    {
+        QStringList seen;
+        QStringList dumped;
+        connect(m_logger, &Logger::latestLogString, this, [&](const QString &line) {
+            seen.append(line);
+            if (line.endsWith(QLatin1String("first"))) {
+                m_logger->log(LOG_INFO, LOGTYPE_GENERAL, "receiver", "second");
+                dumped = dumpLines();
+            }
+        }, Qt::DirectConnection);
+        m_logger->log(LOG_INFO, LOGTYPE_GENERAL, "sender", "first");
+        QCOMPARE(seen.size(), 2);
+        QVERIFY(seen.at(0).endsWith("sender - first"));
+        QVERIFY(seen.at(1).endsWith("receiver - second"));
+        QCOMPARE(dumped.size(), 4); // banners, both records
+        QCOMPARE(m_logger->recordCount(), 2);
+    }
+
+    // Device threads log straight into the logger, several at once.
+    void log_fromSeveralThreadsAtOnceKeepsEveryRecordOnce()
+    {
+        m_logger->setLogLength(5000);
+        m_logger->clearLog();
+        QAtomicInt emitted = 0;
+        connect(m_logger, &Logger::latestLogString, this, [&emitted] { emitted.ref(); },
+                Qt::DirectConnection);
+        constexpr int kThreads = 4;
+        constexpr int kRecords = 500;
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back(QThread::create([this, t] {
+                for (int i = 0; i < kRecords; ++i)
+                    m_logger->log(LOG_INFO, LOGTYPE_GENERAL, QStringLiteral("thread%1").arg(t),
+                                  QStringLiteral("record %1").arg(i));
+            }));
+        }
+        for (auto &thread : threads)
+            thread->start();
+        for (auto &thread : threads)
+            QVERIFY(thread->wait(30000));
+
+        QCOMPARE(int(emitted), kThreads * kRecords);
+        const QStringList lines = dumpLines();
+        QCOMPARE(lines.size(), kThreads * kRecords + 2);
+        QSet<quint32> numbers;
+        QSet<QString> texts;
+        for (const QString &line : lines.mid(1, lines.size() - 2)) {
+            numbers.insert(sequenceOf(line));
+            texts.insert(line.section(QLatin1String(" - "), 1));
+        }
+        QCOMPARE(numbers.size(), kThreads * kRecords);
+        QCOMPARE(texts.size(), kThreads * kRecords);
+        QVERIFY(texts.contains(QStringLiteral("thread3 - record 499")));
+        // Kept oldest first: the numbers rise through the dump.
+        for (int i = 2; i < lines.size() - 1; ++i)
+            QVERIFY(sequenceOf(lines.at(i)) > sequenceOf(lines.at(i - 1)));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "catalogue/HexFileState.h"
+#include "catalogue/ImageDump.h"
 #include "catalogue/ImageSource.h"
 #include "catalogue/MicroprocessorImageInfo.h"
 #include "tests/support/FakePrompter.h"
@@ -49,7 +50,7 @@ private slots:
     void dataLandsAtItsAbsoluteAddress();
     void badRecordEndsTheSectionWithAWarning_data();
     void badRecordEndsTheSectionWithAWarning();
-    void endOfFileRecordDumpsTheImageAndReadingGoesOn();
+    void endOfFileRecordLeavesTheSectionImageForTheDump();
     void dumpRowsAreFullSixteenByteRowsWithWideOffsets();
     void nonRecordLineIsLeftForTheNextReader();
     void upperAddressCarriesOverBetweenSectionsOfOneFileOnly();
@@ -117,6 +118,13 @@ void TestIntelHexReader::badRecordEndsTheSectionWithAWarning_data()
                                              << "Image file line 2, unrecognized record type 0x1a.";
     QTest::newRow("type 04 too short") << before + ":0100000400FB\n"
                                        << "Image file line 2, extended address data too short.";
+    const QString damaged = QStringLiteral(
+        "Image file line 2, damaged record: it is cut short or holds characters that are not "
+        "hexadecimal digits.");
+    // Each of these sums to 0 as the zeros it would be read as.
+    QTest::newRow("shorter than its count") << before + ":0400FB0001\n" << damaged;
+    QTest::newRow("non-hex digit") << before + ":01000200G0ED\n" << damaged;
+    QTest::newRow("text after the checksum") << before + ":0100020033CAx\n" << damaged;
 }
 
 void TestIntelHexReader::badRecordEndsTheSectionWithAWarning()
@@ -139,22 +147,24 @@ void TestIntelHexReader::badRecordEndsTheSectionWithAWarning()
     QCOMPARE(source.readLine(), QByteArrayView(":0100030044B8"));
 }
 
-void TestIntelHexReader::endOfFileRecordDumpsTheImageAndReadingGoesOn()
+void TestIntelHexReader::endOfFileRecordLeavesTheSectionImageForTheDump()
 {
-    InTemporaryDir cwd;
     MicroprocessorImageInfo info(m_prompter);
     info.setWordSize(4);
     info.setWordCount(8);
-    ImageSource source(":0400000001020304F2\n:00000001FF\n:010010007778\n");
     HexFileState state;
-    QVERIFY(info.readIntelHex(source, state));
+    ImageSource none(":0400000001020304F2\n");
+    QVERIFY(info.readIntelHex(none, state));
+    QVERIFY(!state.hasDumpImage()); // no end-of-file record, no dump
 
-    // Data after the end-of-file record is read; the dump shows the image as
-    // it was at that record.
+    // Data after the end-of-file record is read, and the section's dump is
+    // the image as the section left it, however many such records it holds.
+    ImageSource source(":0400000001020304F2\n:00000001FF\n:00000001FF\n:010010007778\n");
+    QVERIFY(info.readIntelHex(source, state));
     QCOMPARE(info.image().left(4), bytes({1, 2, 3, 4}));
     QCOMPARE(info.image().at(0x10), char(0x77));
-    QCOMPARE(cwd.dump(), QByteArray("0000 01020304FFFFFFFFFFFFFFFFFFFFFFFF\r\n"
-                                    "0010 FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF\r\n"));
+    QVERIFY(state.hasDumpImage());
+    QCOMPARE(state.dumpImage(), info.image());
 }
 
 void TestIntelHexReader::dumpRowsAreFullSixteenByteRowsWithWideOffsets()
@@ -166,6 +176,7 @@ void TestIntelHexReader::dumpRowsAreFullSixteenByteRowsWithWideOffsets()
     ImageSource source(":020000040001F9\n:01000F00AB45\n:00000001FF\n");
     HexFileState state;
     info.readIntelHex(source, state);
+    QVERIFY(ImageDump::write(state.dumpImage()));
 
     const QList<QByteArray> rows = cwd.dump().split('\n');
     QCOMPARE(rows.size(), 0x1001 + 1);
@@ -175,11 +186,7 @@ void TestIntelHexReader::dumpRowsAreFullSixteenByteRowsWithWideOffsets()
     QCOMPARE(rows.last(), QByteArray());
 
     // Smaller than one row: an empty dump replaces the old one.
-    MicroprocessorImageInfo tiny(m_prompter);
-    tiny.setWordSize(1);
-    tiny.setWordCount(15);
-    ImageSource eof(":00000001FF\n");
-    tiny.readIntelHex(eof, state);
+    QVERIFY(ImageDump::write(QByteArray(15, char(0xFF))));
     QCOMPARE(cwd.dump(), QByteArray());
 }
 
@@ -229,7 +236,6 @@ void TestIntelHexReader::upperAddressCarriesOverBetweenSectionsOfOneFileOnly()
 
 void TestIntelHexReader::unusableImageSizeLeavesTheImageEmptyAndEveryReadBounded()
 {
-    InTemporaryDir cwd;
     MicroprocessorImageInfo info(m_prompter);
     info.setWordSize(2); // word count not given: 2 x 0xFFFFFFFE
     info.setPageSize(0x100);
@@ -248,7 +254,7 @@ void TestIntelHexReader::unusableImageSizeLeavesTheImageEmptyAndEveryReadBounded
     QByteArray out("stale");
     QVERIFY(!info.copyPage(0, 0x100, out));
     QVERIFY(out.isEmpty());
-    QCOMPARE(cwd.dump(), QByteArray());
+    QVERIFY(state.dumpImage().isEmpty());
 }
 
 void TestIntelHexReader::readWord32StaysInsideTheImage()

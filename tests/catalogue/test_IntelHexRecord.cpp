@@ -24,30 +24,35 @@ void TestIntelHexRecord::parsesOneLine_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<bool>("checksumOk");
+    QTest::addColumn<bool>("wellFormed");
 
     QTest::newRow("data record") << QByteArray(":0400000001020304F2") << 4 << 0 << 0
-                                 << QByteArray("\x01\x02\x03\x04") << true;
+                                 << QByteArray("\x01\x02\x03\x04") << true << true;
     QTest::newRow("lower-case digits") << QByteArray(":0210fe00abcd78") << 2 << 0x10FE << 0
-                                       << QByteArray("\xAB\xCD") << true;
-    QTest::newRow("end of file") << QByteArray(":00000001FF") << 0 << 0 << 1 << QByteArray() << true;
+                                       << QByteArray("\xAB\xCD") << true << true;
+    QTest::newRow("end of file") << QByteArray(":00000001FF") << 0 << 0 << 1 << QByteArray() << true << true;
     QTest::newRow("extended linear address") << QByteArray(":020000040001F9") << 2 << 0 << 4
-                                             << QByteArray("\x00\x01", 2) << true;
+                                             << QByteArray("\x00\x01", 2) << true << true;
     QTest::newRow("extended segment address") << QByteArray(":020000021000EC") << 2 << 0 << 2
-                                              << QByteArray("\x10\x00", 2) << true;
+                                              << QByteArray("\x10\x00", 2) << true << true;
     QTest::newRow("wrong checksum") << QByteArray(":0400000001020304F3") << 4 << 0 << 0
-                                    << QByteArray("\x01\x02\x03\x04") << false;
-    // "G1" is not hexadecimal and reads as 0; the checksum was made for that.
-    QTest::newRow("non-hex pair reads as 0") << QByteArray(":02000000G1FFFF") << 2 << 0 << 0
-                                             << QByteArray("\x00\xFF", 2) << true;
-    QTest::newRow("characters after the checksum ignored") << QByteArray(":00000001FFjunk") << 0 << 0 << 1
-                                                           << QByteArray() << true;
-    QTest::newRow("colon alone") << QByteArray(":") << 0 << 0 << 0 << QByteArray() << true;
-    // A missing checksum pair reads as 0: the sum alone decides.
+                                    << QByteArray("\x01\x02\x03\x04") << false << true;
+    QTest::newRow("blanks after the checksum") << QByteArray(":00000001FF \t ") << 0 << 0 << 1
+                                               << QByteArray() << true << true;
+    // Damaged lines decode to zeros for the missing or non-hex pairs, and the
+    // checksum may well agree with those zeros: only the form tells.
+    QTest::newRow("non-hex pair") << QByteArray(":02000000G1FFFF") << 2 << 0 << 0
+                                  << QByteArray("\x00\xFF", 2) << true << false;
+    QTest::newRow("characters after the checksum") << QByteArray(":00000001FFjunk") << 0 << 0 << 1
+                                                   << QByteArray() << true << false;
+    QTest::newRow("colon alone") << QByteArray(":") << 0 << 0 << 0 << QByteArray() << true << false;
     QTest::newRow("missing checksum, sum 0") << QByteArray(":00000000") << 0 << 0 << 0
-                                             << QByteArray() << true;
-    QTest::newRow("missing checksum, sum 1") << QByteArray(":0100000000") << 1 << 0 << 0
-                                             << QByteArray("\x00", 1) << false;
-    QTest::newRow("missing data") << QByteArray(":10000000") << 16 << 0 << 0 << QByteArray(16, '\0') << false;
+                                             << QByteArray() << true << false;
+    QTest::newRow("shorter than its count, checksum agrees")
+        << QByteArray(":0400FB0001") << 4 << 0xFB << 0 << QByteArray("\x01\x00\x00\x00", 4) << true
+        << false;
+    QTest::newRow("half a pair at the end") << QByteArray(":00000001F") << 0 << 0 << 1 << QByteArray()
+                                            << false << false;
 }
 
 void TestIntelHexRecord::parsesOneLine()
@@ -58,14 +63,17 @@ void TestIntelHexRecord::parsesOneLine()
     QFETCH(int, type);
     QFETCH(QByteArray, data);
     QFETCH(bool, checksumOk);
+    QFETCH(bool, wellFormed);
 
     IntelHexRecord record;
+    record.parse(":0400000001020304F2"); // a good record first: nothing of it may stick
     record.parse(line);
     QCOMPARE(int(record.byteCount()), count);
     QCOMPARE(int(record.address()), address);
     QCOMPARE(int(record.type()), type);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(record.data()), record.byteCount()), data);
     QCOMPARE(record.checksumOk(), checksumOk);
+    QCOMPARE(record.wellFormed(), wellFormed);
 }
 
 void TestIntelHexRecord::shortLineNeverReadsPastItsEnd()
@@ -90,6 +98,9 @@ void TestIntelHexRecord::sourceSplitsLines_data()
 
     QTest::newRow("LF") << QByteArray("a\nb\n") << QList<QByteArray>{"a", "b"};
     QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << QList<QByteArray>{"a", "b"};
+    QTest::newRow("CR only") << QByteArray(":00\r:01\r:02") << QList<QByteArray>{":00", ":01", ":02"};
+    QTest::newRow("mixed, CR before CR LF") << QByteArray("a\rb\nc\r\r\nd")
+                                            << QList<QByteArray>{"a", "b", "c", "", "d"};
     QTest::newRow("no final newline") << QByteArray("a\nb") << QList<QByteArray>{"a", "b"};
     QTest::newRow("blank lines kept") << QByteArray("a\n\n\nb\n") << QList<QByteArray>{"a", "", "", "b"};
     QTest::newRow("byte order mark skipped") << QByteArray("\xEF\xBB\xBF:00\r\n")

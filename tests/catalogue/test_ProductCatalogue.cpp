@@ -243,6 +243,11 @@ void TestProductCatalogue::badProcessorValueDropsOnlyItsProduct_data()
     const QString location = QStringLiteral("Error parsing fixture magic number location");
     QTest::newRow("Heirarchy not a number") << "Heirarchy" << "x" << "Error parsing heirarchy.";
     QTest::newRow("Heirarchy negative") << "Heirarchy" << "-1" << "Error parsing heirarchy.";
+    // Key -1 (or 255, the mark of a processor without a number) is never loaded.
+    QTest::newRow("Heirarchy 0") << "Heirarchy" << "0"
+                                 << "Heirarchy 0 is out of range: processors are numbered from 1 to 255.";
+    QTest::newRow("Heirarchy 256") << "Heirarchy" << "256"
+                                   << "Heirarchy 256 is out of range: processors are numbered from 1 to 255.";
     QTest::newRow("FileType other case") << "FileType" << "intel hex" << "Error parsing file type.";
     QTest::newRow("FileType trailing space") << "FileType" << "Cypress PSoC " << "Error parsing file type.";
     QTest::newRow("FileType empty") << "FileType" << "" << "Error parsing file type.";
@@ -266,11 +271,16 @@ void TestProductCatalogue::badProcessorValueDropsOnlyItsProduct()
 
     const QString good = processor(element("Heirarchy", "1") + element("WordSize", "2"));
     Reader r;
-    r.prompter.expectMessage(Kind::Information, "Information", message);
+    // The box and the log name the product and the processor, though both
+    // names come after the bad value.
+    const QString shownText = message + " Product \"Bad\" (processor \"after the bad value\") was not loaded.";
+    r.prompter.expectMessage(Kind::Information, "Information", shownText);
     // The dropped product already holds a good processor when the bad one comes.
     r.read(fixture("Before", good)
-           + fixture("Bad", good + processor(element("Heirarchy", "2") + element(tag, text)
-                                             + element("ProcName", "after the bad value")))
+           + QStringLiteral("<ZelDmxFixture>%1%2</ZelDmxFixture>")
+                 .arg(good + processor(element("Heirarchy", "2") + element(tag, text)
+                                       + element("ProcName", "after the bad value")),
+                      element("Name", "Bad"))
            + fixture("After", good));
 
     QCOMPARE(r.prompter.pendingExpectations(), 0);
@@ -279,7 +289,10 @@ void TestProductCatalogue::badProcessorValueDropsOnlyItsProduct()
     // Nothing of the dropped product is left behind under the window.
     QCOMPARE(r.records("BootLoadProduct"), 2);
     QCOMPARE(r.records("MicroprocessorImageInfo"), 2);
-    QCOMPARE(r.logs->size(), 1);
+    QCOMPARE(r.logs->size(), 2);
+    QCOMPARE(r.logs->at(1).at(0).value<LOGPRIORITY>(), LOG_WARNING);
+    QCOMPARE(r.logs->at(1).at(2).toString(), QStringLiteral("ZelBootLoader"));
+    QCOMPARE(r.logs->at(1).at(3).toString(), shownText);
 }
 
 void TestProductCatalogue::processorValuesAreParsedByTheirSyntax_data()

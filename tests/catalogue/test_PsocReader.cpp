@@ -13,6 +13,8 @@ private slots:
     void buildsParagraphs();
     void lineWithTooManyFieldsIsRefused_data();
     void lineWithTooManyFieldsIsRefused();
+    void fieldThatIsNoByteRefusesTheSection_data();
+    void fieldThatIsNoByteRefusesTheSection();
 };
 
 void TestPsocReader::buildsParagraphs_data()
@@ -33,8 +35,10 @@ void TestPsocReader::buildsParagraphs_data()
                                                        << QByteArray();
     QTest::newRow("empty field 2 still leaves field 3 in the address")
         << QByteArray("w 00  FF3B 01\nr\n") << QStringList{"", ""} << QByteArray();
-    QTest::newRow("low 8 bits, non-hex reads 0") << QByteArray("w 00 1FF zz 3\r\nr\r\n")
-                                                 << QStringList{"ff0003"} << QByteArray();
+    QTest::newRow("one-digit and leading-zero bytes") << QByteArray("w 00 0FF a 3\r\nr\r\n")
+                                                      << QStringList{"ff0a03"} << QByteArray();
+    QTest::newRow("CR-only line ends") << QByteArray("w 00 12 34\rw 00 56\rr\r")
+                                       << QStringList{"123456"} << QByteArray();
     QTest::newRow("blank line ends the section and is consumed")
         << QByteArray("w 00 01\nr\n\nw 00 02\n") << QStringList{"01"} << QByteArray("w 00 02");
     QTest::newRow("Intel HEX line ends the section") << QByteArray("w 00 01\n:00000001FF\nr\n")
@@ -99,6 +103,34 @@ void TestPsocReader::lineWithTooManyFieldsIsRefused()
         QCOMPARE(info.paragraphCount(), 0);
         QCOMPARE(source.readLine(), QByteArrayView("r"));
     }
+}
+
+void TestPsocReader::fieldThatIsNoByteRefusesTheSection_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("message");
+
+    // No checksum would catch these: read as numbers they became 00 or FF.
+    QTest::newRow("non-hex digit") << QByteArray("w 00 12 34 AA G7 1FF -3")
+                                   << "Image file line 1, field 5 is not a hexadecimal byte: \"G7\".";
+    QTest::newRow("more than a byte") << QByteArray("w 00 12 34 1FF")
+                                      << "Image file line 1, field 4 is not a hexadecimal byte: \"1FF\".";
+    QTest::newRow("sign") << QByteArray("w 00 12 -3") << "Image file line 1, field 3 is not a hexadecimal byte: \"-3\".";
+    QTest::newRow("0x prefix") << QByteArray("w 00 0x12")
+                               << "Image file line 1, field 2 is not a hexadecimal byte: \"0x12\".";
+}
+
+void TestPsocReader::fieldThatIsNoByteRefusesTheSection()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, message);
+    FakePrompter prompter;
+    MicroprocessorImageInfo info(prompter);
+    ImageSource source("w 00 07\n" + line + "\nr\n");
+    prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Warning"), message);
+    QVERIFY(!info.readCypressPSoC(source));
+    QCOMPARE(prompter.pendingExpectations(), 0);
+    QCOMPARE(info.paragraphCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPsocReader)

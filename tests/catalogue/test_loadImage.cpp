@@ -1,13 +1,17 @@
 #include "catalogue/BootLoadProduct.h"
+#include "catalogue/ImageDump.h"
 #include "catalogue/MicroprocessorImageInfo.h"
 #include "tests/support/FakePrompter.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using Kind = Prompter::Kind;
 
@@ -84,8 +88,10 @@ class TestLoadImage : public QObject
 private slots:
     void init();
     void cleanup();
-    void onlyANameEndingInBinSkipsTheChecks_data();
-    void onlyANameEndingInBinSkipsTheChecks();
+    void rawBinFileIsTakenOnlyByThePlayerThatIsSentIt_data();
+    void rawBinFileIsTakenOnlyByThePlayerThatIsSentIt();
+    void fileThatCannotBeAnImageIsRefusedUnread_data();
+    void fileThatCannotBeAnImageIsRefusedUnread();
     void unreadableFileIsRefusedWithAWarning();
     void usbImageNeedsTheMagicValue_data();
     void usbImageNeedsTheMagicValue();
@@ -95,6 +101,10 @@ private slots:
     void ethernetMajorVersionMustMatchUnlessModelIsExempt();
     void revisionThreeChecksTheSftValue();
     void intelAndPsocSectionsBothLoadAndSummarise();
+    void psocSectionWithoutDataRefusesTheFile_data();
+    void psocSectionWithoutDataRefusesTheFile();
+    void crOnlyLineEndsReadTheWholeFile();
+    void manyEndOfFileRecordsWriteOneDumpQuickly();
     void refusedPsocLineRefusesTheFile();
     void unknownBootloaderRevisionRefusesAndClosesTheFile();
     void eachFileStartsAtUpperAddressZero();
@@ -151,35 +161,94 @@ MicroprocessorImageInfo *TestLoadImage::addIntel(BootLoadProduct &product, qint3
     return info;
 }
 
-void TestLoadImage::onlyANameEndingInBinSkipsTheChecks_data()
+void TestLoadImage::rawBinFileIsTakenOnlyByThePlayerThatIsSentIt_data()
 {
+    QTest::addColumn<QString>("product");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("raw");
+    QTest::addColumn<QByteArray>("contents"); // null: the file does not exist
+    QTest::addColumn<QString>("message");     // %1: the path; empty when accepted
 
-    QTest::newRow("ends in .bin") << "firmware.bin" << true;
-    QTest::newRow(".bin inside the name") << "firmware.bin.hex" << false;
-    QTest::newRow("upper-case .BIN") << "firmware.BIN" << false;
+    const QByteArray firmware("\x7F" "ELF raw player image", 21);
+    const QString notOpened = QStringLiteral("Could not open selected file\n%1");
+    QTest::newRow("player takes its .bin as it is") << "Vireo Player" << "player.bin" << firmware << "";
+    QTest::newRow("player .bin missing") << "Vireo Player" << "player.bin" << QByteArray() << notOpened;
+    QTest::newRow("player .bin empty") << "Vireo Player" << "player.bin" << QByteArray("")
+                                       << "%1\nis empty: it holds no firmware image.";
+    QTest::newRow("other product refuses .bin") << "Sorrel 3" << "sorrel.bin" << firmware
+                                                << "Sorrel 3 takes no raw .bin image. Select the Intel "
+                                                   "HEX or PSoC image file made for it.";
+    QTest::newRow(".bin inside the name is no raw file") << "Vireo Player" << "player.bin.hex"
+                                                          << QByteArray() << notOpened;
+    QTest::newRow("upper-case .BIN is no raw file") << "Vireo Player" << "player.BIN" << QByteArray()
+                                                    << notOpened;
 }
 
-void TestLoadImage::onlyANameEndingInBinSkipsTheChecks()
+void TestLoadImage::rawBinFileIsTakenOnlyByThePlayerThatIsSentIt()
 {
+    QFETCH(QString, product);
     QFETCH(QString, name);
-    QFETCH(bool, raw);
-    BootLoadProduct product(m_prompter);
-    product.setInterfaceType(0);
-    MicroprocessorImageInfo *info = addIntel(product, 0);
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, message);
+    BootLoadProduct p(m_prompter);
+    p.setInterfaceType(0);
+    p.setName(product);
+    MicroprocessorImageInfo *info = addIntel(p, 0);
     // An accepted image first: the raw file must not inherit it.
-    QVERIFY(product.loadImage(writeFile("good.hex", hexText(imageWith(kMagic, 0x010203)))));
+    QVERIFY(p.loadImage(writeFile("good.hex", hexText(imageWith(kMagic, 0x010203)))));
     QVERIFY(!info->image().isEmpty());
 
-    // None of these files exists: the raw path never opens it.
-    const QString path = m_dir->filePath(name);
-    if (!raw)
-        m_prompter.expectMessage(Kind::Warning, "Warning", "Could not open selected file\n" + path);
-    QCOMPARE(product.loadImage(path), raw);
-    QCOMPARE(product.imageReady(), raw);
+    const QString path = contents.isNull() ? m_dir->filePath(name) : writeFile(name, contents);
+    const bool accepted = message.isEmpty();
+    if (!accepted)
+        m_prompter.expectMessage(Kind::Warning, "Warning", message.arg(path));
+    QCOMPARE(p.loadImage(path), accepted);
+    QCOMPARE(p.imageReady(), accepted);
+    // What is sent is the file as it was read.
+    QCOMPARE(p.imageData(), accepted ? contents : QByteArray());
+    QCOMPARE(p.imageFileName(), accepted ? path : QString());
     QVERIFY(info->image().isEmpty());
-    QCOMPARE(product.imageVersion(), 0x010203u); // kept from the last checked image
+    QCOMPARE(p.imageVersion(), 0x010203u); // kept from the last checked image
+}
+
+void TestLoadImage::fileThatCannotBeAnImageIsRefusedUnread_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message"); // %1: the path
+
+    const QString notRegular = QStringLiteral("%1\nis not a firmware image file: it is a folder, a device or a pipe.");
+    QTest::newRow("endless device") << "device" << notRegular;
+    QTest::newRow("folder") << "folder" << notRegular;
+    QTest::newRow("pipe without a writer") << "pipe" << notRegular; // opening it would block
+    QTest::newRow("over the size bound")
+        << "large" << "%1\nis too large to be a firmware image: image files are at most 64 MiB.";
+}
+
+void TestLoadImage::fileThatCannotBeAnImageIsRefusedUnread()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    QString path;
+    if (kind == QLatin1String("device")) {
+        path = QStringLiteral("/dev/zero");
+    } else if (kind == QLatin1String("folder")) {
+        path = m_dir->filePath("folder.hex");
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == QLatin1String("pipe")) {
+        path = m_dir->filePath("pipe.hex");
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else {
+        // Sparse: one byte over the bound costs no disk.
+        path = writeFile("large.hex", hexText(imageWith(kMagic, 1)));
+        QFile file(path);
+        QVERIFY(file.resize(64 * 1024 * 1024 + 1));
+    }
+    BootLoadProduct product(m_prompter);
+    product.setInterfaceType(0);
+    addIntel(product, 0);
+    m_prompter.expectMessage(Kind::Warning, "Warning", message.arg(path));
+    QVERIFY(!product.loadImage(path));
+    QVERIFY(!product.imageReady());
+    QVERIFY(product.imageData().isEmpty());
 }
 
 void TestLoadImage::unreadableFileIsRefusedWithAWarning()
@@ -211,8 +280,12 @@ void TestLoadImage::usbImageNeedsTheMagicValue()
     if (!accepted)
         m_prompter.expectMessage(Kind::Critical, kMismatchTitle, kMismatchText);
 
-    QCOMPARE(product.loadImage(writeFile("fw.hex", hexText(imageWith(magic, 0x00020A03)))), accepted);
+    // The version word's top byte is erased flash: no part of the version.
+    const QString file = writeFile("fw.hex", hexText(imageWith(magic, 0xFF020A03)));
+    QCOMPARE(product.loadImage(file), accepted);
     QCOMPARE(product.imageReady(), accepted);
+    QCOMPARE(product.imageData(), accepted ? hexText(imageWith(magic, 0xFF020A03)) : QByteArray());
+    QCOMPARE(product.imageFileName(), accepted ? file : QString());
     QCOMPARE(log.size(), accepted ? 1 : 0);
     if (accepted) {
         QCOMPARE(log.at(0).at(0).value<LOGPRIORITY>(), LOG_INFO);
@@ -261,6 +334,9 @@ void TestLoadImage::ethernetMajorVersionMustMatchUnlessModelIsExempt_data()
     QTest::addColumn<bool>("accepted");
 
     QTest::newRow("exempt model, any major") << "Marlow White 2" << 0x070000u << true;
+    QTest::newRow("Ostrel Hub exempt") << "Ostrel Hub" << 0x070000u << true;
+    QTest::newRow("Brisa Quad exempt") << "Brisa Quad" << 0x070000u << true;
+    QTest::newRow("names match in their case only") << "brisa quad" << 0x070000u << false;
     QTest::newRow("major 4 matches") << "Other" << 0x040102u << true;
     QTest::newRow("major 5 does not") << "Other" << 0x050000u << false;
     QTest::newRow("bits 24-31 ignored") << "Other" << 0xFF040000u << true;
@@ -319,6 +395,71 @@ void TestLoadImage::intelAndPsocSectionsBothLoadAndSummarise()
     QCOMPARE(log.size(), 2);
     QCOMPARE(log.at(1).at(3).toString(), QStringLiteral("Firmware load for microprocessor 2 succeeded."));
     QCOMPARE(product.imageSummary(), QStringLiteral("1) Intel HEX: 66051 2) Cypress PSoC: NA "));
+}
+
+void TestLoadImage::psocSectionWithoutDataRefusesTheFile_data()
+{
+    QTest::addColumn<QByteArray>("psoc");
+    QTest::newRow("missing") << QByteArray();
+    QTest::newRow("blank line only") << QByteArray("\n");
+    QTest::newRow("r lines only") << QByteArray("r\nr\n");
+    QTest::newRow("group never closed") << QByteArray("w 00 12 34\n");
+}
+
+void TestLoadImage::psocSectionWithoutDataRefusesTheFile()
+{
+    QFETCH(QByteArray, psoc);
+    BootLoadProduct product(m_prompter);
+    product.setInterfaceType(1);
+    addIntel(product, 0);
+    auto *driver = new MicroprocessorImageInfo(m_prompter, &product);
+    driver->setObjectName("driver");
+    driver->setHierarchy(1);
+    driver->setFileType(1);
+    product.addProcessor(driver);
+    QSignalSpy log(&product, &BootLoadProduct::signal_log);
+
+    m_prompter.expectMessage(Kind::Warning, "Warning",
+                             "The image file holds no PSoC section for processor 2 (driver).");
+    m_prompter.expectMessage(Kind::Critical, kMismatchTitle, kMismatchText);
+    QVERIFY(!product.loadImage(writeFile("fw.txt", hexText(imageWith(kMagic, 0x00010203)) + psoc)));
+    QVERIFY(!product.imageReady());
+    QCOMPARE(log.size(), 1); // processor 1 only
+}
+
+void TestLoadImage::crOnlyLineEndsReadTheWholeFile()
+{
+    BootLoadProduct product(m_prompter);
+    product.setInterfaceType(0);
+    MicroprocessorImageInfo *info = addIntel(product, 0);
+    info->setMagicLoc(14); // in the last record: nothing may be lost before it
+    QByteArray image = imageWith(0, 0x00010203);
+    image.replace(56, 4, le32(kMagic));
+    const QByteArray text = hexText(image).replace("\r\n", "\r");
+    QVERIFY(!text.contains('\n'));
+    QVERIFY(product.loadImage(writeFile("cr.hex", text)));
+    QCOMPARE(info->image(), image);
+}
+
+void TestLoadImage::manyEndOfFileRecordsWriteOneDumpQuickly()
+{
+    BootLoadProduct product(m_prompter);
+    product.setInterfaceType(0);
+    MicroprocessorImageInfo *info = addIntel(product, 0);
+    info->setWordCount(0x8000); // 128 KiB: each dump is some 400 KB of text
+    QByteArray text = hexText(imageWith(kMagic, 1));
+    for (int i = 0; i < 50000; ++i)
+        text += ":00000001FF\r\n";
+    const QString file = writeFile("eof.hex", text);
+
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(product.loadImage(file));
+    // One dump per record took some 11 s; one per file takes milliseconds.
+    QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+    QFile dump(m_dir->filePath("output.txt"));
+    QVERIFY(dump.open(QIODevice::ReadOnly));
+    QCOMPARE(dump.readAll(), ImageDump::rows(info->image(), 0, info->image().size() / 16));
 }
 
 void TestLoadImage::refusedPsocLineRefusesTheFile()

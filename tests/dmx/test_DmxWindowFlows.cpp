@@ -478,9 +478,7 @@ void TestDmxWindowFlows::nothingProgrammed_saysWhyAndNeverCompletes_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("raw image: no page to write")
-        << "Cove Wash" << "cove.bin"
-        << "Cove Wash: the image holds no whole page for processor 1, so the fixture would be erased and left empty.";
+    // (A raw .bin image for a fixture is refused when it is selected.)
     QTest::newRow("two Intel HEX processors")
         << "Twin Hex" << "twin.hex"
         << "File type mismatch. Expecting Intel HEX. Twin Hex needs an Intel HEX processor 1 and a Cypress PSoC processor 2.";

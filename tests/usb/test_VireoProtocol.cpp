@@ -443,7 +443,7 @@ void TestVireoProtocol::quittingApplicationEndsTheWaitAndTheTalk()
     m_device->setTimings(slow);
     m_player->setResponder([](const QByteArray &) { return std::optional<QByteArray>(QByteArray()); });
     // What a closing window does to the main loop, here without one running.
-    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
     QElapsedTimer clock;
     clock.start();
     QVERIFY(m_device->exchange(Device_VireoPlayer::descriptorRequest()).isEmpty());
