@@ -20,8 +20,6 @@ QString prefixedValue(const QStringList &arguments, const QString &prefix)
     return QString();
 }
 
-const char *const kQuestionNames[] = {"downgrade", "overwrite", "manual-address", "all-fixtures"};
-
 QString questionList()
 {
     QStringList names;
@@ -154,18 +152,46 @@ private:
     bool m_seen[3] = {false, false, false};      // well-formed
 };
 
+// Options of our own beside -simulate; like those of the unattended run, a
+// mistake in them is an error rather than ignored.
+void takeSimulationOptions(const QStringList &arguments, StartOptions &options)
+{
+    const QString simulatePrefix = QStringLiteral("-simulate=");
+    const QString waitPrefix = QStringLiteral("-verifyWait");
+    bool waitSeen = false;
+    for (const QString &argument : arguments) {
+        if (argument.startsWith(simulatePrefix, Qt::CaseSensitive)) {
+            options.simulate = true;
+            for (const QString &raw : argument.mid(simulatePrefix.size()).split(QLatin1Char(','))) {
+                const QString word = raw.trimmed();
+                if (word == QLatin1String("keep-revision"))
+                    options.simulateKeepRevision = true;
+                else if (word == QLatin1String("no-return"))
+                    options.simulateNoReturn = true;
+                else
+                    options.errors.append(QStringLiteral("%1: \"%2\" is not a simulated behaviour; "
+                                                         "-simulate= takes keep-revision, no-return")
+                                              .arg(argument, word));
+            }
+        } else if (argument.startsWith(waitPrefix, Qt::CaseInsensitive)) {
+            bool ok = false;
+            const int seconds = argument.startsWith(waitPrefix + QLatin1Char('='), Qt::CaseSensitive)
+                ? argument.mid(waitPrefix.size() + 1).toInt(&ok)
+                : -1;
+            if (!ok || seconds < 0 || seconds > 3600)
+                options.errors.append(QStringLiteral("%1: -verifyWait= takes a number of seconds "
+                                                     "from 0 to 3600")
+                                          .arg(argument));
+            else if (waitSeen)
+                options.errors.append(QStringLiteral("-verifyWait= is given more than once"));
+            else
+                options.verifyWaitSeconds = seconds;
+            waitSeen = true;
+        }
+    }
+}
+
 } // namespace
-
-QString guardingQuestionName(GuardingQuestion question)
-{
-    return QString::fromLatin1(kQuestionNames[static_cast<int>(question)]);
-}
-
-QList<GuardingQuestion> guardingQuestions()
-{
-    return {GuardingQuestion::Downgrade, GuardingQuestion::Overwrite,
-            GuardingQuestion::ManualAddress, GuardingQuestion::AllFixtures};
-}
 
 StartOptions parseCommandLine(const QStringList &arguments)
 {
@@ -186,6 +212,8 @@ StartOptions parseCommandLine(const QStringList &arguments)
     options.help = arguments.contains(QStringLiteral("--help"), Qt::CaseSensitive)
         || arguments.contains(QStringLiteral("-help"), Qt::CaseSensitive);
 
+    takeSimulationOptions(arguments, options);
+
     UnattendedOptions unattended(options);
     for (const QString &argument : arguments)
         unattended.take(argument);
@@ -205,6 +233,9 @@ QString commandLineHelp()
         "  -deviceAddress=ADDRESS    the device: controller IP address, fixture serial number\n"
         "  -autoConnect              connect to the device without the operator\n"
         "  -simulate                 use simulated devices instead of real hardware\n"
+        "  -simulate=BEHAVIOURS      simulated devices that fail the check after an update,\n"
+        "                            a comma list of: keep-revision, no-return\n"
+        "  -verifyWait=SECONDS       how long the check after an update waits for the device\n"
         "  -firmware=PATH            firmware image file of an unattended run\n"
         "  -yes=QUESTIONS            guarding questions an unattended run may answer \"yes\" to,\n"
         "                            a comma list of: %1\n"

@@ -1,22 +1,10 @@
 #pragma once
 
+#include "base/GuardingQuestion.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-// The questions that guard a run against an unwanted result; an unattended
-// run answers "yes" only to those listed with -yes=.
-enum class GuardingQuestion {
-    Downgrade,     // the image is older than what the device runs
-    Overwrite,     // the image is the one the device already runs
-    ManualAddress, // the device was not found but an address was given
-    AllFixtures,   // the run would reprogram every fixture found
-};
-
-// "downgrade", "overwrite", "manual-address", "all-fixtures": the -yes= words.
-QString guardingQuestionName(GuardingQuestion question);
-// Every question, in the order --help lists them.
-QList<GuardingQuestion> guardingQuestions();
 
 // What the command line asks of the window. Strings stay null when their
 // option is absent.
@@ -26,6 +14,13 @@ struct StartOptions {
     QString deviceAddress;
     bool autoConnect = false;
     bool simulate = false; // simulated devices instead of the vendor layers
+    // -simulate=keep-revision,no-return: how the simulated devices fail the
+    // check after an update (either implies -simulate).
+    bool simulateKeepRevision = false;
+    bool simulateNoReturn = false;
+    // -verifyWait=SECONDS: how long the check after an update waits for the
+    // device; negative: each interface's default.
+    int verifyWaitSeconds = -1;
 
     // Unattended run.
     QString firmwarePath;

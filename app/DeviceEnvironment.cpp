@@ -81,8 +81,15 @@ std::unique_ptr<ControllerSimulator> startSimulatedControllers(EthernetSettings 
 
 std::unique_ptr<DeviceEnvironment> DeviceEnvironment::create(bool simulate)
 {
+    return create(simulate, SimulationOptions());
+}
+
+std::unique_ptr<DeviceEnvironment> DeviceEnvironment::create(bool simulate,
+                                                             const SimulationOptions &simulation)
+{
     std::unique_ptr<DeviceEnvironment> env(new DeviceEnvironment);
     env->m_simulated = simulate;
+    env->m_simulation = simulate ? simulation : SimulationOptions();
     if (simulate) {
         env->m_sr3 = std::make_unique<SimulatedSr3Usb>();
         auto tarvo = std::make_unique<SimulatedTarvo>();

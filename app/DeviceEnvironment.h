@@ -22,7 +22,16 @@ class Hollis;
 class DeviceEnvironment
 {
 public:
+    // How the simulated devices behave after an update, so that a run can be
+    // shown failing its check afterwards.
+    struct SimulationOptions {
+        bool keepRevision = false; // devices take the image but keep reporting their old revision
+        bool noReturn = false;     // devices take the image but never answer again
+    };
+
     static std::unique_ptr<DeviceEnvironment> create(bool simulate);
+    static std::unique_ptr<DeviceEnvironment> create(bool simulate,
+                                                     const SimulationOptions &simulation);
     ~DeviceEnvironment();
 
     bool simulated() const { return m_simulated; }
@@ -36,6 +45,12 @@ public:
     ControllerSimulator *controllerSimulator() { return m_controllers.get(); }
     SerialPorts &serialPorts() { return *m_serialPorts; }
     HidBackend &hid() { return *m_hid; }
+    SimulationOptions simulation() const { return m_simulation; }
+
+    // How long each interface waits for a device to answer again after an
+    // update; negative: each interface's own default.
+    int verifyWaitMs() const { return m_verifyWaitMs; }
+    void setVerifyWaitMs(int milliseconds) { m_verifyWaitMs = milliseconds; }
     // The simulated Vireo Player behind serialPorts() and hid(); null unless simulated.
     SimulatedVireoPlayer *simulatedVireo() { return m_vireo.get(); }
 
@@ -43,6 +58,8 @@ private:
     DeviceEnvironment() = default;
 
     bool m_simulated = false;
+    SimulationOptions m_simulation;
+    int m_verifyWaitMs = -1;
     std::unique_ptr<Sr3UsbLibrary> m_sr3;
     std::unique_ptr<TarvoLibrary> m_tarvo;
     std::unique_ptr<ZelHollis::Hollis> m_hollis;

@@ -4,10 +4,12 @@
 
 #include "app/DeviceEnvironment.h"
 #include "app/HistoryDialog.h"
+#include "app/RunEvents.h"
 #include "base/Logger.h"
 #include "base/OutputFolder.h"
 #include "base/Pauser.h"
 #include "base/QtPrompter.h"
+#include "base/UpdateRecord.h"
 #include "base/UpdateRecordFile.h"
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/ProductCatalogue.h"
@@ -70,6 +72,7 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
     m_label_version->setObjectName(QStringLiteral("m_label_version"));
     statusBar()->addWidget(m_label_version);
 
+    m_runEvents = new RunEvents(this);
     m_logger = Logger::instance(this);
     connect(this, &ZelBootLoader::signal_log, m_logger, &Logger::log);
     connect(m_logger, &Logger::latestLogString, this, &ZelBootLoader::updateLogDisplay);
@@ -124,6 +127,11 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
                                              m_devices->ethernet(), this);
     ui->m_stackedWidget_interfaceControls->insertWidget(2, m_tftpControl);
     wirePanel(m_tftpControl);
+    if (m_devices->verifyWaitMs() >= 0) {
+        m_usbControl->setVerifyWait(m_devices->verifyWaitMs());
+        m_zeldmxControl->setVerifyWait(m_devices->verifyWaitMs());
+        m_tftpControl->setVerifyWait(m_devices->verifyWaitMs());
+    }
     m_shutdownSteps = {[this] { m_usbControl->shutdown(); },
                        [this] { m_zeldmxControl->shutdown(); },
                        [this] { m_tftpControl->shutdown(); }};
@@ -216,6 +224,8 @@ template <typename Panel> void ZelBootLoader::wirePanel(Panel *panel)
     connect(panel, &Panel::signal_updateStatus, this, &ZelBootLoader::handleStatusUpdate);
     connect(panel, &Panel::signal_programComplete, this, &ZelBootLoader::handleProgramComplete);
     connect(panel, &Panel::signal_log, m_logger, &Logger::log);
+    connect(panel, &Panel::signal_runRecord, this,
+            [this](const UpdateRecord &record) { handleRunRecord(record); });
 }
 
 // A caller starting the window with an interface and a device type gets them
@@ -312,8 +322,67 @@ void ZelBootLoader::enableProgramButton(bool enable)
     // After program() returned, this ends a run that failed while the panel
     // still offers (or no longer offers) its device.
     if (m_state == RunState::Programming && !m_inProgramCall)
-        m_state = RunState::Ready;
+        leaveProgramming(RunState::Ready);
     applyControls();
+}
+
+void ZelBootLoader::leaveProgramming(RunState next)
+{
+    m_state = next;
+    // Queued: whoever waits for the end (an unattended run) acts after the
+    // panel's signal that ended the run has been handled everywhere.
+    QMetaObject::invokeMethod(m_runEvents, &RunEvents::runEnded, Qt::QueuedConnection);
+}
+
+void ZelBootLoader::handleRunRecord(UpdateRecord record)
+{
+    if (!record.time.isValid())
+        record.time = QDateTime::currentDateTimeUtc();
+    if (record.interfaceNumber < 0)
+        record.interfaceNumber = currentInterfaceNumber();
+    if (record.deviceType.isEmpty()) {
+        if (BootLoadProduct *product = selectedProduct())
+            record.deviceType = product->name();
+    }
+    const QString outcome = UpdateRecord::outcomeName(record.outcome);
+    const QString device = record.address.isEmpty()
+        ? record.deviceType
+        : tr("%1 %2").arg(record.deviceType, record.address);
+    QString text = tr("%1: %2").arg(device, outcome);
+    if (!record.reason.isEmpty())
+        text += QStringLiteral(" (%1)").arg(record.reason);
+    LOGPRIORITY priority = LOG_INFO;
+    switch (record.outcome) {
+    case UpdateRecord::Outcome::Verified:
+    case UpdateRecord::Outcome::Cancelled: priority = LOG_INFO; break;
+    case UpdateRecord::Outcome::NotVerified: priority = LOG_WARNING; break;
+    case UpdateRecord::Outcome::Mismatch:
+    case UpdateRecord::Outcome::Failed: priority = LOG_SEVERE; break;
+    }
+    log(priority, text);
+    statusBar()->showMessage(text);
+    recordUpdate(record);
+    emit m_runEvents->runRecorded(record);
+}
+
+void ZelBootLoader::selectFirmwareImage()
+{
+    on_m_pushButton_firmwareImageFileSelect_clicked();
+}
+
+void ZelBootLoader::program()
+{
+    on_m_pushButton_program_clicked();
+}
+
+bool ZelBootLoader::programOffered() const
+{
+    return ui->m_pushButton_program->isEnabled();
+}
+
+BootLoadProduct *ZelBootLoader::currentProduct() const
+{
+    return selectedProduct();
 }
 
 void ZelBootLoader::handleStatusUpdate(QString msg)
@@ -326,7 +395,7 @@ void ZelBootLoader::handleProgramComplete()
     // The panel has let go of its device: PROGRAM waits until it offers one again.
     m_deviceOffered = false;
     if (m_state == RunState::Programming && !m_inProgramCall)
-        m_state = RunState::Ready;
+        leaveProgramming(RunState::Ready);
     applyControls();
     QCoreApplication::processEvents();
 }
@@ -486,9 +555,9 @@ bool ZelBootLoader::usbVersionAllowed(BootLoadProduct *product)
             tr("By downgrading the Firmware you will ***NOT*** be able to use SDHC cards larger "
                "then 2GB. \n\nAre you sure you want to continue?");
         log(LOG_WARNING, text);
-        const QMessageBox::StandardButton answer =
-            m_prompter->showMessage(nullptr, Prompter::Kind::Warning, tr("Warning"), text,
-                                    QMessageBox::Yes | QMessageBox::Abort);
+        const QMessageBox::StandardButton answer = m_prompter->askGuarding(
+            GuardingQuestion::Downgrade, nullptr, Prompter::Kind::Warning, tr("Warning"), text,
+            QMessageBox::Yes | QMessageBox::Abort, QMessageBox::Abort);
         // Only an explicit Yes takes the player back; closing the box does not.
         return answer == QMessageBox::Yes;
     }
@@ -538,7 +607,7 @@ void ZelBootLoader::on_m_pushButton_program_clicked()
     // Programming until the panel ends it. Otherwise PROGRAM follows the
     // panel: offered again unless its run finished and let the device go.
     if (!(handedOver && activePanelRunInProgress()))
-        m_state = before;
+        leaveProgramming(before);
     applyControls();
     QCoreApplication::processEvents();
 }

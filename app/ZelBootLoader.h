@@ -2,6 +2,7 @@
 
 #include "app/AppServices.h"
 #include "base/LogTypes.h"
+#include "base/UpdateRecord.h"
 
 #include <QDateTime>
 #include <QList>
@@ -18,7 +19,7 @@ class HistoryDialog;
 class Logger;
 class ProductCatalogue;
 class QLabel;
-class UpdateRecord;
+class RunEvents;
 class tftpInterfaceControl;
 class usbInterfaceControl;
 class zeldmxInterfaceControl;
@@ -79,6 +80,17 @@ public:
     // File > History: the update record as it is on disk now.
     void showHistory();
 
+    // What a run without an operator does in the window: the image button
+    // (the prompter answers its file dialog), PROGRAM, and what it looks at.
+    void selectFirmwareImage();
+    void program();
+    bool programOffered() const;
+    BootLoadProduct *currentProduct() const;
+    usbInterfaceControl *usbPanel() const { return m_usbControl; }
+    zeldmxInterfaceControl *zeldmxPanel() const { return m_zeldmxControl; }
+    tftpInterfaceControl *tftpPanel() const { return m_tftpControl; }
+    RunEvents *runEvents() const { return m_runEvents; }
+
 signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
     void enableControl(bool enable);
@@ -109,6 +121,8 @@ private:
     // Sets every control the run state decides from the state, the current
     // interface and the panel's last word on PROGRAM.
     void applyControls();
+    void leaveProgramming(RunState next);
+    void handleRunRecord(UpdateRecord record);
     // True while the active panel's run goes on after program() returned.
     bool activePanelRunInProgress() const;
     void shutDown();
@@ -140,6 +154,7 @@ private:
     QLabel *m_label_version = nullptr;
     QLabel *m_label_simulated = nullptr;
     QPointer<HistoryDialog> m_history;
+    RunEvents *m_runEvents = nullptr;
 
     usbInterfaceControl *m_usbControl = nullptr;
     zeldmxInterfaceControl *m_zeldmxControl = nullptr;

@@ -76,7 +76,13 @@ int main(int argc, char *argv[])
     TerminationWatcher watcher;
     const StartOptions options = parseCommandLine(QCoreApplication::arguments());
 
-    const std::unique_ptr<DeviceEnvironment> devices = DeviceEnvironment::create(options.simulate);
+    DeviceEnvironment::SimulationOptions simulation;
+    simulation.keepRevision = options.simulateKeepRevision;
+    simulation.noReturn = options.simulateNoReturn;
+    const std::unique_ptr<DeviceEnvironment> devices =
+        DeviceEnvironment::create(options.simulate, simulation);
+    if (options.verifyWaitSeconds >= 0)
+        devices->setVerifyWaitMs(options.verifyWaitSeconds * 1000);
     AppServices services;
     services.devices = devices.get();
 

@@ -31,3 +31,21 @@ QMessageBox::StandardButton Prompter::askQuestion(QWidget *parent, const QString
 {
     return ask(parent, Kind::Question, title, text, buttons, defaultButton);
 }
+
+QMessageBox::StandardButton Prompter::confirmRun(QWidget *parent, Kind kind, const QString &title,
+                                                 const QString &text,
+                                                 QMessageBox::StandardButtons buttons,
+                                                 QMessageBox::StandardButton defaultButton)
+{
+    return ask(parent, kind, title, text, buttons, defaultButton);
+}
+
+QMessageBox::StandardButton Prompter::askGuarding(GuardingQuestion question, QWidget *parent,
+                                                  Kind kind, const QString &title,
+                                                  const QString &text,
+                                                  QMessageBox::StandardButtons buttons,
+                                                  QMessageBox::StandardButton defaultButton)
+{
+    Q_UNUSED(question);
+    return ask(parent, kind, title, text, buttons, defaultButton);
+}

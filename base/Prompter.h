@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/GuardingQuestion.h"
 #include "base/ProgressHandle.h"
 
 #include <QMessageBox>
@@ -28,6 +29,23 @@ public:
                                             const QString &text,
                                             QMessageBox::StandardButtons buttons,
                                             QMessageBox::StandardButton defaultButton);
+
+    // The confirmation of a run the operator started ("You are about to
+    // update ..."). A run without an operator answers it with the button that
+    // goes on; by default it is asked as ask() would.
+    virtual QMessageBox::StandardButton confirmRun(QWidget *parent, Kind kind, const QString &title,
+                                                   const QString &text,
+                                                   QMessageBox::StandardButtons buttons,
+                                                   QMessageBox::StandardButton defaultButton);
+    // A question that guards against an unwanted result (a downgrade, an
+    // overwrite, a manual address, every fixture at once). A run without an
+    // operator answers it "yes" only when it was allowed to; by default it is
+    // asked as ask() would.
+    virtual QMessageBox::StandardButton askGuarding(GuardingQuestion question, QWidget *parent,
+                                                    Kind kind, const QString &title,
+                                                    const QString &text,
+                                                    QMessageBox::StandardButtons buttons,
+                                                    QMessageBox::StandardButton defaultButton);
 
     // Empty string when the operator cancels.
     virtual QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,

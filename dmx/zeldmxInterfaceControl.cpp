@@ -777,3 +777,14 @@ void zeldmxInterfaceControl::finishRun(bool programAll, int fixtures)
     setRunControlsEnabled(true);
     emit signal_enableProgramButton(true);
 }
+
+void zeldmxInterfaceControl::findDevice(const QString &address)
+{
+    Q_UNUSED(address);
+    emit signal_deviceSearchDone(false, tr("Finding a device without an operator is not available for this interface."));
+}
+
+void zeldmxInterfaceControl::setVerifyWait(int milliseconds)
+{
+    m_verifyWaitMs = qMax(0, milliseconds);
+}

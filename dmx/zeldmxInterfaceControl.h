@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/LogTypes.h"
+#include "base/UpdateRecord.h"
 #include "dmx/FixtureOutcome.h"
 
 #include <QList>
@@ -46,6 +47,16 @@ public:
     // Stops the panel's timers and lets go of a connected USB supply. The
     // window calls it before it writes its log; it may be called more than once.
     void shutdown();
+
+    // A run without an operator: finds the device (a fixture serial number (hex, as listed) or "all"), selects it and
+    // offers PROGRAM, then answers with signal_deviceSearchDone. Not found,
+    // an address that was given is left entered by hand, so that a run
+    // allowed the manual address can still program it.
+    void findDevice(const QString &address);
+    // How long the revision read after a successful run waits for the device
+    // to answer again.
+    void setVerifyWait(int milliseconds);
+    int verifyWait() const { return m_verifyWaitMs; }
     // Fixture runs end inside program(): never true.
     bool runInProgress() const { return false; }
 
@@ -70,6 +81,11 @@ signals:
     void signal_enableProgramButton(bool enable);
     void signal_updateStatus(QString msg);
     void signal_programComplete();
+    // One per device a run ended for: verified, not verified, mismatch,
+    // failed or cancelled; the window appends it to the update record.
+    void signal_runRecord(UpdateRecord record);
+    // The answer to findDevice(): found means selected, with PROGRAM offered.
+    void signal_deviceSearchDone(bool found, QString message);
 
 private slots:
     void on_m_pushButton_ZELDMXDiscoverEnabler_clicked();
@@ -145,4 +161,5 @@ private:
     bool m_listedFixtureProgrammable = false; // the revision shown allows PROGRAM
     bool m_shutDown = false;
     QList<FixtureOutcome> m_runOutcomes;
+    int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
 };

@@ -944,3 +944,14 @@ void tftpInterfaceControl::fleetDone()
         emit signal_enableProgramButton(true);
     }
 }
+
+void tftpInterfaceControl::findDevice(const QString &address)
+{
+    Q_UNUSED(address);
+    emit signal_deviceSearchDone(false, tr("Finding a device without an operator is not available for this interface."));
+}
+
+void tftpInterfaceControl::setVerifyWait(int milliseconds)
+{
+    m_verifyWaitMs = qMax(0, milliseconds);
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/LogTypes.h"
+#include "base/UpdateRecord.h"
 #include "ethernet/ControllerWriteOutcome.h"
 #include "ethernet/EthernetSettings.h"
 #include "ethernet/FleetProgressView.h"
@@ -52,6 +53,16 @@ public:
     // them. The window calls it before it writes its log, so what is logged
     // while stopping is kept; it may be called more than once.
     void shutdown();
+
+    // A run without an operator: finds the device (a controller IP address), selects it and
+    // offers PROGRAM, then answers with signal_deviceSearchDone. Not found,
+    // an address that was given is left entered by hand, so that a run
+    // allowed the manual address can still program it.
+    void findDevice(const QString &address);
+    // How long the revision read after a successful run waits for the device
+    // to answer again.
+    void setVerifyWait(int milliseconds);
+    int verifyWait() const { return m_verifyWaitMs; }
     // True while a write that program() started goes on, or the writes of a
     // "program all" run. It ends with signal_programComplete() (every
     // controller updated), or with signal_enableProgramButton(true) when one
@@ -91,6 +102,11 @@ signals:
     void signal_enableProgramButton(bool enable);
     void signal_updateStatus(QString msg);
     void signal_programComplete();
+    // One per device a run ended for: verified, not verified, mismatch,
+    // failed or cancelled; the window appends it to the update record.
+    void signal_runRecord(UpdateRecord record);
+    // The answer to findDevice(): found means selected, with PROGRAM offered.
+    void signal_deviceSearchDone(bool found, QString message);
     // One controller of a "program all" run is done with (updated, failed or
     // not started), as soon as it is.
     void signal_controllerWriteDone(ControllerWriteOutcome outcome);
@@ -169,4 +185,5 @@ private:
     int m_fleetOverallShown = -1;
     QString m_fleetStatusShown;
     QList<ControllerWriteOutcome> m_fleetOutcomes;
+    int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
 };

@@ -511,3 +511,14 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
     finishOutcome(failure.isEmpty() ? UsbRunOutcome::Succeeded : UsbRunOutcome::Failed, failure);
     emit signal_programComplete();
 }
+
+void usbInterfaceControl::findDevice(const QString &address)
+{
+    Q_UNUSED(address);
+    emit signal_deviceSearchDone(false, tr("Finding a device without an operator is not available for this interface."));
+}
+
+void usbInterfaceControl::setVerifyWait(int milliseconds)
+{
+    m_verifyWaitMs = qMax(0, milliseconds);
+}

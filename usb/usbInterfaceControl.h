@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/LogTypes.h"
+#include "base/UpdateRecord.h"
 #include "usb/Device_VireoPlayer.h"
 #include "usb/UsbRunOutcome.h"
 
@@ -44,6 +45,16 @@ public:
     // them. The window calls it before it writes its log, so what is logged
     // while stopping is kept; it may be called more than once.
     void shutdown();
+
+    // A run without an operator: finds the device (ignored: the one player attached), selects it and
+    // offers PROGRAM, then answers with signal_deviceSearchDone. Not found,
+    // an address that was given is left entered by hand, so that a run
+    // allowed the manual address can still program it.
+    void findDevice(const QString &address);
+    // How long the revision read after a successful run waits for the device
+    // to answer again.
+    void setVerifyWait(int milliseconds);
+    int verifyWait() const { return m_verifyWaitMs; }
     // True while a run that program() started goes on after program() has
     // returned (a transfer on a thread, a wait for the device to restart). The
     // run ends with signal_programComplete(), or with
@@ -77,6 +88,11 @@ signals:
     void signal_enableProgramButton(bool enable);
     void signal_updateStatus(QString msg);
     void signal_programComplete();
+    // One per device a run ended for: verified, not verified, mismatch,
+    // failed or cancelled; the window appends it to the update record.
+    void signal_runRecord(UpdateRecord record);
+    // The answer to findDevice(): found means selected, with PROGRAM offered.
+    void signal_deviceSearchDone(bool found, QString message);
 
 private slots:
     void on_m_pushButton_USBConnect_clicked();
@@ -127,4 +143,5 @@ private:
     bool m_factoryDefault = false;
     bool m_shutDown = false;
     UsbRunOutcome m_outcome;
+    int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
 };

@@ -136,6 +136,31 @@ QMessageBox::StandardButton FakePrompter::ask(QWidget *parent, Kind kind, const 
     return answer;
 }
 
+QMessageBox::StandardButton FakePrompter::confirmRun(QWidget *parent, Kind kind,
+                                                     const QString &title, const QString &text,
+                                                     QMessageBox::StandardButtons buttons,
+                                                     QMessageBox::StandardButton defaultButton)
+{
+    const qsizetype before = m_shown.size();
+    const QMessageBox::StandardButton answer = ask(parent, kind, title, text, buttons, defaultButton);
+    if (m_shown.size() > before)
+        m_shown.last().confirmation = true;
+    return answer;
+}
+
+QMessageBox::StandardButton FakePrompter::askGuarding(GuardingQuestion question, QWidget *parent,
+                                                      Kind kind, const QString &title,
+                                                      const QString &text,
+                                                      QMessageBox::StandardButtons buttons,
+                                                      QMessageBox::StandardButton defaultButton)
+{
+    const qsizetype before = m_shown.size();
+    const QMessageBox::StandardButton answer = ask(parent, kind, title, text, buttons, defaultButton);
+    if (m_shown.size() > before)
+        m_shown.last().guarding = question;
+    return answer;
+}
+
 QString FakePrompter::getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
                                       const QString &filter)
 {

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 // Test double of the dialog seam. Every message box and file dialog must have
 // been scripted with expect...(); an unscripted one fails the running test and
@@ -24,6 +25,9 @@ public:
         QString filter;
         bool hasParent = false;
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton; // ask() only
+        // How the box was asked: a run's confirmation, or a guarding question.
+        bool confirmation = false;
+        std::optional<GuardingQuestion> guarding;
     };
 
     struct Progress {
@@ -60,6 +64,14 @@ public:
     QMessageBox::StandardButton ask(QWidget *parent, Kind kind, const QString &title,
                                     const QString &text, QMessageBox::StandardButtons buttons,
                                     QMessageBox::StandardButton defaultButton) override;
+    QMessageBox::StandardButton confirmRun(QWidget *parent, Kind kind, const QString &title,
+                                           const QString &text,
+                                           QMessageBox::StandardButtons buttons,
+                                           QMessageBox::StandardButton defaultButton) override;
+    QMessageBox::StandardButton askGuarding(GuardingQuestion question, QWidget *parent, Kind kind,
+                                            const QString &title, const QString &text,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::StandardButton defaultButton) override;
     QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
                             const QString &filter) override;
     std::unique_ptr<ProgressHandle> openProgress(QWidget *parent, const QString &title,
