@@ -1,5 +1,6 @@
 #include "app/UnattendedResult.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
 
@@ -21,6 +22,12 @@ QJsonObject UnattendedResult::toJson() const
     QJsonObject object = record ? record->toJson() : QJsonObject();
     if (!record)
         object.insert(QStringLiteral("outcome"), QJsonValue::Null);
+    if (devices.size() > 1) {
+        QJsonArray each;
+        for (const UpdateRecord &device : devices)
+            each.append(device.toJson());
+        object.insert(QStringLiteral("devices"), each);
+    }
     object.insert(QStringLiteral("exitCode"), static_cast<int>(exitCode));
     object.insert(QStringLiteral("meaning"), exitCodeMeaning(exitCode));
     object.insert(QStringLiteral("message"), message);

@@ -19,7 +19,8 @@ class UnattendedResult
 public:
     ExitCode exitCode = ExitCode::FailedOrMismatch;
     QString message;
-    std::optional<UpdateRecord> record;
+    std::optional<UpdateRecord> record; // the device's, or the one that decided a run of several
+    QList<UpdateRecord> devices;         // every record of a run of several devices
     std::optional<GuardingQuestion> refusedQuestion;
     QList<GuardingQuestion> allowedQuestions; // what -yes= gave to the run
 

@@ -3,8 +3,11 @@
 #include "app/DeviceEnvironment.h"
 #include "app/ExitCode.h"
 #include "app/TerminationWatcher.h"
+#include "app/UnattendedPrompter.h"
 #include "app/UnattendedResult.h"
+#include "app/UnattendedRun.h"
 #include "app/ZelBootLoader.h"
+#include "base/QtPrompter.h"
 
 #include <QApplication>
 
@@ -12,9 +15,6 @@
 #include <memory>
 
 namespace {
-
-// The run itself comes with the verified device flows of each interface.
-constexpr bool kUnattendedRunAvailable = false;
 
 void printTo(FILE *stream, const QString &text)
 {
@@ -33,9 +33,6 @@ int answerWithoutWindow(int argc, char *argv[])
     const StartOptions options = parseCommandLine(arguments);
     if (options.help) {
         printTo(stdout, commandLineHelp());
-        if (!kUnattendedRunAvailable)
-            printTo(stdout, QStringLiteral("\nUnattended runs (-firmware=) are not available in "
-                                           "this build yet.\n"));
         return 0;
     }
 
@@ -47,11 +44,6 @@ int answerWithoutWindow(int argc, char *argv[])
         for (const QString &error : options.errors)
             printTo(stderr, QStringLiteral("zel-updater: %1\n").arg(error));
         printTo(stderr, QStringLiteral("Try 'zel-updater --help' for the options.\n"));
-    } else if (options.unattended() && !kUnattendedRunAvailable) {
-        result.message = QStringLiteral("unattended runs (-firmware=) are not available in this "
-                                        "build yet; start without -firmware= and select the image "
-                                        "in the window");
-        printTo(stderr, QStringLiteral("zel-updater: %1\n").arg(result.message));
     } else {
         return -1;
     }
@@ -60,6 +52,22 @@ int answerWithoutWindow(int argc, char *argv[])
         printTo(stderr, QStringLiteral("zel-updater: cannot write %1: %2\n")
                             .arg(options.resultPath, error));
     return static_cast<int>(result.exitCode);
+}
+
+// The end of an unattended run: the result file for the script that
+// started it, and one line on the standard output for the one reading along.
+int endUnattended(const UnattendedRun &run, const StartOptions &options)
+{
+    const UnattendedResult &result = run.result();
+    const int code = static_cast<int>(result.exitCode);
+    printTo(stdout, QStringLiteral("zel-updater: exit code %1 (%2): %3\n")
+                        .arg(code)
+                        .arg(exitCodeMeaning(result.exitCode), result.message));
+    QString error;
+    if (!options.resultPath.isEmpty() && !result.write(options.resultPath, &error))
+        printTo(stderr, QStringLiteral("zel-updater: cannot write %1: %2\n")
+                            .arg(options.resultPath, error));
+    return code;
 }
 
 } // namespace
@@ -85,6 +93,14 @@ int main(int argc, char *argv[])
         devices->setVerifyWaitMs(options.verifyWaitSeconds * 1000);
     AppServices services;
     services.devices = devices.get();
+    // Without an operator nobody answers a box: the run's own rules do.
+    QtPrompter progressDialogs;
+    std::unique_ptr<UnattendedPrompter> unattendedPrompter;
+    if (options.unattended()) {
+        unattendedPrompter = std::make_unique<UnattendedPrompter>(
+            options.firmwarePath, options.allowedQuestions, progressDialogs);
+        services.prompter = unattendedPrompter.get();
+    }
 
     std::unique_ptr<ZelBootLoader> window;
     // Ended from outside, the window still closes and writes its log. Every
@@ -99,11 +115,29 @@ int main(int argc, char *argv[])
 
     window = std::make_unique<ZelBootLoader>(options.interfaceIndex, options.deviceType,
                                              options.deviceAddress, options.autoConnect, services);
+    std::unique_ptr<UnattendedRun> run;
     int result = 0;
     if (!watcher.requested()) {
         window->show();
-        QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QCoreApplication::quit);
+        if (unattendedPrompter) {
+            run = std::make_unique<UnattendedRun>(*window, options, *unattendedPrompter);
+            QObject::connect(run.get(), &UnattendedRun::finished, &app,
+                             [](int code) { QCoreApplication::exit(code); });
+            run->start();
+        } else {
+            QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QCoreApplication::quit);
+        }
         result = app.exec();
+    }
+    if (unattendedPrompter) {
+        if (!run) {
+            run = std::make_unique<UnattendedRun>(*window, options, *unattendedPrompter);
+            run->abandon(QStringLiteral("The updater was ended before the run started."));
+        } else if (!run->isFinished()) {
+            run->abandon(QStringLiteral("The updater was ended during the run; the update "
+                                        "record shows what was done."));
+        }
+        result = endUnattended(*run, options);
     }
     // The window writes the shutdown log as it goes, and its panels still use
     // the device layers while they are torn down.

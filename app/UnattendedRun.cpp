@@ -1,0 +1,251 @@
+#include "app/UnattendedRun.h"
+
+#include "app/RunEvents.h"
+#include "app/UnattendedPrompter.h"
+#include "app/ZelBootLoader.h"
+#include "catalogue/BootLoadProduct.h"
+#include "dmx/zeldmxInterfaceControl.h"
+#include "ethernet/tftpInterfaceControl.h"
+#include "usb/usbInterfaceControl.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+// Worst first: the outcome a run of several devices ends with.
+int severity(UpdateRecord::Outcome outcome)
+{
+    switch (outcome) {
+    case UpdateRecord::Outcome::Mismatch: return 4;
+    case UpdateRecord::Outcome::Failed: return 3;
+    case UpdateRecord::Outcome::Cancelled: return 2;
+    case UpdateRecord::Outcome::NotVerified: return 1;
+    case UpdateRecord::Outcome::Verified: return 0;
+    }
+    return 3;
+}
+
+} // namespace
+
+UnattendedRun::UnattendedRun(ZelBootLoader &window, const StartOptions &options,
+                             UnattendedPrompter &prompter, QObject *parent)
+    : QObject(parent), m_window(&window), m_options(options), m_prompter(prompter)
+{
+    m_result.allowedQuestions = options.allowedQuestions;
+    m_stepLimit.setSingleShot(true);
+}
+
+void UnattendedRun::start()
+{
+    QMetaObject::invokeMethod(this, &UnattendedRun::loadImage, Qt::QueuedConnection);
+}
+
+QString UnattendedRun::addressText() const
+{
+    return m_options.deviceAddress.isEmpty() ? m_options.deviceType
+                                             : QStringLiteral("%1 %2").arg(m_options.deviceType,
+                                                                           m_options.deviceAddress);
+}
+
+void UnattendedRun::armStepLimit(const QString &what)
+{
+    m_stepLimit.disconnect();
+    connect(&m_stepLimit, &QTimer::timeout, this, [this, what] {
+        finish(m_programming ? ExitCode::FailedOrMismatch : ExitCode::DeviceNotFound,
+               tr("%1 did not end within %2 s.").arg(what).arg(m_stepLimitMs / 1000));
+    });
+    m_stepLimit.start(m_stepLimitMs);
+}
+
+void UnattendedRun::loadImage()
+{
+    if (m_finished || !m_window)
+        return;
+    ZelBootLoader &window = *m_window;
+    BootLoadProduct *product = window.currentProduct();
+    if (window.interfaceIndex() != m_options.interfaceIndex || !product
+        || product->name() != m_options.deviceType) {
+        finish(ExitCode::BadOptionsOrImageRefused,
+               tr("\"%1\" is not a device type of the chosen interface; -deviceType= takes a "
+                  "name from the window's device list.")
+                   .arg(m_options.deviceType));
+        return;
+    }
+    window.selectFirmwareImage();
+    if (m_finished)
+        return;
+    if (window.runState() != ZelBootLoader::RunState::Ready) {
+        const QString why = m_prompter.lastProblem();
+        finish(ExitCode::BadOptionsOrImageRefused,
+               why.isEmpty() ? tr("The image %1 was refused.").arg(m_options.firmwarePath)
+                             : tr("The image %1 was refused: %2")
+                                   .arg(m_options.firmwarePath, why.simplified()));
+        return;
+    }
+    findDevice();
+}
+
+void UnattendedRun::findDevice()
+{
+    ZelBootLoader &window = *m_window;
+    const auto answer = [this](bool found, const QString &message) {
+        deviceSearchDone(found, message);
+    };
+    armStepLimit(tr("The search for %1").arg(addressText()));
+    switch (m_options.interfaceIndex) {
+    case 0:
+        m_stepConnections.append(connect(window.usbPanel(), &usbInterfaceControl::signal_deviceSearchDone,
+                                         this, answer, Qt::QueuedConnection));
+        window.usbPanel()->findDevice(m_options.deviceAddress);
+        break;
+    case 1:
+        m_stepConnections.append(connect(window.zeldmxPanel(), &zeldmxInterfaceControl::signal_deviceSearchDone,
+                                         this, answer, Qt::QueuedConnection));
+        window.zeldmxPanel()->findDevice(m_options.deviceAddress);
+        break;
+    case 2:
+        m_stepConnections.append(connect(window.tftpPanel(), &tftpInterfaceControl::signal_deviceSearchDone,
+                                         this, answer, Qt::QueuedConnection));
+        window.tftpPanel()->findDevice(m_options.deviceAddress);
+        break;
+    default:
+        finish(ExitCode::BadOptionsOrImageRefused, tr("No interface was chosen."));
+        break;
+    }
+}
+
+void UnattendedRun::deviceSearchDone(bool found, const QString &message)
+{
+    for (const QMetaObject::Connection &c : std::as_const(m_stepConnections))
+        disconnect(c);
+    m_stepConnections.clear();
+    m_stepLimit.stop();
+    if (m_finished || !m_window)
+        return;
+    if (m_prompter.refusedQuestion()) {
+        // A question on the way to the device (an overwrite) was not allowed.
+        m_result.refusedQuestion = m_prompter.refusedQuestion();
+        finish(ExitCode::QuestionRefused,
+               tr("Nothing was sent: %1").arg(m_prompter.lastRefusal().simplified()));
+        return;
+    }
+    if (!found) {
+        const bool byAddress = m_options.interfaceIndex != 0 && !m_options.deviceAddress.isEmpty()
+            && m_options.deviceAddress != QLatin1String("all");
+        if (byAddress && m_options.allows(GuardingQuestion::ManualAddress)
+            && m_window->programOffered()) {
+            // Allowed to go by the address alone: the panel has it entered.
+            program();
+            return;
+        }
+        if (byAddress)
+            m_result.refusedQuestion = GuardingQuestion::ManualAddress;
+        finish(ExitCode::DeviceNotFound,
+               message.isEmpty() ? tr("%1 was not found.").arg(addressText()) : message);
+        return;
+    }
+    if (!m_window->programOffered()) {
+        finish(ExitCode::DeviceNotFound,
+               tr("%1 was found but cannot be programmed now: %2")
+                   .arg(addressText(), message.isEmpty() ? m_prompter.lastProblem() : message));
+        return;
+    }
+    program();
+}
+
+void UnattendedRun::program()
+{
+    ZelBootLoader &window = *m_window;
+    m_programming = true;
+    m_stepConnections.append(connect(window.runEvents(), &RunEvents::runRecorded, this,
+                                     [this](const UpdateRecord &record) { m_records.append(record); }));
+    m_stepConnections.append(connect(window.runEvents(), &RunEvents::runEnded, this,
+                                     &UnattendedRun::runEnded));
+    armStepLimit(tr("The update of %1").arg(addressText()));
+    window.program();
+}
+
+void UnattendedRun::runEnded()
+{
+    if (m_finished)
+        return;
+    for (const QMetaObject::Connection &c : std::as_const(m_stepConnections))
+        disconnect(c);
+    m_stepConnections.clear();
+    m_stepLimit.stop();
+    m_result.devices = m_records;
+
+    if (m_records.isEmpty()) {
+        if (m_prompter.refusedQuestion()) {
+            m_result.refusedQuestion = m_prompter.refusedQuestion();
+            finish(ExitCode::QuestionRefused,
+                   tr("Nothing was sent: %1").arg(m_prompter.lastRefusal().simplified()));
+        } else {
+            const QString why = m_prompter.lastProblem();
+            finish(ExitCode::FailedOrMismatch,
+                   why.isEmpty() ? tr("Nothing was programmed.")
+                                 : tr("Nothing was programmed: %1").arg(why.simplified()));
+        }
+        return;
+    }
+
+    const UpdateRecord *worst = &m_records.first();
+    int verified = 0;
+    for (const UpdateRecord &record : std::as_const(m_records)) {
+        if (severity(record.outcome) > severity(worst->outcome))
+            worst = &record;
+        if (record.outcome == UpdateRecord::Outcome::Verified)
+            ++verified;
+    }
+    m_result.record = *worst;
+    QString message;
+    if (m_records.size() > 1)
+        message = tr("%1 of %2 devices verified; ").arg(verified).arg(m_records.size());
+    const QString device = worst->address.isEmpty() ? worst->deviceType
+                                                    : QStringLiteral("%1 %2").arg(worst->deviceType,
+                                                                                  worst->address);
+    message += tr("%1: %2").arg(device, UpdateRecord::outcomeName(worst->outcome));
+    if (!worst->reason.isEmpty())
+        message += QStringLiteral(" (%1)").arg(worst->reason);
+
+    switch (worst->outcome) {
+    case UpdateRecord::Outcome::Verified: finish(ExitCode::Verified, message); break;
+    case UpdateRecord::Outcome::NotVerified: finish(ExitCode::NotVerified, message); break;
+    case UpdateRecord::Outcome::Cancelled:
+        if (m_prompter.refusedQuestion()) {
+            m_result.refusedQuestion = m_prompter.refusedQuestion();
+            finish(ExitCode::QuestionRefused, message);
+        } else {
+            finish(ExitCode::FailedOrMismatch, message);
+        }
+        break;
+    case UpdateRecord::Outcome::Mismatch:
+    case UpdateRecord::Outcome::Failed: finish(ExitCode::FailedOrMismatch, message); break;
+    }
+}
+
+void UnattendedRun::abandon(const QString &why)
+{
+    if (m_finished)
+        return;
+    m_result.devices = m_records;
+    if (!m_records.isEmpty())
+        m_result.record = m_records.last();
+    finish(ExitCode::FailedOrMismatch, why);
+}
+
+void UnattendedRun::finish(ExitCode code, const QString &message)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_stepLimit.stop();
+    for (const QMetaObject::Connection &c : std::as_const(m_stepConnections))
+        disconnect(c);
+    m_stepConnections.clear();
+    m_result.exitCode = code;
+    m_result.message = message;
+    if (m_result.refusedQuestion && !m_result.allowingOption().isEmpty())
+        m_result.message += tr(" (%1 would allow it)").arg(m_result.allowingOption());
+    emit finished(static_cast<int>(code));
+}

@@ -1,0 +1,329 @@
+// Unattended runs of the real executable against the simulated devices of
+// each interface: what a production line's script sees (exit code, result
+// file, standard output) and what the update record keeps.
+
+#include "tests/ethernet/ControllerImage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+constexpr quint32 kSorrelMagic = 0x53523301;
+constexpr quint32 kVireoMagic = 0x56500001;
+constexpr quint32 kOstrelMagic = 0xE7C00101;
+
+QString updater()
+{
+    return qEnvironmentVariable("ZEL_UPDATER");
+}
+
+// The sample fixture images are copied beside the executable.
+QString sample(const QString &name)
+{
+    return QFileInfo(updater()).absoluteDir().filePath(QStringLiteral("samples/") + name);
+}
+
+QString writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QJsonObject result;
+    QList<QJsonObject> records;
+    QStringList recordLines;
+};
+
+class TestUnattendedRun : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_images;
+
+    QProcess *start(const QTemporaryDir &cwd, const QStringList &arguments)
+    {
+        auto *process = new QProcess(this);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process->setProcessEnvironment(env);
+        process->setWorkingDirectory(cwd.path());
+        process->start(updater(), arguments + QStringList{QStringLiteral("-result=") + cwd.filePath("result.json")});
+        return process;
+    }
+
+    Outcome finish(QProcess *process, const QTemporaryDir &cwd, int waitMs = 120000)
+    {
+        Outcome o;
+        if (!process->waitForFinished(waitMs)) {
+            process->kill();
+            process->waitForFinished();
+        }
+        o.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+        o.out = QString::fromLocal8Bit(process->readAllStandardOutput());
+        o.err = QString::fromLocal8Bit(process->readAllStandardError());
+        process->deleteLater();
+        QFile result(cwd.filePath("result.json"));
+        if (result.open(QIODevice::ReadOnly))
+            o.result = QJsonDocument::fromJson(result.readAll()).object();
+        QFile record(cwd.filePath("updates.jsonl"));
+        if (record.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : record.readAll().split('\n')) {
+                if (line.isEmpty())
+                    continue;
+                o.recordLines.append(QString::fromUtf8(line));
+                o.records.append(QJsonDocument::fromJson(line).object());
+            }
+        }
+        return o;
+    }
+
+    Outcome run(const QTemporaryDir &cwd, const QStringList &arguments)
+    {
+        return finish(start(cwd, arguments), cwd);
+    }
+
+    static QString describe(const Outcome &o)
+    {
+        return QStringLiteral("exit %1\nstdout: %2\nstderr: %3").arg(o.exitCode).arg(o.out, o.err.right(3000));
+    }
+
+    QString sorrelImage(quint32 version)
+    {
+        // Word-addressed: the catalogue's word locations times the word size of 2.
+        return writeBytes(m_images.filePath(QStringLiteral("sorrel-%1.hex").arg(version, 0, 16)),
+                          controllerHex({{0x1FFE0, kSorrelMagic}, {0x1FFE4, version}}, 4096));
+    }
+
+    QString vireoImage(quint32 version)
+    {
+        QByteArray image(0x4000, '\0');
+        for (int i = 0; i < image.size(); ++i)
+            image[i] = char(i * 13 + 5);
+        qToLittleEndian<quint32>(kVireoMagic, image.data() + 0x200);
+        qToLittleEndian<quint32>(version, image.data() + 0x204);
+        return writeBytes(m_images.filePath(QStringLiteral("vireo-%1.bin").arg(version, 0, 16)), image);
+    }
+
+    QString ostrelImage(quint32 version)
+    {
+        return writeBytes(m_images.filePath(QStringLiteral("ostrel-%1.hex").arg(version, 0, 16)),
+                          controllerHex({{0x3FF00, kOstrelMagic}, {0x3FF04, version}}, 2048));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(updater()), "ZEL_UPDATER must name the built executable");
+        QVERIFY(m_images.isValid());
+    }
+
+    void verifiedRunOnEachInterface_data();
+    void verifiedRunOnEachInterface();
+    void failingRunsEndWithTheirExitCode_data();
+    void failingRunsEndWithTheirExitCode();
+    void guardingQuestionStopsTheRunUnlessAllowed();
+    void badOptionsAndRefusedImagesEndWithCodeTwo_data();
+    void badOptionsAndRefusedImagesEndWithCodeTwo();
+    void killBetweenRunsLosesNoEarlierLine();
+};
+
+void TestUnattendedRun::verifiedRunOnEachInterface_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("interface");
+    QTest::addColumn<QString>("address");
+
+    QTest::newRow("Sorrel 3")
+        << QStringList{"-usb", "-deviceType=Sorrel 3", "-firmware=" + sorrelImage(0x10053)}
+        << "usb" << "";
+    QTest::newRow("Vireo Player")
+        << QStringList{"-usb", "-deviceType=Vireo Player", "-firmware=" + vireoImage(0x020100)}
+        << "usb" << "";
+    QTest::newRow("fixture")
+        << QStringList{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001",
+                       "-firmware=" + sample("CoveWash-5.1.3.hex")}
+        << "zeldmx" << "8100C001";
+    QTest::newRow("controller")
+        << QStringList{"-ethernet", "-deviceType=Ostrel Hub", "-deviceAddress=127.0.0.3",
+                       "-firmware=" + ostrelImage(0x00020122)}
+        << "ethernet" << "127.0.0.3";
+}
+
+void TestUnattendedRun::verifiedRunOnEachInterface()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, interface);
+    QFETCH(QString, address);
+    QTemporaryDir cwd;
+    const Outcome o = run(cwd, arguments + QStringList{"-autoConnect", "-simulate", "-verifyWait=20"});
+    QVERIFY2(o.exitCode == 0, qPrintable(describe(o)));
+    QCOMPARE(o.result.value("exitCode").toInt(), 0);
+    QCOMPARE(o.result.value("outcome").toString(), QStringLiteral("verified"));
+    QVERIFY2(o.out.contains(QStringLiteral("exit code 0")), qPrintable(o.out));
+    QCOMPARE(o.records.size(), 1);
+    const QJsonObject r = o.records.first();
+    QCOMPARE(r.value("interface").toString(), interface);
+    QCOMPARE(r.value("outcome").toString(), QStringLiteral("verified"));
+    if (!address.isEmpty())
+        QVERIFY2(r.value("address").toString().contains(address, Qt::CaseInsensitive),
+                 qPrintable(r.value("address").toString()));
+    QCOMPARE(r.value("imageSha256").toString().size(), 64);
+    QVERIFY(!r.value("revisionAfter").toString().isEmpty());
+    QCOMPARE(r.value("revisionAfter"), o.result.value("revisionAfter"));
+}
+
+void TestUnattendedRun::failingRunsEndWithTheirExitCode_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outcome"); // of the record; empty: none written
+
+    const QStringList fixture{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001",
+                              "-firmware=" + sample("CoveWash-5.1.3.hex")};
+    const QStringList controller{"-ethernet", "-deviceType=Ostrel Hub", "-firmware=" + ostrelImage(0x00020122)};
+    QTest::newRow("fixture keeps its revision: mismatch")
+        << fixture + QStringList{"-simulate=keep-revision"} << 1 << "mismatch";
+    QTest::newRow("controller never comes back: not verified")
+        << controller + QStringList{"-deviceAddress=127.0.0.3", "-simulate=no-return", "-verifyWait=2"}
+        << 5 << "not verified";
+    QTest::newRow("player never comes back: not verified")
+        << QStringList{"-usb", "-deviceType=Sorrel 3", "-firmware=" + sorrelImage(0x10054),
+                       "-simulate=no-return", "-verifyWait=2"}
+        << 5 << "not verified";
+    QTest::newRow("controller not found")
+        << controller + QStringList{"-deviceAddress=127.0.0.99", "-simulate"} << 3 << "";
+}
+
+void TestUnattendedRun::failingRunsEndWithTheirExitCode()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outcome);
+    QTemporaryDir cwd;
+    const Outcome o = run(cwd, arguments + QStringList{"-autoConnect"});
+    QVERIFY2(o.exitCode == exitCode, qPrintable(describe(o)));
+    QCOMPARE(o.result.value("exitCode").toInt(), exitCode);
+    QVERIFY(!o.result.value("message").toString().isEmpty());
+    if (outcome.isEmpty()) {
+        QVERIFY(o.records.isEmpty());
+        QVERIFY(o.result.value("outcome").isNull());
+        QCOMPARE(o.result.value("allowWith").toString(), QStringLiteral("-yes=manual-address"));
+    } else {
+        QCOMPARE(o.records.size(), 1);
+        QCOMPARE(o.records.first().value("outcome").toString(), outcome);
+        QCOMPARE(o.result.value("outcome").toString(), outcome);
+    }
+}
+
+void TestUnattendedRun::guardingQuestionStopsTheRunUnlessAllowed()
+{
+    // Every Cove Wash on the supply's port: the all-fixtures question.
+    const QStringList all{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=all", "-autoConnect",
+                          "-simulate", "-firmware=" + sample("CoveWash-5.1.3.hex")};
+    QTemporaryDir cwd;
+    const Outcome refused = run(cwd, all);
+    QVERIFY2(refused.exitCode == 4, qPrintable(describe(refused)));
+    QCOMPARE(refused.result.value("refusedQuestion").toString(), QStringLiteral("all-fixtures"));
+    QCOMPARE(refused.result.value("allowWith").toString(), QStringLiteral("-yes=all-fixtures"));
+    for (const QJsonObject &r : refused.records)
+        QCOMPARE(r.value("outcome").toString(), QStringLiteral("cancelled"));
+    QVERIFY2(refused.err.contains(QStringLiteral("-yes= does not allow all-fixtures")), qPrintable(refused.err));
+
+    QTemporaryDir cwd2;
+    const Outcome allowed = run(cwd2, all + QStringList{"-yes=downgrade,all-fixtures"});
+    QVERIFY2(allowed.exitCode == 0, qPrintable(describe(allowed)));
+    QVERIFY(!allowed.records.isEmpty());
+    for (const QJsonObject &r : allowed.records)
+        QCOMPARE(r.value("outcome").toString(), QStringLiteral("verified"));
+    QCOMPARE(allowed.result.value("devices").toArray().size() > 1 ? allowed.records.size()
+                                                                  : 1,
+             allowed.records.size());
+}
+
+void TestUnattendedRun::badOptionsAndRefusedImagesEndWithCodeTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("said"); // on the error output
+
+    const QString image = sample("CoveWash-5.1.3.hex");
+    const QString broken = writeBytes(m_images.filePath("broken.hex"), ":10000000FFFF\n:00000001FF\n");
+    QTest::newRow("unknown question")
+        << QStringList{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001", "-firmware=" + image, "-yes=maybe"}
+        << "\"maybe\" is not a guarding question";
+    QTest::newRow("no address")
+        << QStringList{"-ZELDMX", "-deviceType=Cove Wash", "-firmware=" + image} << "-deviceAddress=ADDRESS";
+    QTest::newRow("bad wait")
+        << QStringList{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001", "-firmware=" + image, "-verifyWait=soon"}
+        << "-verifyWait= takes a number of seconds";
+    QTest::newRow("unknown device type")
+        << QStringList{"-ZELDMX", "-deviceType=Cove Wish", "-deviceAddress=8100C001", "-firmware=" + image}
+        << "\"Cove Wish\" is not a device type";
+    QTest::newRow("damaged image")
+        << QStringList{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001", "-firmware=" + broken}
+        << "damaged record";
+    QTest::newRow("image of another product")
+        << QStringList{"-ZELDMX", "-deviceType=Tern Spot", "-deviceAddress=8300F001", "-firmware=" + image}
+        << "was refused";
+}
+
+void TestUnattendedRun::badOptionsAndRefusedImagesEndWithCodeTwo()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, said);
+    QTemporaryDir cwd;
+    const Outcome o = run(cwd, arguments + QStringList{"-autoConnect", "-simulate"});
+    QVERIFY2(o.exitCode == 2, qPrintable(describe(o)));
+    QCOMPARE(o.result.value("exitCode").toInt(), 2);
+    QVERIFY2((o.err + o.out + o.result.value("message").toString()).contains(said), qPrintable(describe(o)));
+    QVERIFY(o.records.isEmpty());
+}
+
+void TestUnattendedRun::killBetweenRunsLosesNoEarlierLine()
+{
+    const QStringList fixture{"-ZELDMX", "-deviceType=Cove Wash", "-autoConnect", "-simulate",
+                              "-firmware=" + sample("CoveWash-5.1.3.hex")};
+    QTemporaryDir cwd;
+    const Outcome first = run(cwd, fixture + QStringList{"-deviceAddress=8100C001"});
+    QVERIFY2(first.exitCode == 0, qPrintable(describe(first)));
+    QCOMPARE(first.recordLines.size(), 1);
+
+    // The second run is killed outright while it searches and programs.
+    QProcess *second = start(cwd, fixture + QStringList{"-deviceAddress=8180E001"});
+    QVERIFY(second->waitForStarted());
+    QTest::qWait(1500);
+    ::kill(pid_t(second->processId()), SIGKILL);
+    const Outcome killed = finish(second, cwd);
+    QCOMPARE(killed.exitCode, -1);
+    QVERIFY(!killed.recordLines.isEmpty());
+    QCOMPARE(killed.recordLines.first(), first.recordLines.first());
+    for (const QJsonObject &record : killed.records)
+        QVERIFY(!record.isEmpty());
+
+    const Outcome third = run(cwd, fixture + QStringList{"-deviceAddress=8100C001", "-yes=overwrite,downgrade"});
+    QVERIFY2(third.exitCode == 0 || third.exitCode == 4, qPrintable(describe(third)));
+    QCOMPARE(third.recordLines.first(), first.recordLines.first());
+    QVERIFY(third.recordLines.size() > killed.recordLines.size());
+    for (const QJsonObject &record : third.records)
+        QVERIFY2(!record.isEmpty(), "every line of the record reads as a whole object");
+}
+
+} // namespace
+
+QTEST_GUILESS_MAIN(TestUnattendedRun)
+#include "test_UnattendedRun.moc"
