@@ -22,6 +22,14 @@ void printTo(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+bool runsUnattended(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return parseCommandLine(arguments).unattended();
+}
+
 // Answers --help and refuses bad options of the unattended run before any
 // window exists, so both work without a display. Returns the exit code, or
 // -1 when the updater should start.
@@ -76,6 +84,11 @@ int main(int argc, char *argv[])
 {
     if (const int code = answerWithoutWindow(argc, argv); code >= 0)
         return code;
+    // A production line's run has no display to open: it runs off-screen
+    // rather than failing to start.
+    if (runsUnattended(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+        && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
     // Watching from the start: a request that arrives while the window is

@@ -193,7 +193,7 @@ void TestCommandLine::unattendedOptions()
 }
 
 // The real executable, with no display at all: --help and bad options must
-// be answered before anything needs one.
+// be answered before anything needs one, and an unattended run needs none.
 void TestCommandLine::executableAnswersWithoutDisplay_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -226,10 +226,11 @@ void TestCommandLine::executableAnswersWithoutDisplay_data()
         << QStringList{"-usb", "-deviceType=Sorrel 3", "-autoConnect", "-firmware=", "-result=RESULT"}
         << 2 << QString() << "Try 'zel-updater --help' for the options."
         << "-firmware= needs the path of the firmware image file";
-    QTest::newRow("unattended run not in this build")
+    // Without a display an unattended run goes headless by itself.
+    QTest::newRow("unattended run, image missing")
         << QStringList{"-usb", "-deviceType=Sorrel 3", "-autoConnect", "-firmware=a.hex",
                        "-result=RESULT"}
-        << 2 << QString() << "not available in this build yet" << "not available in this build yet";
+        << 2 << "exit code 2 (bad options or image refused)" << QString() << "The image a.hex was refused";
 }
 
 void TestCommandLine::executableAnswersWithoutDisplay()
