@@ -258,7 +258,9 @@ void TestCommandLine::executableAnswersWithoutDisplay()
     QFETCH(QString, out);
     QFETCH(QString, err);
     QVERIFY2(output.contains(out) && error.contains(err), qPrintable(output + error));
-    QVERIFY2(out.isEmpty() || error.isEmpty(), qPrintable(error));
+    // Answers before any window go to one stream; a run reports on both.
+    if (!QByteArray(QTest::currentDataTag()).startsWith("unattended run"))
+        QVERIFY2(out.isEmpty() || error.isEmpty(), qPrintable(error));
 
     QFile result(resultPath);
     QCOMPARE(result.exists(), !resultMessage.isEmpty());
