@@ -1,0 +1,84 @@
+// How a run without an operator answers each kind of box.
+
+#include "app/UnattendedPrompter.h"
+#include "tests/support/FakePrompter.h"
+
+#include <QtTest>
+
+using Kind = Prompter::Kind;
+using Button = QMessageBox::StandardButton;
+
+class TestUnattendedPrompter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answersByTheRunsRules_data();
+    void answersByTheRunsRules();
+    void imageFileIsOfferedOnce();
+};
+
+void TestUnattendedPrompter::answersByTheRunsRules_data()
+{
+    QTest::addColumn<QString>("how"); // "confirm", "guard", "ask"
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("refusedQuestion");
+
+    const int okCancel = QMessageBox::Ok | QMessageBox::Cancel;
+    const int yesNo = QMessageBox::Yes | QMessageBox::No;
+    const int yesAbort = QMessageBox::Yes | QMessageBox::Abort;
+    QTest::newRow("confirmation goes on") << "confirm" << okCancel << false << int(QMessageBox::Ok) << false;
+    QTest::newRow("allowed guarding question: yes") << "guard" << yesNo << true << int(QMessageBox::Yes) << false;
+    QTest::newRow("refused guarding question: no") << "guard" << yesNo << false << int(QMessageBox::No) << true;
+    QTest::newRow("refused downgrade: abort") << "guard" << yesAbort << false << int(QMessageBox::Abort) << true;
+    QTest::newRow("other question: safe answer") << "ask" << yesNo << true << int(QMessageBox::No) << false;
+    QTest::newRow("other Ok/Cancel question: cancel") << "ask" << okCancel << true << int(QMessageBox::Cancel) << false;
+    QTest::newRow("plain message: acknowledged") << "ask" << int(QMessageBox::Ok) << true << int(QMessageBox::Ok) << false;
+}
+
+void TestUnattendedPrompter::answersByTheRunsRules()
+{
+    QFETCH(QString, how);
+    QFETCH(int, buttons);
+    QFETCH(bool, allowed);
+    QFETCH(bool, refusedQuestion);
+    FakePrompter progress;
+    UnattendedPrompter prompter(QStringLiteral("image.hex"),
+                                allowed ? QList<GuardingQuestion>{GuardingQuestion::Overwrite}
+                                        : QList<GuardingQuestion>{},
+                                progress);
+    QStringList echoed;
+    prompter.setEcho([&echoed](const QString &line) { echoed.append(line); });
+    const auto shown = QMessageBox::StandardButtons(buttons);
+    Button answer = QMessageBox::NoButton;
+    if (how == QLatin1String("confirm"))
+        answer = prompter.confirmRun(nullptr, Kind::Warning, "T", "Update?", shown, QMessageBox::Cancel);
+    else if (how == QLatin1String("guard"))
+        answer = prompter.askGuarding(GuardingQuestion::Overwrite, nullptr, Kind::Question, "T",
+                                      "Overwrite it?", shown, QMessageBox::No);
+    else
+        answer = prompter.ask(nullptr, Kind::Warning, "T", "Continue anyway?", shown, QMessageBox::No);
+    QTEST(int(answer), "answer");
+    QCOMPARE(prompter.refusedQuestion().has_value(), refusedQuestion);
+    QCOMPARE(echoed.size(), 1);
+    QVERIFY2(echoed.first().startsWith(QStringLiteral("zel-updater: [")), qPrintable(echoed.first()));
+    if (refusedQuestion)
+        QVERIFY(echoed.first().contains(QStringLiteral("-yes= does not allow overwrite")));
+}
+
+void TestUnattendedPrompter::imageFileIsOfferedOnce()
+{
+    FakePrompter progress;
+    UnattendedPrompter prompter(QStringLiteral("/srv/fw/image.hex"), {}, progress);
+    prompter.setEcho({});
+    QCOMPARE(prompter.getOpenFileName(nullptr, "Select", "", "*.hex"), QStringLiteral("/srv/fw/image.hex"));
+    // A refused image is not offered again: the window's loop ends.
+    QCOMPARE(prompter.getOpenFileName(nullptr, "Select", "", "*.hex"), QString());
+    prompter.critical(nullptr, "File mismatch!", "The firmware image file does not match the device selected!");
+    QCOMPARE(prompter.lastProblem(), QStringLiteral("The firmware image file does not match the device selected!"));
+}
+
+QTEST_MAIN(TestUnattendedPrompter)
+#include "test_UnattendedPrompter.moc"
