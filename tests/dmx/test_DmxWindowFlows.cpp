@@ -343,8 +343,6 @@ void TestDmxWindowFlows::manualSerial_completeOnlyAndPrefixChecked()
     // Refused, not cancelled: the record says why.
     QCOMPARE(records.outcomes(), (QStringList{"8280ABCD cancelled", "8280ABCD failed"}));
     QCOMPARE(records.list.last().reason, QStringLiteral("Serial number of fixture does not match the fixture type! Nothing was sent to it."));
-    QCOMPARE(records.list.last().deviceType, QStringLiteral("Cove Wash"));
-    QCOMPARE(records.list.last().imageVersion, QStringLiteral("5.1.3"));
     QVERIFY(records.list.last().revisionBefore.isNull());
     QVERIFY(d.program->isEnabled());
     for (QWidget *w : {static_cast<QWidget *>(d.enabler), static_cast<QWidget *>(d.supplies),
@@ -420,7 +418,6 @@ void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision()
     QCOMPARE(r.imageFile, imagePath);
     QCOMPARE(r.imageVersion, sample.section('-', 1).chopped(4));
     QVERIFY(r.reason.isNull());
-    QVERIFY(r.durationMs >= 0);
     QCOMPARE(linesWith(*f, "INFO - zeldmxInterfaceControl - SN:" + serial + " - " + checked).size(), 1);
     const quint32 sn = serial.toUInt(nullptr, 16);
     QCOMPARE(complete.size(), 1);
@@ -510,7 +507,6 @@ void TestDmxWindowFlows::programAll_eachFixtureOnceAndAFailureStaysListedForRetr
     QCOMPARE(records.list.at(0).revisionBefore, QStringLiteral("4")); // the one shown before the run
     QVERIFY(records.list.at(1).revisionBefore.isNull());
     QCOMPARE(records.list.at(1).revisionAfter, QStringLiteral("5"));
-    QCOMPARE(linesWith(*f, "SN:8100C003 - verified").size(), 0);
 
     for (quint32 n = 1; n <= 8; ++n) {
         if (n != 3)
