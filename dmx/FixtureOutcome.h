@@ -31,6 +31,4 @@ struct FixtureOutcome {
     std::optional<RevisionCheck> check;
 
     bool updated() const { return result == Result::Updated; }
-    // Updated, and the version read afterwards is not another one.
-    bool succeeded() const { return updated() && !(check && check->failed()); }
 };
