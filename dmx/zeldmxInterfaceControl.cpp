@@ -1110,9 +1110,8 @@ void zeldmxInterfaceControl::searchRevisionRead(quint32 serial, bool allowed)
     // PROGRAM takes a typed serial first: the field is emptied so that it
     // acts on what the search chose.
     ui->m_lineEdit_ZELDMXManualFixtureSN->clear();
-    if (m_searchAll) {
+    if (m_searchAll && allowed) {
         ui->m_checkBox_ZELDMXProgramAll->setChecked(true);
-        emit signal_enableProgramButton(true);
         answerSearch(true, tr("%1 fixtures found on %2; all of them are chosen.")
                                .arg(ui->m_comboBox_ZELDMXFixtureSNs->count())
                                .arg(where));
@@ -1120,7 +1119,8 @@ void zeldmxInterfaceControl::searchRevisionRead(quint32 serial, bool allowed)
     }
     ui->m_checkBox_ZELDMXProgramAll->setChecked(false);
     if (!allowed) {
-        // Not entered by hand either: that would be a way around the version rule.
+        // Not entered by hand either: that would be a way around the version
+        // rule. Nor is "all" offered past a fixture that the rule refuses.
         answerSearch(false, tr("Fixture %1 was found on %2, but its firmware revision cannot be "
                                "updated here (%3).")
                                 .arg(paddedSerial(serial), where, ui->m_label_fixtureRev->text()));

@@ -694,6 +694,7 @@ void TestDmxWindowFlows::checkAfterUpdate_onlyTheImagesRevisionVerifies()
 
 void TestDmxWindowFlows::findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot_data()
 {
+    QTest::addColumn<QString>("product");
     QTest::addColumn<QString>("address");
     QTest::addColumn<bool>("suppliesAnswer");
     QTest::addColumn<bool>("found");
@@ -704,30 +705,35 @@ void TestDmxWindowFlows::findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot_data(
     QTest::addColumn<QString>("outcome"); // of PROGRAM on what was found
 
     QTest::newRow("listed on the network supply")
-        << "8100c001" << true << true << "Fixture 8100C001 found on port 2 of Vask Net-4 (127.0.0.20)."
+        << "Cove Wash" << "8100c001" << true << true << "Fixture 8100C001 found on port 2 of Vask Net-4 (127.0.0.20)."
         << "Vask Net-4 (127.0.0.20)" << "2" << "________" << "8100C001 verified";
     QTest::newRow("listed on the USB supply, after the network one")
-        << "8180E001" << true << true << "Fixture 8180E001 found on port 1 of Vask USB-4."
+        << "Cove Wash" << "8180E001" << true << true << "Fixture 8180E001 found on port 1 of Vask USB-4."
         << "Vask USB-4" << "1" << "________" << "8180E001 not verified"; // it ran major 5 already
     QTest::newRow("every fixture of the first port that has some")
-        << "all" << true << true << "1 fixtures found on port 2 of Vask Net-4 (127.0.0.20); all of them are chosen."
+        << "Cove Wash" << "all" << true << true << "1 fixtures found on port 2 of Vask Net-4 (127.0.0.20); all of them are chosen."
         << "Vask Net-4 (127.0.0.20)" << "2" << "________" << "8100C001 verified";
     QTest::newRow("answers, but as another type: typed in")
-        << "8280ABCD" << true << false << "Fixture 8280ABCD answers on port 2 of Vask Net-4 (127.0.0.20), but it is not a Cove Wash."
+        << "Cove Wash" << "8280ABCD" << true << false << "Fixture 8280ABCD answers on port 2 of Vask Net-4 (127.0.0.20), but it is not a Cove Wash."
         << QString() << QString() << "8280ABCD" << QString();
     QTest::newRow("on no supply: typed in")
-        << "8100FFFF" << true << false << "Fixture 8100FFFF was not found on any supply."
+        << "Cove Wash" << "8100FFFF" << true << false << "Fixture 8100FFFF was not found on any supply."
         << QString() << QString() << "8100FFFF" << QString();
     QTest::newRow("no supply at all")
-        << "8100C001" << false << false << "No power supply answered discovery, so fixture 8100C001 cannot be reached."
+        << "Cove Wash" << "8100C001" << false << false << "No power supply answered discovery, so fixture 8100C001 cannot be reached."
         << QString() << QString() << "8100C001" << QString();
     QTest::newRow("not a serial number")
-        << "8100C0" << true << false << "\"8100C0\" is not a fixture serial number: give its eight hexadecimal digits, or \"all\"."
+        << "Cove Wash" << "8100C0" << true << false << "\"8100C0\" is not a fixture serial number: give its eight hexadecimal digits, or \"all\"."
+        << QString() << QString() << "________" << QString();
+    QTest::newRow("all, but the fixture shown is too old to update")
+        << "Kestrel Vireo" << "all" << true << false
+        << "Fixture 7200B002 was found on port 1 of Vask Net-4 (127.0.0.20), but its firmware revision cannot be updated here (Rev. 2)."
         << QString() << QString() << "________" << QString();
 }
 
 void TestDmxWindowFlows::findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot()
 {
+    QFETCH(QString, product);
     QFETCH(QString, address);
     QFETCH(bool, suppliesAnswer);
     QFETCH(bool, found);
@@ -736,7 +742,10 @@ void TestDmxWindowFlows::findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot()
     QFETCH(QString, port);
     QFETCH(QString, typed);
     QFETCH(QString, outcome);
-    auto f = window("Cove Wash", coveImage());
+    const QString image = product == QLatin1String("Kestrel Vireo")
+        ? writeFile(m_workDir.filePath("kestrel.hex"), hexText(sampleImage(0x20000, 0xA55A7202, 0x00030105)))
+        : coveImage();
+    auto f = window(product, image);
     Dmx d(*f);
     d.sim->setSupplyAnswering(SimulatedHollis::kNetworkSupply, suppliesAnswer);
     d.sim->setSupplyAnswering(SimulatedHollis::kUsbSupply, suppliesAnswer);
