@@ -95,8 +95,10 @@ std::unique_ptr<DeviceEnvironment> DeviceEnvironment::create(bool simulate,
         auto tarvo = std::make_unique<SimulatedTarvo>();
         env->m_controllers = startSimulatedControllers(env->m_ethernet, *tarvo);
         env->m_tarvo = std::move(tarvo);
-        env->m_hollis = std::make_unique<ZelHollis::Hollis>(
-            std::make_unique<ZelHollis::SimulatedHollis>());
+        auto hollis = std::make_unique<ZelHollis::SimulatedHollis>();
+        hollis->setKeepRevision(env->m_simulation.keepRevision);
+        hollis->setNoReturn(env->m_simulation.noReturn);
+        env->m_hollis = std::make_unique<ZelHollis::Hollis>(std::move(hollis));
         env->m_vireo = std::make_unique<SimulatedVireoPlayer>();
         env->m_vireo->setDelays(kSimulatedRebootMs, kSimulatedRestartMs);
         env->m_vireo->setStatusFrames(true);

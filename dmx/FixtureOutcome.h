@@ -1,7 +1,11 @@
 #pragma once
 
+#include "base/RevisionCheck.h"
+
 #include <QString>
 #include <QtGlobal>
+
+#include <optional>
 
 // What one fixture's boot-load came to. The DMX panel keeps these for its last
 // run, in the order the fixtures were programmed, for whatever looks at a run
@@ -23,6 +27,8 @@ struct FixtureOutcome {
     int block = -1;
     // For the operator: why the fixture was not updated. Empty when it was.
     QString reason;
+    // After an update: what the fixture reported when its version was read again.
+    std::optional<RevisionCheck> check;
 
     bool updated() const { return result == Result::Updated; }
 };

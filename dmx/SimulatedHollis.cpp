@@ -425,10 +425,13 @@ bool SimulatedHollis::zeldmxBootloadDone(int device, int port, quint32 serial, b
         const qsizetype at = qsizetype(f->versionOffset) + i;
         word = (word << 8) | (at < f->flash.size() ? quint8(f->flash.at(at)) : 0xFFu);
     }
-    f->firmwareVersion = reportedVersion(word);
+    if (!m_keepRevision)
+        f->firmwareVersion = reportedVersion(word);
     f->inBootloader = false;
     f->erased = false;
     f->advancedMode = false;
+    if (m_noReturn)
+        m_silentFixtures.insert(f->serial);
     return record(s, true);
 }
 

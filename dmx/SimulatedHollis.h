@@ -95,6 +95,10 @@ public:
     // refused for this fixture; for writes only that block, unless -1.
     void failStep(quint32 serial, const QString &call, int block = -1);
     void clearFailures() { m_failures.clear(); }
+    // After finalize a fixture takes the image but keeps reporting its old
+    // version (keepRevision), or never answers again (noReturn).
+    void setKeepRevision(bool keep) { m_keepRevision = keep; }
+    void setNoReturn(bool noReturn) { m_noReturn = noReturn; }
     // Replaces the fixtures of a supply.
     void setFixtures(int device, const QList<Fixture> &fixtures);
     QList<Fixture> fixtures(int device) const;
@@ -146,6 +150,8 @@ private:
     QList<Step> m_steps;
     int m_replyDelay = 50;
     int m_stepLatency = 0;
+    bool m_keepRevision = false;
+    bool m_noReturn = false;
 };
 
 } // namespace ZelHollis

@@ -7,10 +7,12 @@
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
 #include "dmx/FixtureBootloadEngine.h"
+#include "dmx/FixtureRevision.h"
 #include "dmx/Hollis.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -22,10 +24,18 @@ constexpr int kUsbSupply = 2;
 // told apart by the LX feature, and those below version 3 cannot be updated.
 constexpr quint32 kLxPrefix = 0x7200;
 constexpr uint kLastLxVersionRefused = 2;
+// A fixture restarts within seconds of its finalize step and pause.
+constexpr int kDefaultVerifyWaitMs = 10000;
 
 QString paddedSerial(quint32 serial)
 {
     return QStringLiteral("%1").arg(serial, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+QString waitText(int ms)
+{
+    return ms % 1000 == 0 ? QCoreApplication::translate("zeldmxInterfaceControl", "%1 s").arg(ms / 1000)
+                          : QCoreApplication::translate("zeldmxInterfaceControl", "%1 ms").arg(ms);
 }
 
 QTimer *singleShotTimer(QObject *owner)
@@ -67,7 +77,12 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
             &zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout);
     m_revisionTimer = singleShotTimer(this);
     connect(m_revisionTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleFixtureFWNumber);
+    m_checkTimer = singleShotTimer(this);
+    connect(m_checkTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleCheckTimeout);
+    m_searchTimer = singleShotTimer(this);
+    connect(m_searchTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleSearchTimeout);
     setTiming(m_timing);
+    m_verifyWaitMs = kDefaultVerifyWaitMs;
 
     // The fixtures listed are those of one port: another port needs its own list.
     connect(ui->m_comboBox_port, &QComboBox::currentIndexChanged, this,
@@ -127,6 +142,8 @@ void zeldmxInterfaceControl::stopTimers()
     m_portsTimer->stop();
     m_lxTimer->stop();
     m_revisionTimer->stop();
+    m_checkTimer->stop();
+    m_searchTimer->stop();
     m_discovering = false;
     m_revisionPending = false;
 }
@@ -203,6 +220,9 @@ void zeldmxInterfaceControl::handleDiscoveredDevice(int vaskUID)
             ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(!m_running);
     }
     emit signal_updateStatus(tr("Enablers found: %1").arg(supplies->count()));
+    // A search takes the supplies that answer within one window of the last.
+    if (m_searchStage == SearchStage::Supplies)
+        m_searchTimer->start();
 }
 
 void zeldmxInterfaceControl::on_m_comboBox_ZELDMXEnablers_currentIndexChanged(int index)
@@ -301,6 +321,8 @@ void zeldmxInterfaceControl::handleDiscoveredFixture(ulong ip, quint64 sn)
     if (m_shutDown)
         return;
     m_fixtureTimer->stop();
+    if (m_searchStage == SearchStage::Fixtures)
+        m_searchTimer->start(searchStepLimit());
     const int device = deviceForAddress(ip);
     if (device != -1 && !m_fixtureResponses.contains(device, sn)) {
         log(LOG_INFO, QStringLiteral("Fixture response from Vask:%1 SN %2.")
@@ -388,6 +410,8 @@ void zeldmxInterfaceControl::handleFixtureDiscoveryTimeout()
     ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(supplyType(m_supply) == kNetworkSupply);
     ui->m_lineEdit_ZELDMXManualFixtureSN->setEnabled(true);
     settleFixtureList();
+    if (m_searchStage == SearchStage::Fixtures)
+        searchFixturesKnown();
 }
 
 void zeldmxInterfaceControl::settleFixtureList()
@@ -407,6 +431,7 @@ void zeldmxInterfaceControl::settleFixtureList()
         ui->m_checkBox_ZELDMXProgramAll->setEnabled(true);
         readFixtureRevision();
     }
+    searchListSettled();
 }
 
 void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
@@ -439,6 +464,7 @@ void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
         ui->m_checkBox_ZELDMXProgramAll->setEnabled(true);
         readFixtureRevision();
     }
+    searchListSettled();
 }
 
 void zeldmxInterfaceControl::readFixtureRevision()
@@ -470,12 +496,14 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
                                                          "fixture_firmware_version");
     bool allowed = true;
     if (!version.isValid()) {
+        m_revisionsRead.remove(serial);
         ui->m_label_fixtureRev->setText(tr("Rev. ?"));
         log(LOG_WARNING, tr("SN %1 did not report its firmware revision.").arg(paddedSerial(serial)));
         // Whether an LX fixture is new enough to take the update is not known.
         allowed = !isLxFamily();
     } else {
         const uint v = version.toUInt();
+        m_revisionsRead.insert(serial, QString::number(v));
         ui->m_label_fixtureRev->setText(QStringLiteral("Rev. %1").arg(v));
         if (isLxFamily() && v <= kLastLxVersionRefused) {
             allowed = false;
@@ -489,6 +517,8 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
     m_listedFixtureProgrammable = allowed;
     emit signal_enableProgramButton(allowed);
     QCoreApplication::processEvents();
+    if (m_searchStage == SearchStage::Ports && m_searchAwaitsRevision)
+        searchRevisionRead(serial, allowed);
 }
 
 void zeldmxInterfaceControl::on_m_comboBox_ZELDMXFixtureSNs_currentIndexChanged(int)
@@ -606,21 +636,33 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
     // From here the run owns the panel: timers and answers wait, so that
     // nothing re-enables PROGRAM or changes the list under the confirmation.
     const bool windowWasOpen = m_discovering;
+    if (m_searchStage != SearchStage::None)
+        answerSearch(false, tr("The fixture search was ended by a run."));
     stopTimers();
     m_running = true;
     m_answersMissed = false;
-    const QMessageBox::StandardButton answer =
-        m_prompter.ask(this, Prompter::Kind::Warning, title, question,
-                       QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+    const QMessageBox::StandardButton answer = programAll
+        ? m_prompter.askGuarding(GuardingQuestion::AllFixtures, this, Prompter::Kind::Warning,
+                                 title, question, QMessageBox::Ok | QMessageBox::Cancel,
+                                 QMessageBox::Cancel)
+        : m_prompter.confirmRun(this, Prompter::Kind::Warning, title, question,
+                                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
     bool go = answer == QMessageBox::Ok;
+    const QString address = programAll ? QStringLiteral("all") : paddedSerial(serial);
+    UpdateRecord stopped = runRecord(address);
+    stopped.outcome = UpdateRecord::Outcome::Cancelled;
+    stopped.reason = tr("The update was not confirmed.");
     if (go && !programAll && !m_serialPrefixes.contains(serial >> 16)) {
         const QString text = tr("Serial number of fixture does not match the fixture type!");
         log(LOG_WARNING, text + QStringLiteral(" SN:%1").arg(paddedSerial(serial)));
         m_prompter.showMessage(this, Prompter::Kind::Critical, title, text, QMessageBox::Cancel);
         go = false;
+        stopped.outcome = UpdateRecord::Outcome::Failed;
+        stopped.reason = text + tr(" Nothing was sent to it.");
     }
     if (!go) {
         m_running = false;
+        emit signal_runRecord(stopped);
         setRunControlsEnabled(true);
         emit signal_enableProgramButton(true);
         resumeAfterCancel(windowWasOpen);
@@ -645,12 +687,113 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
         return;
     }
     m_runOutcomes.clear();
-    for (quint32 s : std::as_const(serials)) {
+    m_runSerials = serials;
+    m_runNext = 0;
+    m_runProgramAll = programAll;
+    runNextFixture();
+}
+
+void zeldmxInterfaceControl::runNextFixture()
+{
+    while (m_runNext < m_runSerials.size()) {
+        const quint32 s = m_runSerials.at(m_runNext++);
         m_currentSerial = s;
+        m_fixtureClock.start();
         m_runOutcomes.append(bootloadFixture(m_product, s));
+        if (m_shutDown)
+            return;
+        const FixtureOutcome &outcome = m_runOutcomes.last();
+        if (outcome.updated()) {
+            // The fixture has restarted: what it reports now tells whether it runs the image.
+            m_checkClock.start();
+            readCheckRevision();
+            return;
+        }
+        emitRecord(outcome, m_fixtureClock.elapsed());
     }
     m_running = false;
-    finishRun(programAll, int(serials.size()));
+    finishRun(m_runProgramAll, int(m_runSerials.size()));
+}
+
+void zeldmxInterfaceControl::readCheckRevision()
+{
+    const FixtureOutcome &outcome = m_runOutcomes.last();
+    quint16 scratch = 0;
+    // A read the library refused to start has no answer to wait for; it is
+    // tried again after the same time, so that a stale value never counts.
+    m_checkReadStarted =
+        m_hollis.fixtureReadFirmwareVersion(outcome.device, 0, outcome.serial, scratch);
+    const qint64 left = qMax<qint64>(0, m_verifyWaitMs - m_checkClock.elapsed());
+    m_checkTimer->start(int(qMin<qint64>(m_timing.revisionReadWait, left)));
+}
+
+void zeldmxInterfaceControl::handleCheckTimeout()
+{
+    if (!m_running || m_runOutcomes.isEmpty())
+        return;
+    const FixtureOutcome &outcome = m_runOutcomes.last();
+    const QVariant version = m_checkReadStarted
+        ? m_hollis.getFixtureProperty(outcome.device, 0, outcome.serial, "fixture_firmware_version")
+        : QVariant();
+    if (version.isValid()) {
+        const FixtureImageRevision image = FixtureImageRevision::of(*m_product);
+        endCheck(image.judge(version.toUInt(), m_revisionsRead.value(outcome.serial)));
+    } else if (m_checkClock.elapsed() >= m_verifyWaitMs) {
+        endCheck(RevisionCheck::noAnswer(
+            tr("the fixture did not report its firmware version within %1").arg(waitText(m_verifyWaitMs))));
+    } else {
+        readCheckRevision();
+    }
+}
+
+void zeldmxInterfaceControl::endCheck(const RevisionCheck &check)
+{
+    FixtureOutcome &outcome = m_runOutcomes.last();
+    const QString serial = paddedSerial(outcome.serial);
+    LOGPRIORITY priority = LOG_INFO;
+    if (check.failed())
+        priority = LOG_SEVERE;
+    else if (check.result != RevisionCheck::Result::Verified)
+        priority = LOG_WARNING;
+    log(priority, QStringLiteral("SN:%1 - %2").arg(serial, check.summary()));
+    outcome.check = check;
+    emitRecord(outcome, m_fixtureClock.elapsed());
+    if (check.revisionAfter.isNull())
+        m_revisionsRead.remove(outcome.serial);
+    else
+        m_revisionsRead.insert(outcome.serial, check.revisionAfter);
+    runNextFixture();
+}
+
+UpdateRecord zeldmxInterfaceControl::runRecord(const QString &address) const
+{
+    UpdateRecord record;
+    record.interfaceNumber = 1;
+    record.deviceType = m_product ? m_product->name() : QString();
+    record.address = address;
+    if (m_product) {
+        record.setImage(m_product->imageFileName(), m_product->imageData(),
+                        FixtureImageRevision::of(*m_product).version);
+        if (address != QLatin1String("all"))
+            record.revisionBefore = m_revisionsRead.value(address.toUInt(nullptr, 16));
+    }
+    return record;
+}
+
+void zeldmxInterfaceControl::emitRecord(const FixtureOutcome &outcome, qint64 durationMs)
+{
+    UpdateRecord record = runRecord(paddedSerial(outcome.serial));
+    record.durationMs = durationMs;
+    if (outcome.check) {
+        record.outcome = outcome.check->outcome();
+        record.revisionAfter = outcome.check->revisionAfter;
+        if (record.outcome != UpdateRecord::Outcome::Verified)
+            record.reason = outcome.check->detail;
+    } else {
+        record.outcome = UpdateRecord::Outcome::Failed;
+        record.reason = outcome.reason;
+    }
+    emit signal_runRecord(record);
 }
 
 void zeldmxInterfaceControl::resumeAfterCancel(bool windowWasOpen)
@@ -713,26 +856,44 @@ FixtureOutcome zeldmxInterfaceControl::bootloadIntelHexPSoC(BootLoadProduct *pro
 
 void zeldmxInterfaceControl::finishRun(bool programAll, int fixtures)
 {
+    // A fixture that reports another version after its update failed as
+    // surely as one that refused a step: both stay listed for a retry.
     QStringList failedLines;
+    QStringList checkedLines;
     QList<quint32> failed;
+    bool allVerified = true;
     for (const FixtureOutcome &o : std::as_const(m_runOutcomes)) {
-        if (o.updated())
+        const QString sn = paddedSerial(o.serial);
+        if (!o.updated()) {
+            failed.append(o.serial);
+            failedLines.append(QStringLiteral("SN:%1 - %2").arg(sn, o.reason));
             continue;
-        failed.append(o.serial);
-        failedLines.append(QStringLiteral("SN:%1 - %2").arg(paddedSerial(o.serial), o.reason));
+        }
+        const QString line = QStringLiteral("SN:%1 - %2").arg(sn, o.check->summary());
+        if (o.check->failed()) {
+            failed.append(o.serial);
+            failedLines.append(line);
+        } else {
+            checkedLines.append(line);
+            allVerified = allVerified && o.check->result == RevisionCheck::Result::Verified;
+        }
     }
     const int updated = fixtures - int(failed.size());
     const QString title = tr("Zel Firmware Updater");
     QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
     QLineEdit *serialField = ui->m_lineEdit_ZELDMXManualFixtureSN;
+    const QString checked = checkedLines.join(QLatin1Char('\n'));
 
     if (failed.isEmpty()) {
         const QString count = tr("%1 of %2 fixtures were updated.").arg(updated).arg(fixtures);
         log(LOG_INFO, count);
-        m_prompter.showMessage(this, Prompter::Kind::Information, tr("Information"),
-                               programAll ? tr("Programming complete!") + QStringLiteral("\n\n") + count
-                                          : tr("Programming complete!"),
-                               QMessageBox::Ok);
+        QString text = tr("Programming complete!");
+        if (programAll)
+            text += QStringLiteral("\n\n") + count;
+        text += QStringLiteral("\n\n") + checked;
+        m_prompter.showMessage(this,
+                               allVerified ? Prompter::Kind::Information : Prompter::Kind::Warning,
+                               tr("Information"), text, QMessageBox::Ok);
         list->clear();
         ui->m_label_fixtureRev->clear();
         m_listSettled = false;
@@ -753,11 +914,12 @@ void zeldmxInterfaceControl::finishRun(bool programAll, int fixtures)
                         .arg(failedSerials.join(QStringLiteral(", "))));
     const QString text = programAll
         ? tr("Programming finished with errors: %1 of %2 fixtures were updated.\n\nNot "
-             "updated:\n%3\n\nThe fixtures that were not updated stay in the list. Check their "
-             "connection and press PROGRAM to try them again.")
+             "updated:\n%3\n\n%4The fixtures that were not updated stay in the list. Check "
+             "their connection and press PROGRAM to try them again.")
               .arg(updated)
               .arg(fixtures)
-              .arg(failedLines.join(QLatin1Char('\n')))
+              .arg(failedLines.join(QLatin1Char('\n')),
+                   checked.isEmpty() ? QString() : tr("Updated:\n%1\n\n").arg(checked))
         : tr("Programming failed.\n\n%1\n\nCheck the fixture's connection and press PROGRAM to "
              "try again.")
               .arg(failedLines.join(QLatin1Char('\n')));
@@ -778,10 +940,229 @@ void zeldmxInterfaceControl::finishRun(bool programAll, int fixtures)
     emit signal_enableProgramButton(true);
 }
 
+// ---------------------------------------------------------------- device search
+
 void zeldmxInterfaceControl::findDevice(const QString &address)
 {
-    Q_UNUSED(address);
-    emit signal_deviceSearchDone(false, tr("Finding a device without an operator is not available for this interface."));
+    const QString given = address.trimmed();
+    QString refusal;
+    if (m_searchStage != SearchStage::None || m_running)
+        refusal = tr("A fixture search or a run is already under way.");
+    static const QRegularExpression serialPattern(QStringLiteral("^[0-9A-Fa-f]{8}$"));
+    const bool all = given.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0;
+    if (refusal.isEmpty() && !all && !serialPattern.match(given).hasMatch())
+        refusal = tr("\"%1\" is not a fixture serial number: give its eight hexadecimal digits, "
+                     "or \"all\".")
+                      .arg(given);
+    if (!refusal.isEmpty()) {
+        QTimer::singleShot(0, this, [this, refusal] {
+            log(LOG_WARNING, refusal);
+            emit signal_deviceSearchDone(false, refusal);
+        });
+        return;
+    }
+    m_searchAll = all;
+    m_searchSerial = all ? 0 : given.toUInt(nullptr, 16);
+    m_searchNote.clear();
+    m_searchStage = SearchStage::Supplies;
+    QTimer::singleShot(0, this, &zeldmxInterfaceControl::beginSearch);
+}
+
+int zeldmxInterfaceControl::searchStepLimit() const
+{
+    // Far beyond what one step takes: a step that never ends must not hold the search.
+    return 2 * (m_timing.portListDelay + m_timing.fixtureWindow + m_timing.lxQueryWait
+                + m_timing.revisionReadWait)
+        + 1000;
+}
+
+void zeldmxInterfaceControl::beginSearch()
+{
+    if (m_shutDown || m_searchStage != SearchStage::Supplies)
+        return;
+    log(LOG_INFO, m_searchAll ? tr("Looking for every fixture on the supplies...")
+                              : tr("Looking for fixture %1...").arg(paddedSerial(m_searchSerial)));
+    on_m_pushButton_ZELDMXDiscoverEnabler_clicked();
+    m_searchTimer->start(qMax(m_timing.portListDelay, m_timing.fixtureWindow));
+}
+
+void zeldmxInterfaceControl::handleSearchTimeout()
+{
+    switch (m_searchStage) {
+    case SearchStage::None:
+        return;
+    case SearchStage::Supplies:
+        if (ui->m_comboBox_ZELDMXEnablers->count() == 0) {
+            searchNotFound();
+            return;
+        }
+        // The first supply's ports are listed now rather than after their delay.
+        if (m_portsTimer->isActive()) {
+            m_portsTimer->stop();
+            updatePorts();
+        }
+        m_searchSupplyIndex = 0;
+        searchSupply();
+        return;
+    case SearchStage::Fixtures:
+        // The discovery did not settle: look at what answered so far.
+        searchFixturesKnown();
+        return;
+    case SearchStage::Ports:
+        searchNextPort();
+        return;
+    }
+}
+
+void zeldmxInterfaceControl::searchSupply()
+{
+    QComboBox *supplies = ui->m_comboBox_ZELDMXEnablers;
+    if (m_searchSupplyIndex >= supplies->count()) {
+        searchNotFound();
+        return;
+    }
+    if (supplies->currentIndex() != m_searchSupplyIndex)
+        supplies->setCurrentIndex(m_searchSupplyIndex);
+    m_searchStage = SearchStage::Fixtures;
+    m_searchTimer->start(searchStepLimit());
+    // A USB supply lists its fixtures while connected; a network supply's are discovered.
+    if (supplyType(m_supply) != kNetworkSupply)
+        searchFixturesKnown();
+    else if (!m_discovering)
+        on_m_pushButton_ZELDMXDiscoverFixture_clicked();
+}
+
+void zeldmxInterfaceControl::searchFixturesKnown()
+{
+    if (m_searchStage != SearchStage::Fixtures)
+        return;
+    m_searchPorts.clear();
+    const QComboBox *ports = ui->m_comboBox_port;
+    const QString supplyName = ui->m_comboBox_ZELDMXEnablers->currentText();
+    for (int i = 0; i < ports->count(); ++i) {
+        bool candidate = false;
+        for (quint64 s : m_hollis.portFixtureList(m_supply, ports->itemData(i).toInt())) {
+            const quint32 serial = quint32(s);
+            const bool ofType = m_serialPrefixes.contains(serial >> 16);
+            if (m_searchAll) {
+                candidate = candidate || ofType;
+            } else if (serial == m_searchSerial) {
+                candidate = ofType;
+                if (!ofType)
+                    m_searchNote = tr("Fixture %1 answers on port %2 of %3, but it is not a %4.")
+                                       .arg(paddedSerial(serial), ports->itemText(i), supplyName,
+                                            m_product ? m_product->name()
+                                                      : tr("fixture of the selected type"));
+            }
+        }
+        if (candidate)
+            m_searchPorts.append(i);
+    }
+    m_searchStage = SearchStage::Ports;
+    searchNextPort();
+}
+
+void zeldmxInterfaceControl::searchNextPort()
+{
+    if (m_searchStage != SearchStage::Ports)
+        return;
+    m_searchAwaitsRevision = false;
+    if (m_searchPorts.isEmpty()) {
+        ++m_searchSupplyIndex;
+        searchSupply();
+        return;
+    }
+    // The port's list is built and settled as the operator's choice of port
+    // would; its end (searchListSettled) takes the search on.
+    m_searchTimer->start(searchStepLimit());
+    QComboBox *ports = ui->m_comboBox_port;
+    const int port = m_searchPorts.takeFirst();
+    if (ports->currentIndex() != port)
+        ports->setCurrentIndex(port);
+    else
+        portChanged();
+}
+
+void zeldmxInterfaceControl::searchListSettled()
+{
+    if (m_searchStage != SearchStage::Ports || m_searchAwaitsRevision)
+        return;
+    QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
+    const int entry = m_searchAll ? (list->count() > 0 ? list->currentIndex() : -1)
+                                  : list->findData(QVariant::fromValue<quint64>(m_searchSerial));
+    if (entry < 0) {
+        // Not listed for this product here (the LX feature tells): the next port.
+        QTimer::singleShot(0, this, &zeldmxInterfaceControl::searchNextPort);
+        return;
+    }
+    // Found once its revision is read and shown, as the operator would see it.
+    m_searchAwaitsRevision = true;
+    if (list->currentIndex() != entry)
+        list->setCurrentIndex(entry);
+}
+
+void zeldmxInterfaceControl::searchRevisionRead(quint32 serial, bool allowed)
+{
+    if (!m_searchAll && serial != m_searchSerial)
+        return;
+    const QString where = tr("port %1 of %2").arg(ui->m_comboBox_port->currentText(),
+                                                  ui->m_comboBox_ZELDMXEnablers->currentText());
+    // PROGRAM takes a typed serial first: the field is emptied so that it
+    // acts on what the search chose.
+    ui->m_lineEdit_ZELDMXManualFixtureSN->clear();
+    if (m_searchAll && allowed) {
+        ui->m_checkBox_ZELDMXProgramAll->setChecked(true);
+        answerSearch(true, tr("%1 fixtures found on %2; all of them are chosen.")
+                               .arg(ui->m_comboBox_ZELDMXFixtureSNs->count())
+                               .arg(where));
+        return;
+    }
+    ui->m_checkBox_ZELDMXProgramAll->setChecked(false);
+    if (!allowed) {
+        // Not entered by hand either: that would be a way around the version
+        // rule. Nor is "all" offered past a fixture that the rule refuses.
+        answerSearch(false, tr("Fixture %1 was found on %2, but its firmware revision cannot be "
+                               "updated here (%3).")
+                                .arg(paddedSerial(serial), where, ui->m_label_fixtureRev->text()));
+        return;
+    }
+    answerSearch(true, tr("Fixture %1 found on %2.").arg(paddedSerial(serial), where));
+}
+
+void zeldmxInterfaceControl::searchNotFound()
+{
+    const bool noSupply = ui->m_comboBox_ZELDMXEnablers->count() == 0;
+    QString message;
+    if (m_searchAll) {
+        const QString type = m_product ? m_product->name() : tr("selected type");
+        message = noSupply
+            ? tr("No power supply answered discovery, so no %1 fixture can be reached.").arg(type)
+            : tr("No %1 fixture was found on any supply.").arg(type);
+        answerSearch(false, message);
+        return;
+    }
+    const QString serial = paddedSerial(m_searchSerial);
+    if (noSupply)
+        message = tr("No power supply answered discovery, so fixture %1 cannot be reached.")
+                      .arg(serial);
+    else if (!m_searchNote.isEmpty())
+        message = m_searchNote;
+    else
+        message = tr("Fixture %1 was not found on any supply.").arg(serial);
+    // Left as the operator would type it, with PROGRAM offered as typing offers it.
+    QLineEdit *serialField = ui->m_lineEdit_ZELDMXManualFixtureSN;
+    serialField->setText(serial);
+    on_m_lineEdit_ZELDMXManualFixtureSN_textEdited(serialField->text());
+    answerSearch(false, message);
+}
+
+void zeldmxInterfaceControl::answerSearch(bool found, const QString &message)
+{
+    m_searchStage = SearchStage::None;
+    m_searchAwaitsRevision = false;
+    m_searchTimer->stop();
+    log(found ? LOG_INFO : LOG_WARNING, message);
+    emit signal_deviceSearchDone(found, message);
 }
 
 void zeldmxInterfaceControl::setVerifyWait(int milliseconds)

@@ -4,6 +4,8 @@
 #include "base/UpdateRecord.h"
 #include "dmx/FixtureOutcome.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QMultiMap>
 #include <QString>
@@ -48,17 +50,20 @@ public:
     // window calls it before it writes its log; it may be called more than once.
     void shutdown();
 
-    // A run without an operator: finds the device (a fixture serial number (hex, as listed) or "all"), selects it and
-    // offers PROGRAM, then answers with signal_deviceSearchDone. Not found,
-    // an address that was given is left entered by hand, so that a run
-    // allowed the manual address can still program it.
+    // A run without an operator: finds the device (a fixture serial number,
+    // eight hex digits as listed, or "all"), selects it (or every fixture of
+    // the first port that has some) and offers PROGRAM, then answers once
+    // with signal_deviceSearchDone. A serial not found is left entered by
+    // hand, so that a run allowed the manual address can still program it.
     void findDevice(const QString &address);
-    // How long the revision read after a successful run waits for the device
-    // to answer again.
+    // How long the version read after each fixture's update may take to get
+    // an answer (10 s unless set).
     void setVerifyWait(int milliseconds);
     int verifyWait() const { return m_verifyWaitMs; }
-    // Fixture runs end inside program(): never true.
-    bool runInProgress() const { return false; }
+    // True while the fixtures of a run are checked after their update (and
+    // the next ones programmed): the run ends with signal_programComplete or
+    // signal_enableProgramButton.
+    bool runInProgress() const { return m_running; }
 
     void setTiming(const Timing &timing);
     Timing timing() const { return m_timing; }
@@ -129,7 +134,28 @@ private:
     void resumeAfterCancel(bool windowWasOpen);
     FixtureOutcome bootloadFixture(BootLoadProduct *product, quint32 serial);
     FixtureOutcome notRun(quint32 serial, const QString &reason) const;
+    // Programs the run's fixtures in turn until one needs its version read
+    // again, or the run is over.
+    void runNextFixture();
+    void readCheckRevision();
+    void handleCheckTimeout();
+    void endCheck(const RevisionCheck &check);
+    UpdateRecord runRecord(const QString &address) const;
+    void emitRecord(const FixtureOutcome &outcome, qint64 durationMs);
     void finishRun(bool programAll, int fixtures);
+
+    // The steps of findDevice(), each started by the panel's own timers and answers.
+    enum class SearchStage { None, Supplies, Fixtures, Ports };
+    void beginSearch();
+    void handleSearchTimeout();
+    void searchSupply();
+    void searchFixturesKnown();
+    void searchNextPort();
+    void searchListSettled();
+    void searchRevisionRead(quint32 serial, bool allowed);
+    void searchNotFound();
+    void answerSearch(bool found, const QString &message);
+    int searchStepLimit() const;
 
     Ui::zeldmxInterfaceControlClass *ui;
     Prompter &m_prompter;
@@ -148,6 +174,8 @@ private:
     QTimer *m_portsTimer = nullptr;
     QTimer *m_lxTimer = nullptr;
     QTimer *m_revisionTimer = nullptr;
+    QTimer *m_checkTimer = nullptr;
+    QTimer *m_searchTimer = nullptr;
 
     bool m_discovering = false;     // a fixture discovery window is open
     bool m_listSettled = false;     // the fixture list is complete and offered
@@ -162,4 +190,22 @@ private:
     bool m_shutDown = false;
     QList<FixtureOutcome> m_runOutcomes;
     int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
+
+    // The run under way: its fixtures, the next one, and the one being checked.
+    QList<quint32> m_runSerials;
+    int m_runNext = 0;
+    bool m_runProgramAll = false;
+    QElapsedTimer m_fixtureClock;   // from the start of the current fixture's boot-load
+    QElapsedTimer m_checkClock;     // from the first version read after it
+    bool m_checkReadStarted = false;
+    // The revision each fixture last reported, as the panel shows it.
+    QHash<quint32, QString> m_revisionsRead;
+
+    SearchStage m_searchStage = SearchStage::None;
+    bool m_searchAll = false;
+    quint32 m_searchSerial = 0;
+    int m_searchSupplyIndex = 0;
+    QList<int> m_searchPorts;     // port entries of the supply that may hold the fixture(s)
+    bool m_searchAwaitsRevision = false;
+    QString m_searchNote;         // the serial answers, but as another fixture type
 };

@@ -88,6 +88,29 @@ struct Dmx {
     }
     const SimulatedHollis::Fixture &fixture(quint32 serial) const { return *sim->fixture(serial); }
     QByteArray image() const { return panel->product()->processor(0)->image(); }
+    // PROGRAM, and the wait until the run (the checks after each update included) is over.
+    void programToTheEnd() const
+    {
+        program->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!panel->runInProgress(), 20000);
+    }
+};
+
+// The records a panel emits, in order.
+struct Records {
+    QList<UpdateRecord> list;
+    explicit Records(zeldmxInterfaceControl *panel)
+    {
+        QObject::connect(panel, &zeldmxInterfaceControl::signal_runRecord, panel,
+                         [this](const UpdateRecord &r) { list.append(r); });
+    }
+    QStringList outcomes() const
+    {
+        QStringList names;
+        for (const UpdateRecord &r : list)
+            names.append(r.address + ' ' + UpdateRecord::outcomeName(r.outcome));
+        return names;
+    }
 };
 
 } // namespace
@@ -158,6 +181,10 @@ private slots:
     void programAll_eachFixtureOnceAndAFailureStaysListedForRetry();
     void nothingProgrammed_saysWhyAndNeverCompletes_data();
     void nothingProgrammed_saysWhyAndNeverCompletes();
+    void checkAfterUpdate_onlyTheImagesRevisionVerifies_data();
+    void checkAfterUpdate_onlyTheImagesRevisionVerifies();
+    void findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot_data();
+    void findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot();
 };
 
 void TestDmxWindowFlows::discovery_suppliesPortsFixturesAndRevisions()
@@ -290,6 +317,7 @@ void TestDmxWindowFlows::manualSerial_completeOnlyAndPrefixChecked()
     QVERIFY(!d.program->isEnabled());
     QTest::keyClicks(d.serial, "abcd");
     QVERIFY(d.program->isEnabled());
+    Records records(d.panel);
 
     // Cancel is the default answer and sends nothing.
     const QString confirm = QStringLiteral("You are about to update the firmware of SN:8280ABCD!\nDo you wish to continue?");
@@ -297,9 +325,11 @@ void TestDmxWindowFlows::manualSerial_completeOnlyAndPrefixChecked()
     d.program->click();
     QCOMPARE(f->prompter.shown().last().buttons, QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(f->prompter.shown().last().defaultButton, QMessageBox::Cancel);
+    QVERIFY(f->prompter.shown().last().confirmation);
     QVERIFY(d.sim->steps().isEmpty());
     QVERIFY(d.program->isEnabled());
     QVERIFY(d.serial->isEnabled());
+    QCOMPARE(records.outcomes(), QStringList{"8280ABCD cancelled"});
 
     // OK, but the serial is not of a Cove Wash: refused, controls back.
     f->prompter.expectMessage(Kind::Warning, kTitle, confirm, QMessageBox::Ok);
@@ -310,6 +340,10 @@ void TestDmxWindowFlows::manualSerial_completeOnlyAndPrefixChecked()
     expectNoOtherBox(*f);
     QCOMPARE(f->prompter.shown().last().buttons, QMessageBox::Cancel);
     QVERIFY(d.sim->steps().isEmpty());
+    // Refused, not cancelled: the record says why.
+    QCOMPARE(records.outcomes(), (QStringList{"8280ABCD cancelled", "8280ABCD failed"}));
+    QCOMPARE(records.list.last().reason, QStringLiteral("Serial number of fixture does not match the fixture type! Nothing was sent to it."));
+    QVERIFY(records.list.last().revisionBefore.isNull());
     QVERIFY(d.program->isEnabled());
     for (QWidget *w : {static_cast<QWidget *>(d.enabler), static_cast<QWidget *>(d.supplies),
                        static_cast<QWidget *>(d.ports), static_cast<QWidget *>(d.serial),
@@ -328,14 +362,18 @@ void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision_d
     QTest::addColumn<QString>("after");
     QTest::addColumn<int>("calls");
     QTest::addColumn<QString>("prompt");
+    QTest::addColumn<QString>("checked");
 
     QTest::newRow("Cove Wash: 128 pages")
-        << "Cove Wash" << "CoveWash-5.1.3.hex" << 1 << "8100C001" << "Rev. 4" << "Rev. 5" << 4 + 128 << QString();
+        << "Cove Wash" << "CoveWash-5.1.3.hex" << 1 << "8100C001" << "Rev. 4" << "Rev. 5" << 4 + 128 << QString()
+        << "verified: the fixture reports revision 5 (image 5.1.3)";
     QTest::newRow("Kestrel lX: 256 pages after the prompt")
         << "Kestrel lX" << "KestrelLX-4.1.3.hex" << 0 << "7200B001" << "Rev. 3" << "Rev. 4" << 4 + 256
-        << "Keep DMX control data off the port until the update has finished.";
+        << "Keep DMX control data off the port until the update has finished."
+        << "verified: the fixture reports revision 4 (image 4.1.3)";
     QTest::newRow("Tern Spot: 512 pages and 4 PSoC paragraphs")
-        << "Tern Spot" << "TernSpot-5.1.4.hex" << 2 << "8300F001" << "Rev. 4" << "Rev. 5" << 4 + 512 + 4 << QString();
+        << "Tern Spot" << "TernSpot-5.1.4.hex" << 2 << "8300F001" << "Rev. 4" << "Rev. 5" << 4 + 512 + 4 << QString()
+        << "verified: the fixture reports revision 5 (image 5.1.4)";
 }
 
 void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision()
@@ -348,23 +386,39 @@ void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision()
     QFETCH(QString, after);
     QFETCH(int, calls);
     QFETCH(QString, prompt);
-    auto f = window(product, qEnvironmentVariable("ZEL_SOURCE_DIR") + "/resources/samples/" + sample);
+    QFETCH(QString, checked);
+    const QString imagePath = qEnvironmentVariable("ZEL_SOURCE_DIR") + "/resources/samples/" + sample;
+    auto f = window(product, imagePath);
     Dmx d(*f);
     d.findSupplies();
     d.findFixtures(portIndex);
     QTRY_COMPARE(d.revision->text(), before);
     QCOMPARE(d.fixtures->currentText(), serial);
     QSignalSpy complete(d.panel, &zeldmxInterfaceControl::signal_programComplete);
+    Records records(d.panel);
 
     f->prompter.expectMessage(Kind::Warning, kTitle,
                               QStringLiteral("You are about to update the firmware of SN:%1!\nDo you wish to continue?").arg(serial));
     if (!prompt.isEmpty())
         f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"), prompt);
     f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
-                              QStringLiteral("Programming complete!"));
-    d.program->click();
+                              QStringLiteral("Programming complete!\n\nSN:%1 - %2").arg(serial, checked));
+    d.programToTheEnd();
     expectNoOtherBox(*f);
 
+    // One record: the fixture as listed, its revisions before and after, the image sent.
+    QCOMPARE(records.list.size(), 1);
+    const UpdateRecord &r = records.list.first();
+    QCOMPARE(r.outcome, UpdateRecord::Outcome::Verified);
+    QCOMPARE(r.address, serial);
+    QCOMPARE(r.deviceType, product);
+    QCOMPARE(r.interfaceNumber, 1);
+    QCOMPARE("Rev. " + r.revisionBefore, before);
+    QCOMPARE("Rev. " + r.revisionAfter, after);
+    QCOMPARE(r.imageFile, imagePath);
+    QCOMPARE(r.imageVersion, sample.section('-', 1).chopped(4));
+    QVERIFY(r.reason.isNull());
+    QCOMPARE(linesWith(*f, "INFO - zeldmxInterfaceControl - SN:" + serial + " - " + checked).size(), 1);
     const quint32 sn = serial.toUInt(nullptr, 16);
     QCOMPARE(complete.size(), 1);
     QCOMPARE(d.fixture(sn).flash, d.image());
@@ -417,23 +471,42 @@ void TestDmxWindowFlows::programAll_eachFixtureOnceAndAFailureStaysListedForRetr
     d.all->setChecked(true);
 
     const QString confirm = QStringLiteral("You are about to update the firmware of ALL Cove Wash's on this supply!\nDo you wish to continue?");
+    Records records(d.panel);
     f->prompter.expectMessage(Kind::Warning, kTitle, confirm, QMessageBox::Cancel);
     d.program->click();
     QCOMPARE(f->prompter.shown().last().defaultButton, QMessageBox::Cancel);
+    QCOMPARE(f->prompter.shown().last().guarding, GuardingQuestion::AllFixtures);
     QVERIFY(d.sim->steps().isEmpty());
+    QCOMPARE(records.outcomes(), QStringList{"all cancelled"});
+    records.list.clear();
 
     // The third fixture refuses page 65: it alone is not updated.
     d.sim->failStep(0x8100C003, "BootloadWriteIntelHex", 64);
+    QStringList checked;
+    for (const char *sn : {"8100C001", "8100C002", "8100C004", "8100C005", "8100C006", "8100C007", "8100C008"})
+        checked.append(QStringLiteral("SN:%1 - verified: the fixture reports revision 5 (image 5.1.3)").arg(sn));
     f->prompter.expectMessage(Kind::Warning, kTitle, confirm);
     f->prompter.expectMessage(
         Kind::Critical, kTitle,
         QStringLiteral("Programming finished with errors: 7 of 8 fixtures were updated.\n\nNot updated:\n"
                        "SN:8100C003 - Writing page 65/128 was refused. Its flash may be blank or "
-                       "incomplete: program it again before use.\n\nThe fixtures that were not "
+                       "incomplete: program it again before use.\n\nUpdated:\n%1\n\nThe fixtures that were not "
                        "updated stay in the list. Check their connection and press PROGRAM to try "
-                       "them again."));
-    d.program->click();
+                       "them again.").arg(checked.join('\n')));
+    d.programToTheEnd();
     expectNoOtherBox(*f);
+
+    // One record per fixture, in the order programmed; the failed one names
+    // the refused step and was never read again.
+    QCOMPARE(records.outcomes(), (QStringList{"8100C001 verified", "8100C002 verified", "8100C003 failed",
+                                              "8100C004 verified", "8100C005 verified", "8100C006 verified",
+                                              "8100C007 verified", "8100C008 verified"}));
+    QCOMPARE(records.list.at(2).reason, QStringLiteral("Writing page 65/128 was refused. Its flash may be "
+                                                       "blank or incomplete: program it again before use."));
+    QVERIFY(records.list.at(2).revisionAfter.isNull());
+    QCOMPARE(records.list.at(0).revisionBefore, QStringLiteral("4")); // the one shown before the run
+    QVERIFY(records.list.at(1).revisionBefore.isNull());
+    QCOMPARE(records.list.at(1).revisionAfter, QStringLiteral("5"));
 
     for (quint32 n = 1; n <= 8; ++n) {
         if (n != 3)
@@ -463,9 +536,12 @@ void TestDmxWindowFlows::programAll_eachFixtureOnceAndAFailureStaysListedForRetr
     d.sim->clearFailures();
     f->prompter.expectMessage(Kind::Warning, kTitle, confirm);
     f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
-                              QStringLiteral("Programming complete!\n\n1 of 1 fixtures were updated."));
-    d.program->click();
+                              QStringLiteral("Programming complete!\n\n1 of 1 fixtures were updated.\n\n"
+                                             "SN:8100C003 - verified: the fixture reports revision 5 (image 5.1.3)"));
+    d.programToTheEnd();
     expectNoOtherBox(*f);
+    QCOMPARE(records.list.size(), 9);
+    QCOMPARE(records.outcomes().last(), QStringLiteral("8100C003 verified"));
     QCOMPARE(d.fixture(0x8100C003).flash, d.image());
     QVERIFY(!d.fixture(0x8100C003).inBootloader);
     QVERIFY(d.listed().isEmpty());
@@ -522,6 +598,187 @@ void TestDmxWindowFlows::nothingProgrammed_saysWhyAndNeverCompletes()
     QCOMPARE(complete.size(), 1);
     QVERIFY(!d.program->isEnabled());
     QVERIFY(d.serial->isEnabled());
+}
+
+void TestDmxWindowFlows::checkAfterUpdate_onlyTheImagesRevisionVerifies_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<quint32>("version"); // the image's version word
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("simulate");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("summary");
+
+    QTest::newRow("keeps its old revision: mismatch, a failure")
+        << "Cove Wash" << 0x00050103u << "8100C001" << "keep-revision" << "mismatch" << "4"
+        << "mismatch: the fixture reports revision 4, the image 5.1.3 is revision 5";
+    QTest::newRow("never answers again: not verified after the wait")
+        << "Cove Wash" << 0x00050103u << "8100C001" << "no-return" << "not verified" << QString()
+        << "not verified: the fixture did not report its firmware version within 300 ms";
+    QTest::newRow("the revision it ran before: a match proves nothing")
+        << "Cove Wash" << 0x00040105u << "8100C001" << QString() << "not verified" << "4"
+        << "not verified: the fixture reports revision 4 as it did before the update, so its "
+           "revision number cannot tell image 4.1.5 from the firmware it ran";
+    QTest::newRow("major version 0: nothing the fixture reports compares")
+        << "Cove Wash" << 0x00000903u << "8100C001" << QString() << "not verified" << "2307"
+        << "not verified: the fixture reports revision 2307, but the image's version 0.9.3 has no "
+           "major number, which is what a fixture reports";
+    QTest::newRow("revision word over USB: verified")
+        << "Gannet Batten" << 10u << "8400F101" << QString() << "verified" << "10"
+        << "verified: the fixture reports revision 10";
+}
+
+void TestDmxWindowFlows::checkAfterUpdate_onlyTheImagesRevisionVerifies()
+{
+    QFETCH(QString, product);
+    QFETCH(quint32, version);
+    QFETCH(QString, serial);
+    QFETCH(QString, simulate);
+    QFETCH(QString, outcome);
+    QFETCH(QString, after);
+    QFETCH(QString, summary);
+    // Cove Wash: magic A55A0101 in 0x10000 bytes; Gannet Batten: the value 4211 in 0x40000.
+    const bool gannet = product == QLatin1String("Gannet Batten");
+    const QString image = writeFile(m_workDir.filePath("check.hex"),
+                                    hexText(gannet ? sampleImage(0x40000, 4211, version)
+                                                   : sampleImage(0x10000, 0xA55A0101, version)));
+    auto f = window(product, image);
+    Dmx d(*f);
+    d.sim->setKeepRevision(simulate == QLatin1String("keep-revision"));
+    d.sim->setNoReturn(simulate == QLatin1String("no-return"));
+    d.panel->setVerifyWait(300);
+    d.findSupplies();
+    if (gannet) {
+        d.supplies->setCurrentIndex(1); // the USB supply lists its fixtures itself
+        d.ports->setCurrentIndex(2);
+    } else {
+        d.findFixtures(1);
+    }
+    QCOMPARE(d.listed(), QStringList{serial});
+    QTRY_VERIFY(d.program->isEnabled());
+    Records records(d.panel);
+
+    const bool failure = outcome == QLatin1String("mismatch");
+    const QString line = QStringLiteral("SN:%1 - %2").arg(serial, summary);
+    f->prompter.expectMessage(Kind::Warning, kTitle, QString());
+    if (failure)
+        f->prompter.expectMessage(Kind::Critical, kTitle,
+                                  QStringLiteral("Programming failed.\n\n%1\n\nCheck the fixture's connection "
+                                                 "and press PROGRAM to try again.").arg(line));
+    else
+        f->prompter.expectMessage(outcome == QLatin1String("verified") ? Kind::Information : Kind::Warning,
+                                  QStringLiteral("Information"), "Programming complete!\n\n" + line);
+    QElapsedTimer clock;
+    clock.start();
+    d.programToTheEnd();
+    expectNoOtherBox(*f);
+    QCOMPARE(d.fixture(serial.toUInt(nullptr, 16)).flash, d.image());
+    if (simulate == QLatin1String("no-return"))
+        QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
+
+    QCOMPARE(records.list.size(), 1);
+    const UpdateRecord &r = records.list.first();
+    QCOMPARE(UpdateRecord::outcomeName(r.outcome), outcome);
+    QCOMPARE(r.revisionAfter, after);
+    if (outcome == QLatin1String("verified"))
+        QVERIFY(r.reason.isNull());
+    else
+        QCOMPARE(r.reason, summary.section(QStringLiteral(": "), 1));
+    QVERIFY(r.durationMs >= (simulate == QLatin1String("no-return") ? 300 : 0));
+    // A mismatched fixture stays offered for another attempt; the others are done.
+    QCOMPARE(d.listed(), failure ? QStringList{serial} : QStringList());
+    QCOMPARE(d.program->isEnabled(), failure);
+    QCOMPARE(linesWith(*f, line).size(), 1);
+}
+
+void TestDmxWindowFlows::findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("suppliesAnswer");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("supply"); // chosen afterwards
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("typed");  // left in the manual field
+    QTest::addColumn<QString>("outcome"); // of PROGRAM on what was found
+
+    QTest::newRow("listed on the network supply")
+        << "Cove Wash" << "8100c001" << true << true << "Fixture 8100C001 found on port 2 of Vask Net-4 (127.0.0.20)."
+        << "Vask Net-4 (127.0.0.20)" << "2" << "________" << "8100C001 verified";
+    QTest::newRow("listed on the USB supply, after the network one")
+        << "Cove Wash" << "8180E001" << true << true << "Fixture 8180E001 found on port 1 of Vask USB-4."
+        << "Vask USB-4" << "1" << "________" << "8180E001 not verified"; // it ran major 5 already
+    QTest::newRow("every fixture of the first port that has some")
+        << "Cove Wash" << "all" << true << true << "1 fixtures found on port 2 of Vask Net-4 (127.0.0.20); all of them are chosen."
+        << "Vask Net-4 (127.0.0.20)" << "2" << "________" << "8100C001 verified";
+    QTest::newRow("answers, but as another type: typed in")
+        << "Cove Wash" << "8280ABCD" << true << false << "Fixture 8280ABCD answers on port 2 of Vask Net-4 (127.0.0.20), but it is not a Cove Wash."
+        << QString() << QString() << "8280ABCD" << QString();
+    QTest::newRow("on no supply: typed in")
+        << "Cove Wash" << "8100FFFF" << true << false << "Fixture 8100FFFF was not found on any supply."
+        << QString() << QString() << "8100FFFF" << QString();
+    QTest::newRow("no supply at all")
+        << "Cove Wash" << "8100C001" << false << false << "No power supply answered discovery, so fixture 8100C001 cannot be reached."
+        << QString() << QString() << "8100C001" << QString();
+    QTest::newRow("not a serial number")
+        << "Cove Wash" << "8100C0" << true << false << "\"8100C0\" is not a fixture serial number: give its eight hexadecimal digits, or \"all\"."
+        << QString() << QString() << "________" << QString();
+    QTest::newRow("all, but the fixture shown is too old to update")
+        << "Kestrel Vireo" << "all" << true << false
+        << "Fixture 7200B002 was found on port 1 of Vask Net-4 (127.0.0.20), but its firmware revision cannot be updated here (Rev. 2)."
+        << QString() << QString() << "________" << QString();
+}
+
+void TestDmxWindowFlows::findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot()
+{
+    QFETCH(QString, product);
+    QFETCH(QString, address);
+    QFETCH(bool, suppliesAnswer);
+    QFETCH(bool, found);
+    QFETCH(QString, message);
+    QFETCH(QString, supply);
+    QFETCH(QString, port);
+    QFETCH(QString, typed);
+    QFETCH(QString, outcome);
+    const QString image = product == QLatin1String("Kestrel Vireo")
+        ? writeFile(m_workDir.filePath("kestrel.hex"), hexText(sampleImage(0x20000, 0xA55A7202, 0x00030105)))
+        : coveImage();
+    auto f = window(product, image);
+    Dmx d(*f);
+    d.sim->setSupplyAnswering(SimulatedHollis::kNetworkSupply, suppliesAnswer);
+    d.sim->setSupplyAnswering(SimulatedHollis::kUsbSupply, suppliesAnswer);
+    QSignalSpy done(d.panel, &zeldmxInterfaceControl::signal_deviceSearchDone);
+
+    d.panel->findDevice(address);
+    QCOMPARE(done.size(), 0); // never answered from within the call
+    QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 20000);
+    QCOMPARE(done.first().at(1).toString(), message);
+    QCOMPARE(done.first().at(0).toBool(), found);
+    QCOMPARE(d.serial->displayText(), typed);
+    QCOMPARE(d.program->isEnabled(), found || typed != QLatin1String("________"));
+    if (found) {
+        QCOMPARE(d.supplies->currentText(), supply);
+        QCOMPARE(d.ports->currentText(), port);
+        QCOMPARE(d.all->isChecked(), address == QLatin1String("all"));
+        if (address != QLatin1String("all"))
+            QCOMPARE(d.fixtures->currentText(), address.toUpper());
+    }
+    QTest::qWait(100);
+    QCOMPARE(done.size(), 1);
+    expectNoOtherBox(*f);
+
+    // What was found is what PROGRAM updates.
+    if (found) {
+        Records records(d.panel);
+        f->prompter.expectMessage(Kind::Warning, kTitle, QString());
+        f->prompter.expectMessage(outcome.endsWith(QLatin1String("not verified")) ? Kind::Warning : Kind::Information,
+                                  QStringLiteral("Information"), QString());
+        d.programToTheEnd();
+        expectNoOtherBox(*f);
+        QCOMPARE(records.outcomes(), QStringList{outcome});
+    }
 }
 
 QTEST_MAIN(TestDmxWindowFlows)
