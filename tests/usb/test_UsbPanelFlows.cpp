@@ -549,6 +549,7 @@ void TestUsbPanelFlows::vireoAfterDownload()
 
     QSignalSpy complete(r.usb, &usbInterfaceControl::signal_programComplete);
     QSignalSpy offered(r.usb, &usbInterfaceControl::signal_enableProgramButton);
+    r.keepRecords();
     const QStringList parts = box.split(QLatin1Char('|'));
     r.f->prompter.expectMessage(parts.at(0) == QLatin1String("warning") ? Kind::Warning : Kind::Critical,
                                 parts.at(1), QString(parts.at(2)).replace(QLatin1String("%1"), file));
@@ -566,6 +567,8 @@ void TestUsbPanelFlows::vireoAfterDownload()
     QCOMPARE(offered.first().first().toBool(), false);
     QVERIFY(!r.programEnabled());
     QCOMPARE(player.downloads(), 1);
+    QCOMPARE(r.records.size(), 1);
+    QCOMPARE(r.records.first().outcome, UpdateRecord::Outcome::NotVerified);
     // Nothing is written to a player that cannot be told apart from another.
     QVERIFY(player.mfgValues().isEmpty());
     QVERIFY(player.deletedFiles().isEmpty());
@@ -881,11 +884,15 @@ void TestUsbPanelFlows::closingTheWindowLetsGoOfThePlayers()
     r.vireo->setState(SimulatedVireoPlayer::State::BootLoader);
     r.usb->setPostDownloadWait(60000);
     r.connectPlayer();
+    r.keepRecords();
     r.program();
     QVERIFY(r.usb->runInProgress());
     r.usb->shutdown();
     r.usb->shutdown();
     QVERIFY(!r.usb->runInProgress());
+    // Downloaded, never confirmed: one record, whatever else ends the run.
+    QCOMPARE(r.records.size(), 1);
+    QCOMPARE(r.records.first().outcome, UpdateRecord::Outcome::NotVerified);
     QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Failed);
     r.f->destroyWindow();
     QTest::qWait(50);
