@@ -546,23 +546,31 @@ void usbInterfaceControl::continueVireoCheck()
                                               "with the image's %2")
                                                .arg(after.firmwareVersion, m_expectedVersion))
             : RevisionCheck::compare(comparable, m_expectedVersion);
-        if (!comparable.isNull() && check.result == RevisionCheck::Result::Verified)
-            check.revisionAfter = after.firmwareVersion;
+        // The record keeps the player's own text.
+        check.revisionAfter = after.firmwareVersion;
     }
     if (!after.serialNumber.isEmpty())
         m_record.address = after.serialNumber;
 
-    const QString saving = tr("Saving firmware file name");
-    vireo->progressStep(false, &saving);
     QStringList remarks;
-    if (!vireo->setMfgValue(QLatin1String(kMfgFileNameKey), QFileInfo(m_vireoFileName).fileName()))
-        remarks.append(tr("The firmware file name was not recorded in the player."));
-    if (m_shutDown || vireo->stopped())
-        return;
-    if (m_factoryDefault && !vireo->restoreFactoryDefaults())
-        remarks.append(tr("Not every factory show file was restored."));
-    if (m_shutDown || vireo->stopped())
-        return;
+    if (!answered) {
+        // A player that did not answer its descriptor would only make each
+        // further request wait out its time.
+        remarks.append(m_factoryDefault ? tr("Its firmware file name was not recorded and the factory "
+                                             "show files were not restored.")
+                                        : tr("Its firmware file name was not recorded."));
+    } else {
+        const QString saving = tr("Saving firmware file name");
+        vireo->progressStep(false, &saving);
+        if (!vireo->setMfgValue(QLatin1String(kMfgFileNameKey), QFileInfo(m_vireoFileName).fileName()))
+            remarks.append(tr("The firmware file name was not recorded in the player."));
+        if (m_shutDown || vireo->stopped())
+            return;
+        if (m_factoryDefault && !vireo->restoreFactoryDefaults())
+            remarks.append(tr("Not every factory show file was restored."));
+        if (m_shutDown || vireo->stopped())
+            return;
+    }
     const QString complete = tr("Complete");
     vireo->progressStep(true, &complete);
     log(LOG_INFO, tr("Program of %1 complete!").arg(m_outcome.product));

@@ -688,6 +688,11 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded_data()
         << unconfirmed + "not verified: the Vireo Player did not start again within 0.6 s\n\n"
                          "Its firmware file name was not recorded."
         << QString();
+    QTest::newRow("back on its port but silent")
+        << "silent" << 0x020100u << false << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: the Vireo Player did not answer within 0.6 s\n\n"
+                         "Its firmware file name was not recorded."
+        << QString();
     QTest::newRow("image names no version")
         << "" << 0u << true << int(O::NotVerified) << int(Kind::Warning)
         << unconfirmed + "not verified: the player reports 1.2.0, but the image does not say which version it is"
@@ -724,6 +729,8 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded()
     QVERIFY(r.programEnabled());
     if (situation == QLatin1String("no boot loader"))
         r.vireo->setState(SimulatedVireoPlayer::State::Restarting);
+    if (situation == QLatin1String("silent"))
+        r.vireo->setResponder([](const QByteArray &) { return QByteArray(); });
 
     r.keepRecords();
     r.f->prompter.expectMessage(Kind(box), QString(), text);
@@ -747,6 +754,9 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded()
     // A failed download leaves the player in its boot loader, still offered.
     QCOMPARE(r.programEnabled(), outcome == int(UpdateRecord::Outcome::Failed));
     QVERIFY(r.f->prompter.progresses().last()->closed);
+    // A player that answers nothing is not asked for more.
+    if (situation == QLatin1String("silent"))
+        QVERIFY(r.vireo->requestLines().filter(QStringLiteral("POST")).isEmpty());
 }
 
 void TestUsbPanelFlows::findDeviceConnectsAsTheButtonDoes_data()
