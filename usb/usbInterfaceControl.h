@@ -52,17 +52,18 @@ public:
     // while stopping is kept; it may be called more than once.
     void shutdown();
 
-    // A run without an operator: finds the device (ignored: the one player attached), selects it and
-    // offers PROGRAM, then answers with signal_deviceSearchDone. Not found,
-    // an address that was given is left entered by hand, so that a run
-    // allowed the manual address can still program it.
+    // A run without an operator: connects as the Connect button does and
+    // answers once, from the event loop, with signal_deviceSearchDone: found
+    // when PROGRAM is offered, otherwise why not. The address is ignored:
+    // one player is attached at a time.
     void findDevice(const QString &address);
     // How long the revision read after a successful run waits for the device
     // to answer again.
     void setVerifyWait(int milliseconds);
     int verifyWait() const { return m_verifyWaitMs; }
     // True while a run that program() started goes on after program() has
-    // returned (a transfer on a thread, a wait for the device to restart). The
+    // returned (a transfer on a thread, a wait for the device to restart, the
+    // read of its version afterwards). The
     // run ends with signal_programComplete(), or with
     // signal_enableProgramButton() when it failed and the device is still offered.
     bool runInProgress() const;
@@ -127,7 +128,6 @@ private:
     // The player was seen after its download: its descriptor is read until
     // it answers or the wait is over, then the shop-floor steps follow.
     void continueVireoCheck();
-    void finishVireoCheck(const RevisionCheck &check, const QString &serial, const QStringList &remarks);
     // The Sorrel 3 after a good write: reconnected, read, and reset into its
     // firmware again, until it answers or the wait is over.
     void sorrelCheckAttempt();
