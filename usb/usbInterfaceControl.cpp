@@ -789,6 +789,8 @@ void usbInterfaceControl::findDevice(const QString &address)
             return emit signal_deviceSearchDone(
                 false, tr("A %1 run is still in progress.").arg(m_outcome.product));
         on_m_pushButton_USBConnect_clicked();
+        if (m_shutDown)
+            return emit signal_deviceSearchDone(false, tr("The program is closing."));
         const QString player = m_deviceKind == 1 ? tr("Vireo Player") : tr("Sorrel 3");
         if (m_offered) {
             const QString which = m_serialBefore.isEmpty() ? player : tr("%1 %2").arg(player, m_serialBefore);
