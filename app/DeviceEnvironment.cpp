@@ -91,7 +91,10 @@ std::unique_ptr<DeviceEnvironment> DeviceEnvironment::create(bool simulate,
     env->m_simulated = simulate;
     env->m_simulation = simulate ? simulation : SimulationOptions();
     if (simulate) {
-        env->m_sr3 = std::make_unique<SimulatedSr3Usb>();
+        auto sr3 = std::make_unique<SimulatedSr3Usb>();
+        sr3->setKeepRevision(env->m_simulation.keepRevision);
+        sr3->setNoReturn(env->m_simulation.noReturn);
+        env->m_sr3 = std::move(sr3);
         auto tarvo = std::make_unique<SimulatedTarvo>();
         env->m_controllers = startSimulatedControllers(env->m_ethernet, *tarvo);
         env->m_tarvo = std::move(tarvo);
@@ -102,6 +105,8 @@ std::unique_ptr<DeviceEnvironment> DeviceEnvironment::create(bool simulate,
         env->m_vireo = std::make_unique<SimulatedVireoPlayer>();
         env->m_vireo->setDelays(kSimulatedRebootMs, kSimulatedRestartMs);
         env->m_vireo->setStatusFrames(true);
+        env->m_vireo->setKeepRevision(env->m_simulation.keepRevision);
+        env->m_vireo->setNoReturn(env->m_simulation.noReturn);
         env->m_serialPorts = &env->m_vireo->serialPorts();
         env->m_hid = &env->m_vireo->hid();
     } else {

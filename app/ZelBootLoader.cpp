@@ -107,6 +107,7 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
     // handler, which talks to the USB panel: that panel must exist by then.
     m_usbControl = new usbInterfaceControl(*m_prompter, *m_pauser, m_devices->sr3(),
                                            m_devices->serialPorts(), m_devices->hid(), this);
+    m_usbControl->setProductSource([this] { return selectedProduct(); });
 
     ui->m_comboBox_interfaceSelect->addItem(tr("USB"), 0);
     ui->m_comboBox_interfaceSelect->addItem(tr("ZELDMX Fixtures"), 1);

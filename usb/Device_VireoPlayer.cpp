@@ -11,6 +11,9 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QWidget>
+#include <QtEndian>
+
+#include <algorithm>
 
 const char Device_VireoPlayer::kHostHeaderValue[] = "vireo-player.local";
 
@@ -122,6 +125,33 @@ QString Device_VireoPlayer::jsonValue(const QByteArray &reply, const QString &ke
     const qsizetype close = reply.indexOf('"', open + 1);
     const qsizetype end = close < 0 ? reply.size() : close;
     return QString::fromLatin1(reply.mid(open + 1, end - open - 1));
+}
+
+QString Device_VireoPlayer::imageVersion(const QByteArray &image)
+{
+    if (image.size() < kImageVersionOffset + 4
+        || qFromLittleEndian<quint32>(image.constData() + kImageMagicOffset) != kImageMagic)
+        return QString();
+    const quint32 v = qFromLittleEndian<quint32>(image.constData() + kImageVersionOffset);
+    return QStringLiteral("%1.%2.%3").arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF);
+}
+
+QString Device_VireoPlayer::comparableVersion(const QString &descriptorVersion)
+{
+    const QStringList parts = descriptorVersion.split(QLatin1Char('.'));
+    if (parts.size() != 3)
+        return QString();
+    QStringList numbers;
+    for (const QString &part : parts) {
+        bool ok = false;
+        const uint n = part.toUInt(&ok);
+        // Only digits: no sign, blanks or suffix such as "-beta".
+        if (!ok || part.isEmpty()
+            || !std::all_of(part.begin(), part.end(), [](QChar c) { return c.isDigit() && c.unicode() < 128; }))
+            return QString();
+        numbers.append(QString::number(n));
+    }
+    return numbers.join(QLatin1Char('.'));
 }
 
 bool Device_VireoPlayer::isPlayerPortName(const QString &portName)
@@ -308,6 +338,7 @@ void Device_VireoPlayer::enterBootLoader()
 int Device_VireoPlayer::failDownload(QWidget *parent, const QString &text, int result)
 {
     m_hid.closeDevice();
+    m_lastError = text;
     if (result == Stopped)
         return result;
     logLine(LOG_SEVERE, text);

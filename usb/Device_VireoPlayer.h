@@ -56,6 +56,12 @@ public:
     static constexpr int kBlockSize = 1080;
     // More status frames than this in one reply means the player is stuck.
     static constexpr int kMaxStatusFrames = 64;
+    // A player image names itself by a magic word and, after it, its packed
+    // version (major << 16 | minor << 8 | build), both little-endian. A raw
+    // file without that word carries no version the updater can read.
+    static constexpr quint32 kImageMagic = 0x56500001;
+    static constexpr int kImageMagicOffset = 0x200;
+    static constexpr int kImageVersionOffset = 0x204;
 
     enum DownloadResult {
         DownloadOk = 0,
@@ -93,6 +99,8 @@ public:
     void enterBootLoader();
     // Downloads the image into the one boot loader present. 0 on success.
     int downloadFW(QWidget *parent, const QByteArray &image, const QString &fileName);
+    // What the last failed download told the operator.
+    QString lastError() const { return m_lastError; }
 
     // The players' serial ports.
     QList<SerialPortEntry> findPlayerPorts();
@@ -113,6 +121,13 @@ public:
     static QString jsonString(const QString &text);
     // The text between the first pair of quotes after the key's colon.
     static QString jsonValue(const QByteArray &reply, const QString &key);
+    // The image's version as the descriptor gives it ("2.1.0"); null when
+    // the image does not name itself.
+    static QString imageVersion(const QByteArray &image);
+    // A descriptor's firmware version in the image's form: three decimal
+    // numbers without leading zeros ("2.01.00" gives "2.1.0"); null when the
+    // text is not of that form.
+    static QString comparableVersion(const QString &descriptorVersion);
     // Linux names of USB serial ports (ttyACM, ttyUSB).
     static bool isPlayerPortName(const QString &portName);
 
@@ -139,4 +154,5 @@ private:
     SerialPortEntry m_port;
     VireoTimings m_timings;
     bool m_stopped = false;
+    QString m_lastError;
 };

@@ -158,9 +158,10 @@ bool SimulatedSr3Usb::reset()
     m_erased = false;
     // The player starts what was written; an erased version word reads as
     // a firmware that cannot tell its version.
+    const bool written = m_written;
     if (m_written) {
         const qsizetype at = m_versionOffset;
-        if (at >= 0 && at + 4 <= m_flash.size()) {
+        if (!m_keepRevision && at >= 0 && at + 4 <= m_flash.size()) {
             const auto *p = reinterpret_cast<const uchar *>(m_flash.constData()) + at;
             const quint32 v = quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
             m_firmwareVersion = v == 0xFFFFFFFFu ? -1 : int(v & 0x00FFFFFF);
@@ -168,7 +169,8 @@ bool SimulatedSr3Usb::reset()
         m_written = false;
     }
     --m_bootPlayers;
-    ++m_appPlayers;
+    if (!(written && m_noReturn))
+        ++m_appPlayers;
     ++m_resetCount;
     return true;
 }

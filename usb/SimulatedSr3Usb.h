@@ -55,6 +55,10 @@ public:
     // Erases the flash to this size.
     void setFlashSize(int bytes);
     void setVersionOffset(int offset) { m_versionOffset = offset; }
+    // After a reset that follows a write: the player keeps reporting the
+    // version it had before, or leaves the bus for good.
+    void setKeepRevision(bool keep) { m_keepRevision = keep; }
+    void setNoReturn(bool gone) { m_noReturn = gone; }
 
     // What the player received.
     const QList<QByteArray> &records() const { return m_records; }
@@ -92,5 +96,7 @@ private:
     QByteArray m_flash = QByteArray(kDefaultFlashSize, char(0xFF));
     int m_versionOffset = kDefaultVersionOffset;
     bool m_written = false;
+    bool m_keepRevision = false;
+    bool m_noReturn = false;
     int m_badRecords = 0;
 };

@@ -316,14 +316,13 @@ void SimulatedVireoPlayer::handleReport(const QByteArray &report)
         return;
     m_downloading = false;
     ++m_downloads;
-    if (m_image.size() >= kVersionOffset + 4
-        && qFromLittleEndian<quint32>(m_image.constData() + kMagicOffset) == kImageMagic) {
-        const quint32 v = qFromLittleEndian<quint32>(m_image.constData() + kVersionOffset);
-        m_descriptor.firmwareVersion =
-            QStringLiteral("%1.%2.%3").arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF);
-    }
+    const QString version = Device_VireoPlayer::imageVersion(m_image);
+    if (!version.isNull() && !m_keepRevision)
+        m_descriptor.firmwareVersion = version;
     // The boot loader starts the new firmware by itself.
     setState(State::Restarting);
+    if (m_noReturn)
+        return;
     QTimer::singleShot(m_restartMs, this, [this] {
         if (m_state == State::Restarting)
             setState(State::Application);

@@ -33,9 +33,9 @@ public:
     // Raw reply bytes for a received frame; nullopt leaves the frame to the player.
     using Responder = std::function<std::optional<QByteArray>(const QByteArray &frame)>;
 
-    static constexpr quint32 kImageMagic = 0x56500001;
-    static constexpr int kMagicOffset = 0x200;
-    static constexpr int kVersionOffset = 0x204;
+    static constexpr quint32 kImageMagic = Device_VireoPlayer::kImageMagic;
+    static constexpr int kMagicOffset = Device_VireoPlayer::kImageMagicOffset;
+    static constexpr int kVersionOffset = Device_VireoPlayer::kImageVersionOffset;
 
     explicit SimulatedVireoPlayer(QObject *parent = nullptr);
     ~SimulatedVireoPlayer() override;
@@ -64,6 +64,10 @@ public:
     void setExtraBootLoaders(int count);
     void setBootLoaderReportLength(int length) { m_reportLength = length; }
     void setResponder(Responder responder) { m_responder = std::move(responder); }
+    // After a download: the player keeps reporting the version it had, or
+    // never starts again.
+    void setKeepRevision(bool keep) { m_keepRevision = keep; }
+    void setNoReturn(bool gone) { m_noReturn = gone; }
 
     // What reached the player.
     const QList<QByteArray> &receivedFrames() const { return m_frames; }
@@ -109,6 +113,8 @@ private:
     bool m_rebootAllowed = false;
     bool m_statusFrames = false;
     bool m_downloading = false;
+    bool m_keepRevision = false;
+    bool m_noReturn = false;
     VireoDescriptor m_descriptor;
     Responder m_responder;
 

@@ -14,4 +14,6 @@ struct UsbRunOutcome {
     // Steps after a good download that did not work out (the file name not
     // recorded, a show file not deleted); the firmware itself is in place.
     QString remarks;
+    // The check after a good write, e.g. "verified: the device reports 2.1.0".
+    QString check;
 };

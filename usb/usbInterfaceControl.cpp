@@ -40,6 +40,9 @@ usbInterfaceControl::usbInterfaceControl(Prompter &prompter, Pauser &pauser, Sr3
     connect(&m_sr3, &Sr3UsbLibrary::signal_log, this, &usbInterfaceControl::signal_log);
     m_postDownloadTimer.setSingleShot(true);
     connect(&m_postDownloadTimer, &QTimer::timeout, this, &usbInterfaceControl::postBootloadTimeout);
+    m_checkTimer.setSingleShot(true);
+    connect(&m_checkTimer, &QTimer::timeout, this, &usbInterfaceControl::sorrelCheckAttempt);
+    m_verifyWaitMs = kDefaultVerifyWaitMs;
 }
 
 usbInterfaceControl::~usbInterfaceControl()
@@ -106,6 +109,7 @@ void usbInterfaceControl::shutdown()
         return;
     m_shutDown = true;
     m_postDownloadTimer.stop();
+    m_checkTimer.stop();
     if (m_activeVireo)
         m_activeVireo->stop();
     if (m_hid)
@@ -115,6 +119,8 @@ void usbInterfaceControl::shutdown()
         const QString text = tr("The program was closed before the %1 run ended.").arg(m_outcome.product);
         log(LOG_WARNING, text);
         finishOutcome(UsbRunOutcome::Failed, text);
+        // Closed during the check, the firmware is in place but unconfirmed.
+        emitRecord(m_checking ? UpdateRecord::Outcome::NotVerified : UpdateRecord::Outcome::Failed, text);
     }
     // A Sorrel 3 still in its boot loader goes back to its firmware.
     releaseRawDevice(true);
@@ -151,8 +157,62 @@ void usbInterfaceControl::finishOutcome(UsbRunOutcome::Result result, const QStr
     m_outcome.reason = reason;
 }
 
+void usbInterfaceControl::offerDevice()
+{
+    m_offered = true;
+    emit signal_enableProgramButton(true);
+}
+
+UpdateRecord usbInterfaceControl::newRecord(BootLoadProduct *product) const
+{
+    UpdateRecord record;
+    record.address = m_serialBefore;
+    record.revisionBefore = m_versionBefore;
+    if (!product)
+        return record;
+    record.deviceType = product->name();
+    if (product->imageReady()) {
+        const QString version = product->name() == QLatin1String(kVireoPlayer)
+            ? Device_VireoPlayer::imageVersion(product->imageData())
+            : formatVersion(product->imageVersion() & BootLoadProduct::kPackedVersionMask);
+        record.setImage(product->imageFileName(), product->imageData(), version);
+    }
+    return record;
+}
+
+void usbInterfaceControl::emitRecord(UpdateRecord::Outcome outcome, const QString &reason)
+{
+    // One record per run, whichever way it ends first.
+    if (!m_recordPending)
+        return;
+    m_recordPending = false;
+    m_record.outcome = outcome;
+    m_record.reason = reason;
+    m_record.durationMs = m_runClock.isValid() ? m_runClock.elapsed() : 0;
+    emit signal_runRecord(m_record);
+}
+
+void usbInterfaceControl::recordCancelled(const QString &reason)
+{
+    m_record = newRecord(m_productSource ? m_productSource() : nullptr);
+    m_runClock.invalidate();
+    m_recordPending = true;
+    emitRecord(UpdateRecord::Outcome::Cancelled, reason);
+}
+
+bool usbInterfaceControl::checkTimeLeft() const
+{
+    return m_checkClock.elapsed() + kVerifyPollMs <= m_verifyWaitMs;
+}
+
+QString usbInterfaceControl::waitText() const
+{
+    return tr("%1 s").arg(QString::number(m_verifyWaitMs / 1000.0, 'g', 4));
+}
+
 void usbInterfaceControl::connectFailed(const QString &text)
 {
+    m_connectProblem = text;
     log(LOG_WARNING, text);
     m_prompter.warning(this, tr("Warning"), text);
     log(LOG_WARNING, tr("USB device connect failed!"));
@@ -166,6 +226,10 @@ void usbInterfaceControl::on_m_pushButton_USBConnect_clicked()
     ui->m_pushButton_USBConnect->setEnabled(false);
     ui->m_label_SR3Device->setText(tr("No device selected"));
     ui->m_lblSerialNr->clear();
+    m_offered = false;
+    m_connectProblem.clear();
+    m_versionBefore = QString();
+    m_serialBefore = QString();
     log(LOG_INFO, tr("Connecting to USB device..."));
 
     if (m_deviceKind == 1) {
@@ -217,6 +281,7 @@ void usbInterfaceControl::connectSorrel3()
     if (m_sr3.getFirmwareVersion(version)) {
         m_deviceFirmwareVersion = version;
         m_firmwareVersionText = formatVersion(quint32(version));
+        m_versionBefore = formatVersion(quint32(version) & BootLoadProduct::kPackedVersionMask);
     } else {
         m_firmwareVersionText = tr("UNKNOWN");
         const QString question = tr("Could not read version from Sorrel 3.\n\nDo you want to continue anyway?");
@@ -226,6 +291,9 @@ void usbInterfaceControl::connectSorrel3()
             != QMessageBox::Yes) {
             releaseRawDevice(false);
             ui->m_pushButton_USBConnect->setEnabled(true);
+            m_connectProblem = tr("The Sorrel 3's firmware version could not be read, and going on "
+                                  "anyway was refused.");
+            recordCancelled(m_connectProblem);
             return;
         }
     }
@@ -238,7 +306,7 @@ void usbInterfaceControl::connectSorrel3()
     ui->m_label_SR3SorrelVersion->setText(m_bootLoaderVersionText);
     emit signal_updateStatus(tr("Connected to Sorrel3."));
     log(LOG_INFO, tr("USB device connect succeeded."));
-    emit signal_enableProgramButton(true);
+    offerDevice();
 }
 
 void usbInterfaceControl::connectVireoPlayer()
@@ -257,7 +325,7 @@ void usbInterfaceControl::connectVireoPlayer()
     if (bootLoaders == 1 && ports.isEmpty()) {
         ui->m_label_SR3Device->setText(tr("Unknown.  Found Device is waiting for Firmware."));
         log(LOG_INFO, tr("A Vireo Player is waiting for firmware in its boot loader."));
-        emit signal_enableProgramButton(true);
+        offerDevice();
         return;
     }
     if (bootLoaders > 1 || (bootLoaders == 1 && !ports.isEmpty()) || ports.size() > 1)
@@ -272,14 +340,16 @@ void usbInterfaceControl::connectVireoPlayer()
         return;
     ui->m_label_SR3Device->setText(descriptor.firmwareVersion);
     ui->m_lblSerialNr->setText(descriptor.serialNumber);
+    if (!descriptor.firmwareVersion.isEmpty())
+        m_versionBefore = descriptor.firmwareVersion;
+    if (!descriptor.serialNumber.isEmpty())
+        m_serialBefore = descriptor.serialNumber;
 
-    const QString question = tr("This device (SN:%1) already has firmware version: %2 installed. "
-                                "\r\n Overwrite it?")
-                                 .arg(descriptor.serialNumber, descriptor.firmwareVersion);
-    if (m_prompter.askQuestion(this, tr("Vireo Player Bootloader"), question,
-                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-        != QMessageBox::Yes) {
+    if (!askOverwrite(descriptor.serialNumber, descriptor.firmwareVersion)) {
         ui->m_pushButton_USBConnect->setEnabled(true);
+        m_connectProblem = tr("The Vireo Player %1 keeps firmware %2: overwriting it was refused.")
+                               .arg(descriptor.serialNumber, descriptor.firmwareVersion);
+        recordCancelled(m_connectProblem);
         return;
     }
 
@@ -297,12 +367,33 @@ void usbInterfaceControl::connectVireoPlayer()
     }
     if (count == 1) {
         log(LOG_INFO, tr("The Vireo Player is waiting for firmware in its boot loader."));
-        emit signal_enableProgramButton(true);
+        offerDevice();
         return;
     }
+    m_connectProblem = tr("Device failed to reset.");
     m_prompter.critical(this, tr("Vireo Player"), tr("Device failed to reset."));
     ui->m_label_SR3Device->setText(tr("No device selected"));
     ui->m_pushButton_USBConnect->setEnabled(true);
+}
+
+bool usbInterfaceControl::askOverwrite(const QString &serialNumber, const QString &installed)
+{
+    BootLoadProduct *product = m_productSource ? m_productSource() : nullptr;
+    const QString image = product ? Device_VireoPlayer::imageVersion(product->imageData()) : QString();
+    const QString current = Device_VireoPlayer::comparableVersion(installed);
+    const QString question = tr("This device (SN:%1) already has firmware version: %2 installed. "
+                                "\r\n Overwrite it?")
+                                 .arg(serialNumber, installed);
+    const QString title = tr("Vireo Player Bootloader");
+    const auto buttons = QMessageBox::Yes | QMessageBox::No;
+    // Unless both versions are known and differ, this may put the same
+    // firmware on again: a run without an operator needs leave for that.
+    const bool differs = !image.isNull() && !current.isNull() && image != current;
+    const QMessageBox::StandardButton answer = differs
+        ? m_prompter.confirmRun(this, Prompter::Kind::Question, title, question, buttons, QMessageBox::No)
+        : m_prompter.askGuarding(GuardingQuestion::Overwrite, this, Prompter::Kind::Question, title,
+                                 question, buttons, QMessageBox::No);
+    return answer == QMessageBox::Yes;
 }
 
 void usbInterfaceControl::program(BootLoadProduct *product)
@@ -319,6 +410,11 @@ void usbInterfaceControl::program(BootLoadProduct *product)
     m_outcome = UsbRunOutcome();
     m_outcome.result = UsbRunOutcome::Running;
     m_outcome.product = product->name();
+    m_record = newRecord(product);
+    m_expectedVersion = m_record.imageVersion;
+    m_recordPending = true;
+    m_checking = false;
+    m_runClock.start();
     if (product->name() == QLatin1String(kVireoPlayer))
         programVireoPlayer(product);
     else
@@ -338,11 +434,15 @@ void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
     if (result != Device_VireoPlayer::DownloadOk) {
         m_vireoProgress->close();
         ui->m_pushButton_USBConnect->setEnabled(true);
-        finishOutcome(UsbRunOutcome::Failed,
-                      tr("The firmware download to the Vireo Player failed (%1).").arg(result));
+        const QString reason = tr("The firmware download to the Vireo Player failed (%1).").arg(result);
+        finishOutcome(UsbRunOutcome::Failed, reason);
+        emitRecord(UpdateRecord::Outcome::Failed, vireo->lastError().isEmpty() ? reason : vireo->lastError());
         return;
     }
     log(LOG_INFO, tr("Firmware downloaded to the Vireo Player; waiting for it to restart."));
+    m_checking = true;
+    m_vireoSeenAgain = false;
+    m_checkClock.start();
     QCoreApplication::processEvents();
     if (m_shutDown)
         return;
@@ -362,17 +462,28 @@ void usbInterfaceControl::postBootloadTimeout()
 {
     if (m_shutDown || !runInProgress())
         return;
+    if (m_vireoSeenAgain)
+        return continueVireoCheck();
     const std::unique_ptr<Device_VireoPlayer> vireo = makeVireo();
     m_activeVireo = vireo.get();
     const auto done = qScopeGuard([this] { m_activeVireo = nullptr; });
 
     const QList<SerialPortEntry> ports = vireo->findPlayerPorts();
     if (ports.isEmpty()) {
-        const QString text = tr("Device Failed to start after downloading firmware!");
-        log(LOG_SEVERE, text);
-        m_prompter.critical(nullptr, tr("Critical Error"), text);
+        if (checkTimeLeft()) {
+            m_postDownloadTimer.start(kVerifyPollMs);
+            return;
+        }
         vireo->progressStep(true);
-        return endVireoRunFailed(text);
+        m_vireoProgress->close();
+        const QString remark = m_factoryDefault
+            ? tr("Its firmware file name was not recorded and the factory show files were not restored.")
+            : tr("Its firmware file name was not recorded.");
+        endCheckedRun(RevisionCheck::noAnswer(
+                          tr("the Vireo Player did not start again within %1").arg(waitText())),
+                      remark);
+        ui->m_pushButton_USBConnect->setEnabled(true);
+        return;
     }
     if (ports.size() > 1) {
         // Which of them restarted cannot be told: nothing is written to any.
@@ -384,34 +495,123 @@ void usbInterfaceControl::postBootloadTimeout()
                  "downloaded, but its file name was not recorded. Disconnect all but one Vireo "
                  "Player and check it.");
         log(LOG_WARNING, text);
+        m_checking = false;
+        emitRecord(UpdateRecord::Outcome::NotVerified,
+                   tr("more than one Vireo Player was found after the download"));
         m_prompter.warning(this, tr("Vireo Player"), text);
         vireo->progressStep(true);
         return endVireoRunFailed(text);
     }
 
+    m_vireoSeenAgain = true;
+    m_vireoPort = ports.first();
     const QString found = tr("Found VireoPlayer after reboot.");
     vireo->progressStep(false, &found);
-    vireo->setPort(ports.first());
-    const QString saving = tr("Saving firmware file name");
-    vireo->progressStep(false, &saving);
+    m_activeVireo = nullptr;
+    continueVireoCheck();
+}
+
+void usbInterfaceControl::continueVireoCheck()
+{
+    const std::unique_ptr<Device_VireoPlayer> vireo = makeVireo();
+    m_activeVireo = vireo.get();
+    const auto done = qScopeGuard([this] { m_activeVireo = nullptr; });
+    vireo->setPort(m_vireoPort);
+
+    // Its port may be back before the player answers on it.
+    VireoDescriptor after;
+    vireo->getDescriptor(after);
+    if (m_shutDown || vireo->stopped())
+        return;
+    const bool answered = !after.firmwareVersion.isEmpty() || !after.serialNumber.isEmpty();
+    if (!answered && checkTimeLeft()) {
+        m_postDownloadTimer.start(kVerifyPollMs);
+        return;
+    }
+    RevisionCheck check;
+    if (!answered) {
+        check = RevisionCheck::noAnswer(tr("the Vireo Player did not answer within %1").arg(waitText()));
+    } else if (after.firmwareVersion.isEmpty()) {
+        check = RevisionCheck::notComparable(QString(), tr("the player's descriptor gives no firmware version"));
+    } else if (m_expectedVersion.isNull()) {
+        check = RevisionCheck::notComparable(
+            after.firmwareVersion,
+            tr("the player reports %1, but the image does not say which version it is")
+                .arg(after.firmwareVersion));
+    } else {
+        const QString comparable = Device_VireoPlayer::comparableVersion(after.firmwareVersion);
+        check = comparable.isNull()
+            ? RevisionCheck::notComparable(after.firmwareVersion,
+                                           tr("the player reports \"%1\", which cannot be compared "
+                                              "with the image's %2")
+                                               .arg(after.firmwareVersion, m_expectedVersion))
+            : RevisionCheck::compare(comparable, m_expectedVersion);
+        // The record keeps the player's own text.
+        check.revisionAfter = after.firmwareVersion;
+    }
+    if (!after.serialNumber.isEmpty())
+        m_record.address = after.serialNumber;
+
     QStringList remarks;
-    if (!vireo->setMfgValue(QLatin1String(kMfgFileNameKey), QFileInfo(m_vireoFileName).fileName()))
-        remarks.append(tr("The firmware file name was not recorded in the player."));
-    if (m_shutDown || vireo->stopped())
-        return;
-    if (m_factoryDefault && !vireo->restoreFactoryDefaults())
-        remarks.append(tr("Not every factory show file was restored."));
-    if (m_shutDown || vireo->stopped())
-        return;
+    if (!answered) {
+        // A player that did not answer its descriptor would only make each
+        // further request wait out its time.
+        remarks.append(m_factoryDefault ? tr("Its firmware file name was not recorded and the factory "
+                                             "show files were not restored.")
+                                        : tr("Its firmware file name was not recorded."));
+    } else {
+        const QString saving = tr("Saving firmware file name");
+        vireo->progressStep(false, &saving);
+        if (!vireo->setMfgValue(QLatin1String(kMfgFileNameKey), QFileInfo(m_vireoFileName).fileName()))
+            remarks.append(tr("The firmware file name was not recorded in the player."));
+        if (m_shutDown || vireo->stopped())
+            return;
+        if (m_factoryDefault && !vireo->restoreFactoryDefaults())
+            remarks.append(tr("Not every factory show file was restored."));
+        if (m_shutDown || vireo->stopped())
+            return;
+    }
     const QString complete = tr("Complete");
     vireo->progressStep(true, &complete);
     log(LOG_INFO, tr("Program of %1 complete!").arg(m_outcome.product));
-    m_prompter.information(this, tr("Information"), tr("Programming complete!"));
     m_vireoProgress->close();
-    m_outcome.remarks = remarks.join(QLatin1Char(' '));
-    finishOutcome(UsbRunOutcome::Succeeded, QString());
-    emit signal_programComplete();
+    endCheckedRun(check, remarks.join(QLatin1Char(' ')));
     ui->m_pushButton_USBConnect->setEnabled(true);
+}
+
+void usbInterfaceControl::endCheckedRun(const RevisionCheck &check, const QString &remarks)
+{
+    m_checking = false;
+    const QString summary = check.summary();
+    const bool verified = check.result == RevisionCheck::Result::Verified;
+    log(check.failed() ? LOG_SEVERE : verified ? LOG_INFO : LOG_WARNING,
+        tr("Check of %1 after the update: %2").arg(m_outcome.product, summary));
+    m_record.revisionAfter = check.revisionAfter;
+    emitRecord(check.outcome(), verified ? QString() : check.detail);
+    m_outcome.remarks = remarks;
+    m_outcome.check = summary;
+    if (check.failed())
+        finishOutcome(UsbRunOutcome::Failed, summary);
+    else
+        finishOutcome(UsbRunOutcome::Succeeded, QString());
+    emit signal_updateStatus(summary);
+
+    QString text;
+    if (verified)
+        text = tr("Programming complete!\n\n%1").arg(summary);
+    else if (check.failed())
+        text = tr("The firmware was written, but the player does not run it.\n\n%1").arg(summary);
+    else
+        text = tr("Programming complete, but the new firmware could not be confirmed.\n\n%1").arg(summary);
+    if (!remarks.isEmpty())
+        text += QStringLiteral("\n\n") + remarks;
+    if (verified)
+        m_prompter.information(this, tr("Information"), text);
+    else if (check.failed())
+        m_prompter.critical(this, tr("Critical Error"), text);
+    else
+        m_prompter.warning(this, tr("Warning"), text);
+    emit signal_programComplete();
 }
 
 void usbInterfaceControl::releaseRawDevice(bool resetIfInBootLoader)
@@ -500,22 +700,106 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
         emit signal_updateStatus(tr("Program USB device complete!"));
         log(LOG_INFO, tr("Program of %1 complete!").arg(name));
         QCoreApplication::processEvents();
-        m_prompter.information(this, tr("Information"), tr("Programming complete!"));
     }
 
     // A failed run leaves the player in its boot loader, to be connected again.
     releaseRawDevice(false);
-    ui->m_pushButton_USBConnect->setEnabled(true);
     ui->m_label_SR3Device->clear();
     ui->m_label_SR3SorrelVersion->clear();
-    finishOutcome(failure.isEmpty() ? UsbRunOutcome::Succeeded : UsbRunOutcome::Failed, failure);
-    emit signal_programComplete();
+    if (!failure.isEmpty()) {
+        ui->m_pushButton_USBConnect->setEnabled(true);
+        finishOutcome(UsbRunOutcome::Failed, failure);
+        emitRecord(UpdateRecord::Outcome::Failed, failure);
+        emit signal_programComplete();
+        return;
+    }
+    // The run goes on until the player, restarted, has told its version.
+    m_checking = true;
+    m_sorrelAnsweredWithoutVersion = false;
+    m_checkClock.start();
+    log(LOG_INFO, tr("Reading the firmware version of the %1 again...").arg(name));
+    // A player that is back at once ends the run here; one that takes its
+    // time is looked for again from the event loop.
+    sorrelCheckAttempt();
+}
+
+void usbInterfaceControl::sorrelCheckAttempt()
+{
+    if (m_shutDown || !runInProgress())
+        return;
+    const QString name = m_outcome.product;
+    emit signal_updateStatus(tr("Checking the %1...").arg(name));
+    m_sorrelCheckProblem.clear();
+    // Found as the connect flow finds it: in its firmware, switched to its
+    // boot loader, opened and read; then reset into its firmware again.
+    QString reported;
+    const int inApplication = m_sr3.controllerCount();
+    const int inBootLoader = m_sr3.rawDeviceCount();
+    if (inApplication + inBootLoader > 1) {
+        m_sorrelCheckProblem = tr("more than one Sorrel 3 is connected");
+    } else if (inApplication == 1 && (m_sr3.connectController() != Sr3UsbLibrary::kSuccess
+                                      || m_sr3.enterBootLoader() != Sr3UsbLibrary::kSuccess)) {
+        m_sorrelCheckProblem = tr("the %1 did not switch to its boot loader").arg(name);
+    } else if (inApplication + inBootLoader == 1 && m_sr3.rawDeviceCount() == 1 && m_sr3.open(0)) {
+        m_rawOpen = true;
+        m_inBootLoader = true;
+        m_sr3.setTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
+        m_pauser.pause(kSettleAfterOpenMs);
+        int version = 0;
+        if (m_sr3.getFirmwareVersion(version))
+            reported = formatVersion(quint32(version) & BootLoadProduct::kPackedVersionMask);
+        else
+            m_sorrelAnsweredWithoutVersion = true;
+        m_sr3.setTimeouts(kResetTimeoutMs, kResetTimeoutMs);
+        m_sr3.reset();
+        m_sr3.setTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
+        m_inBootLoader = false;
+        releaseRawDevice(false);
+    }
+    if (!reported.isNull())
+        return finishSorrelCheck(RevisionCheck::compare(reported, m_expectedVersion));
+    if (checkTimeLeft()) {
+        m_checkTimer.start(kVerifyPollMs);
+        return;
+    }
+    if (m_sorrelAnsweredWithoutVersion)
+        finishSorrelCheck(RevisionCheck::notComparable(
+            QString(), tr("the %1 is back, but its firmware version could not be read").arg(name)));
+    else if (!m_sorrelCheckProblem.isEmpty())
+        finishSorrelCheck(RevisionCheck::noAnswer(
+            tr("%1 until the wait of %2 was over").arg(m_sorrelCheckProblem, waitText())));
+    else
+        finishSorrelCheck(RevisionCheck::noAnswer(tr("the %1 did not answer within %2").arg(name, waitText())));
+}
+
+void usbInterfaceControl::finishSorrelCheck(const RevisionCheck &check)
+{
+    endCheckedRun(check, QString());
+    ui->m_pushButton_USBConnect->setEnabled(true);
 }
 
 void usbInterfaceControl::findDevice(const QString &address)
 {
+    // One player is attached at a time: there is nothing to choose by.
     Q_UNUSED(address);
-    emit signal_deviceSearchDone(false, tr("Finding a device without an operator is not available for this interface."));
+    QTimer::singleShot(0, this, [this] {
+        if (m_shutDown)
+            return emit signal_deviceSearchDone(false, tr("The program is closing."));
+        if (runInProgress())
+            return emit signal_deviceSearchDone(
+                false, tr("A %1 run is still in progress.").arg(m_outcome.product));
+        on_m_pushButton_USBConnect_clicked();
+        if (m_shutDown)
+            return emit signal_deviceSearchDone(false, tr("The program is closing."));
+        const QString player = m_deviceKind == 1 ? tr("Vireo Player") : tr("Sorrel 3");
+        if (m_offered) {
+            const QString which = m_serialBefore.isEmpty() ? player : tr("%1 %2").arg(player, m_serialBefore);
+            emit signal_deviceSearchDone(true, tr("%1 is ready to be programmed.").arg(which));
+        } else {
+            emit signal_deviceSearchDone(
+                false, m_connectProblem.isEmpty() ? tr("No %1 was found.").arg(player) : m_connectProblem);
+        }
+    });
 }
 
 void usbInterfaceControl::setVerifyWait(int milliseconds)

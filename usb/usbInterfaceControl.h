@@ -1,14 +1,17 @@
 #pragma once
 
 #include "base/LogTypes.h"
+#include "base/RevisionCheck.h"
 #include "base/UpdateRecord.h"
 #include "usb/Device_VireoPlayer.h"
 #include "usb/UsbRunOutcome.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class BootLoadProduct;
@@ -36,6 +39,9 @@ public:
     static constexpr int kDefaultPostDownloadWaitMs = 5000;
     static constexpr int kRecordReplySize = 32;
     static constexpr int kRecordRetries = 5;
+    static constexpr int kDefaultVerifyWaitMs = 15000;
+    // Between two looks for a player that is starting again after its update.
+    static constexpr int kVerifyPollMs = 500;
 
     usbInterfaceControl(Prompter &prompter, Pauser &pauser, Sr3UsbLibrary &sr3,
                         SerialPorts &serialPorts, HidBackend &hid, QWidget *parent = nullptr);
@@ -46,20 +52,25 @@ public:
     // while stopping is kept; it may be called more than once.
     void shutdown();
 
-    // A run without an operator: finds the device (ignored: the one player attached), selects it and
-    // offers PROGRAM, then answers with signal_deviceSearchDone. Not found,
-    // an address that was given is left entered by hand, so that a run
-    // allowed the manual address can still program it.
+    // A run without an operator: connects as the Connect button does and
+    // answers once, from the event loop, with signal_deviceSearchDone: found
+    // when PROGRAM is offered, otherwise why not. The address is ignored:
+    // one player is attached at a time.
     void findDevice(const QString &address);
     // How long the revision read after a successful run waits for the device
     // to answer again.
     void setVerifyWait(int milliseconds);
     int verifyWait() const { return m_verifyWaitMs; }
     // True while a run that program() started goes on after program() has
-    // returned (a transfer on a thread, a wait for the device to restart). The
+    // returned (a transfer on a thread, a wait for the device to restart, the
+    // read of its version afterwards). The
     // run ends with signal_programComplete(), or with
     // signal_enableProgramButton() when it failed and the device is still offered.
     bool runInProgress() const;
+
+    // Where the panel finds the selected product before program() hands it
+    // over: connecting a Vireo Player compares its version with the image's.
+    void setProductSource(std::function<BootLoadProduct *()> source) { m_productSource = std::move(source); }
 
     // 1 when the selected device type is the Vireo Player, 0 otherwise.
     void setDeviceKind(int kind);
@@ -114,6 +125,24 @@ private:
     void failSorrelRun(const QString &boxText, const QString &logText);
     // Ends a Vireo Player run that did not complete after program() returned.
     void endVireoRunFailed(const QString &reason);
+    // The player was seen after its download: its descriptor is read until
+    // it answers or the wait is over, then the shop-floor steps follow.
+    void continueVireoCheck();
+    // The Sorrel 3 after a good write: reconnected, read, and reset into its
+    // firmware again, until it answers or the wait is over.
+    void sorrelCheckAttempt();
+    void finishSorrelCheck(const RevisionCheck &check);
+    // The end of a run whose write succeeded: the message, the record and
+    // the outcome all carry the check's result.
+    void endCheckedRun(const RevisionCheck &check, const QString &remarks);
+    bool checkTimeLeft() const;
+    QString waitText() const;
+    UpdateRecord newRecord(BootLoadProduct *product) const;
+    void emitRecord(UpdateRecord::Outcome outcome, const QString &reason);
+    // A question answered no before anything was sent.
+    void recordCancelled(const QString &reason);
+    void offerDevice();
+    bool askOverwrite(const QString &serialNumber, const QString &installed);
     HCC_HID &hid();
     std::unique_ptr<Device_VireoPlayer> makeVireo();
     void finishOutcome(UsbRunOutcome::Result result, const QString &reason);
@@ -144,4 +173,27 @@ private:
     bool m_shutDown = false;
     UsbRunOutcome m_outcome;
     int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
+    std::function<BootLoadProduct *()> m_productSource;
+
+    // The run under way: its record so far, when its write ended, what the
+    // image's version looks like on the device's route (null: unknown).
+    UpdateRecord m_record;
+    QElapsedTimer m_runClock;
+    QElapsedTimer m_checkClock;
+    bool m_checking = false;
+    QString m_expectedVersion;
+    QTimer m_checkTimer;
+    // The Sorrel 3 answered the check but not with a version.
+    bool m_sorrelAnsweredWithoutVersion = false;
+    QString m_sorrelCheckProblem;
+    bool m_recordPending = false;
+    SerialPortEntry m_vireoPort;
+    bool m_vireoSeenAgain = false;
+    // What the last connect found: the player's version (null when unknown)
+    // and, for a Vireo Player, its serial number.
+    QString m_versionBefore;
+    QString m_serialBefore;
+    // Why the last connect did not offer a player; whether it did.
+    QString m_connectProblem;
+    bool m_offered = false;
 };

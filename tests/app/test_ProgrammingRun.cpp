@@ -326,6 +326,7 @@ void TestProgrammingRun::controlsFollowTheStateTableThroughAWholeRun()
             duringSelection = controls(f);
     });
     const QString file = image(QStringLiteral("run.hex"), kSorrelMagic, 0x10052);
+    sr3(f).setVersionOffset(int(kVersionOffset)); // where the check reads the version back
     f.prompter.expectFileDialog(file);
     clickFileSelect(f);
     QCOMPARE(duringSelection, table(false, false, false, true));
@@ -343,7 +344,7 @@ void TestProgrammingRun::controlsFollowTheStateTableThroughAWholeRun()
                     duringProgram.append(controls(f));
             });
     f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
-                             QStringLiteral("Programming complete!"));
+                             QStringLiteral("Programming complete!\n\nverified: the device reports 01.00.82"));
     // The label only shows the name: the panel is handed what was accepted.
     f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->setText(QStringLiteral("/elsewhere.hex"));
     clickProgram(f);
@@ -388,6 +389,7 @@ void TestProgrammingRun::inputQueuedForTheListsWhileLoadingIsIgnored()
                                                                     Qt::NoModifier));
             });
     const QString file = image(QStringLiteral("sorrel.hex"), kSorrelMagic, 0x10052);
+    sr3(f).setVersionOffset(int(kVersionOffset)); // where the check reads the version back
     f.prompter.expectFileDialog(file);
     clickFileSelect(f);
 
@@ -397,7 +399,7 @@ void TestProgrammingRun::inputQueuedForTheListsWhileLoadingIsIgnored()
     QCOMPARE(controls(f), table(false, false, true, false));
     connectUsb(f);
     f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
-                             QStringLiteral("Programming complete!"));
+                             QStringLiteral("Programming complete!\n\nverified: the device reports 01.00.82"));
     clickProgram(f);
     QCOMPARE(f.window->findChild<usbInterfaceControl *>()->firmwareFileName(), file);
 }
@@ -450,7 +452,8 @@ void TestProgrammingRun::versionThresholds()
                                  QMessageBox::StandardButton(answer));
     if (outcome == QLatin1String("allowed"))
         f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
-                                 QStringLiteral("Programming complete!"));
+                                 QStringLiteral("Programming complete!\n\nverified: the device reports %1")
+                                     .arg(usbInterfaceControl::formatVersion(image & 0xFFFFFF)));
     clickProgram(f);
     QCOMPARE(f.prompter.pendingExpectations(), 0);
 
@@ -469,7 +472,7 @@ void TestProgrammingRun::versionThresholds()
     const QString file = f.find<QLabel>(QStringLiteral("m_label_firmwareImageFile"))->text();
     if (outcome == QLatin1String("allowed")) {
         QCOMPARE(usb->firmwareFileName(), file);
-        QCOMPARE(sr3(f).resetCount(), 1);
+        QCOMPARE(sr3(f).resetCount(), 2); // after the write, and after the check
         QCOMPARE(usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
     } else {
         QVERIFY(usb->firmwareFileName().isEmpty());
@@ -501,8 +504,8 @@ void TestProgrammingRun::vireoPlayerTakesBinFilesAndSkipsVersionChecks()
     auto *factory = f.find<QCheckBox>(QStringLiteral("m_ckx_FactoryDefault"));
     connectUsb(f); // the player waits in its boot loader
     factory->setChecked(true);
-    f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
-                             QStringLiteral("Programming complete!"));
+    // A raw image that names no version: written, but not confirmed.
+    f.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Warning"), QString());
     clickProgram(f);
     QTRY_COMPARE(f.prompter.pendingExpectations(), 0);
     const QString log = f.logLines().join(QLatin1Char('\n'));

@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -77,16 +78,29 @@ QString writeBinary(const QString &path, const QByteArray &bytes)
     return path;
 }
 
-// A Vireo Player image of the given size carrying its magic and version words.
+// A Vireo Player image of the given size carrying its magic and version
+// words; version 0 leaves them out.
 QByteArray vireoImage(int size, quint32 version)
 {
     QByteArray image(size, '\0');
     for (int i = 0; i < size; ++i)
         image[i] = char(i % 251);
+    if (version == 0)
+        return image;
     qToLittleEndian<quint32>(SimulatedVireoPlayer::kImageMagic, image.data() + SimulatedVireoPlayer::kMagicOffset);
     qToLittleEndian<quint32>(version, image.data() + SimulatedVireoPlayer::kVersionOffset);
     return image;
 }
+
+QString sha256(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+}
+
+const char kOverwriteQuestion[] = "This device (SN:VP-004217) already has firmware version: 1.2.0 installed. "
+                                  "\r\n Overwrite it?";
 
 } // namespace
 
@@ -109,6 +123,12 @@ private:
         bool programEnabled() const { return button("m_pushButton_program")->isEnabled(); }
         void connectPlayer() const { button("m_pushButton_USBConnect")->click(); }
         void program() const { button("m_pushButton_program")->click(); }
+        QList<UpdateRecord> records;
+        void keepRecords()
+        {
+            QObject::connect(usb, &usbInterfaceControl::signal_runRecord, usb,
+                             [this](const UpdateRecord &record) { records.append(record); });
+        }
         QStringList usbLog() const
         {
             QStringList out;
@@ -171,6 +191,13 @@ private slots:
     void vireoDownloadAndRestart();
     void vireoAfterDownload_data();
     void vireoAfterDownload();
+
+    void sorrelRunIsCheckedAndRecorded_data();
+    void sorrelRunIsCheckedAndRecorded();
+    void vireoRunIsCheckedAndRecorded_data();
+    void vireoRunIsCheckedAndRecorded();
+    void findDeviceConnectsAsTheButtonDoes_data();
+    void findDeviceConnectsAsTheButtonDoes();
 
     void simulatedModeUpdatesBothPlayersAtItsOwnPace();
     void closingTheWindowLetsGoOfThePlayers();
@@ -279,7 +306,7 @@ void TestUsbPanelFlows::sorrelProgramWritesExactlyTheImagePages()
     r.connectPlayer();
     QSignalSpy complete(r.usb, &usbInterfaceControl::signal_programComplete);
     r.f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
-                                QStringLiteral("Programming complete!"));
+                                QStringLiteral("Programming complete!\n\nverified: the device reports 01.00.90"));
     r.program();
     QCOMPARE(r.f->prompter.pendingExpectations(), 0);
 
@@ -288,7 +315,8 @@ void TestUsbPanelFlows::sorrelProgramWritesExactlyTheImagePages()
     const QByteArray expected = sorrelImage(0x1005A);
     QCOMPARE(r.sr3->flash().left(kImageSize), expected);
     QCOMPARE(r.sr3->flash().mid(kImageSize), QByteArray(0x1000 - kImageSize, char(0xFF)));
-    QCOMPARE(r.sr3->resetCount(), 1);
+    // Reset after the write, and again after the check read its version.
+    QCOMPARE(r.sr3->resetCount(), 2);
     QCOMPARE(complete.size(), 1);
     QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
     const auto &progress = *r.f->prompter.progresses().last();
@@ -445,7 +473,7 @@ void TestUsbPanelFlows::vireoDownloadAndRestart()
 
     QSignalSpy complete(r.usb, &usbInterfaceControl::signal_programComplete);
     r.f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
-                                QStringLiteral("Programming complete!"));
+                                QStringLiteral("Programming complete!\n\nverified: the device reports 2.1.0"));
     r.program();
     // Downloaded; the run goes on until the player is back, PROGRAM off meanwhile.
     QVERIFY(r.usb->runInProgress());
@@ -499,8 +527,6 @@ void TestUsbPanelFlows::vireoAfterDownload_data()
 {
     QTest::addColumn<QString>("situation");
     QTest::addColumn<QString>("box");
-    QTest::newRow("player does not come back")
-        << "late" << "critical|Critical Error|Device Failed to start after downloading firmware!";
     QTest::newRow("two players after the download")
         << "two" << "warning|Vireo Player|More than one Vireo Player was found after the download.\n\n"
                     "The firmware was downloaded, but its file name was not recorded and the factory show "
@@ -518,13 +544,12 @@ void TestUsbPanelFlows::vireoAfterDownload()
     player.setState(SimulatedVireoPlayer::State::BootLoader);
     r.connectPlayer();
     r.f->find<QCheckBox>(QStringLiteral("m_ckx_FactoryDefault"))->setChecked(true);
-    if (situation == QLatin1String("late"))
-        player.setDelays(0, 5000);
     if (situation == QLatin1String("two"))
         player.setExtraPorts(1);
 
     QSignalSpy complete(r.usb, &usbInterfaceControl::signal_programComplete);
     QSignalSpy offered(r.usb, &usbInterfaceControl::signal_enableProgramButton);
+    r.keepRecords();
     const QStringList parts = box.split(QLatin1Char('|'));
     r.f->prompter.expectMessage(parts.at(0) == QLatin1String("warning") ? Kind::Warning : Kind::Critical,
                                 parts.at(1), QString(parts.at(2)).replace(QLatin1String("%1"), file));
@@ -542,9 +567,270 @@ void TestUsbPanelFlows::vireoAfterDownload()
     QCOMPARE(offered.first().first().toBool(), false);
     QVERIFY(!r.programEnabled());
     QCOMPARE(player.downloads(), 1);
+    QCOMPARE(r.records.size(), 1);
+    QCOMPARE(r.records.first().outcome, UpdateRecord::Outcome::NotVerified);
     // Nothing is written to a player that cannot be told apart from another.
     QVERIFY(player.mfgValues().isEmpty());
     QVERIFY(player.deletedFiles().isEmpty());
+}
+
+void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("box");
+    QTest::addColumn<QString>("text"); // of the end-of-run box
+    QTest::addColumn<QString>("after");
+
+    using O = UpdateRecord::Outcome;
+    const QString done = QStringLiteral("Programming complete!\n\n");
+    const QString unconfirmed = QStringLiteral("Programming complete, but the new firmware could not be confirmed.\n\n");
+    QTest::newRow("back with the image's version")
+        << "" << int(O::Verified) << int(Kind::Information) << done + "verified: the device reports 01.00.90"
+        << "01.00.90";
+    QTest::newRow("keeps its old version")
+        << "keep" << int(O::Mismatch) << int(Kind::Critical)
+        << "The firmware was written, but the player does not run it.\n\n"
+           "mismatch: the device reports 01.00.82, the image is 01.00.90"
+        << "01.00.82";
+    QTest::newRow("never comes back")
+        << "gone" << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: the Sorrel 3 did not answer within 0.6 s" << QString();
+    // The version word lies beyond the image: the flash there stays erased.
+    QTest::newRow("back without a readable version")
+        << "unreadable" << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: the Sorrel 3 is back, but its firmware version could not be read"
+        << QString();
+    QTest::newRow("erase fails") << "erase" << int(O::Failed) << int(Kind::Warning)
+                                 << "Error erasing flash memory" << QString();
+}
+
+void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded()
+{
+    QFETCH(QString, situation);
+    QFETCH(int, outcome);
+    QFETCH(int, box);
+    QFETCH(QString, text);
+    QFETCH(QString, after);
+    Run r = startSorrel(QStringLiteral("Sorrel 3"), 0x1005A);
+    const QString file = m_dir.filePath(QStringLiteral("sorrel.hex"));
+    r.usb->setVerifyWait(600);
+    r.sr3->setKeepRevision(situation == QLatin1String("keep"));
+    r.sr3->setNoReturn(situation == QLatin1String("gone"));
+    r.sr3->setEraseFails(situation == QLatin1String("erase"));
+    if (situation == QLatin1String("unreadable"))
+        r.sr3->setVersionOffset(0xF00);
+    r.connectPlayer();
+    r.keepRecords();
+    r.f->prompter.expectMessage(Kind(box), QString(), text);
+    r.program();
+    // Only a player that is not back at once keeps the run open; the window
+    // goes on meanwhile.
+    const bool waits = situation == QLatin1String("gone") || situation == QLatin1String("unreadable");
+    QCOMPARE(r.usb->runInProgress(), waits);
+    QTRY_VERIFY(!r.usb->runInProgress());
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+
+    QCOMPARE(r.records.size(), 1);
+    const UpdateRecord &record = r.records.first();
+    QCOMPARE(int(record.outcome), outcome);
+    QCOMPARE(record.deviceType, QStringLiteral("Sorrel 3"));
+    QVERIFY(record.address.isEmpty());
+    QCOMPARE(record.revisionBefore, QStringLiteral("01.00.82"));
+    QCOMPARE(record.imageFile, file);
+    QCOMPARE(record.imageSha256, sha256(file));
+    QCOMPARE(record.imageVersion, QStringLiteral("01.00.90"));
+    QCOMPARE(record.revisionAfter, after);
+    QCOMPARE(record.reason.isEmpty(), outcome == int(UpdateRecord::Outcome::Verified));
+    QVERIFY(text.endsWith(record.reason));
+    // The record's time covers the wait (timers may fire a little early).
+    QVERIFY(record.durationMs >= (waits ? 400 : 0));
+    const QString outcomeName = UpdateRecord::outcomeName(UpdateRecord::Outcome(outcome));
+    QVERIFY(r.f->logLines().filter(QStringLiteral("Sorrel 3: ") + outcomeName).size() == 1);
+
+    // Never left open; back in its firmware unless it is gone or the write failed.
+    QVERIFY(!r.sr3->isOpen());
+    const bool running = situation != QLatin1String("gone") && situation != QLatin1String("erase");
+    QCOMPARE(r.sr3->controllerCount(), running ? 1 : 0);
+    QVERIFY(r.button("m_pushButton_USBConnect")->isEnabled());
+    QVERIFY(!r.programEnabled());
+    QCOMPARE(r.usb->lastRunOutcome().result,
+             outcome == int(UpdateRecord::Outcome::Verified) || outcome == int(UpdateRecord::Outcome::NotVerified)
+                 ? UsbRunOutcome::Succeeded
+                 : UsbRunOutcome::Failed);
+}
+
+void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<quint32>("version"); // of the image; 0: it names none
+    QTest::addColumn<bool>("guarding");    // the overwrite question guards, or confirms the run
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("box");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("after");
+
+    using O = UpdateRecord::Outcome;
+    const QString done = QStringLiteral("Programming complete!\n\n");
+    const QString unconfirmed = QStringLiteral("Programming complete, but the new firmware could not be confirmed.\n\n");
+    QTest::newRow("newer image") << "" << 0x020100u << false << int(O::Verified) << int(Kind::Information)
+                                 << done + "verified: the device reports 2.1.0" << "2.1.0";
+    QTest::newRow("the same version again") << "" << 0x010200u << true << int(O::Verified)
+                                            << int(Kind::Information) << done + "verified: the device reports 1.2.0"
+                                            << "1.2.0";
+    QTest::newRow("keeps its old version")
+        << "keep" << 0x020100u << false << int(O::Mismatch) << int(Kind::Critical)
+        << "The firmware was written, but the player does not run it.\n\n"
+           "mismatch: the device reports 1.2.0, the image is 2.1.0"
+        << "1.2.0";
+    QTest::newRow("never comes back")
+        << "gone" << 0x020100u << false << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: the Vireo Player did not start again within 0.6 s\n\n"
+                         "Its firmware file name was not recorded."
+        << QString();
+    QTest::newRow("back on its port but silent")
+        << "silent" << 0x020100u << false << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: the Vireo Player did not answer within 0.6 s\n\n"
+                         "Its firmware file name was not recorded."
+        << QString();
+    QTest::newRow("image names no version")
+        << "" << 0u << true << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: the player reports 1.2.0, but the image does not say which version it is"
+        << "1.2.0";
+    QTest::newRow("download fails") << "no boot loader" << 0x020100u << false << int(O::Failed)
+                                    << int(Kind::Critical) << "Failed to open device." << QString();
+}
+
+void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded()
+{
+    QFETCH(QString, situation);
+    QFETCH(quint32, version);
+    QFETCH(bool, guarding);
+    QFETCH(int, outcome);
+    QFETCH(int, box);
+    QFETCH(QString, text);
+    QFETCH(QString, after);
+    const QString file = writeBinary(m_dir.filePath(QStringLiteral("checked.bin")), vireoImage(5000, version));
+    Run r = start(QStringLiteral("Vireo Player"), file);
+    r.usb->setVerifyWait(600);
+    r.vireo->setKeepRevision(situation == QLatin1String("keep"));
+    r.vireo->setNoReturn(situation == QLatin1String("gone"));
+    r.f->prompter.expectMessage(Kind::Question, QStringLiteral("Vireo Player Bootloader"),
+                                QLatin1String(kOverwriteQuestion), QMessageBox::Yes);
+    r.connectPlayer();
+    const auto asked = std::find_if(r.f->prompter.shown().begin(), r.f->prompter.shown().end(),
+                                    [](const FakePrompter::Shown &shown) { return shown.what == QLatin1String("question"); });
+    QVERIFY(asked != r.f->prompter.shown().end());
+    const FakePrompter::Shown &question = *asked;
+    QCOMPARE(question.guarding.has_value(), guarding);
+    if (guarding)
+        QCOMPARE(*question.guarding, GuardingQuestion::Overwrite);
+    QCOMPARE(question.confirmation, !guarding);
+    QVERIFY(r.programEnabled());
+    if (situation == QLatin1String("no boot loader"))
+        r.vireo->setState(SimulatedVireoPlayer::State::Restarting);
+    if (situation == QLatin1String("silent"))
+        r.vireo->setResponder([](const QByteArray &) { return QByteArray(); });
+
+    r.keepRecords();
+    r.f->prompter.expectMessage(Kind(box), QString(), text);
+    r.program();
+    QTRY_VERIFY(!r.usb->runInProgress());
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+
+    QCOMPARE(r.records.size(), 1);
+    const UpdateRecord &record = r.records.first();
+    QCOMPARE(int(record.outcome), outcome);
+    QCOMPARE(record.deviceType, QStringLiteral("Vireo Player"));
+    QCOMPARE(record.address, QStringLiteral("VP-004217"));
+    QCOMPARE(record.revisionBefore, QStringLiteral("1.2.0"));
+    QCOMPARE(record.imageFile, file);
+    QCOMPARE(record.imageSha256, sha256(file));
+    QCOMPARE(record.imageVersion, version ? QStringLiteral("%1.%2.%3").arg(version >> 16).arg((version >> 8) & 0xFF).arg(version & 0xFF) : QString());
+    QCOMPARE(record.revisionAfter, after);
+    QCOMPARE(record.reason.isEmpty(), outcome == int(UpdateRecord::Outcome::Verified));
+    QVERIFY(text.contains(record.reason));
+    QVERIFY(r.button("m_pushButton_USBConnect")->isEnabled());
+    // A failed download leaves the player in its boot loader, still offered.
+    QCOMPARE(r.programEnabled(), outcome == int(UpdateRecord::Outcome::Failed));
+    QVERIFY(r.f->prompter.progresses().last()->closed);
+    // A player that answers nothing is not asked for more.
+    if (situation == QLatin1String("silent"))
+        QVERIFY(r.vireo->requestLines().filter(QStringLiteral("POST")).isEmpty());
+}
+
+void TestUsbPanelFlows::findDeviceConnectsAsTheButtonDoes_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("answer"); // to the connect flow's question; NoButton: none asked
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("cancelled");
+
+    const int none = QMessageBox::NoButton;
+    QTest::newRow("one Sorrel 3") << "Sorrel 3" << "" << none << true << "Sorrel 3 is ready to be programmed." << false;
+    QTest::newRow("no Sorrel 3") << "Sorrel 3" << "none" << none << false << "No Sorrel 3's found on USB!" << false;
+    QTest::newRow("Sorrel 3 version unreadable, not going on")
+        << "Sorrel 3" << "unreadable" << int(QMessageBox::No) << false
+        << "The Sorrel 3's firmware version could not be read, and going on anyway was refused." << true;
+    QTest::newRow("one Vireo Player") << "Vireo Player" << "" << int(QMessageBox::Yes) << true
+                                      << "Vireo Player VP-004217 is ready to be programmed." << false;
+    QTest::newRow("overwrite refused") << "Vireo Player" << "" << int(QMessageBox::No) << false
+                                       << "The Vireo Player VP-004217 keeps firmware 1.2.0: overwriting it was refused."
+                                       << true;
+    QTest::newRow("two Vireo Players") << "Vireo Player" << "two" << none << false
+                                       << "More than one Vireo Player (low level) found.\n\nDisconnect all but one."
+                                       << false;
+}
+
+void TestUsbPanelFlows::findDeviceConnectsAsTheButtonDoes()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, situation);
+    QFETCH(int, answer);
+    QFETCH(bool, found);
+    QFETCH(QString, message);
+    QFETCH(bool, cancelled);
+    const bool vireo = device == QLatin1String("Vireo Player");
+    const QString file = vireo ? writeBinary(m_dir.filePath(QStringLiteral("find.bin")), vireoImage(3000, 0x020100))
+                               : writeFile(m_dir.filePath(QStringLiteral("find.hex")), intelHex(sorrelImage(0x1005A)));
+    Run r = start(device, file);
+    if (situation == QLatin1String("none"))
+        r.sr3->setPlayers(0, 0);
+    if (situation == QLatin1String("unreadable"))
+        r.sr3->setFirmwareVersion(-1);
+    if (situation == QLatin1String("two"))
+        r.vireo->setExtraPorts(1);
+    if (answer != QMessageBox::NoButton)
+        r.f->prompter.expectMessage(Kind::Question, QString(), QString(), QMessageBox::StandardButton(answer));
+    if (!found && !cancelled)
+        r.f->prompter.expectMessage(Kind::Warning, QStringLiteral("Warning"), message);
+    r.keepRecords();
+    QSignalSpy done(r.usb, &usbInterfaceControl::signal_deviceSearchDone);
+
+    r.usb->findDevice(QStringLiteral("ignored"));
+    QCOMPARE(done.size(), 0); // answered from the event loop
+    QTRY_COMPARE(done.size(), 1);
+    QTest::qWait(50);
+    QCOMPARE(done.size(), 1);
+    QCOMPARE(done.first().at(0).toBool(), found);
+    QCOMPARE(done.first().at(1).toString(), message);
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QCOMPARE(r.programEnabled(), found);
+
+    // A refused question is a run stopped before anything was sent.
+    QCOMPARE(r.records.size(), cancelled ? 1 : 0);
+    if (cancelled) {
+        const UpdateRecord &record = r.records.first();
+        QCOMPARE(record.outcome, UpdateRecord::Outcome::Cancelled);
+        QCOMPARE(record.reason, message);
+        QCOMPARE(record.deviceType, device);
+        QCOMPARE(record.imageFile, file);
+        QCOMPARE(record.revisionBefore, vireo ? QStringLiteral("1.2.0") : QString());
+        QCOMPARE(record.address, vireo ? QStringLiteral("VP-004217") : QString());
+        QCOMPARE(r.sr3->records().size() + r.vireo->downloads(), 0);
+    }
 }
 
 // What make run offers: the simulation and the panel with their own delays
@@ -557,7 +843,10 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
     for (const QString &device : {QStringLiteral("Sorrel 3"), QStringLiteral("Vireo Player")}) {
         WindowFixture f(o);
         auto *usb = f.window->findChild<usbInterfaceControl *>();
+        // Where this catalogue's Sorrel 3 keeps its version word.
+        static_cast<SimulatedSr3Usb &>(f.devices->sr3()).setVersionOffset(kVersionOffset);
         QCOMPARE(usb->postDownloadWait(), 5000);
+        QCOMPARE(usb->verifyWait(), 15000);
         auto *devices = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"));
         devices->setCurrentIndex(devices->findText(device));
         const bool vireo = device == QLatin1String("Vireo Player");
@@ -571,12 +860,14 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
         f.find<QPushButton>(QStringLiteral("m_pushButton_USBConnect"))->click();
         auto *program = f.find<QPushButton>(QStringLiteral("m_pushButton_program"));
         QVERIFY(program->isEnabled());
-        f.prompter.expectMessage(Kind::Information, QStringLiteral("Information"),
-                                 QStringLiteral("Programming complete!"));
+        f.prompter.expectMessage(Kind::Information, QStringLiteral("Information"), QString());
         program->click();
         QTRY_VERIFY_WITH_TIMEOUT(!usb->runInProgress(), 15000);
         QCOMPARE(f.prompter.pendingExpectations(), 0);
         QCOMPARE(usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
+        QCOMPARE(usb->lastRunOutcome().check,
+                 vireo ? QStringLiteral("verified: the device reports 2.2.0")
+                       : QStringLiteral("verified: the device reports 01.00.82"));
         if (vireo)
             QCOMPARE(f.devices->simulatedVireo()->descriptor().firmwareVersion, QStringLiteral("2.2.0"));
     }
@@ -603,11 +894,15 @@ void TestUsbPanelFlows::closingTheWindowLetsGoOfThePlayers()
     r.vireo->setState(SimulatedVireoPlayer::State::BootLoader);
     r.usb->setPostDownloadWait(60000);
     r.connectPlayer();
+    r.keepRecords();
     r.program();
     QVERIFY(r.usb->runInProgress());
     r.usb->shutdown();
     r.usb->shutdown();
     QVERIFY(!r.usb->runInProgress());
+    // Downloaded, never confirmed: one record, whatever else ends the run.
+    QCOMPARE(r.records.size(), 1);
+    QCOMPARE(r.records.first().outcome, UpdateRecord::Outcome::NotVerified);
     QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Failed);
     r.f->destroyWindow();
     QTest::qWait(50);

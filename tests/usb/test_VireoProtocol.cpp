@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QTest>
+#include <QtEndian>
 
 #include <optional>
 
@@ -82,6 +83,8 @@ private slots:
     void replyReading_data();
     void replyReading();
     void descriptorFromThePlayer();
+    void versionsInTheDescriptorsForm_data();
+    void versionsInTheDescriptorsForm();
     void fileNameValueIsEscapedForJson_data();
     void fileNameValueIsEscapedForJson();
     void factoryRestoreDeletesSevenFilesRetryingOnce();
@@ -257,6 +260,37 @@ void TestVireoProtocol::descriptorFromThePlayer()
     QCOMPARE(d.productString, QString("VP"));
     QCOMPARE(d.productionDate, QString());
     QCOMPARE(d.firmwareVersion, QString("2.0.1"));
+}
+
+void TestVireoProtocol::versionsInTheDescriptorsForm_data()
+{
+    QTest::addColumn<QString>("descriptor");
+    QTest::addColumn<QString>("comparable"); // null: cannot be compared
+    QTest::newRow("plain") << "2.1.0" << "2.1.0";
+    QTest::newRow("leading zeros") << "02.01.00" << "2.1.0";
+    QTest::newRow("two parts") << "2.1" << QString();
+    QTest::newRow("four parts") << "2.1.0.7" << QString();
+    QTest::newRow("prefix") << "v2.1.0" << QString();
+    QTest::newRow("suffix") << "2.1.0-beta" << QString();
+    QTest::newRow("blank inside") << "2. 1.0" << QString();
+    QTest::newRow("empty part") << "2..0" << QString();
+    QTest::newRow("empty") << "" << QString();
+}
+
+void TestVireoProtocol::versionsInTheDescriptorsForm()
+{
+    QFETCH(QString, descriptor);
+    QFETCH(QString, comparable);
+    QCOMPARE(Device_VireoPlayer::comparableVersion(descriptor), comparable);
+    QCOMPARE(Device_VireoPlayer::comparableVersion(descriptor).isNull(), comparable.isNull());
+
+    // The image names its version only behind its magic word, whole.
+    QByteArray image(0x300, '\0');
+    QVERIFY(Device_VireoPlayer::imageVersion(image).isNull());
+    qToLittleEndian<quint32>(Device_VireoPlayer::kImageMagic, image.data() + Device_VireoPlayer::kImageMagicOffset);
+    qToLittleEndian<quint32>(0x0A0B0C, image.data() + Device_VireoPlayer::kImageVersionOffset);
+    QCOMPARE(Device_VireoPlayer::imageVersion(image), QStringLiteral("10.11.12"));
+    QVERIFY(Device_VireoPlayer::imageVersion(image.left(Device_VireoPlayer::kImageVersionOffset + 3)).isNull());
 }
 
 void TestVireoProtocol::fileNameValueIsEscapedForJson_data()
