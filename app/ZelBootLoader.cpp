@@ -544,11 +544,23 @@ bool ZelBootLoader::usbVersionAllowed(BootLoadProduct *product)
     const quint32 device = static_cast<quint32>(m_usbControl->deviceFirmwareVersion())
         & BootLoadProduct::kPackedVersionMask;
 
+    // Refused here, the panel never starts: the record still gets the run.
+    const auto record = [&](UpdateRecord::Outcome outcome, const QString &reason) {
+        UpdateRecord run;
+        run.deviceType = product->name();
+        run.revisionBefore = usbInterfaceControl::formatVersion(device);
+        run.setImage(product->imageFileName(), product->imageData(),
+                     usbInterfaceControl::formatVersion(image));
+        run.outcome = outcome;
+        run.reason = reason;
+        handleRunRecord(run);
+    };
     if (device > kOldestDowngradeFloor && image <= kOldestDowngradeFloor) {
         const QString text = tr("Unable to downgrade firmware to version 1.00.54 or older");
         log(LOG_SEVERE, text);
         m_prompter->showMessage(nullptr, Prompter::Kind::Critical, tr("Critical Error"), text,
                                 QMessageBox::Ok);
+        record(UpdateRecord::Outcome::Failed, text + tr(". Nothing was sent."));
         return false;
     }
     if (device >= kFirstSdhcVersion && image < kFirstSdhcVersion) {
@@ -560,7 +572,12 @@ bool ZelBootLoader::usbVersionAllowed(BootLoadProduct *product)
             GuardingQuestion::Downgrade, nullptr, Prompter::Kind::Warning, tr("Warning"), text,
             QMessageBox::Yes | QMessageBox::Abort, QMessageBox::Abort);
         // Only an explicit Yes takes the player back; closing the box does not.
-        return answer == QMessageBox::Yes;
+        if (answer == QMessageBox::Yes)
+            return true;
+        record(UpdateRecord::Outcome::Cancelled,
+               tr("The downgrade to %1 was not confirmed. Nothing was sent.")
+                   .arg(usbInterfaceControl::formatVersion(image)));
+        return false;
     }
     return true;
 }
