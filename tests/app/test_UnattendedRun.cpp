@@ -251,9 +251,8 @@ void TestUnattendedRun::guardingQuestionStopsTheRunUnlessAllowed()
     QVERIFY(!allowed.records.isEmpty());
     for (const QJsonObject &r : allowed.records)
         QCOMPARE(r.value("outcome").toString(), QStringLiteral("verified"));
-    QCOMPARE(allowed.result.value("devices").toArray().size() > 1 ? allowed.records.size()
-                                                                  : 1,
-             allowed.records.size());
+    if (allowed.records.size() > 1)
+        QCOMPARE(allowed.result.value("devices").toArray().size(), allowed.records.size());
 }
 
 void TestUnattendedRun::badOptionsAndRefusedImagesEndWithCodeTwo_data()
@@ -315,8 +314,9 @@ void TestUnattendedRun::killBetweenRunsLosesNoEarlierLine()
     for (const QJsonObject &record : killed.records)
         QVERIFY(!record.isEmpty());
 
-    const Outcome third = run(cwd, fixture + QStringList{"-deviceAddress=8100C001", "-yes=overwrite,downgrade"});
-    QVERIFY2(third.exitCode == 0 || third.exitCode == 4, qPrintable(describe(third)));
+    // Each process starts with fresh simulated fixtures: the same update again.
+    const Outcome third = run(cwd, fixture + QStringList{"-deviceAddress=8100C001"});
+    QVERIFY2(third.exitCode == 0, qPrintable(describe(third)));
     QCOMPARE(third.recordLines.first(), first.recordLines.first());
     QVERIFY(third.recordLines.size() > killed.recordLines.size());
     for (const QJsonObject &record : third.records)
