@@ -1,5 +1,7 @@
 #include "app/UnattendedPrompter.h"
 
+#include <QFileInfo>
+
 #include <cstdio>
 
 namespace {
@@ -124,8 +126,11 @@ QString UnattendedPrompter::getOpenFileName(QWidget *, const QString &caption, c
         return QString();
     }
     m_fileGiven = true;
-    note(Kind::Information, caption, m_firmwarePath, QString());
-    return m_firmwarePath;
+    // The record keeps the path: whole, as an operator's file dialog gives it.
+    const QString path = m_firmwarePath.isEmpty() ? m_firmwarePath
+                                                  : QFileInfo(m_firmwarePath).absoluteFilePath();
+    note(Kind::Information, caption, path, QString());
+    return path;
 }
 
 std::unique_ptr<ProgressHandle> UnattendedPrompter::openProgress(QWidget *parent,
