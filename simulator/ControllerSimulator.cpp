@@ -360,6 +360,8 @@ void ControllerSimulator::handleDiscovery()
         QElapsedTimer clock;
         clock.start();
         for (const Controller &c : snapshot) {
+            if (c.gone)
+                continue;
             sendNow(m_discoveryFd, discoveryReply(c), from);
             if (m_options.buttonShow >= 0)
                 sendNow(m_discoveryFd, button(c.sn, m_options.buttonShow, m_options.buttonNumber), from);
@@ -375,7 +377,8 @@ void ControllerSimulator::sendAnnounces()
         return;
     const sockaddr_in to = address(ntohl(host.s_addr), m_options.announcePort);
     for (const Controller &c : controllers())
-        sendNow(m_discoveryFd, announce(c, 1, 1), to);
+        if (!c.gone)
+            sendNow(m_discoveryFd, announce(c, 1, 1), to);
 }
 
 void ControllerSimulator::handleTftp(Node &node)
@@ -425,7 +428,7 @@ void ControllerSimulator::sendTftp(Node &node, const QByteArray &packet, const s
 
 void ControllerSimulator::process(Node &node, const QByteArray &packet, const sockaddr_in &from)
 {
-    if (packet.size() < 4)
+    if (packet.size() < 4 || node.controller.gone)
         return;
     Session &s = node.session;
     const int opcode = (uchar(packet[0]) << 8) | uchar(packet[1]);
@@ -492,11 +495,15 @@ void ControllerSimulator::process(Node &node, const QByteArray &packet, const so
                 std::lock_guard<std::mutex> lock(m_mutex);
                 node.controller.firmware = s.data;
                 ++node.controller.writes;
-                if (found)
+                if (found && !m_options.keepRevision)
                     node.controller.revision = revision;
                 revision = node.controller.revision;
             }
             sendTftp(node, tftpPacket(kOpAck, number), from);
+            if (m_options.noReturn) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                node.controller.gone = true;
+            }
             event(QStringLiteral("write complete %1 %2 bytes revision %3").arg(who).arg(s.data.size()).arg(revision));
             if (m_writeDone)
                 m_writeDone(node.controller.ip, revision, s.data);

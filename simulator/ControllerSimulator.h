@@ -53,6 +53,8 @@ public:
         quint64 packetsIn = 0;
         qint64 firstPacketUs = -1;
         qint64 lastPacketUs = -1;
+        // Took an image under Options::noReturn: answers nothing any more.
+        bool gone = false;
     };
 
     struct Options {
@@ -70,6 +72,10 @@ public:
         QString announceHost;
         int announcePort = 0;
         int announceIntervalMs = 0;
+        // After a complete write: keep reporting the old revision...
+        bool keepRevision = false;
+        // ...or never answer again (discovery, "info", TFTP, announces).
+        bool noReturn = false;
     };
 
     // Called on the simulator's thread after a complete write.
