@@ -252,7 +252,11 @@ void ControllerVerifier::finishIfDone()
     for (QTimer *timer : {m_settle, m_retry, m_deadline})
         if (timer)
             timer->stop();
-    m_discover.reset();
+    // This may run inside the discovery object's own signal.
+    if (m_discover) {
+        m_discover->disconnect(this);
+        m_discover.release()->deleteLater();
+    }
     m_tarvo.disconnect(this);
     emit finished();
 }

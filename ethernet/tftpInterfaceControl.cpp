@@ -67,6 +67,7 @@ tftpInterfaceControl::~tftpInterfaceControl()
 {
     // Whoever listened may be going away too: nothing is reported from here.
     disconnect(this, nullptr, nullptr, nullptr);
+    m_destroying = true;
     shutdown();
     delete ui;
 }
@@ -125,9 +126,12 @@ void tftpInterfaceControl::shutdown()
             thread->abort();
         }
     }
+    // The product may be gone once the panel is being destroyed.
+    const bool report = !m_destroying;
     if (m_writeThread) {
         log(LOG_WARNING, tr("Write to %1 stopped: the updater is closing.").arg(m_writeAddress));
-        emitRecord(record(m_writeAddress, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
+        if (report)
+            emitRecord(record(m_writeAddress, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
                    tr("stopped: the updater is closing"));
     }
     if (m_fleet) {
@@ -139,7 +143,7 @@ void tftpInterfaceControl::shutdown()
         delete m_fleet;
         m_fleet = nullptr;
         for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes)) {
-            if (m_recorded.contains(o.address))
+            if (!report || m_recorded.contains(o.address))
                 continue;
             if (o.updated())
                 emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::NotVerified,
@@ -155,7 +159,8 @@ void tftpInterfaceControl::shutdown()
         m_verifier->disconnect(this);
         delete m_verifier;
         m_verifier = nullptr;
-        recordUnchecked(tr("the updater closed before the controller answered"));
+        if (report)
+            recordUnchecked(tr("the updater closed before the controller answered"));
     }
     m_searchAddress.clear();
     m_searchReadingRevision = false;

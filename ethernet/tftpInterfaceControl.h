@@ -219,4 +219,5 @@ private:
     // findDevice(): the address searched for, null when none is.
     QString m_searchAddress;
     bool m_searchReadingRevision = false;
+    bool m_destroying = false;
 };

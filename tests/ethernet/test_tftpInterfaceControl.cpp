@@ -548,14 +548,16 @@ void TestTftpInterfaceControl::writeThenCheck()
         rig.prompter.expectMessage(Prompter::Kind::Warning, "TFTP ERROR",
                                    QStringLiteral("The controller at %1 took the image but does not run it: mismatch: "
                                                   "%2\nThe update failed.").arg(address, reason));
+    // The write ends first; the run only once the controller has been asked.
+    QList<bool> runWhenRecorded;
+    QObject::connect(rig.panel.get(), &tftpInterfaceControl::signal_runRecord, rig.panel.get(),
+                     [&] { runWhenRecorded.append(rig.panel->runInProgress() && rig.completions == 0); });
     QElapsedTimer clock;
     clock.start();
     rig.panel->program(QStringLiteral("controller.hex"));
-    // The write ends first; the run only once the controller has been asked.
-    QTRY_VERIFY(rig.log.contains(QStringLiteral("Program complete: %1").arg(rig.product.imageData().size())));
-    QVERIFY(rig.panel->runInProgress());
-    QCOMPARE(rig.completions, 0);
     QTRY_COMPARE_WITH_TIMEOUT(rig.completions, 1, 5000);
+    QCOMPARE(runWhenRecorded, QList<bool> {true});
+    QVERIFY(rig.log.contains(QStringLiteral("Program complete: %1").arg(rig.product.imageData().size())));
     QVERIFY(!rig.panel->runInProgress());
     QCOMPARE(rig.prompter.pendingExpectations(), 0);
     QVERIFY(!rig.prompter.unexpectedSeen());
