@@ -396,9 +396,13 @@ void ControllerSimulator::handleTftp(Node &node)
             std::lock_guard<std::mutex> lock(m_mutex);
             Controller &c = node.controller;
             c.packetsIn = node.packetsIn;
-            c.lastPacketUs = m_clock.nsecsElapsed() / 1000;
-            if (c.firstPacketUs < 0)
-                c.firstPacketUs = c.lastPacketUs;
+            // Only writes are timed: a read of "info" afterwards is no part of them.
+            const int opcode = n >= 2 ? (uchar(buffer[0]) << 8) | uchar(buffer[1]) : 0;
+            if (opcode == kOpWrite || opcode == kOpData) {
+                c.lastPacketUs = m_clock.nsecsElapsed() / 1000;
+                if (c.firstPacketUs < 0)
+                    c.firstPacketUs = c.lastPacketUs;
+            }
         }
         const Faults &f = faultsOf(node);
         if (f.dropIn > 0 && node.packetsIn % quint64(f.dropIn) == 0)

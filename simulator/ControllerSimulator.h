@@ -48,8 +48,9 @@ public:
         // This controller's own faults in place of the simulator's.
         std::optional<Faults> faults;
         // TFTP traffic seen, dropped packets included: how many packets came
-        // in, and when the first and the last did (microseconds since start(),
-        // -1 before any), so a test can tell which transfers overlapped.
+        // in, and when the first and the last packet of a write did
+        // (microseconds since start(), -1 before any), so a test can tell
+        // which writes overlapped.
         quint64 packetsIn = 0;
         qint64 firstPacketUs = -1;
         qint64 lastPacketUs = -1;
