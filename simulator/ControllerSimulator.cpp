@@ -499,12 +499,12 @@ void ControllerSimulator::process(Node &node, const QByteArray &packet, const so
                 std::lock_guard<std::mutex> lock(m_mutex);
                 node.controller.firmware = s.data;
                 ++node.controller.writes;
-                if (found && !m_options.keepRevision)
+                if (found && !m_options.keepRevision && !node.controller.keepRevision)
                     node.controller.revision = revision;
                 revision = node.controller.revision;
             }
             sendTftp(node, tftpPacket(kOpAck, number), from);
-            if (m_options.noReturn) {
+            if (m_options.noReturn || node.controller.noReturn) {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 node.controller.gone = true;
             }

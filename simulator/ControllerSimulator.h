@@ -54,7 +54,10 @@ public:
         quint64 packetsIn = 0;
         qint64 firstPacketUs = -1;
         qint64 lastPacketUs = -1;
-        // Took an image under Options::noReturn: answers nothing any more.
+        // As Options::keepRevision and noReturn, for this controller alone.
+        bool keepRevision = false;
+        bool noReturn = false;
+        // Took an image under noReturn: answers nothing any more.
         bool gone = false;
     };
 

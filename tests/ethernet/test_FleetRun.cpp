@@ -36,6 +36,7 @@ class TestFleetRun : public QObject
 private slots:
     void checkBox_followsTheList_andTheQuestionCanSendNothing();
     void programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_thenRetries();
+    void programAll_checksEveryWrittenController();
     void cancel_letsRunningWritesFinish_andStartsNoMore();
     void shutdown_duringProgramAll_stopsEveryWrite();
     void fleetWriter_writesAnAddressListedTwiceOnce();
@@ -160,7 +161,10 @@ TestFleetRun::Rig::Rig(int count, const QMap<int, ControllerSimulator::Faults> &
     panel->setFleetProgressFactory(progress.factory());
     QObject::connect(panel.get(), &tftpInterfaceControl::signal_log, panel.get(),
                      [this](LOGPRIORITY p, LOGTYPE, QString, QString text) {
-                         log.append((p == LOG_WARNING ? QStringLiteral("WARNING ") : QString()) + text);
+                         log.append((p == LOG_WARNING   ? QStringLiteral("WARNING ")
+                                     : p == LOG_SEVERE ? QStringLiteral("SEVERE ")
+                                                       : QString())
+                                    + text);
                      });
     QObject::connect(panel.get(), &tftpInterfaceControl::signal_enableProgramButton, panel.get(),
                      [this](bool on) { programButton.append(on); });
@@ -351,6 +355,47 @@ void TestFleetRun::programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_then
     QVERIFY(!rig.all()->isChecked());
     QVERIFY(!rig.all()->isEnabled());
     QVERIFY(!rig.panel->runInProgress());
+}
+
+void TestFleetRun::programAll_checksEveryWrittenController()
+{
+    Rig rig(4, {{3, silent()}});
+    rig.controllers[1].keepRevision = true;
+    rig.controllers[2].noReturn = true;
+    QVERIFY(rig.startSimulator(rig.settings.tftpPort));
+    rig.panel->setVerifyWait(500);
+    QVERIFY(rig.loadImage(0));
+    rig.discover();
+    QTRY_COMPARE(rig.list()->count(), 4);
+    QTRY_VERIFY(rig.programButton.contains(true));
+    rig.all()->setChecked(true);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(4),
+                               QMessageBox::Ok);
+    // A controller that does not run the image makes the run a failure.
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Program All Discovered Devices"), QString());
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.panel->runInProgress(), 10000);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+
+    const QList<UpdateRecord::Outcome> expected {UpdateRecord::Outcome::Verified, UpdateRecord::Outcome::Mismatch,
+                                                 UpdateRecord::Outcome::NotVerified, UpdateRecord::Outcome::Failed};
+    QCOMPARE(rig.records.size(), 4);
+    for (const UpdateRecord &r : std::as_const(rig.records)) {
+        const int i = int(QHostAddress(r.address).toIPv4Address() - rig.ip(0));
+        QCOMPARE(r.outcome, expected.value(i));
+        QCOMPARE(r.deviceType, QStringLiteral("Ostrel Hub"));
+    }
+    const QString summary = rig.prompter.shown().last().text;
+    QVERIFY2(summary.startsWith("3 of 4 controllers were updated. The 1 others stay in the list, ticked for a retry.\n"
+                                "1 of them report another revision than the image's: their update failed."),
+             qPrintable(summary));
+    QVERIFY(summary.contains(rig.address(0) + " Ostrel Hub: verified: the device reports 74"));
+    QVERIFY(summary.contains(rig.address(1) + " Ostrel Hub: mismatch: the device reports 33, the image is 74"));
+    QVERIFY(summary.contains(rig.address(2) + " Ostrel Hub: not verified: no answer within 0.51 s of the write"));
+    QVERIFY(rig.log.contains("SEVERE Revision check of " + rig.address(1)
+                             + ": mismatch: the device reports 33, the image is 74"));
+    QCOMPARE(rig.listed(), QStringList {rig.address(3) + " Ostrel Hub"});
+    QCOMPARE(rig.completions, 0);
 }
 
 void TestFleetRun::cancel_letsRunningWritesFinish_andStartsNoMore()
