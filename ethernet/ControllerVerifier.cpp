@@ -60,7 +60,7 @@ std::optional<quint32> ControllerVerifier::infoRevision(const QByteArray &info)
     const int end = info.indexOf('\0');
     const QString text = QString::fromLatin1(end < 0 ? info : info.left(end));
     bool ok = false;
-    const uint value = text.section(QLatin1Char('*'), 2, 2).trimmed().toUInt(&ok, 16);
+    const uint value = text.section(QLatin1Char('*'), 2, 2).toUInt(&ok, 16);
     if (!ok)
         return std::nullopt;
     return quint32(value & 0xFF);

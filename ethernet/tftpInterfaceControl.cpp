@@ -210,10 +210,7 @@ QHostAddress tftpInterfaceControl::parseUnicastAddress(const QString &text)
 
 int tftpInterfaceControl::revisionFromInfo(const QByteArray &info)
 {
-    const QString text = QString::fromLatin1(info.left(info.indexOf('\0') < 0 ? info.size() : info.indexOf('\0')));
-    bool ok = false;
-    const uint value = text.section(QLatin1Char('*'), 2, 2).toUInt(&ok, 16);
-    return ok ? int(value & 0xFF) : 0;
+    return int(ControllerVerifier::infoRevision(info).value_or(0));
 }
 
 QString tftpInterfaceControl::currentEntryText() const

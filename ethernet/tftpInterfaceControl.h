@@ -90,9 +90,6 @@ public:
     // How the last "program all" run ended, one entry per controller, in list
     // order; empty before the first such run.
     QList<ControllerWriteOutcome> fleetOutcomes() const { return m_fleetOutcomes; }
-    // The revision checks of the last run, by controller address: one for a
-    // single write, one per updated controller of a "program all" run.
-    QHash<QString, RevisionCheck> lastChecks() const { return m_checks; }
     // How many controllers a "program all" run writes at the same time.
     int fleetConcurrency() const;
     void setFleetConcurrency(int writes);
@@ -212,7 +209,7 @@ private:
     ControllerVerifier *m_verifier = nullptr;
     QStringList m_verifyAddresses;
     bool m_verifyingFleet = false;
-    QHash<QString, RevisionCheck> m_checks;
+    QHash<QString, RevisionCheck> m_checks; // by controller address
     QSet<QString> m_recorded; // addresses of this run whose record was emitted
     QElapsedTimer m_runClock; // from PROGRAM to the end of each check
     QString m_runRevisionBefore; // single write: what the panel showed

@@ -1,6 +1,7 @@
 #include "ethernet/tftpInterfaceControl.h"
 
 #include "catalogue/BootLoadProduct.h"
+#include "ethernet/ControllerVerifier.h"
 #include "ethernet/SimulatedTarvo.h"
 #include "ethernet/TarvoNotPresent.h"
 #include "catalogue/MicroprocessorImageInfo.h"
@@ -672,6 +673,8 @@ void TestTftpInterfaceControl::revisionFromInfo()
     QFETCH(QByteArray, info);
     QFETCH(int, revision);
     QCOMPARE(tftpInterfaceControl::revisionFromInfo(info), revision);
+    // Shown as 0, but no revision a check may compare with.
+    QCOMPARE(ControllerVerifier::infoRevision(info).has_value(), revision != 0);
 }
 
 QTEST_MAIN(TestTftpInterfaceControl)
