@@ -27,7 +27,8 @@ constexpr int kSimulatedRestartMs = 2500;
 // One controller of each sample type on loopback addresses; the Brisa Quad
 // is the one the simulated controller-value library answers for.
 std::unique_ptr<ControllerSimulator> startSimulatedControllers(EthernetSettings &settings,
-                                                               SimulatedTarvo &tarvo)
+                                                               SimulatedTarvo &tarvo,
+                                                               const DeviceEnvironment::SimulationOptions &simulation)
 {
     struct Demo {
         quint32 ip;
@@ -47,6 +48,8 @@ std::unique_ptr<ControllerSimulator> startSimulatedControllers(EthernetSettings 
     options.bindAddress = QStringLiteral("127.0.0.1");
     options.discoveryPort = 0;
     options.tftpPort = 0; // above 1023: no root needed
+    options.keepRevision = simulation.keepRevision;
+    options.noReturn = simulation.noReturn;
     auto simulator = std::make_unique<ControllerSimulator>(options);
     for (const Demo &d : demo) {
         ControllerSimulator::Controller c;
@@ -58,11 +61,17 @@ std::unique_ptr<ControllerSimulator> startSimulatedControllers(EthernetSettings 
         simulator->addController(c);
         tarvo.setValue(d.ip, TarvoLibrary::kFirmwareRevision, d.revision);
     }
-    // Written controllers report their new revision through the library too.
+    // Written controllers report their new revision through the library too;
+    // one that never comes back stops answering there as well.
     QPointer<SimulatedTarvo> target(&tarvo);
-    simulator->setWriteDone([target](quint32 ip, quint32 revision, const QByteArray &) {
-        QMetaObject::invokeMethod(target.data(), [target, ip, revision] {
-            if (target)
+    const bool noReturn = simulation.noReturn;
+    simulator->setWriteDone([target, noReturn](quint32 ip, quint32 revision, const QByteArray &) {
+        QMetaObject::invokeMethod(target.data(), [target, ip, revision, noReturn] {
+            if (!target)
+                return;
+            if (noReturn)
+                target->removeController(ip);
+            else
                 target->setValue(ip, TarvoLibrary::kFirmwareRevision, revision);
         }, Qt::QueuedConnection);
     });
@@ -74,6 +83,8 @@ std::unique_ptr<ControllerSimulator> startSimulatedControllers(EthernetSettings 
     settings.discoveryPortOverride = simulator->discoveryPort();
     settings.tftpPort = simulator->tftpPort();
     settings.announcePort = 0;
+    // Simulated controllers restart at once after taking an image.
+    settings.verifySettleMs = 200;
     return simulator;
 }
 
@@ -96,7 +107,7 @@ std::unique_ptr<DeviceEnvironment> DeviceEnvironment::create(bool simulate,
         sr3->setNoReturn(env->m_simulation.noReturn);
         env->m_sr3 = std::move(sr3);
         auto tarvo = std::make_unique<SimulatedTarvo>();
-        env->m_controllers = startSimulatedControllers(env->m_ethernet, *tarvo);
+        env->m_controllers = startSimulatedControllers(env->m_ethernet, *tarvo, env->m_simulation);
         env->m_tarvo = std::move(tarvo);
         auto hollis = std::make_unique<ZelHollis::SimulatedHollis>();
         hollis->setKeepRevision(env->m_simulation.keepRevision);

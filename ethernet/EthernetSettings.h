@@ -29,4 +29,10 @@ struct EthernetSettings {
     // The controller needs this long after an "info" read before it takes
     // another request.
     int afterInfoPauseMs = 5000;
+    // After a write the controller restarts into its new firmware: its
+    // revision is asked for only once this has passed, so that the old
+    // firmware, still answering, is not taken for the new one.
+    int verifySettleMs = 5000;
+    // Between two attempts to read the revision while the controller is away.
+    int verifyRetryMs = 1000;
 };

@@ -6,6 +6,7 @@
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
+#include "ethernet/ControllerVerifier.h"
 #include "ethernet/EthernetLogging.h"
 #include "ethernet/FleetProgressDialog.h"
 #include "ethernet/FleetWriter.h"
@@ -14,6 +15,7 @@
 #include "ethernet/TarvoLibrary.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QSet>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -27,6 +29,8 @@ constexpr int kIdRole = Qt::UserRole + 2;      // the reply's idstring
 constexpr int kRevisionRole = Qt::UserRole + 3; // revision read by the panel's route
 // How often the progress window of a "program all" run is brought up to date.
 constexpr int kFleetRefreshMs = 100;
+// A controller may take this long to come back after taking an image.
+constexpr int kDefaultVerifyWaitMs = 60000;
 
 QString dotted(quint32 ip)
 {
@@ -50,6 +54,7 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
     connect(&m_tarvo, &TarvoLibrary::signalDeviceVariableReply, this,
             &tftpInterfaceControl::handleGetValue);
     std::fill(std::begin(m_infoBuffer), std::end(m_infoBuffer), 0);
+    m_verifyWaitMs = kDefaultVerifyWaitMs;
 }
 
 tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, TarvoLibrary &tarvo,
@@ -60,6 +65,9 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
 
 tftpInterfaceControl::~tftpInterfaceControl()
 {
+    // Whoever listened may be going away too: nothing is reported from here.
+    disconnect(this, nullptr, nullptr, nullptr);
+    m_destroying = true;
     shutdown();
     delete ui;
 }
@@ -86,7 +94,7 @@ int tftpInterfaceControl::discoverPort() const
 
 bool tftpInterfaceControl::runInProgress() const
 {
-    return m_writeThread != nullptr || m_fleet != nullptr;
+    return m_writeThread != nullptr || m_fleet != nullptr || m_verifier != nullptr;
 }
 
 int tftpInterfaceControl::fleetConcurrency() const
@@ -118,8 +126,14 @@ void tftpInterfaceControl::shutdown()
             thread->abort();
         }
     }
-    if (m_writeThread)
+    // The product may be gone once the panel is being destroyed.
+    const bool report = !m_destroying;
+    if (m_writeThread) {
         log(LOG_WARNING, tr("Write to %1 stopped: the updater is closing.").arg(m_writeAddress));
+        if (report)
+            emitRecord(record(m_writeAddress, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
+                   tr("stopped: the updater is closing"));
+    }
     if (m_fleet) {
         log(LOG_WARNING, tr("Program all stopped: the updater is closing; %1 writes under way were "
                             "stopped.").arg(m_fleet->activeWrites()));
@@ -128,7 +142,28 @@ void tftpInterfaceControl::shutdown()
         m_fleetOutcomes = m_fleet->outcomes();
         delete m_fleet;
         m_fleet = nullptr;
+        for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes)) {
+            if (!report || m_recorded.contains(o.address))
+                continue;
+            if (o.updated())
+                emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::NotVerified,
+                           tr("the updater closed before the controller was checked"));
+            else if (o.result == ControllerWriteOutcome::Result::NotStarted)
+                emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::Cancelled, o.reason);
+            else
+                emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::Failed, o.reason);
+        }
     }
+    if (m_verifier) {
+        log(LOG_WARNING, tr("Revision check stopped: the updater is closing."));
+        m_verifier->disconnect(this);
+        delete m_verifier;
+        m_verifier = nullptr;
+        if (report)
+            recordUnchecked(tr("the updater closed before the controller answered"));
+    }
+    m_searchAddress.clear();
+    m_searchReadingRevision = false;
     delete m_fleetRefresh;
     m_fleetRefresh = nullptr;
     if (m_fleetView) {
@@ -175,10 +210,7 @@ QHostAddress tftpInterfaceControl::parseUnicastAddress(const QString &text)
 
 int tftpInterfaceControl::revisionFromInfo(const QByteArray &info)
 {
-    const QString text = QString::fromLatin1(info.left(info.indexOf('\0') < 0 ? info.size() : info.indexOf('\0')));
-    bool ok = false;
-    const uint value = text.section(QLatin1Char('*'), 2, 2).toUInt(&ok, 16);
-    return ok ? int(value & 0xFF) : 0;
+    return int(ControllerVerifier::infoRevision(info).value_or(0));
 }
 
 QString tftpInterfaceControl::currentEntryText() const
@@ -187,6 +219,11 @@ QString tftpInterfaceControl::currentEntryText() const
 }
 
 void tftpInterfaceControl::on_m_pushButton_TFTPDiscover_clicked()
+{
+    startDiscovery();
+}
+
+bool tftpInterfaceControl::startDiscovery()
 {
     log(LOG_INFO, tr("Discovering Ethernet controllers..."));
     QCoreApplication::processEvents();
@@ -197,7 +234,7 @@ void tftpInterfaceControl::on_m_pushButton_TFTPDiscover_clicked()
                                 "was discovered. Select the device type and its firmware image first.");
         log(LOG_WARNING, text);
         m_prompter.warning(this, tr("Warning"), text);
-        return;
+        return false;
     }
 
     if (!m_discover) {
@@ -224,7 +261,7 @@ void tftpInterfaceControl::on_m_pushButton_TFTPDiscover_clicked()
                     &tftpInterfaceControl::handleDiscoveryTimeout);
         }
         m_discoveryTimer->start(m_settings.discoveryWindowMs);
-        return;
+        return true;
     }
     const QString text = tr("Error sending discover packet!");
     log(LOG_WARNING, text);
@@ -232,6 +269,7 @@ void tftpInterfaceControl::on_m_pushButton_TFTPDiscover_clicked()
     // The operator must be able to try again; nothing else would enable the panel.
     ui->m_comboBox_TFTPDevicesDiscovered->blockSignals(false);
     handleEnableControl(true);
+    return false;
 }
 
 void tftpInterfaceControl::handleDiscoverResponseTFTP(char *mac, unsigned long ip, unsigned long sn,
@@ -266,6 +304,30 @@ void tftpInterfaceControl::handleDiscoveryTimeout()
     m_discoveryTimer = nullptr;
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     list->blockSignals(false);
+    if (!m_searchAddress.isNull()) {
+        const quint32 wanted = QHostAddress(m_searchAddress).toIPv4Address();
+        int found = -1;
+        for (int i = 0; i < list->count() && found < 0; ++i)
+            if (list->itemData(i, kAddressRole).toUInt() == wanted)
+                found = i;
+        if (found < 0) {
+            // As an operator would: the address typed in, for PROGRAM to use
+            // once its question has been answered.
+            const QString address = m_searchAddress;
+            log(LOG_WARNING, list->count() > 0 ? tr("Controller %1 is not among those discovered.").arg(address)
+                                               : tr("No device discovered."));
+            handleEnableControl(true);
+            ui->m_lineEdit_tftpManualIPEntry->setText(address);
+            finishSearch(false, tr("Controller %1 did not answer discovery.").arg(address));
+            return;
+        }
+        m_searchReadingRevision = true;
+        if (found == list->currentIndex())
+            queryFirmwareVersion(found);
+        else
+            list->setCurrentIndex(found); // its revision is asked for as the operator's choice would be
+        return;
+    }
     if (list->count() > 0) {
         queryFirmwareVersion(list->currentIndex());
         return;
@@ -342,8 +404,9 @@ void tftpInterfaceControl::stopQueryTimer()
 void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, quint32 value)
 {
     qCDebug(lcDiscovery) << "ID: " << valueID << "    Value: " << value;
-    // A late answer must not hand the panel back while its controllers are written.
-    if (m_fleet)
+    // A late answer must not hand the panel back while its controllers are
+    // written or checked.
+    if (m_fleet || m_verifier)
         return;
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     const QVariant current = list->currentIndex() >= 0 ? list->itemData(list->currentIndex(), kAddressRole)
@@ -359,6 +422,9 @@ void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, qui
     }
     emit signal_enableProgramButton(ok || programAllOffered());
     handleEnableControl(true);
+    // An answer about another controller leaves the search to the query's time-out.
+    if (ok)
+        searchRevisionRead(true);
 }
 
 void tftpInterfaceControl::handleReadThreadDone(int result)
@@ -379,6 +445,7 @@ void tftpInterfaceControl::handleReadThreadDone(int result)
     m_pauser.pause(m_settings.afterInfoPauseMs);
     emit signal_enableProgramButton(ok || programAllOffered());
     handleEnableControl(true);
+    searchRevisionRead(ok);
 }
 
 void tftpInterfaceControl::handleFWQueryTimeout()
@@ -389,6 +456,7 @@ void tftpInterfaceControl::handleFWQueryTimeout()
     // Programming them all does not depend on this one controller's revision.
     if (programAllOffered())
         emit signal_enableProgramButton(true);
+    searchRevisionRead(false);
 }
 
 void tftpInterfaceControl::on_m_comboBox_TFTPDevicesDiscovered_currentIndexChanged(int index)
@@ -453,11 +521,15 @@ void tftpInterfaceControl::on_m_checkBox_tftpProgramAll_toggled(bool checked)
 
 void tftpInterfaceControl::program(const QString &fileName)
 {
-    if (!m_writeThread && !m_fleet && programAllOffered()) {
+    if (!m_writeThread && !m_fleet && !m_verifier && programAllOffered()) {
         programAll(fileName);
         return;
     }
     log(LOG_INFO, tr("Programming using file %1").arg(fileName));
+    if (m_verifier) {
+        log(LOG_WARNING, tr("The controllers just written are still being checked: nothing more was started."));
+        return;
+    }
     if (m_fleet) {
         log(LOG_WARNING, tr("The controllers are still being programmed: nothing more was started."));
         return;
@@ -483,6 +555,7 @@ void tftpInterfaceControl::program(const QString &fileName)
     }
 
     QString address;
+    QString revisionBefore;
     if (m_manualAddress.isNull()) {
         QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
         if (list->currentIndex() < 0) {
@@ -494,16 +567,23 @@ void tftpInterfaceControl::program(const QString &fileName)
             return;
         }
         address = dotted(list->itemData(list->currentIndex(), kAddressRole).toUInt());
+        const QVariant revision = list->itemData(list->currentIndex(), kRevisionRole);
+        if (revision.isValid())
+            revisionBefore = QString::number(revision.toUInt());
         ui->m_lineEdit_tftpManualIPEntry->setText(address);
         log(LOG_INFO, tr("IP address %1 selected").arg(address));
     } else {
-        const QMessageBox::StandardButton answer = m_prompter.showMessage(
-            this, Prompter::Kind::Warning, tr("Firmware Updater"),
+        const QMessageBox::StandardButton answer = m_prompter.askGuarding(
+            GuardingQuestion::ManualAddress, this, Prompter::Kind::Warning, tr("Firmware Updater"),
             tr("You have chosen to manually enter an IP address.\nThis should be used with extreme "
                "caution.\nDo you wish to continue?"),
-            QMessageBox::Ok | QMessageBox::Cancel);
+            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
         qCDebug(lcDiscovery) << "ret =" << answer;
         if (answer != QMessageBox::Ok) {
+            m_recorded.clear();
+            m_runClock.start();
+            emitRecord(record(m_manualAddress.toString(), QString()), UpdateRecord::Outcome::Cancelled,
+                       tr("the manually entered address was not confirmed"));
             setControlsEnabled(true);
             handleEnableControl(true);
             emit signal_enableProgramButton(true);
@@ -515,6 +595,10 @@ void tftpInterfaceControl::program(const QString &fileName)
 
     m_fileData = image;
     m_writeAddress = address;
+    m_runRevisionBefore = revisionBefore;
+    m_recorded.clear();
+    m_checks.clear();
+    m_runClock.start();
     m_lastWriteStatus.clear();
     const int timeout = m_product->name() == QLatin1String("Marlow Mk3")
         ? m_settings.marlowMk3WriteTimeoutMs
@@ -595,24 +679,16 @@ void tftpInterfaceControl::programDone(int result)
     closeProgress();
     releaseRun();
     m_fileData.clear();
-    handleEnableControl(true);
-    QCoreApplication::processEvents();
 
     if (result >= 0) {
         log(LOG_INFO, tr("Program complete: %1").arg(result));
-        ui->m_comboBox_TFTPDevicesDiscovered->clear();
-        ui->m_label_FWVersion->clear();
-        {
-            const QSignalBlocker blockAddress(ui->m_lineEdit_tftpManualIPEntry);
-            ui->m_lineEdit_tftpManualIPEntry->clear();
-        }
-        m_manualAddress = QHostAddress();
-        setControlsEnabled(true);
-        updateProgramAllControls();
-        QCoreApplication::processEvents();
-        emit signal_programComplete();
+        // The run goes on until the controller has told what it runs now.
+        startVerification({address}, false);
         return;
     }
+
+    handleEnableControl(true);
+    QCoreApplication::processEvents();
 
     // A failed write leaves the controller as it was offered: the list stays
     // and PROGRAM may be pressed again.
@@ -626,6 +702,8 @@ void tftpInterfaceControl::programDone(int result)
     log(LOG_WARNING, tr("Program failed (%1) for %2: %3")
                          .arg(result)
                          .arg(address, reason.isEmpty() ? tr("unknown error") : reason));
+    emitRecord(record(address, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
+               reason.isEmpty() ? tr("unknown error") : reason);
     m_prompter.warning(this, tr("TFTP ERROR"), text);
     emit signal_enableProgramButton(true);
 }
@@ -638,7 +716,7 @@ void tftpInterfaceControl::programDone()
 void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
 {
     log(LOG_INFO, tr("Programming using file %1").arg(fileName));
-    if (m_writeThread || m_fleet) {
+    if (m_writeThread || m_fleet || m_verifier) {
         log(LOG_WARNING, tr("The controllers are still being programmed: nothing more was started."));
         return;
     }
@@ -683,7 +761,7 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
     auto *fleet = new FleetWriter(targets, image, this);
     const int count = int(fleet->outcomes().size());
     if (!confirmed) {
-        const QMessageBox::StandardButton answer = m_prompter.ask(
+        const QMessageBox::StandardButton answer = m_prompter.confirmRun(
             this, Prompter::Kind::Warning, tr("Zel Firmware Updater"),
             tr("You are about to update the firmware of all %1 discovered %2 controllers!\nDo you "
                "wish to continue?")
@@ -691,6 +769,11 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
                 .arg(m_product->name()),
             QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
         if (answer != QMessageBox::Ok) {
+            m_recorded.clear();
+            m_runClock.start();
+            for (const ControllerWriteOutcome &o : fleet->outcomes())
+                emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::Cancelled,
+                           tr("the run was not confirmed"));
             delete fleet;
             log(LOG_INFO, tr("Programming all controllers was cancelled: nothing was sent."));
             handleEnableControl(true);
@@ -712,6 +795,9 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
 
     m_fleet = fleet;
     m_fleetOutcomes.clear();
+    m_recorded.clear();
+    m_checks.clear();
+    m_runClock.start();
     m_fleetRows = QList<QPair<QString, int>>(count, {tr("Waiting"), 0});
     m_fleetRowChanged = QList<bool>(count, true);
     m_fleetPercent = QList<int>(count, 0);
@@ -821,10 +907,14 @@ void tftpInterfaceControl::fleetWriteFinished(int index)
     case ControllerWriteOutcome::Result::NotStarted:
         state = tr("Not started");
         log(LOG_INFO, tr("Controller %1 not started: the run was cancelled.").arg(who));
+        emitRecord(record(outcome.address, outcome.revisionBefore), UpdateRecord::Outcome::Cancelled,
+                   outcome.reason);
         break;
     default:
         state = tr("Failed: %1").arg(outcome.reason);
         log(LOG_WARNING, tr("Controller %1 not updated: %2").arg(who, outcome.reason));
+        emitRecord(record(outcome.address, outcome.revisionBefore), UpdateRecord::Outcome::Failed,
+                   outcome.reason);
         break;
     }
     setFleetRow(index, state, m_fleetPercent[index]);
@@ -849,9 +939,14 @@ void tftpInterfaceControl::fleetCancelRequested()
 QString tftpInterfaceControl::fleetSummary(const QList<ControllerWriteOutcome> &outcomes) const
 {
     QStringList failed, notStarted, updated;
+    int mismatches = 0;
     for (const ControllerWriteOutcome &o : outcomes) {
         const QString who = QStringLiteral("%1 %2").arg(o.address, o.idstring).trimmed();
-        if (o.updated())
+        const auto check = m_checks.constFind(o.address);
+        if (o.updated() && check != m_checks.constEnd()) {
+            updated.append(tr("%1: %2").arg(who, check->summary()));
+            mismatches += check->failed() ? 1 : 0;
+        } else if (o.updated())
             updated.append(who);
         else if (o.result == ControllerWriteOutcome::Result::NotStarted)
             notStarted.append(who);
@@ -864,6 +959,9 @@ QString tftpInterfaceControl::fleetSummary(const QList<ControllerWriteOutcome> &
               .arg(updated.size())
               .arg(outcomes.size())
               .arg(outcomes.size() - updated.size());
+    if (mismatches > 0)
+        text += QLatin1Char('\n')
+            + tr("%1 of them report another revision than the image's: their update failed.").arg(mismatches);
     if (!failed.isEmpty())
         text += QStringLiteral("\n\n") + tr("Failed:") + QLatin1Char('\n') + failed.join(QLatin1Char('\n'));
     if (!notStarted.isEmpty())
@@ -916,6 +1014,27 @@ void tftpInterfaceControl::fleetDone()
         m_discover->disconnect(this);
         m_discover.reset();
     }
+    QStringList written;
+    for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes))
+        if (o.updated())
+            written.append(o.address);
+    if (!written.isEmpty()) {
+        startVerification(written, true);
+        return;
+    }
+    endFleetRun();
+}
+
+void tftpInterfaceControl::endFleetRun()
+{
+    QSet<QString> left;
+    bool mismatch = false;
+    for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes)) {
+        if (!o.updated())
+            left.insert(o.address);
+        else if (m_checks.value(o.address).failed())
+            mismatch = true;
+    }
     // Only the controllers that still need the image stay offered.
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     {
@@ -936,19 +1055,220 @@ void tftpInterfaceControl::fleetDone()
     QCoreApplication::processEvents();
 
     const QString title = tr("Program All Discovered Devices");
-    if (left.isEmpty()) {
+    if (left.isEmpty() && !mismatch)
         m_prompter.information(this, title, fleetSummary(m_fleetOutcomes));
-        emit signal_programComplete();
-    } else {
+    else
         m_prompter.warning(this, title, fleetSummary(m_fleetOutcomes));
+    if (left.isEmpty())
+        emit signal_programComplete();
+    else
         emit signal_enableProgramButton(true);
+}
+
+void tftpInterfaceControl::startVerification(const QStringList &addresses, bool fleet)
+{
+    m_verifyAddresses = addresses;
+    m_verifyingFleet = fleet;
+    handleEnableControl(false);
+
+    // The routes report the build number, the last byte of the image's version.
+    MicroprocessorImageInfo *first = m_product ? m_product->processor(0) : nullptr;
+    const bool versioned = first && first->fileType() == 0 && first->blRev() == 1;
+    const std::optional<quint32> build =
+        ControllerVerifier::buildNumber(m_product ? m_product->imageVersion() : 0, versioned);
+    const QString name = m_product ? m_product->name() : QString();
+    ControllerVerifier::Route route = ControllerVerifier::Route::Info;
+    if (name.contains(QLatin1String("Brisa Quad"), Qt::CaseSensitive))
+        route = ControllerVerifier::Route::Value;
+    else if (name.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
+        route = ControllerVerifier::Route::Discovery;
+    QList<ControllerVerifier::Target> targets;
+    for (const QString &address : addresses)
+        targets.append({address, route});
+
+    const int port = m_settings.discoveryPortOverride > 0 ? m_settings.discoveryPortOverride : m_discoverPort;
+    m_verifier = new ControllerVerifier(targets, build ? QString::number(*build) : QString(),
+                                        tr("the image carries no version number a controller reports"),
+                                        m_settings, m_tarvo, port, this);
+    m_verifier->setWait(m_verifyWaitMs);
+    connect(m_verifier, &ControllerVerifier::checked, this, &tftpInterfaceControl::verificationChecked);
+    connect(m_verifier, &ControllerVerifier::finished, this, &tftpInterfaceControl::verificationDone);
+    const QString text = addresses.size() == 1
+        ? tr("Checking the firmware revision of %1: it has %2 s to answer.")
+              .arg(addresses.first(), QString::number((m_settings.verifySettleMs + m_verifyWaitMs) / 1000.0, 'g', 3))
+        : tr("Checking the firmware revision of %1 controllers: they have %2 s to answer.")
+              .arg(addresses.size())
+              .arg(QString::number((m_settings.verifySettleMs + m_verifyWaitMs) / 1000.0, 'g', 3));
+    log(LOG_INFO, text);
+    emit signal_updateStatus(text);
+    m_verifier->start();
+}
+
+void tftpInterfaceControl::verificationChecked(int index)
+{
+    if (!m_verifier || index < 0 || index >= m_verifyAddresses.size())
+        return;
+    const QString address = m_verifyAddresses.at(index);
+    const RevisionCheck check = m_verifier->checks().at(index);
+    m_checks.insert(address, check);
+    const LOGPRIORITY priority = check.failed() ? LOG_SEVERE
+        : check.result == RevisionCheck::Result::Verified ? LOG_INFO
+                                                          : LOG_WARNING;
+    log(priority, tr("Revision check of %1: %2").arg(address, check.summary()));
+    QString before = m_runRevisionBefore;
+    if (m_verifyingFleet) {
+        before.clear();
+        for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes))
+            if (o.address == address)
+                before = o.revisionBefore;
+    }
+    recordCheck(address, before, check);
+}
+
+void tftpInterfaceControl::verificationDone()
+{
+    ControllerVerifier *verifier = m_verifier;
+    if (!verifier)
+        return;
+    m_verifier = nullptr;
+    verifier->disconnect(this);
+    // It goes once the signal that got here returns.
+    verifier->deleteLater();
+    if (m_verifyingFleet)
+        endFleetRun();
+    else
+        endSingleRun();
+}
+
+void tftpInterfaceControl::endSingleRun()
+{
+    const QString address = m_verifyAddresses.value(0);
+    const RevisionCheck check = m_checks.value(address);
+    ui->m_comboBox_TFTPDevicesDiscovered->clear();
+    ui->m_label_FWVersion->clear();
+    {
+        const QSignalBlocker blockAddress(ui->m_lineEdit_tftpManualIPEntry);
+        ui->m_lineEdit_tftpManualIPEntry->clear();
+    }
+    m_manualAddress = QHostAddress();
+    handleEnableControl(true);
+    setControlsEnabled(true);
+    updateProgramAllControls();
+    QCoreApplication::processEvents();
+
+    emit signal_updateStatus(tr("Controller %1 written; %2").arg(address, check.summary()));
+    if (check.failed())
+        m_prompter.warning(this, tr("TFTP ERROR"),
+                           tr("The controller at %1 took the image but does not run it: %2\nThe update "
+                              "failed.")
+                               .arg(address, check.summary()));
+    emit signal_programComplete();
+}
+
+UpdateRecord tftpInterfaceControl::record(const QString &address, const QString &revisionBefore) const
+{
+    UpdateRecord r;
+    r.time = QDateTime::currentDateTimeUtc();
+    r.interfaceNumber = 2;
+    r.address = address;
+    r.revisionBefore = revisionBefore.isEmpty() ? QString() : revisionBefore;
+    if (m_product) {
+        r.deviceType = m_product->name();
+        MicroprocessorImageInfo *first = m_product->processor(0);
+        const quint32 v = m_product->imageVersion();
+        const QString version = first && first->fileType() == 0 && first->blRev() == 1
+            ? QStringLiteral("%1.%2.%3").arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF)
+            : QString();
+        r.setImage(m_product->imageFileName(), m_product->imageData(), version);
+    }
+    return r;
+}
+
+void tftpInterfaceControl::emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome, const QString &reason)
+{
+    record.outcome = outcome;
+    record.reason = reason.isEmpty() ? QString() : reason;
+    record.durationMs = m_runClock.isValid() ? m_runClock.elapsed() : 0;
+    m_recorded.insert(record.address);
+    emit signal_runRecord(record);
+}
+
+void tftpInterfaceControl::recordCheck(const QString &address, const QString &revisionBefore,
+                                       const RevisionCheck &check)
+{
+    UpdateRecord r = record(address, revisionBefore);
+    r.revisionAfter = check.revisionAfter;
+    emitRecord(r, check.outcome(), check.result == RevisionCheck::Result::Verified ? QString() : check.detail);
+}
+
+void tftpInterfaceControl::recordUnchecked(const QString &why)
+{
+    for (const QString &address : std::as_const(m_verifyAddresses)) {
+        if (m_recorded.contains(address))
+            continue;
+        QString before = m_runRevisionBefore;
+        if (m_verifyingFleet) {
+            before.clear();
+            for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes))
+                if (o.address == address)
+                    before = o.revisionBefore;
+        }
+        emitRecord(record(address, before), UpdateRecord::Outcome::NotVerified, why);
     }
 }
 
 void tftpInterfaceControl::findDevice(const QString &address)
 {
-    Q_UNUSED(address);
-    emit signal_deviceSearchDone(false, tr("Finding a device without an operator is not available for this interface."));
+    auto answerLater = [this](const QString &message) {
+        log(LOG_WARNING, message);
+        QMetaObject::invokeMethod(this, [this, message] { emit signal_deviceSearchDone(false, message); },
+                                  Qt::QueuedConnection);
+    };
+    const QHostAddress host = parseUnicastAddress(address);
+    if (host.isNull()) {
+        answerLater(tr("\"%1\" is not the IP address of a controller.").arg(address));
+        return;
+    }
+    if (!m_searchAddress.isNull() || runInProgress() || m_discoveryTimer) {
+        answerLater(tr("Controller %1 was not searched for: the panel is busy.").arg(host.toString()));
+        return;
+    }
+    m_searchAddress = host.toString();
+    m_searchReadingRevision = false;
+    // A fresh search: what was typed before no longer stands in for discovery.
+    ui->m_lineEdit_tftpManualIPEntry->clear();
+    if (!startDiscovery()) {
+        const QString message = m_product && m_product->processor(0)
+            ? tr("Controller %1 was not searched for: the discovery request could not be sent.")
+                  .arg(m_searchAddress)
+            : tr("Controller %1 was not searched for: no device type with a controller description is "
+                 "selected.")
+                  .arg(m_searchAddress);
+        m_searchAddress.clear();
+        answerLater(message);
+    }
+}
+
+void tftpInterfaceControl::searchRevisionRead(bool ok)
+{
+    if (!m_searchReadingRevision)
+        return;
+    m_searchReadingRevision = false;
+    const QString address = m_searchAddress;
+    if (ok)
+        finishSearch(true, tr("Controller %1 found: %2.").arg(address, ui->m_label_FWVersion->text()));
+    else
+        finishSearch(false, tr("Controller %1 answered discovery but not the question for its firmware "
+                               "revision; PROGRAM is not offered without it.")
+                                .arg(address));
+}
+
+void tftpInterfaceControl::finishSearch(bool found, const QString &message)
+{
+    m_searchAddress.clear();
+    m_searchReadingRevision = false;
+    log(found ? LOG_INFO : LOG_WARNING, message);
+    emit signal_deviceSearchDone(found, message);
 }
 
 void tftpInterfaceControl::setVerifyWait(int milliseconds)

@@ -1,20 +1,25 @@
 #pragma once
 
 #include "base/LogTypes.h"
+#include "base/RevisionCheck.h"
 #include "base/UpdateRecord.h"
 #include "ethernet/ControllerWriteOutcome.h"
 #include "ethernet/EthernetSettings.h"
 #include "ethernet/FleetProgressView.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
 #include <memory>
 
 class BootLoadProduct;
+class ControllerVerifier;
 class FleetWriter;
 class Pauser;
 class ProgressHandle;
@@ -59,12 +64,13 @@ public:
     // an address that was given is left entered by hand, so that a run
     // allowed the manual address can still program it.
     void findDevice(const QString &address);
-    // How long the revision read after a successful run waits for the device
-    // to answer again.
+    // How long the revision read after a successful write waits for the
+    // controller to answer again, after EthernetSettings::verifySettleMs.
     void setVerifyWait(int milliseconds);
     int verifyWait() const { return m_verifyWaitMs; }
     // True while a write that program() started goes on, or the writes of a
-    // "program all" run. It ends with signal_programComplete() (every
+    // "program all" run, and then while the written controllers are asked
+    // for their revision. It ends with signal_programComplete() (every
     // controller updated), or with signal_enableProgramButton(true) when one
     // failed and is still offered.
     bool runInProgress() const;
@@ -149,6 +155,18 @@ private:
     void setFleetRow(int index, const QString &state, int percent);
     void refreshFleetView();
     QString fleetSummary(const QList<ControllerWriteOutcome> &outcomes) const;
+    bool startDiscovery();
+    void finishSearch(bool found, const QString &message);
+    void searchRevisionRead(bool ok);
+    void startVerification(const QStringList &addresses, bool fleet);
+    void verificationChecked(int index);
+    void verificationDone();
+    void endSingleRun();
+    void endFleetRun();
+    UpdateRecord record(const QString &address, const QString &revisionBefore) const;
+    void emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome, const QString &reason);
+    void recordCheck(const QString &address, const QString &revisionBefore, const RevisionCheck &check);
+    void recordUnchecked(const QString &why);
 
     Ui::tftpInterfaceControlClass *ui;
     Prompter &m_prompter;
@@ -186,4 +204,17 @@ private:
     QString m_fleetStatusShown;
     QList<ControllerWriteOutcome> m_fleetOutcomes;
     int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
+
+    // The run's revision checks, under way and done.
+    ControllerVerifier *m_verifier = nullptr;
+    QStringList m_verifyAddresses;
+    bool m_verifyingFleet = false;
+    QHash<QString, RevisionCheck> m_checks; // by controller address
+    QSet<QString> m_recorded; // addresses of this run whose record was emitted
+    QElapsedTimer m_runClock; // from PROGRAM to the end of each check
+    QString m_runRevisionBefore; // single write: what the panel showed
+    // findDevice(): the address searched for, null when none is.
+    QString m_searchAddress;
+    bool m_searchReadingRevision = false;
+    bool m_destroying = false;
 };

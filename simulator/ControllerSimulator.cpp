@@ -360,6 +360,8 @@ void ControllerSimulator::handleDiscovery()
         QElapsedTimer clock;
         clock.start();
         for (const Controller &c : snapshot) {
+            if (c.gone)
+                continue;
             sendNow(m_discoveryFd, discoveryReply(c), from);
             if (m_options.buttonShow >= 0)
                 sendNow(m_discoveryFd, button(c.sn, m_options.buttonShow, m_options.buttonNumber), from);
@@ -375,7 +377,8 @@ void ControllerSimulator::sendAnnounces()
         return;
     const sockaddr_in to = address(ntohl(host.s_addr), m_options.announcePort);
     for (const Controller &c : controllers())
-        sendNow(m_discoveryFd, announce(c, 1, 1), to);
+        if (!c.gone)
+            sendNow(m_discoveryFd, announce(c, 1, 1), to);
 }
 
 void ControllerSimulator::handleTftp(Node &node)
@@ -393,9 +396,13 @@ void ControllerSimulator::handleTftp(Node &node)
             std::lock_guard<std::mutex> lock(m_mutex);
             Controller &c = node.controller;
             c.packetsIn = node.packetsIn;
-            c.lastPacketUs = m_clock.nsecsElapsed() / 1000;
-            if (c.firstPacketUs < 0)
-                c.firstPacketUs = c.lastPacketUs;
+            // Only writes are timed: a read of "info" afterwards is no part of them.
+            const int opcode = n >= 2 ? (uchar(buffer[0]) << 8) | uchar(buffer[1]) : 0;
+            if (opcode == kOpWrite || opcode == kOpData) {
+                c.lastPacketUs = m_clock.nsecsElapsed() / 1000;
+                if (c.firstPacketUs < 0)
+                    c.firstPacketUs = c.lastPacketUs;
+            }
         }
         const Faults &f = faultsOf(node);
         if (f.dropIn > 0 && node.packetsIn % quint64(f.dropIn) == 0)
@@ -425,7 +432,7 @@ void ControllerSimulator::sendTftp(Node &node, const QByteArray &packet, const s
 
 void ControllerSimulator::process(Node &node, const QByteArray &packet, const sockaddr_in &from)
 {
-    if (packet.size() < 4)
+    if (packet.size() < 4 || node.controller.gone)
         return;
     Session &s = node.session;
     const int opcode = (uchar(packet[0]) << 8) | uchar(packet[1]);
@@ -492,11 +499,15 @@ void ControllerSimulator::process(Node &node, const QByteArray &packet, const so
                 std::lock_guard<std::mutex> lock(m_mutex);
                 node.controller.firmware = s.data;
                 ++node.controller.writes;
-                if (found)
+                if (found && !m_options.keepRevision && !node.controller.keepRevision)
                     node.controller.revision = revision;
                 revision = node.controller.revision;
             }
             sendTftp(node, tftpPacket(kOpAck, number), from);
+            if (m_options.noReturn || node.controller.noReturn) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                node.controller.gone = true;
+            }
             event(QStringLiteral("write complete %1 %2 bytes revision %3").arg(who).arg(s.data.size()).arg(revision));
             if (m_writeDone)
                 m_writeDone(node.controller.ip, revision, s.data);

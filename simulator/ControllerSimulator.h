@@ -48,11 +48,17 @@ public:
         // This controller's own faults in place of the simulator's.
         std::optional<Faults> faults;
         // TFTP traffic seen, dropped packets included: how many packets came
-        // in, and when the first and the last did (microseconds since start(),
-        // -1 before any), so a test can tell which transfers overlapped.
+        // in, and when the first and the last packet of a write did
+        // (microseconds since start(), -1 before any), so a test can tell
+        // which writes overlapped.
         quint64 packetsIn = 0;
         qint64 firstPacketUs = -1;
         qint64 lastPacketUs = -1;
+        // As Options::keepRevision and noReturn, for this controller alone.
+        bool keepRevision = false;
+        bool noReturn = false;
+        // Took an image under noReturn: answers nothing any more.
+        bool gone = false;
     };
 
     struct Options {
@@ -70,6 +76,10 @@ public:
         QString announceHost;
         int announcePort = 0;
         int announceIntervalMs = 0;
+        // After a complete write: keep reporting the old revision...
+        bool keepRevision = false;
+        // ...or never answer again (discovery, "info", TFTP, announces).
+        bool noReturn = false;
     };
 
     // Called on the simulator's thread after a complete write.

@@ -155,7 +155,7 @@ void TestEthernetEndToEnd::discoverAndProgram_data()
     QTest::newRow("Marlow route") << "Marlow White" << 0xE7C00201u << "id=Marlow White,verstring=Marlow SFT-MW,rev=7"
                                   << QStringList() << "Rev. 7" << "Rev. 86";
     QTest::newRow("Brisa Quad route") << "Brisa Quad" << 0xE7C00301u << "id=Brisa Quad,verstring=SFT-BQ 1.0,rev=12"
-                                      << QStringList() << "Rev. 12" << "Rev. 12";
+                                      << QStringList() << "Rev. 12" << "Rev. 86";
     QTest::newRow("packets lost both ways") << "Ostrel Hub" << 0xE7C00101u
                                             << "id=Ostrel Hub,verstring=SFT-OH 2.1,rev=33"
                                             << QStringList {"--drop-in", "4", "--drop-out", "5"} << "Rev. 33" << "Rev. 86";
@@ -187,12 +187,20 @@ void TestEthernetEndToEnd::discoverAndProgram()
     QCOMPARE(list->itemText(0), kController + QLatin1Char(' ') + product);
     QVERIFY(programEnabled(*f));
 
+    // The controller-value library stands apart from the controller's own
+    // process here: it is told what the controller will run.
+    static_cast<SimulatedTarvo &>(f->devices->tarvo()).setValue(QHostAddress(kController).toIPv4Address(), 342, 0x56);
     auto *panel = f->window->findChild<tftpInterfaceControl *>();
     QSignalSpy complete(panel, &tftpInterfaceControl::signal_programComplete);
+    QSignalSpy records(panel, &tftpInterfaceControl::signal_runRecord);
     click(*f, "m_pushButton_program");
     // Not pressed twice while the write goes on.
     QVERIFY(!programEnabled(*f));
     QVERIFY(complete.wait(30000));
+    QCOMPARE(records.size(), 1);
+    const UpdateRecord record = records.first().first().value<UpdateRecord>();
+    QCOMPARE(record.outcome, UpdateRecord::Outcome::Verified);
+    QCOMPARE(record.revisionAfter, QStringLiteral("86"));
     QFile original(file);
     QVERIFY(original.open(QIODevice::ReadOnly));
     const QByteArray bytes = original.readAll();

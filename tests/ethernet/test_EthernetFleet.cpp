@@ -142,6 +142,7 @@ void TestEthernetFleet::twentyControllers_goodOnesUpdated_badOnesReported_limitK
     f.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"),
                              question.arg(kControllers), QMessageBox::Ok);
     f.prompter.expectMessage(Prompter::Kind::Warning, title, QString());
+    QSignalSpy records(panel, &tftpInterfaceControl::signal_runRecord);
     program->click();
     QVERIFY(!program->isEnabled());
     QVERIFY(panel->runInProgress());
@@ -168,6 +169,15 @@ void TestEthernetFleet::twentyControllers_goodOnesUpdated_badOnesReported_limitK
         }
     }
     QVERIFY(summary.startsWith(QStringLiteral("15 of 20 controllers were updated.")));
+    // Every written controller was asked what it runs before the run ended.
+    QCOMPARE(records.size(), kControllers);
+    int verified = 0;
+    for (const QList<QVariant> &args : std::as_const(records)) {
+        const UpdateRecord r = args.first().value<UpdateRecord>();
+        if (r.outcome == UpdateRecord::Outcome::Verified && r.revisionAfter == QStringLiteral("86"))
+            ++verified;
+    }
+    QCOMPARE(verified, kControllers - 5);
     QStringList listed;
     for (int i = 0; i < list->count(); ++i)
         listed.append(list->itemText(i));

@@ -36,6 +36,7 @@ class TestFleetRun : public QObject
 private slots:
     void checkBox_followsTheList_andTheQuestionCanSendNothing();
     void programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_thenRetries();
+    void programAll_checksEveryWrittenController();
     void cancel_letsRunningWritesFinish_andStartsNoMore();
     void shutdown_duringProgramAll_stopsEveryWrite();
     void fleetWriter_writesAnAddressListedTwiceOnce();
@@ -55,6 +56,7 @@ private:
         QStringList log;
         QList<bool> programButton;
         QList<ControllerWriteOutcome> reported;
+        QList<UpdateRecord> records;
         int completions = 0;
         QTemporaryDir dir;
 
@@ -138,6 +140,8 @@ TestFleetRun::Rig::Rig(int count, const QMap<int, ControllerSimulator::Faults> &
     settings.queryWindowMs = 600;
     settings.infoReadTimeoutMs = 40;
     settings.writeTimeoutMs = 40;
+    settings.verifySettleMs = 10;
+    settings.verifyRetryMs = 50;
 
     product.setName(QStringLiteral("Ostrel Hub"));
     product.setInterfaceType(2);
@@ -157,7 +161,10 @@ TestFleetRun::Rig::Rig(int count, const QMap<int, ControllerSimulator::Faults> &
     panel->setFleetProgressFactory(progress.factory());
     QObject::connect(panel.get(), &tftpInterfaceControl::signal_log, panel.get(),
                      [this](LOGPRIORITY p, LOGTYPE, QString, QString text) {
-                         log.append((p == LOG_WARNING ? QStringLiteral("WARNING ") : QString()) + text);
+                         log.append((p == LOG_WARNING   ? QStringLiteral("WARNING ")
+                                     : p == LOG_SEVERE ? QStringLiteral("SEVERE ")
+                                                       : QString())
+                                    + text);
                      });
     QObject::connect(panel.get(), &tftpInterfaceControl::signal_enableProgramButton, panel.get(),
                      [this](bool on) { programButton.append(on); });
@@ -165,6 +172,8 @@ TestFleetRun::Rig::Rig(int count, const QMap<int, ControllerSimulator::Faults> &
                      [this] { ++completions; });
     QObject::connect(panel.get(), &tftpInterfaceControl::signal_controllerWriteDone, panel.get(),
                      [this](const ControllerWriteOutcome &o) { reported.append(o); });
+    QObject::connect(panel.get(), &tftpInterfaceControl::signal_runRecord, panel.get(),
+                     [this](const UpdateRecord &r) { records.append(r); });
 }
 
 bool TestFleetRun::Rig::startSimulator(int tftpPort)
@@ -226,6 +235,12 @@ void TestFleetRun::checkBox_followsTheList_andTheQuestionCanSendNothing()
     QCOMPARE(rig.prompter.shown().last().defaultButton, QMessageBox::Cancel);
     QCOMPARE(rig.prompter.shown().last().buttons, QMessageBox::Ok | QMessageBox::Cancel);
     QVERIFY(!rig.panel->runInProgress());
+    QVERIFY(rig.prompter.shown().last().confirmation);
+    QCOMPARE(rig.records.size(), 6);
+    for (int i = 0; i < 6; ++i) {
+        QCOMPARE(rig.records.at(i).address, rig.address(i));
+        QCOMPARE(rig.records.at(i).outcome, UpdateRecord::Outcome::Cancelled);
+    }
     QCOMPARE(rig.programButton.last(), true);
     QVERIFY(rig.progress.opened.isEmpty());
     QTest::qWait(100);
@@ -279,8 +294,24 @@ void TestFleetRun::programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_then
     const int most = mostAtOnce(rig.spans());
     QVERIFY2(most <= 3 && most >= 2, qPrintable(QString::number(most)));
 
+    // One record per controller: the written ones were asked for their
+    // revision before the run ended.
+    QCOMPARE(rig.records.size(), 10);
+    QSet<QString> recorded;
+    for (const UpdateRecord &r : std::as_const(rig.records)) {
+        recorded.insert(r.address);
+        const int i = int(QHostAddress(r.address).toIPv4Address() - rig.ip(0));
+        QCOMPARE(r.outcome, bad.contains(i) ? UpdateRecord::Outcome::Failed : UpdateRecord::Outcome::Verified);
+        QCOMPARE(r.revisionAfter, bad.contains(i) ? QString() : QStringLiteral("74"));
+        QCOMPARE(r.revisionBefore, i == 0 ? QStringLiteral("33") : QString());
+        if (bad.contains(i))
+            QVERIFY(r.reason.startsWith("no answer from the controller"));
+    }
+    QCOMPARE(recorded.size(), 10);
+
     const QString summary = rig.prompter.shown().last().text;
     QVERIFY(summary.startsWith("7 of 10 controllers were updated. The 3 others stay in the list, ticked for a retry."));
+    QVERIFY(summary.contains(rig.address(0) + " Ostrel Hub: verified: the device reports 74\n"));
     for (int i : bad)
         QVERIFY(summary.contains(rig.address(i) + " Ostrel Hub: no answer from the controller"));
     QCOMPARE(rig.listed(), (QStringList {rig.address(2) + " Ostrel Hub", rig.address(5) + " Ostrel Hub",
@@ -310,10 +341,10 @@ void TestFleetRun::programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_then
     QVERIFY(rig.startSimulator(rig.settings.tftpPort));
     rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(3),
                                QMessageBox::Ok);
+    const QString checked = QStringLiteral(" Ostrel Hub: verified: the device reports 74");
     rig.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Program All Discovered Devices"),
-                               QStringLiteral("All 3 controllers were updated.\n\nUpdated:\n%1 Ostrel Hub\n%2 Ostrel "
-                                              "Hub\n%3 Ostrel Hub")
-                                   .arg(rig.address(2), rig.address(5), rig.address(7)));
+                               QStringLiteral("All 3 controllers were updated.\n\nUpdated:\n%1\n%2\n%3")
+                                   .arg(rig.address(2) + checked, rig.address(5) + checked, rig.address(7) + checked));
     rig.panel->program(QStringLiteral("controller.hex"));
     QTRY_COMPARE_WITH_TIMEOUT(rig.completions, 1, 10000);
     QCOMPARE(rig.prompter.pendingExpectations(), 0);
@@ -324,6 +355,47 @@ void TestFleetRun::programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_then
     QVERIFY(!rig.all()->isChecked());
     QVERIFY(!rig.all()->isEnabled());
     QVERIFY(!rig.panel->runInProgress());
+}
+
+void TestFleetRun::programAll_checksEveryWrittenController()
+{
+    Rig rig(4, {{3, silent()}});
+    rig.controllers[1].keepRevision = true;
+    rig.controllers[2].noReturn = true;
+    QVERIFY(rig.startSimulator(rig.settings.tftpPort));
+    rig.panel->setVerifyWait(500);
+    QVERIFY(rig.loadImage(0));
+    rig.discover();
+    QTRY_COMPARE(rig.list()->count(), 4);
+    QTRY_VERIFY(rig.programButton.contains(true));
+    rig.all()->setChecked(true);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(4),
+                               QMessageBox::Ok);
+    // A controller that does not run the image makes the run a failure.
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Program All Discovered Devices"), QString());
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.panel->runInProgress(), 10000);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+
+    const QList<UpdateRecord::Outcome> expected {UpdateRecord::Outcome::Verified, UpdateRecord::Outcome::Mismatch,
+                                                 UpdateRecord::Outcome::NotVerified, UpdateRecord::Outcome::Failed};
+    QCOMPARE(rig.records.size(), 4);
+    for (const UpdateRecord &r : std::as_const(rig.records)) {
+        const int i = int(QHostAddress(r.address).toIPv4Address() - rig.ip(0));
+        QCOMPARE(r.outcome, expected.value(i));
+        QCOMPARE(r.deviceType, QStringLiteral("Ostrel Hub"));
+    }
+    const QString summary = rig.prompter.shown().last().text;
+    QVERIFY2(summary.startsWith("3 of 4 controllers were updated. The 1 others stay in the list, ticked for a retry.\n"
+                                "1 of them report another revision than the image's: their update failed."),
+             qPrintable(summary));
+    QVERIFY(summary.contains(rig.address(0) + " Ostrel Hub: verified: the device reports 74"));
+    QVERIFY(summary.contains(rig.address(1) + " Ostrel Hub: mismatch: the device reports 33, the image is 74"));
+    QVERIFY(summary.contains(rig.address(2) + " Ostrel Hub: not verified: no answer within 0.51 s of the write"));
+    QVERIFY(rig.log.contains("SEVERE Revision check of " + rig.address(1)
+                             + ": mismatch: the device reports 33, the image is 74"));
+    QCOMPARE(rig.listed(), QStringList {rig.address(3) + " Ostrel Hub"});
+    QCOMPARE(rig.completions, 0);
 }
 
 void TestFleetRun::cancel_letsRunningWritesFinish_andStartsNoMore()
@@ -370,6 +442,15 @@ void TestFleetRun::cancel_letsRunningWritesFinish_andStartsNoMore()
     }
     QCOMPARE(updated, 2);
     QCOMPARE(notStarted, 6);
+    int verified = 0;
+    int cancelled = 0;
+    for (const UpdateRecord &r : std::as_const(rig.records)) {
+        verified += r.outcome == UpdateRecord::Outcome::Verified ? 1 : 0;
+        cancelled += r.outcome == UpdateRecord::Outcome::Cancelled ? 1 : 0;
+    }
+    QCOMPARE(rig.records.size(), 8);
+    QCOMPARE(verified, 2);
+    QCOMPARE(cancelled, 6);
     QCOMPARE(rig.list()->count(), 6);
     QVERIFY(rig.all()->isChecked());
     QCOMPARE(rig.completions, 0);

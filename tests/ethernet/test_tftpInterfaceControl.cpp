@@ -1,6 +1,7 @@
 #include "ethernet/tftpInterfaceControl.h"
 
 #include "catalogue/BootLoadProduct.h"
+#include "ethernet/ControllerVerifier.h"
 #include "ethernet/SimulatedTarvo.h"
 #include "ethernet/TarvoNotPresent.h"
 #include "catalogue/MicroprocessorImageInfo.h"
@@ -11,6 +12,7 @@
 #include "tests/support/RecordingPauser.h"
 
 #include <QCheckBox>
+#include <QCryptographicHash>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -43,6 +45,10 @@ private slots:
     void manualAddress_data();
     void manualAddress();
     void manualAddress_promptDecidesWhetherAnythingIsSent();
+    void writeThenCheck_data();
+    void writeThenCheck();
+    void findDevice_data();
+    void findDevice();
     void revisionFromInfo_data();
     void revisionFromInfo();
 
@@ -60,9 +66,12 @@ private:
         QStringList log;
         QList<bool> programButton;
         int completions = 0;
+        QList<UpdateRecord> records;
+        QStringList statuses;
         QTemporaryDir dir;
 
-        Rig(const QString &productName, const QString &sft, const ControllerSimulator::Faults &faults = {});
+        Rig(const QString &productName, const QString &sft, const ControllerSimulator::Faults &faults = {},
+            const ControllerSimulator::Options &simulation = {});
         bool loadImage(quint32 version, int filler = 3000);
         void discover();
         QComboBox *list() const { return panel->findChild<QComboBox *>("m_comboBox_TFTPDevicesDiscovered"); }
@@ -92,9 +101,10 @@ ControllerSimulator::Controller controller(quint32 ip, const char *id, const cha
 } // namespace
 
 TestTftpInterfaceControl::Rig::Rig(const QString &productName, const QString &sft,
-                                   const ControllerSimulator::Faults &faults)
+                                   const ControllerSimulator::Faults &faults,
+                                   const ControllerSimulator::Options &simulation)
 {
-    ControllerSimulator::Options options;
+    ControllerSimulator::Options options = simulation;
     options.tftpPort = 0;
     options.versionOffset = 0x14;
     options.faults = faults;
@@ -103,6 +113,16 @@ TestTftpInterfaceControl::Rig::Rig(const QString &productName, const QString &sf
     sim->addController(controller(0x7F000003, "Marlow White", "Marlow SFT-MW 1.7", 7));
     sim->addController(controller(0x7F000004, "Marlow White", "SFT-MW 1.9", 9));
     sim->addController(controller(0x7F000005, "Brisa Quad", "SFT-BQ 1.0", 12));
+    // The controller-value library learns what a write left, as the real one would.
+    const bool noReturn = options.noReturn;
+    sim->setWriteDone([this, noReturn](quint32 ip, quint32 revision, const QByteArray &) {
+        QMetaObject::invokeMethod(&tarvo, [this, ip, revision, noReturn] {
+            if (noReturn)
+                tarvo.removeController(ip);
+            else
+                tarvo.setValue(ip, TarvoLibrary::kFirmwareRevision, revision);
+        }, Qt::QueuedConnection);
+    });
     if (!sim->start())
         qWarning("simulator: %s", qPrintable(sim->errorString()));
     tarvo.setReplyDelay(5);
@@ -117,6 +137,8 @@ TestTftpInterfaceControl::Rig::Rig(const QString &productName, const QString &sf
     settings.queryWindowMs = 600;
     settings.infoReadTimeoutMs = 40;
     settings.writeTimeoutMs = 40;
+    settings.verifySettleMs = 10;
+    settings.verifyRetryMs = 50;
 
     product.setName(productName);
     product.setInterfaceType(2);
@@ -142,6 +164,10 @@ TestTftpInterfaceControl::Rig::Rig(const QString &productName, const QString &sf
                      [this](bool on) { programButton.append(on); });
     QObject::connect(panel.get(), &tftpInterfaceControl::signal_programComplete, panel.get(),
                      [this] { ++completions; });
+    QObject::connect(panel.get(), &tftpInterfaceControl::signal_runRecord, panel.get(),
+                     [this](const UpdateRecord &r) { records.append(r); });
+    QObject::connect(panel.get(), &tftpInterfaceControl::signal_updateStatus, panel.get(),
+                     [this](const QString &text) { statuses.append(text); });
 }
 
 bool TestTftpInterfaceControl::Rig::loadImage(quint32 version, int filler)
@@ -242,7 +268,7 @@ void TestTftpInterfaceControl::discoverReadRevisionAndProgram_data()
                                   << QStringList {"127.0.0.3 Marlow White", "127.0.0.4 Marlow White"}
                                   << "Rev. 7" << QList<int> {} << "Rev. 74";
     QTest::newRow("Brisa Quad route") << "Brisa Quad" << "SFT-BQ" << QStringList {"127.0.0.5 Brisa Quad"}
-                                      << "Rev. 12" << QList<int> {} << "Rev. 12";
+                                      << "Rev. 12" << QList<int> {} << "Rev. 74";
 }
 
 void TestTftpInterfaceControl::discoverReadRevisionAndProgram()
@@ -323,6 +349,12 @@ void TestTftpInterfaceControl::failedWrite_keepsTheListAndOffersProgramAgain()
     QVERIFY(rig.log.filter("Program complete").isEmpty());
     QCOMPARE(rig.sim->controller(0x7F000003).writes, 0);
     QVERIFY(rig.prompter.progresses().first()->closed);
+    QCOMPARE(rig.records.size(), 1);
+    QCOMPARE(rig.records.first().outcome, UpdateRecord::Outcome::Failed);
+    QCOMPARE(rig.records.first().address, QStringLiteral("127.0.0.3"));
+    QCOMPARE(rig.records.first().revisionBefore, QStringLiteral("7"));
+    QCOMPARE(rig.records.first().reason, QStringLiteral("TFTP: doWrite giving up after 5 retries"));
+    QVERIFY(rig.records.first().revisionAfter.isNull());
 }
 
 void TestTftpInterfaceControl::shutdown_duringAWrite_stopsItQuietly()
@@ -441,6 +473,11 @@ void TestTftpInterfaceControl::manualAddress_promptDecidesWhetherAnythingIsSent(
     rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", caution, QMessageBox::Cancel);
     rig.panel->program(QStringLiteral("controller.hex"));
     QVERIFY(!rig.panel->runInProgress());
+    QCOMPARE(rig.prompter.shown().last().guarding, std::optional(GuardingQuestion::ManualAddress));
+    QCOMPARE(rig.records.size(), 1);
+    QCOMPARE(rig.records.first().outcome, UpdateRecord::Outcome::Cancelled);
+    QCOMPARE(rig.records.first().address, QStringLiteral("127.0.0.2"));
+    QVERIFY(rig.records.first().revisionBefore.isNull());
     QCOMPARE(rig.programButton.last(), true);
     QVERIFY(rig.enabled());
     QVERIFY(rig.panel->findChild<QPushButton *>("m_pushButton_TFTPDiscover")->isEnabled());
@@ -454,6 +491,170 @@ void TestTftpInterfaceControl::manualAddress_promptDecidesWhetherAnythingIsSent(
     QCOMPARE(rig.sim->controller(0x7F000002).writes, 1);
     // The run is over: the address is gone and PROGRAM waits for a new choice.
     QVERIFY(field->text().remove('.').trimmed().isEmpty());
+    QCOMPARE(rig.records.size(), 2);
+    QCOMPARE(rig.records.last().outcome, UpdateRecord::Outcome::Verified);
+    QCOMPARE(rig.records.last().revisionAfter, QStringLiteral("7"));
+}
+
+void TestTftpInterfaceControl::writeThenCheck_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("sft");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("after"); // 0 normal, 1 keeps its revision, 2 never comes back
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("revisionAfter");
+    QTest::addColumn<QString>("reason");
+
+    const int verified = int(UpdateRecord::Outcome::Verified);
+    const int mismatch = int(UpdateRecord::Outcome::Mismatch);
+    const int notVerified = int(UpdateRecord::Outcome::NotVerified);
+    const QString gone = QStringLiteral("no answer within 1.01 s of the write");
+    // The image's version is 2.3.74: every route reports the build number 74.
+    QTest::newRow("info, verified") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 0 << verified << "33" << "74" << QString();
+    QTest::newRow("Marlow, verified") << "Marlow White" << "SFT-MW" << "127.0.0.3" << 0 << verified << "7" << "74" << QString();
+    QTest::newRow("value, verified") << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 0 << verified << "12" << "74" << QString();
+    QTest::newRow("info, mismatch") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 1 << mismatch << "33" << "33"
+                                    << "the device reports 33, the image is 74";
+    QTest::newRow("value, mismatch") << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 1 << mismatch << "12" << "12"
+                                     << "the device reports 12, the image is 74";
+    QTest::newRow("info, gone") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 2 << notVerified << "33" << QString() << gone;
+    QTest::newRow("Marlow, gone") << "Marlow White" << "SFT-MW" << "127.0.0.3" << 2 << notVerified << "7" << QString() << gone;
+    QTest::newRow("value, gone") << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 2 << notVerified << "12" << QString() << gone;
+}
+
+void TestTftpInterfaceControl::writeThenCheck()
+{
+    QFETCH(QString, product);
+    QFETCH(QString, sft);
+    QFETCH(QString, address);
+    QFETCH(int, after);
+    QFETCH(int, outcome);
+    QFETCH(QString, before);
+    QFETCH(QString, revisionAfter);
+    QFETCH(QString, reason);
+    ControllerSimulator::Options simulation;
+    simulation.keepRevision = after == 1;
+    simulation.noReturn = after == 2;
+    Rig rig(product, sft, {}, simulation);
+    rig.panel->setVerifyWait(1000);
+    QVERIFY(rig.loadImage(0x0002034A));
+    rig.discover();
+    QTRY_COMPARE(rig.revision(), "Rev. " + before);
+    QCOMPARE(rig.list()->currentText().section(' ', 0, 0), address);
+
+    const bool failed = outcome == int(UpdateRecord::Outcome::Mismatch);
+    if (failed)
+        rig.prompter.expectMessage(Prompter::Kind::Warning, "TFTP ERROR",
+                                   QStringLiteral("The controller at %1 took the image but does not run it: mismatch: "
+                                                  "%2\nThe update failed.").arg(address, reason));
+    // The write ends first; the run only once the controller has been asked.
+    QList<bool> runWhenRecorded;
+    QObject::connect(rig.panel.get(), &tftpInterfaceControl::signal_runRecord, rig.panel.get(),
+                     [&] { runWhenRecorded.append(rig.panel->runInProgress() && rig.completions == 0); });
+    QElapsedTimer clock;
+    clock.start();
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.completions, 1, 5000);
+    QCOMPARE(runWhenRecorded, QList<bool> {true});
+    QVERIFY(rig.log.contains(QStringLiteral("Program complete: %1").arg(rig.product.imageData().size())));
+    QVERIFY(!rig.panel->runInProgress());
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+    QVERIFY(!rig.prompter.unexpectedSeen());
+
+    QCOMPARE(rig.records.size(), 1);
+    const UpdateRecord &r = rig.records.first();
+    QCOMPARE(int(r.outcome), outcome);
+    QCOMPARE(r.interfaceNumber, 2);
+    QCOMPARE(r.deviceType, product);
+    QCOMPARE(r.address, address);
+    QCOMPARE(r.revisionBefore, before);
+    QCOMPARE(r.revisionAfter, revisionAfter);
+    QCOMPARE(r.reason, reason);
+    QCOMPARE(r.imageVersion, QStringLiteral("2.3.74"));
+    QCOMPARE(r.imageSha256, QString::fromLatin1(QCryptographicHash::hash(rig.product.imageData(),
+                                                                          QCryptographicHash::Sha256).toHex()));
+    QVERIFY(r.durationMs > 0 && r.durationMs <= clock.elapsed());
+    if (after == 2)
+        QVERIFY(r.durationMs >= 1000);
+    // The end of the run says how the check went, in the status line and the log.
+    const QString summary = UpdateRecord::outcomeName(r.outcome) + (reason.isEmpty() ? QStringLiteral(": the device reports 74")
+                                                                                     : ": " + reason);
+    QCOMPARE(rig.statuses.last(), QStringLiteral("Controller %1 written; %2").arg(address, summary));
+    QVERIFY(rig.log.contains(QStringLiteral("%1Revision check of %2: %3")
+                                 .arg(outcome == int(UpdateRecord::Outcome::NotVerified) ? "WARNING " : "", address, summary)));
+    QCOMPARE(rig.list()->count(), 0);
+    QVERIFY(rig.enabled());
+}
+
+void TestTftpInterfaceControl::findDevice_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("sft");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("listed, info route") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << true
+                                        << "Controller 127.0.0.2 found: Rev. 33.";
+    QTest::newRow("listed second, chosen") << "Marlow White" << "SFT-MW" << "127.0.0.4" << true
+                                           << "Controller 127.0.0.4 found: Rev. 9.";
+    QTest::newRow("not listed") << "Marlow White" << "SFT-MW" << "127.0.0.9" << false
+                                << "Controller 127.0.0.9 did not answer discovery.";
+    QTest::newRow("nothing discovered") << "Ostrel Hub" << "SFT-NONE" << "127.0.0.2" << false
+                                        << "Controller 127.0.0.2 did not answer discovery.";
+    QTest::newRow("no address") << "Ostrel Hub" << "SFT-OH" << "127.0.0" << false
+                                << "\"127.0.0\" is not the IP address of a controller.";
+    QTest::newRow("discovery not sent") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << false
+                                        << "Controller 127.0.0.2 was not searched for: the discovery request could "
+                                           "not be sent.";
+}
+
+void TestTftpInterfaceControl::findDevice()
+{
+    QFETCH(QString, product);
+    QFETCH(QString, sft);
+    QFETCH(QString, address);
+    QFETCH(bool, found);
+    QFETCH(QString, message);
+    Rig rig(product, sft);
+    QVERIFY(rig.loadImage(0x0002034A));
+    const bool unsent = QByteArray(QTest::currentDataTag()) == "discovery not sent";
+    if (unsent) {
+        rig.settings.discoveryDestination = QStringLiteral("nowhere");
+        rig.prompter.expectMessage(Prompter::Kind::Warning, "Warning", "Error sending discover packet!");
+    }
+    QSignalSpy done(rig.panel.get(), &tftpInterfaceControl::signal_deviceSearchDone);
+    rig.panel->findDevice(address);
+    QCOMPARE(done.size(), 0); // never from inside the call
+    QVERIFY(done.wait(5000));
+    QTest::qWait(100);
+    QCOMPARE(done.size(), 1);
+    QCOMPARE(done.first().at(0).toBool(), found);
+    QCOMPARE(done.first().at(1).toString(), message);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+
+    auto *field = rig.panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry");
+    if (found) {
+        QCOMPARE(rig.list()->currentText().section(' ', 0, 0), address);
+        QCOMPARE(rig.programButton.last(), true);
+        return;
+    }
+    const bool typedIn = message.endsWith("did not answer discovery.");
+    if (!typedIn) {
+        QVERIFY(field->text().remove('.').trimmed().isEmpty());
+        return;
+    }
+    QCOMPARE(field->text(), address);
+    // PROGRAM now writes to the typed address, once its question is answered.
+    QCOMPARE(rig.programButton.last(), true);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", QString(), QMessageBox::Cancel);
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QCOMPARE(rig.prompter.shown().last().guarding, std::optional(GuardingQuestion::ManualAddress));
+    QCOMPARE(rig.records.size(), 1);
+    QCOMPARE(rig.records.first().address, address);
+    QCOMPARE(rig.records.first().outcome, UpdateRecord::Outcome::Cancelled);
 }
 
 void TestTftpInterfaceControl::revisionFromInfo_data()
@@ -472,6 +673,8 @@ void TestTftpInterfaceControl::revisionFromInfo()
     QFETCH(QByteArray, info);
     QFETCH(int, revision);
     QCOMPARE(tftpInterfaceControl::revisionFromInfo(info), revision);
+    // Shown as 0, but no revision a check may compare with.
+    QCOMPARE(ControllerVerifier::infoRevision(info).has_value(), revision != 0);
 }
 
 QTEST_MAIN(TestTftpInterfaceControl)

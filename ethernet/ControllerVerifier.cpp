@@ -1,0 +1,274 @@
+#include "ethernet/ControllerVerifier.h"
+
+#include "ethernet/EthernetLogging.h"
+#include "ethernet/QTFTP.h"
+#include "ethernet/TarvoInput.h"
+#include "ethernet/TarvoLibrary.h"
+#include "ethernet/tftpInterfaceControl.h"
+
+#include <QHostAddress>
+#include <QTimer>
+
+struct ControllerVerifier::Probe {
+    Target target;
+    quint32 ip = 0;
+    int index = 0;
+    bool done = false;
+    QTFTP *read = nullptr;
+    QByteArray buffer = QByteArray(512, '\0');
+};
+
+namespace {
+
+QString seconds(int milliseconds)
+{
+    return QString::number(milliseconds / 1000.0, 'g', 3);
+}
+
+} // namespace
+
+ControllerVerifier::ControllerVerifier(const QList<Target> &targets, const QString &expected,
+                                       const QString &why, const EthernetSettings &settings,
+                                       TarvoLibrary &tarvo, int discoveryPort, QObject *parent)
+    : QObject(parent), m_expected(expected), m_why(why), m_settings(settings), m_tarvo(tarvo),
+      m_discoveryPort(discoveryPort)
+{
+    for (const Target &target : targets) {
+        auto probe = std::make_shared<Probe>();
+        probe->target = target;
+        probe->ip = QHostAddress(target.address).toIPv4Address();
+        probe->index = int(m_probes.size());
+        m_probes.append(probe);
+        m_checks.append(RevisionCheck());
+    }
+}
+
+ControllerVerifier::~ControllerVerifier()
+{
+    abort();
+}
+
+std::optional<quint32> ControllerVerifier::buildNumber(quint32 packedVersion, bool versioned)
+{
+    if (!versioned)
+        return std::nullopt;
+    return packedVersion & 0xFF;
+}
+
+std::optional<quint32> ControllerVerifier::infoRevision(const QByteArray &info)
+{
+    const int end = info.indexOf('\0');
+    const QString text = QString::fromLatin1(end < 0 ? info : info.left(end));
+    bool ok = false;
+    const uint value = text.section(QLatin1Char('*'), 2, 2).toUInt(&ok, 16);
+    if (!ok)
+        return std::nullopt;
+    return quint32(value & 0xFF);
+}
+
+void ControllerVerifier::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    bool discovery = false;
+    bool value = false;
+    for (const auto &probe : std::as_const(m_probes)) {
+        discovery |= probe->target.route == Route::Discovery;
+        value |= probe->target.route == Route::Value;
+    }
+    if (discovery) {
+        m_discover = std::make_unique<TarvoInput>(m_discoveryPort, m_settings);
+        connect(m_discover.get(), &TarvoInput::signalDiscoverResponse, this,
+                [this](char *, unsigned long ip, unsigned long, unsigned short ver, unsigned long,
+                       char *verstring, char *) { discoveryReply(ip, ver, QString::fromLatin1(verstring)); });
+    }
+    if (value)
+        connect(&m_tarvo, &TarvoLibrary::signalDeviceVariableReply, this, &ControllerVerifier::valueReply);
+
+    m_settle = new QTimer(this);
+    m_settle->setSingleShot(true);
+    connect(m_settle, &QTimer::timeout, this, [this] {
+        m_asking = true;
+        attempt();
+        if (!m_done)
+            m_retry->start(qMax(1, m_settings.verifyRetryMs));
+    });
+    m_retry = new QTimer(this);
+    connect(m_retry, &QTimer::timeout, this, &ControllerVerifier::attempt);
+    m_deadline = new QTimer(this);
+    m_deadline->setSingleShot(true);
+    connect(m_deadline, &QTimer::timeout, this, &ControllerVerifier::timeUp);
+
+    m_settle->start(qMax(0, m_settings.verifySettleMs));
+    m_deadline->start(qMax(0, m_settings.verifySettleMs) + m_waitMs);
+    finishIfDone();
+}
+
+void ControllerVerifier::attempt()
+{
+    if (!m_asking || m_done)
+        return;
+    bool discover = false;
+    for (const auto &probe : std::as_const(m_probes)) {
+        if (probe->done)
+            continue;
+        switch (probe->target.route) {
+        case Route::Info:
+            if (!probe->read)
+                startInfoRead(*probe);
+            break;
+        case Route::Discovery:
+            discover = true;
+            break;
+        case Route::Value:
+            // Without the library the revision can never be read: no use waiting.
+            if (!m_tarvo.getValue(probe->target.address, TarvoLibrary::kFirmwareRevision))
+                conclude(probe->index,
+                         RevisionCheck::noAnswer(tr("the controller-value library could not ask it "
+                                                    "for its revision")));
+            break;
+        }
+    }
+    if (discover && m_discover && !m_discover->sendDiscover(tftpInterfaceControl::kDiscoveryRequestAddress))
+        qCDebug(lcDiscovery) << "revision check: discovery request not sent";
+}
+
+void ControllerVerifier::startInfoRead(Probe &probe)
+{
+    probe.buffer.fill('\0');
+    probe.read = new QTFTP(nullptr, m_settings.infoReadTimeoutMs);
+    probe.read->setPort(m_settings.tftpPort);
+    Probe *p = &probe;
+    connect(probe.read, &QTFTP::commandFinished, this, [this, p](int result) { infoReadDone(*p, result); });
+    connect(probe.read, &QTFTP::statusMessage, this,
+            [](const QString &text) { qCDebug(lcTftp) << "revision check:" << text; });
+    // One byte short of the buffer: the text always ends in a NUL.
+    probe.read->commandRead(probe.target.address, QStringLiteral("info"), probe.buffer.data(),
+                            unsigned(probe.buffer.size() - 1));
+    probe.read->start();
+}
+
+void ControllerVerifier::infoReadDone(Probe &probe, int result)
+{
+    const QByteArray info(probe.buffer.constData(), int(qstrnlen(probe.buffer.constData(), probe.buffer.size())));
+    stopRead(probe);
+    if (probe.done || m_done)
+        return;
+    // A failed read is tried again at the next attempt.
+    if (result <= 0)
+        return;
+    qCDebug(lcTftp) << "revision check: info" << info;
+    if (const std::optional<quint32> revision = infoRevision(info))
+        answered(probe, *revision);
+    else
+        conclude(probe.index, RevisionCheck::notComparable(
+                                  QString(), tr("its \"info\" reply carries no revision")));
+}
+
+void ControllerVerifier::discoveryReply(unsigned long ip, unsigned short version, const QString &verstring)
+{
+    for (const auto &probe : std::as_const(m_probes)) {
+        if (probe->done || probe->target.route != Route::Discovery || probe->ip != quint32(ip))
+            continue;
+        // A reply that does not say it is a Marlow carries no revision the
+        // panel trusts: it is asked for "info", as the panel does.
+        if (!verstring.contains(QLatin1String("Marlow"), Qt::CaseInsensitive)) {
+            probe->target.route = Route::Info;
+            if (m_asking && !probe->read)
+                startInfoRead(*probe);
+            continue;
+        }
+        answered(*probe, version);
+    }
+}
+
+void ControllerVerifier::valueReply(unsigned long ip, quint16 valueId, quint32 value)
+{
+    if (valueId != TarvoLibrary::kFirmwareRevision || !m_asking)
+        return;
+    for (const auto &probe : std::as_const(m_probes))
+        if (!probe->done && probe->target.route == Route::Value && probe->ip == quint32(ip))
+            answered(*probe, value);
+}
+
+void ControllerVerifier::answered(Probe &probe, quint32 revision)
+{
+    const QString reported = QString::number(revision);
+    if (m_expected.isNull())
+        conclude(probe.index, RevisionCheck::notComparable(reported, m_why));
+    else if (revision > 0xFF)
+        // The image's version gives one byte of build number; a wider value
+        // is in some other form and is not guessed at.
+        conclude(probe.index, RevisionCheck::notComparable(
+                                  reported, tr("the controller reports %1, which is not a build number "
+                                               "the image's %2 can be compared with")
+                                                .arg(reported, m_expected)));
+    else
+        conclude(probe.index, RevisionCheck::compare(reported, m_expected));
+}
+
+void ControllerVerifier::conclude(int index, const RevisionCheck &check)
+{
+    Probe &probe = *m_probes.at(index);
+    if (probe.done)
+        return;
+    probe.done = true;
+    stopRead(probe);
+    m_checks[index] = check;
+    emit checked(index);
+    finishIfDone();
+}
+
+void ControllerVerifier::timeUp()
+{
+    const QString why = tr("no answer within %1 s of the write")
+                            .arg(seconds(qMax(0, m_settings.verifySettleMs) + m_waitMs));
+    for (const auto &probe : std::as_const(m_probes))
+        if (!probe->done && !m_done)
+            conclude(probe->index, RevisionCheck::noAnswer(why));
+}
+
+void ControllerVerifier::stopRead(Probe &probe)
+{
+    if (!probe.read)
+        return;
+    probe.read->disconnect(this);
+    // It ends at its next short wait; its buffer lives until then.
+    probe.read->abort();
+    probe.read->wait();
+    delete probe.read;
+    probe.read = nullptr;
+}
+
+void ControllerVerifier::finishIfDone()
+{
+    if (m_done || !m_started)
+        return;
+    for (const auto &probe : std::as_const(m_probes))
+        if (!probe->done)
+            return;
+    m_done = true;
+    for (QTimer *timer : {m_settle, m_retry, m_deadline})
+        if (timer)
+            timer->stop();
+    // This may run inside the discovery object's own signal.
+    if (m_discover) {
+        m_discover->disconnect(this);
+        m_discover.release()->deleteLater();
+    }
+    m_tarvo.disconnect(this);
+    emit finished();
+}
+
+void ControllerVerifier::abort()
+{
+    m_done = true;
+    for (QTimer *timer : {m_settle, m_retry, m_deadline})
+        if (timer)
+            timer->stop();
+    for (const auto &probe : std::as_const(m_probes))
+        stopRead(*probe);
+    m_discover.reset();
+    m_tarvo.disconnect(this);
+}
