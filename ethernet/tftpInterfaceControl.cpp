@@ -1115,14 +1115,7 @@ void tftpInterfaceControl::verificationChecked(int index)
         : check.result == RevisionCheck::Result::Verified ? LOG_INFO
                                                           : LOG_WARNING;
     log(priority, tr("Revision check of %1: %2").arg(address, check.summary()));
-    QString before = m_runRevisionBefore;
-    if (m_verifyingFleet) {
-        before.clear();
-        for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes))
-            if (o.address == address)
-                before = o.revisionBefore;
-    }
-    recordCheck(address, before, check);
+    recordCheck(address, revisionBeforeOf(address), check);
 }
 
 void tftpInterfaceControl::verificationDone()
@@ -1201,19 +1194,22 @@ void tftpInterfaceControl::recordCheck(const QString &address, const QString &re
     emitRecord(r, check.outcome(), check.result == RevisionCheck::Result::Verified ? QString() : check.detail);
 }
 
+QString tftpInterfaceControl::revisionBeforeOf(const QString &address) const
+{
+    if (!m_verifyingFleet)
+        return m_runRevisionBefore;
+    for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes))
+        if (o.address == address)
+            return o.revisionBefore;
+    return QString();
+}
+
 void tftpInterfaceControl::recordUnchecked(const QString &why)
 {
     for (const QString &address : std::as_const(m_verifyAddresses)) {
         if (m_recorded.contains(address))
             continue;
-        QString before = m_runRevisionBefore;
-        if (m_verifyingFleet) {
-            before.clear();
-            for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes))
-                if (o.address == address)
-                    before = o.revisionBefore;
-        }
-        emitRecord(record(address, before), UpdateRecord::Outcome::NotVerified, why);
+        emitRecord(record(address, revisionBeforeOf(address)), UpdateRecord::Outcome::NotVerified, why);
     }
 }
 

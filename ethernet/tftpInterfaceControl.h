@@ -166,6 +166,8 @@ private:
     UpdateRecord record(const QString &address, const QString &revisionBefore) const;
     void emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome, const QString &reason);
     void recordCheck(const QString &address, const QString &revisionBefore, const RevisionCheck &check);
+    // What the panel read of this controller before the run; null when nothing.
+    QString revisionBeforeOf(const QString &address) const;
     void recordUnchecked(const QString &why);
 
     Ui::tftpInterfaceControlClass *ui;
