@@ -47,6 +47,14 @@ void processEvents()
 } // namespace
 
 struct FixtureBootloadEngine::Session {
+    Session(quint32 serial, int device, int port)
+        : hollis(ZelHollis::Hollis::Instance()), sn(QString::number(serial, 16))
+    {
+        outcome.serial = serial;
+        outcome.device = device;
+        outcome.port = port;
+    }
+
     ZelHollis::Hollis &hollis;
     FixtureOutcome outcome;
     QString sn; // the serial as the step messages write it
@@ -223,10 +231,7 @@ FixtureOutcome FixtureBootloadEngine::finish(Session &s)
 FixtureOutcome FixtureBootloadEngine::bootloadIntelHex(const BootLoadProduct &product,
                                                        quint32 serial, int device, int port)
 {
-    Session s{ZelHollis::Hollis::Instance(), {}, QString::number(serial, 16), nullptr};
-    s.outcome.serial = serial;
-    s.outcome.device = device;
-    s.outcome.port = port;
+    Session s(serial, device, port);
 
     QString why;
     const Layout layout = layoutOf(product, &why);
@@ -307,10 +312,7 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHex(const BootLoadProduct &pr
 FixtureOutcome FixtureBootloadEngine::bootloadIntelHexPSoC(const BootLoadProduct &product,
                                                            quint32 serial, int device, int port)
 {
-    Session s{ZelHollis::Hollis::Instance(), {}, QString::number(serial, 16), nullptr};
-    s.outcome.serial = serial;
-    s.outcome.device = device;
-    s.outcome.port = port;
+    Session s(serial, device, port);
 
     QString why;
     const Layout layout = layoutOf(product, &why);
