@@ -4,6 +4,7 @@
 // Prints the time per record or report and the longest the event loop went
 // without running.
 //   bench_usbPrograms [runs]
+#include "bench/BenchHex.h"
 #include "base/Pauser.h"
 #include "base/QtPrompter.h"
 #include "catalogue/BootLoadProduct.h"
@@ -58,41 +59,7 @@ public:
     void pause(int) override {}
 };
 
-void appendRecord(QByteArray &text, quint8 type, quint16 address, const uchar *data, int count)
-{
-    static constexpr char hex[] = "0123456789ABCDEF";
-    quint8 sum = quint8(count + (address >> 8) + address + type);
-    auto put = [&text](quint8 b) {
-        text.append(hex[b >> 4]);
-        text.append(hex[b & 0xF]);
-    };
-    text.append(':');
-    put(quint8(count));
-    put(quint8(address >> 8));
-    put(quint8(address));
-    put(type);
-    for (int i = 0; i < count; ++i) {
-        put(data[i]);
-        sum += data[i];
-    }
-    put(quint8(-sum));
-    text.append('\n');
-}
-
-QByteArray hexText(const QByteArray &image)
-{
-    QByteArray text;
-    const auto *bytes = reinterpret_cast<const uchar *>(image.constData());
-    for (qsizetype at = 0; at < image.size(); at += 16) {
-        if (at % 0x10000 == 0) {
-            const uchar upper[2] = {uchar(at >> 24), uchar(at >> 16)};
-            appendRecord(text, 4, 0, upper, 2);
-        }
-        appendRecord(text, 0, quint16(at), bytes + at, 16);
-    }
-    appendRecord(text, 1, 0, nullptr, 0);
-    return text;
-}
+using BenchHex::hexText;
 
 QByteArray randomBytes(int size, quint32 seed)
 {
