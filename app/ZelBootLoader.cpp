@@ -549,7 +549,7 @@ bool ZelBootLoader::usbVersionAllowed(BootLoadProduct *product)
         UpdateRecord run;
         run.deviceType = product->name();
         run.revisionBefore = usbInterfaceControl::formatVersion(device);
-        run.setImage(product->imageFileName(), product->imageData(),
+        run.setImage(product->imageFileName(), product->imageSha256(),
                      usbInterfaceControl::formatVersion(image));
         run.outcome = outcome;
         run.reason = reason;

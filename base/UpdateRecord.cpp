@@ -31,6 +31,13 @@ void UpdateRecord::setImage(const QString &fileName, const QByteArray &bytes, co
     imageVersion = version;
 }
 
+void UpdateRecord::setImage(const QString &fileName, const QString &sha256, const QString &version)
+{
+    imageFile = fileName;
+    imageSha256 = sha256;
+    imageVersion = version;
+}
+
 QJsonObject UpdateRecord::toJson() const
 {
     // Local time with its offset, so a record read on another machine or

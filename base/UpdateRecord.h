@@ -31,6 +31,8 @@ public:
 
     // Fills the image fields from the accepted file's name and bytes.
     void setImage(const QString &fileName, const QByteArray &bytes, const QString &version);
+    // The same with the bytes' SHA-256 (lower-case hex) already worked out.
+    void setImage(const QString &fileName, const QString &sha256, const QString &version);
 
     QJsonObject toJson() const;
     // The line as stored: compact JSON, no newline.

@@ -7,6 +7,7 @@
 #include "catalogue/ImageSource.h"
 #include "catalogue/MicroprocessorImageInfo.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -132,6 +133,7 @@ bool BootLoadProduct::loadImage(const QString &fileName)
 {
     m_imageReady = false;
     m_imageData.clear();
+    m_imageSha256.clear();
     m_imageFileName.clear();
     // Whatever happens below, the images of an earlier file must not be taken
     // for this one's.
@@ -277,4 +279,15 @@ QString BootLoadProduct::imageSummary() const
         summary += info->versionString() + QLatin1Char(' ');
     }
     return summary;
+}
+
+QString BootLoadProduct::imageSha256() const
+{
+    if (!m_imageReady)
+        return QString();
+    // Once per accepted image: a run of many devices records it for each.
+    if (m_imageSha256.isEmpty())
+        m_imageSha256 = QString::fromLatin1(
+            QCryptographicHash::hash(m_imageData, QCryptographicHash::Sha256).toHex());
+    return m_imageSha256;
 }

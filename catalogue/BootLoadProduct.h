@@ -56,6 +56,8 @@ public:
     // the checks. Empty unless imageReady().
     QByteArray imageData() const { return m_imageReady ? m_imageData : QByteArray(); }
     QString imageFileName() const { return m_imageReady ? m_imageFileName : QString(); }
+    // Lower-case hex SHA-256 of imageData(); empty unless imageReady().
+    QString imageSha256() const;
     QString imageSummary() const;
 
 signals:
@@ -81,5 +83,6 @@ private:
     QString m_prompt;
     bool m_imageReady = false;
     QByteArray m_imageData;
+    mutable QString m_imageSha256; // of m_imageData, worked out when first asked
     QString m_imageFileName;
 };

@@ -772,7 +772,7 @@ UpdateRecord zeldmxInterfaceControl::runRecord(const QString &address) const
     record.deviceType = m_product ? m_product->name() : QString();
     record.address = address;
     if (m_product) {
-        record.setImage(m_product->imageFileName(), m_product->imageData(),
+        record.setImage(m_product->imageFileName(), m_product->imageSha256(),
                         FixtureImageRevision::of(*m_product).version);
         if (address != QLatin1String("all"))
             record.revisionBefore = m_revisionsRead.value(address.toUInt(nullptr, 16));

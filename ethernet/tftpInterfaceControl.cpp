@@ -1172,7 +1172,7 @@ UpdateRecord tftpInterfaceControl::record(const QString &address, const QString 
         const QString version = first && first->fileType() == 0 && first->blRev() == 1
             ? QStringLiteral("%1.%2.%3").arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF)
             : QString();
-        r.setImage(m_product->imageFileName(), m_product->imageData(), version);
+        r.setImage(m_product->imageFileName(), m_product->imageSha256(), version);
     }
     return r;
 }

@@ -175,7 +175,7 @@ UpdateRecord usbInterfaceControl::newRecord(BootLoadProduct *product) const
         const QString version = product->name() == QLatin1String(kVireoPlayer)
             ? Device_VireoPlayer::imageVersion(product->imageData())
             : formatVersion(product->imageVersion() & BootLoadProduct::kPackedVersionMask);
-        record.setImage(product->imageFileName(), product->imageData(), version);
+        record.setImage(product->imageFileName(), product->imageSha256(), version);
     }
     return record;
 }
