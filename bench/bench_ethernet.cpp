@@ -247,63 +247,6 @@ void benchBurst()
                 UdpBroadcastSocket::kReceiveBufferBytes, probe.receiveBufferBytes(), rmem.readAll().trimmed().constData());
 }
 
-void benchStall(const QString &file)
-{
-    std::printf("\n3. Window event-loop stall during the write of %s (%lld bytes)\n", qPrintable(file), QFile(file).size());
-    Peer sim;
-    if (!sim.start({simulatorPath(), "--bind", "0.0.0.0", "--discovery-port", "6038", "--tftp-port", "69", "--quiet",
-                    "--controller", "ip=" + kController + ",id=Ostrel Hub,verstring=SFT-OH 2.1,rev=33"})) {
-        std::printf("  simulator did not start\n");
-        return;
-    }
-    BenchPrompter prompter;
-    prompter.file = file;
-    NoPause pauser;
-    auto devices = DeviceEnvironment::create(false);
-    EthernetSettings &settings = devices->ethernet();
-    settings.discoveryDestination = kController;
-    settings.announcePort = 0;
-    // The run ends with the revision check; without the settle it adds one read.
-    settings.verifySettleMs = 0;
-    AppServices services;
-    services.prompter = &prompter;
-    services.pauser = &pauser;
-    services.devices = devices.get();
-    services.cataloguePath = QCoreApplication::applicationDirPath() + QStringLiteral("/../zelblprod.xml");
-    ZelBootLoader window(-1, QString(), QString(), false, services);
-    window.show();
-    window.findChild<QComboBox *>(QStringLiteral("m_comboBox_interfaceSelect"))->setCurrentIndex(2);
-    auto *device = window.findChild<QComboBox *>(QStringLiteral("m_comboBox_deviceSelect"));
-    device->setCurrentIndex(device->findText(QStringLiteral("Ostrel Hub")));
-    window.findChild<QPushButton *>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
-    window.findChild<QPushButton *>(QStringLiteral("m_pushButton_TFTPDiscover"))->click();
-    auto *program = window.findChild<QPushButton *>(QStringLiteral("m_pushButton_program"));
-    if (!QTest::qWaitFor([&] { return program->isEnabled(); }, 10000)) {
-        std::printf("  no controller offered\n");
-        return;
-    }
-    QElapsedTimer gap;
-    qint64 longest = 0;
-    QTimer ticker;
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] {
-        longest = std::max(longest, gap.nsecsElapsed());
-        gap.restart();
-    });
-    auto *panel = window.findChild<tftpInterfaceControl *>();
-    QSignalSpy complete(panel, &tftpInterfaceControl::signal_programComplete);
-    ticker.start();
-    gap.start();
-    QElapsedTimer clock;
-    clock.start();
-    program->click();
-    complete.wait(30000);
-    const double total = clock.nsecsElapsed() / 1e6;
-    ticker.stop();
-    std::printf("  write and check %s in %.1f ms; longest gap between 1 ms ticks of the event loop: %.1f ms (goal: under 50)\n",
-                complete.isEmpty() ? "FAILED" : "done", total, longest / 1e6);
-}
-
 // The longest gap between 1 ms ticks of the event loop while it runs.
 class StallMeter
 {
@@ -330,6 +273,70 @@ private:
     QElapsedTimer m_gap;
     qint64 m_longest = 0;
 };
+
+// The window on the Ethernet interface with the Ostrel Hub image loaded,
+// aimed at the benchmark's controllers. The run ends with the revision
+// check; without the settle it adds one read.
+struct BenchWindow {
+    BenchPrompter prompter;
+    NoPause pauser;
+    std::unique_ptr<DeviceEnvironment> devices = DeviceEnvironment::create(false);
+    std::unique_ptr<ZelBootLoader> window;
+    tftpInterfaceControl *panel = nullptr;
+    QPushButton *program = nullptr;
+
+    BenchWindow(const QString &file, bool quiet, int discoveryWindowMs = -1)
+    {
+        prompter.file = file;
+        prompter.quiet = quiet;
+        EthernetSettings &settings = devices->ethernet();
+        settings.discoveryDestination = kController;
+        settings.announcePort = 0;
+        settings.verifySettleMs = 0;
+        if (discoveryWindowMs >= 0)
+            settings.discoveryWindowMs = discoveryWindowMs;
+        AppServices services;
+        services.prompter = &prompter;
+        services.pauser = &pauser;
+        services.devices = devices.get();
+        services.cataloguePath = QCoreApplication::applicationDirPath() + QStringLiteral("/../zelblprod.xml");
+        window = std::make_unique<ZelBootLoader>(-1, QString(), QString(), false, services);
+        window->show();
+        window->findChild<QComboBox *>(QStringLiteral("m_comboBox_interfaceSelect"))->setCurrentIndex(2);
+        auto *device = window->findChild<QComboBox *>(QStringLiteral("m_comboBox_deviceSelect"));
+        device->setCurrentIndex(device->findText(QStringLiteral("Ostrel Hub")));
+        window->findChild<QPushButton *>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
+        panel = window->findChild<tftpInterfaceControl *>();
+        program = window->findChild<QPushButton *>(QStringLiteral("m_pushButton_program"));
+    }
+};
+
+void benchStall(const QString &file)
+{
+    std::printf("\n3. Window event-loop stall during the write of %s (%lld bytes)\n", qPrintable(file), QFile(file).size());
+    Peer sim;
+    if (!sim.start({simulatorPath(), "--bind", "0.0.0.0", "--discovery-port", "6038", "--tftp-port", "69", "--quiet",
+                    "--controller", "ip=" + kController + ",id=Ostrel Hub,verstring=SFT-OH 2.1,rev=33"})) {
+        std::printf("  simulator did not start\n");
+        return;
+    }
+    BenchWindow w(file, false);
+    w.window->findChild<QPushButton *>(QStringLiteral("m_pushButton_TFTPDiscover"))->click();
+    QPushButton *program = w.program;
+    if (!QTest::qWaitFor([&] { return program->isEnabled(); }, 10000)) {
+        std::printf("  no controller offered\n");
+        return;
+    }
+    QSignalSpy complete(w.panel, &tftpInterfaceControl::signal_programComplete);
+    StallMeter stall;
+    QElapsedTimer clock;
+    clock.start();
+    program->click();
+    complete.wait(30000);
+    const double total = clock.nsecsElapsed() / 1e6;
+    std::printf("  write and check %s in %.1f ms; longest gap between 1 ms ticks of the event loop: %.1f ms (goal: under 50)\n",
+                complete.isEmpty() ? "FAILED" : "done", total, stall.longestMs());
+}
 
 // CPU time (user + system) of this process, and of its children that have ended.
 struct CpuTimes {
@@ -405,30 +412,9 @@ void benchFleet(const QString &file, int processes, int delayMs)
         }
     added = true;
     const QString loadBefore = loadAverage();
-    BenchPrompter prompter;
-    prompter.file = file;
-    prompter.quiet = true;
-    NoPause pauser;
-    auto devices = DeviceEnvironment::create(false);
-    EthernetSettings &settings = devices->ethernet();
-    settings.discoveryDestination = kController;
-    settings.announcePort = 0;
-    // The run ends with the revision check; without the settle it adds one read.
-    settings.verifySettleMs = 0;
-    settings.discoveryWindowMs = 500;
-    AppServices services;
-    services.prompter = &prompter;
-    services.pauser = &pauser;
-    services.devices = devices.get();
-    services.cataloguePath = QCoreApplication::applicationDirPath() + QStringLiteral("/../zelblprod.xml");
-    ZelBootLoader window(-1, QString(), QString(), false, services);
-    window.show();
-    window.findChild<QComboBox *>(QStringLiteral("m_comboBox_interfaceSelect"))->setCurrentIndex(2);
-    auto *device = window.findChild<QComboBox *>(QStringLiteral("m_comboBox_deviceSelect"));
-    device->setCurrentIndex(device->findText(QStringLiteral("Ostrel Hub")));
-    window.findChild<QPushButton *>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
-    auto *panel = window.findChild<tftpInterfaceControl *>();
-    auto *program = window.findChild<QPushButton *>(QStringLiteral("m_pushButton_program"));
+    BenchWindow w(file, true, 500);
+    tftpInterfaceControl *panel = w.panel;
+    QPushButton *program = w.program;
     auto *list = panel->findChild<QComboBox *>(QStringLiteral("m_comboBox_TFTPDevicesDiscovered"));
     auto *all = panel->findChild<QCheckBox *>(QStringLiteral("m_checkBox_tftpProgramAll"));
 
