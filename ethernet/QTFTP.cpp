@@ -1,6 +1,7 @@
 #include "ethernet/QTFTP.h"
 
 #include "ethernet/EthernetLogging.h"
+#include "ethernet/TftpPacket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -15,18 +16,12 @@
 
 namespace {
 
-constexpr int kOpRead = 1;
-constexpr int kOpWrite = 2;
-constexpr int kOpData = 3;
-constexpr int kOpAck = 4;
-constexpr int kOpError = 5;
+constexpr int kOpRead = TftpPacket::kReadRequest;
+constexpr int kOpWrite = TftpPacket::kWriteRequest;
+constexpr int kOpData = TftpPacket::kData;
+constexpr int kOpAck = TftpPacket::kAck;
 // Longest single wait, so that abort() is noticed promptly.
 constexpr int kWaitSliceMs = 50;
-
-int be16(const char *p)
-{
-    return (uchar(p[0]) << 8) | uchar(p[1]);
-}
 
 void appendBe16(QByteArray &packet, int value)
 {
@@ -183,9 +178,8 @@ bool QTFTP::sendData(int block, const char *data, unsigned length)
     return sendPacket(packet, "sendData");
 }
 
-int QTFTP::receivePacket(const char *who, int timeoutMs)
+qsizetype QTFTP::receivePacket(const char *who, const QDeadlineTimer &deadline)
 {
-    const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         if (m_abort) {
             emit statusMessage(QStringLiteral("TFTP: %1 aborted").arg(QLatin1String(who)));
@@ -197,22 +191,14 @@ int QTFTP::receivePacket(const char *who, int timeoutMs)
         if (ready > 0) {
             // One byte more than the largest packet tells an oversized datagram apart.
             const ssize_t n = ::recv(m_socket, m_packet, sizeof m_packet, MSG_TRUNC | MSG_DONTWAIT);
-            if (n < 0) {
-                // ICMP errors from earlier sends (a device still starting) are
-                // not an answer: keep waiting for one.
-                if (errno != ECONNREFUSED && errno != EAGAIN && errno != EINTR) {
-                    emit statusMessage(QStringLiteral("TFTP: %1 receive failed (%2)")
-                                           .arg(QLatin1String(who), QString::fromLocal8Bit(strerror(errno))));
-                    return -1;
-                }
-            } else if (n < 4) {
-                emit statusMessage(QStringLiteral("TFTP: %1 bytesAvail too short (%2)").arg(QLatin1String(who)).arg(n));
+            if (n >= 0)
+                return qsizetype(n);
+            // ICMP errors from earlier sends (a device still starting) are
+            // not an answer: keep waiting for one.
+            if (errno != ECONNREFUSED && errno != EAGAIN && errno != EINTR) {
+                emit statusMessage(QStringLiteral("TFTP: %1 receive failed (%2)")
+                                       .arg(QLatin1String(who), QString::fromLocal8Bit(strerror(errno))));
                 return -1;
-            } else if (n > kBlockBytes + 4) {
-                emit statusMessage(QStringLiteral("TFTP: %1 bytesAvail too long (%2)").arg(QLatin1String(who)).arg(n));
-                return -1;
-            } else {
-                return int(n);
             }
         }
         if (deadline.hasExpired()) {
@@ -222,46 +208,50 @@ int QTFTP::receivePacket(const char *who, int timeoutMs)
     }
 }
 
-int QTFTP::receiveAck(int *block, int timeoutMs)
+QTFTP::Answer QTFTP::receiveAck(int block)
 {
-    const int n = receivePacket("receiveAck", timeoutMs);
-    if (n < 0)
-        return -1;
-    const int opcode = be16(m_packet);
-    if (opcode == kOpError) {
-        emit statusMessage(QStringLiteral("TFTP: receiveAck got error code %1").arg(be16(m_packet + 2)));
-        return -1;
+    // Whatever else arrives meanwhile is no answer, and sending the block
+    // again for it would have every later block go twice: the wait goes
+    // on, to the same deadline.
+    const QDeadlineTimer deadline(m_timeout);
+    bool reported = false;
+    for (;;) {
+        const qsizetype n = receivePacket("receiveAck", deadline);
+        if (n < 0)
+            return Answer::NotReceived;
+        const TftpPacket packet = TftpPacket::read(m_packet, n);
+        if (packet.acknowledges(block))
+            return Answer::Received;
+        const QString why = packet.describe(TftpPacket::kAck, block, "receiveAck");
+        if (packet.kind() == TftpPacket::Kind::Error) {
+            emit statusMessage(why);
+            return Answer::PeerError;
+        }
+        // Once per wait: a peer repeating itself must not flood the receiver.
+        if (!reported)
+            emit statusMessage(why);
+        reported = true;
+        qCDebug(lcTftp) << why;
+        // Nor may it hold the wait open past its end.
+        if (deadline.hasExpired()) {
+            emit statusMessage(QStringLiteral("TFTP: receiveAck timed out"));
+            return Answer::NotReceived;
+        }
     }
-    if (opcode != kOpAck) {
-        emit statusMessage(QStringLiteral("TFTP: receiveAck wrong opcode %1").arg(opcode));
-        return -1;
-    }
-    *block = be16(m_packet + 2);
-    return n - 4;
 }
 
-int QTFTP::receiveData(int *block, char *buffer, unsigned capacity, int timeoutMs)
+QTFTP::Answer QTFTP::receiveData(int block, int *length)
 {
-    const int n = receivePacket("receiveData", timeoutMs);
+    const qsizetype n = receivePacket("receiveData", QDeadlineTimer(m_timeout));
     if (n < 0)
-        return -1;
-    const int opcode = be16(m_packet);
-    if (opcode == kOpError) {
-        emit statusMessage(QStringLiteral("TFTP: receiveData got error code %1").arg(be16(m_packet + 2)));
-        return -1;
+        return Answer::NotReceived;
+    const TftpPacket packet = TftpPacket::read(m_packet, n);
+    if (packet.carries(block)) {
+        *length = int(packet.payload().size());
+        return Answer::Received;
     }
-    if (opcode != kOpData) {
-        emit statusMessage(QStringLiteral("TFTP: receiveData wrong opcode %1").arg(opcode));
-        return -1;
-    }
-    *block = be16(m_packet + 2);
-    const int d = n - 4;
-    if (unsigned(d) > capacity) {
-        emit statusMessage(QStringLiteral("TFTP: receiveData buffer too small (%1)").arg(d));
-        return -1;
-    }
-    std::memcpy(buffer, m_packet + 4, size_t(d));
-    return d;
+    emit statusMessage(packet.describe(TftpPacket::kData, block, "receiveData"));
+    return packet.kind() == TftpPacket::Kind::Error ? Answer::PeerError : Answer::NotReceived;
 }
 
 void QTFTP::doWrite()
@@ -289,18 +279,14 @@ void QTFTP::doWrite()
     for (;;) {
         bool answered = false;
         for (int attempt = 1; attempt <= kWriteAttempts; ++attempt) {
-            int got = -1;
-            const int r = receiveAck(&got, m_timeout);
-            if (m_abort)
+            const Answer answer = receiveAck(block);
+            if (m_abort || answer == Answer::PeerError)
                 return;
-            if (r >= 0 && got == block) {
+            if (answer == Answer::Received) {
                 answered = true;
                 break;
             }
-            if (r >= 0)
-                emit statusMessage(QStringLiteral("TFTP: doWrite block mismatch (wanted %1 got %2)").arg(block).arg(got));
             qCDebug(lcTftp) << "write attempt" << attempt << "for block" << block << "failed";
-            // A stale or duplicate acknowledgement gets the current packet again.
             if (block == 0) {
                 if (attempt < kWriteAttempts && !sendRequest(kOpWrite, m_fileName))
                     return;
@@ -350,24 +336,20 @@ void QTFTP::doRead()
     if (!sendRequest(kOpRead, m_fileName))
         return;
 
-    char block[kBlockBytes];
     unsigned total = 0;
     int expected = 1;
     for (;;) {
         int d = -1;
         bool received = false;
         for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
-            int got = -1;
-            d = receiveData(&got, block, kBlockBytes, m_timeout);
-            if (m_abort)
+            const Answer answer = receiveData(expected, &d);
+            if (m_abort || answer == Answer::PeerError)
                 return;
-            if (d >= 0 && got == (expected & 0xFFFF)) {
+            if (answer == Answer::Received) {
                 qCDebug(lcTftp) << "Received block!" << expected;
                 received = true;
                 break;
             }
-            if (d >= 0)
-                emit statusMessage(QStringLiteral("TFTP: doRead block mismatch (wanted %1 got %2)").arg(expected).arg(got));
             const bool resent = expected == 1 ? sendRequest(kOpRead, m_fileName) : sendAck((expected - 1) & 0xFFFF);
             if (!resent)
                 return;
@@ -381,7 +363,7 @@ void QTFTP::doRead()
             return;
         }
         if (d > 0)
-            std::memcpy(m_buffer + total, block, size_t(d));
+            std::memcpy(m_buffer + total, m_packet + TftpPacket::kHeaderBytes, size_t(d));
         total += unsigned(d);
         if (!sendAck(expected & 0xFFFF)) {
             emit statusMessage(QStringLiteral("TFTP: doRead ack failed"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <QThread>
 
@@ -12,8 +13,11 @@
 //
 // Command one operation, then start(); commandFinished(result) ends it:
 //   >= 0  the transfer completed; the number of bytes read or written
-//   -1    it failed (see the last statusMessage for what)
+//   -1    it failed (see the last statusMessage for what), also when the
+//         device answered with an ERROR packet, which ends a transfer at once
 //   -2    a write gave up: no answer for one block after every attempt
+// A packet is sent again only when its answer is overdue: a duplicate or
+// stray answer is ignored, so that duplicates never multiply.
 // Each instance has its own socket and state, so several may run at once.
 class QTFTP : public QThread
 {
@@ -56,19 +60,25 @@ protected:
     void run() override;
 
 private:
+    enum class Answer { Received, NotReceived, PeerError };
+
     bool sendRequest(int opcode, const QString &fileName);
     bool sendAck(int block);
     bool sendData(int block, const char *data, unsigned length);
-    int receiveAck(int *block, int timeoutMs);
-    int receiveData(int *block, char *buffer, unsigned capacity, int timeoutMs);
+    // One attempt's wait for the acknowledgement of block.
+    Answer receiveAck(int block);
+    // One attempt's wait for DATA block; its payload is left in m_packet
+    // and its size in *length.
+    Answer receiveData(int block, int *length);
     void doRead();
     void doWrite();
 
     // Sends one whole datagram; false, with a message naming what, if not.
     bool sendPacket(const QByteArray &packet, const char *what);
-    // Receives one datagram into m_packet; its length, or -1 after the
-    // message for a time-out or an unreadable datagram.
-    int receivePacket(const char *who, int timeoutMs);
+    // Receives one datagram into m_packet before the deadline; its length,
+    // which may exceed what m_packet holds, or -1 after the message for a
+    // time-out or a failed receive.
+    qsizetype receivePacket(const char *who, const QDeadlineTimer &deadline);
     void emitProgressDlg(int status);
 
     char *m_buffer = nullptr;
