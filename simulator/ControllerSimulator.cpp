@@ -71,9 +71,9 @@ QByteArray tftpPacket(int opcode, int number, const QByteArray &payload = QByteA
     return p;
 }
 
-QByteArray tftpError(int code, const char *text)
+QByteArray tftpError(int code, const QByteArray &text)
 {
-    QByteArray p = tftpPacket(kOpError, code, QByteArray(text));
+    QByteArray p = tftpPacket(kOpError, code, text);
     p.append('\0');
     return p;
 }
@@ -446,6 +446,10 @@ void ControllerSimulator::process(Node &node, const QByteArray &packet, const so
                 sendTftp(node, tftpError(2, "Access violation"), from);
                 return;
             }
+            if (const Faults &f = faultsOf(node); f.errorAtBlock == 0) {
+                sendTftp(node, tftpError(f.errorCode, f.errorText), from);
+                return;
+            }
             // A repeated request restarts the transfer; its acknowledgement went missing.
             s = Session();
             s.state = Session::Writing;
@@ -478,6 +482,11 @@ void ControllerSimulator::process(Node &node, const QByteArray &packet, const so
 
     if (opcode == kOpData && s.state == Session::Writing) {
         if (s.block > 0 && number == (s.block & 0xFFFF)) {
+            if (const Faults &f = faultsOf(node); f.errorAtBlock == s.block) {
+                sendTftp(node, tftpError(f.errorCode, f.errorText), from);
+                s = Session();
+                return;
+            }
             const QByteArray payload = packet.mid(4);
             if (s.data.size() + payload.size() > kMaxImage) {
                 sendTftp(node, tftpError(3, "Disk full"), from);

@@ -32,6 +32,11 @@ public:
         // Answer from a second socket, as servers that follow RFC 1350 to the
         // letter do; a client that only hears the TFTP port never gets them.
         bool answerFromOtherPort = false;
+        // Refuse a write with an ERROR packet: to its request (0) or to DATA
+        // block errorAtBlock (-1 = never), every time it comes.
+        int errorAtBlock = -1;
+        int errorCode = 3;
+        QByteArray errorText = "Disk full";
     };
 
     struct Controller {

@@ -37,6 +37,7 @@ private slots:
     void checkBox_followsTheList_andTheQuestionCanSendNothing();
     void programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_thenRetries();
     void programAll_checksEveryWrittenController();
+    void programAll_controllerErrors_areReportedWithTheirCodeAndText();
     void cancel_letsRunningWritesFinish_andStartsNoMore();
     void shutdown_duringProgramAll_stopsEveryWrite();
     void fleetWriter_writesAnAddressListedTwiceOnce();
@@ -103,6 +104,15 @@ ControllerSimulator::Faults otherPort()
 {
     ControllerSimulator::Faults f;
     f.answerFromOtherPort = true;
+    return f;
+}
+
+ControllerSimulator::Faults refusing(int atBlock, int code, const QByteArray &text)
+{
+    ControllerSimulator::Faults f;
+    f.errorAtBlock = atBlock;
+    f.errorCode = code;
+    f.errorText = text;
     return f;
 }
 
@@ -396,6 +406,43 @@ void TestFleetRun::programAll_checksEveryWrittenController()
                              + ": mismatch: the device reports 33, the image is 74"));
     QCOMPARE(rig.listed(), QStringList {rig.address(3) + " Ostrel Hub"});
     QCOMPARE(rig.completions, 0);
+}
+
+void TestFleetRun::programAll_controllerErrors_areReportedWithTheirCodeAndText()
+{
+    Rig rig(3, {{0, refusing(0, 2, "Access violation")}, {1, refusing(3, 3, "Disk full")}});
+    QVERIFY(rig.loadImage());
+    rig.discover();
+    QTRY_COMPARE(rig.list()->count(), 3);
+    QTRY_VERIFY(rig.programButton.contains(true));
+    rig.all()->setChecked(true);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(3),
+                               QMessageBox::Ok);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Program All Discovered Devices"), QString());
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.panel->runInProgress(), 15000);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+
+    const QStringList reasons {
+        QStringLiteral("TFTP: the controller ended the transfer with error 2 \"Access violation\""),
+        QStringLiteral("TFTP: the controller ended the transfer with error 3 \"Disk full\""),
+    };
+    const QList<ControllerWriteOutcome> outcomes = rig.panel->fleetOutcomes();
+    QCOMPARE(outcomes.size(), 3);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(outcomes.at(i).result, ControllerWriteOutcome::Result::Failed);
+        QCOMPARE(outcomes.at(i).reason, reasons.at(i));
+        QCOMPARE(rig.sim->controller(rig.ip(i)).writes, 0);
+        QVERIFY(rig.log.contains("WARNING Controller " + rig.address(i) + " Ostrel Hub not updated: " + reasons.at(i)));
+        QVERIFY(rig.prompter.shown().last().text.contains(rig.address(i) + " Ostrel Hub: " + reasons.at(i)));
+    }
+    QCOMPARE(outcomes.at(2).result, ControllerWriteOutcome::Result::Updated);
+    QCOMPARE(rig.records.size(), 3);
+    for (const UpdateRecord &r : std::as_const(rig.records)) {
+        const int i = int(QHostAddress(r.address).toIPv4Address() - rig.ip(0));
+        QCOMPARE(r.outcome, i < 2 ? UpdateRecord::Outcome::Failed : UpdateRecord::Outcome::Verified);
+        QCOMPARE(r.reason, reasons.value(i));
+    }
 }
 
 void TestFleetRun::cancel_letsRunningWritesFinish_andStartsNoMore()

@@ -39,6 +39,8 @@ private slots:
     void discoverReadRevisionAndProgram_data();
     void discoverReadRevisionAndProgram();
     void failedWrite_keepsTheListAndOffersProgramAgain();
+    void controllerError_endsTheWrite_andItsCodeAndTextAreReported_data();
+    void controllerError_endsTheWrite_andItsCodeAndTextAreReported();
     void shutdown_duringAWrite_stopsItQuietly();
     void nothingFound_orNoRevision_leavesPanelUsableWithoutProgram();
     void discoverOrImageErrors_leaveThePanelUsable();
@@ -355,6 +357,51 @@ void TestTftpInterfaceControl::failedWrite_keepsTheListAndOffersProgramAgain()
     QCOMPARE(rig.records.first().revisionBefore, QStringLiteral("7"));
     QCOMPARE(rig.records.first().reason, QStringLiteral("TFTP: doWrite giving up after 5 retries"));
     QVERIFY(rig.records.first().revisionAfter.isNull());
+}
+
+void TestTftpInterfaceControl::controllerError_endsTheWrite_andItsCodeAndTextAreReported_data()
+{
+    QTest::addColumn<int>("atBlock");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("to the request") << 0 << 2 << QByteArray("Access violation")
+                                    << "TFTP: the controller ended the transfer with error 2 \"Access violation\"";
+    QTest::newRow("at DATA block 3") << 3 << 3 << QByteArray("Disk full")
+                                     << "TFTP: the controller ended the transfer with error 3 \"Disk full\"";
+}
+
+void TestTftpInterfaceControl::controllerError_endsTheWrite_andItsCodeAndTextAreReported()
+{
+    QFETCH(int, atBlock);
+    QFETCH(int, code);
+    QFETCH(QByteArray, text);
+    QFETCH(QString, reason);
+    ControllerSimulator::Faults faults;
+    faults.errorAtBlock = atBlock;
+    faults.errorCode = code;
+    faults.errorText = text;
+    Rig rig("Marlow White", "SFT-MW", faults);
+    // No block is sent again for lateness, so the packets can be counted.
+    rig.settings.writeTimeoutMs = 60000;
+    QVERIFY(rig.loadImage(0x00010203));
+    rig.discover();
+    QTRY_COMPARE(rig.revision(), QStringLiteral("Rev. 7"));
+
+    rig.prompter.expectMessage(Prompter::Kind::Warning, "TFTP ERROR",
+                               "Programming the controller at 127.0.0.3 failed: " + reason
+                                   + "\nNothing was completed; fix the problem and try again.");
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_VERIFY(!rig.panel->runInProgress());
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+    QVERIFY(rig.log.contains("WARNING Program failed (-1) for 127.0.0.3: " + reason));
+    QCOMPARE(rig.records.size(), 1);
+    QCOMPARE(rig.records.first().outcome, UpdateRecord::Outcome::Failed);
+    QCOMPARE(rig.records.first().reason, reason);
+    // Refused once, not asked again and again.
+    const ControllerSimulator::Controller c = rig.sim->controller(0x7F000003);
+    QCOMPARE(c.writes, 0);
+    QCOMPARE(c.packetsIn, quint64(atBlock + 1));
 }
 
 void TestTftpInterfaceControl::shutdown_duringAWrite_stopsItQuietly()
