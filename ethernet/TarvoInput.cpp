@@ -56,7 +56,9 @@ void TarvoInput::checkSocket()
     // drain and a slow drain never overlaps the next.
     m_discoveryTimer->stop();
     int length;
-    while ((length = m_discoverySocket.receive(m_discoveryBuffer, kBufferBytes)) > 0) {
+    // An empty datagram is one like any other: the replies behind it are
+    // read now, not an interval later.
+    while ((length = m_discoverySocket.receive(m_discoveryBuffer, kBufferBytes)) >= 0) {
         switch (TarvoDatagram::typeOf(m_discoveryBuffer, length)) {
         case TarvoDatagram::kTypeDiscoveryReply: {
             TarvoDatagram::DiscoveryReply r;
@@ -84,7 +86,7 @@ void TarvoInput::checkAnncSocket()
 {
     m_announceTimer->stop();
     int length;
-    while ((length = m_announceSocket.receive(m_announceBuffer, kBufferBytes)) > 0) {
+    while ((length = m_announceSocket.receive(m_announceBuffer, kBufferBytes)) >= 0) {
         TarvoDatagram::Announce a;
         if (TarvoDatagram::decodeAnnounce(m_announceBuffer, length, a))
             emit signalAnnounce(a.mac, a.ip, a.sn, a.ver, a.anncType, a.devType);

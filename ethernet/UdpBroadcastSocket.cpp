@@ -59,12 +59,12 @@ bool UdpBroadcastSocket::sendBroadcast(const char *data, int length)
 int UdpBroadcastSocket::receive(char *buffer, int size)
 {
     if (m_fd < 0 || size <= 0)
-        return 0;
+        return -1;
     pollfd p {m_fd, POLLIN, 0};
     if (::poll(&p, 1, 1) <= 0 || !(p.revents & POLLIN))
-        return 0;
+        return -1;
     const ssize_t got = ::recv(m_fd, buffer, size_t(size), MSG_DONTWAIT);
-    return got > 0 ? int(got) : 0;
+    return got >= 0 ? int(got) : -1;
 }
 
 void UdpBroadcastSocket::close()

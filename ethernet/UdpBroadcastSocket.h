@@ -26,8 +26,8 @@ public:
     void setDestination(quint32 addressNetworkOrder) { m_destination = addressNetworkOrder; }
     bool sendBroadcast(const char *data, int length);
     // Waits at most 1 ms for a datagram and reads it into buffer. Returns its
-    // length (at most size); 0 when nothing is waiting, the datagram was empty
-    // or the read failed.
+    // length (at most size; 0 for an empty datagram), or -1 when nothing is
+    // waiting or the read failed.
     int receive(char *buffer, int size);
     void close();
 
