@@ -16,8 +16,8 @@
 //   -1    it failed (see the last statusMessage for what), also when the
 //         device answered with an ERROR packet, which ends a transfer at once
 //   -2    a write gave up: no answer for one block after every attempt
-// A packet is sent again only when its answer is overdue: a duplicate or
-// stray answer is ignored, so that duplicates never multiply.
+// A write sends a block again only when its acknowledgement is overdue: a
+// duplicate or stray answer is ignored, so that duplicates never multiply.
 // Each instance has its own socket and state, so several may run at once.
 class QTFTP : public QThread
 {
