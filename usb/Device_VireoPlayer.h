@@ -31,6 +31,9 @@ struct VireoDescriptor {
     QString productString;
     QString productionDate;
     QString firmwareVersion;
+    // Why the reply, or a value in it, could not be used; empty when it could
+    // (an empty reply from a silent player is no problem of its own).
+    QString problem;
 };
 
 // How long the protocol waits. The defaults are what the player needs; tests
@@ -119,8 +122,10 @@ public:
     // character outside printable ASCII escaped, so the body is plain ASCII
     // and its length in characters is its length in bytes.
     static QString jsonString(const QString &text);
-    // The text between the first pair of quotes after the key's colon.
-    static QString jsonValue(const QByteArray &reply, const QString &key);
+    // The text between the first pair of quotes after the key's colon; null
+    // when the key is missing or its value has no closing quote (a reply cut
+    // short), which unterminated, when given, tells apart.
+    static QString jsonValue(const QByteArray &reply, const QString &key, bool *unterminated = nullptr);
     // The image's version as the descriptor gives it ("2.1.0"); null when
     // the image does not name itself.
     static QString imageVersion(const QByteArray &image);
@@ -143,6 +148,8 @@ private:
     QByteArray transact(SerialLine &line, const QByteArray &frame);
     bool readReply(SerialLine &line, QByteArray &payload);
     QByteArray readUpTo(SerialLine &line, qint64 count);
+    // A frame that did not arrive whole: logged, and the reply is none.
+    void replyCut(const QString &what);
     void logLine(LOGPRIORITY priority, const QString &text);
     int failDownload(QWidget *parent, const QString &text, int result);
 
@@ -155,4 +162,6 @@ private:
     VireoTimings m_timings;
     bool m_stopped = false;
     QString m_lastError;
+    // Why the last exchange's reply was not used; empty when it was, or when none came.
+    QString m_replyProblem;
 };

@@ -55,7 +55,7 @@ SimulatedVireoPlayer::SimulatedVireoPlayer(QObject *parent)
 {
     setObjectName(QStringLiteral("SimulatedVireoPlayer"));
     m_descriptor = {QStringLiteral("VP-004217"), QStringLiteral("Vireo Player"),
-                    QStringLiteral("2013-05-14"), QStringLiteral("1.2.0")};
+                    QStringLiteral("2013-05-14"), QStringLiteral("1.2.0"), QString()};
 
     if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0) {
         qCDebug(lcDevice) << "simulated Vireo Player: no pseudo-terminal:" << strerror(errno);

@@ -530,9 +530,15 @@ void usbInterfaceControl::continueVireoCheck()
     }
     RevisionCheck check;
     if (!answered) {
-        check = RevisionCheck::noAnswer(tr("the Vireo Player did not answer within %1").arg(waitText()));
+        check = RevisionCheck::noAnswer(
+            after.problem.isEmpty()
+                ? tr("the Vireo Player did not answer within %1").arg(waitText())
+                : tr("no complete answer from the Vireo Player within %1 (%2)").arg(waitText(), after.problem));
     } else if (after.firmwareVersion.isEmpty()) {
-        check = RevisionCheck::notComparable(QString(), tr("the player's descriptor gives no firmware version"));
+        check = RevisionCheck::notComparable(
+            QString(), after.problem.isEmpty()
+                ? tr("the player's descriptor gives no firmware version")
+                : tr("the player's descriptor gives no usable firmware version (%1)").arg(after.problem));
     } else if (m_expectedVersion.isNull()) {
         check = RevisionCheck::notComparable(
             after.firmwareVersion,

@@ -693,6 +693,13 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded_data()
         << unconfirmed + "not verified: the Vireo Player did not answer within 0.6 s\n\n"
                          "Its firmware file name was not recorded."
         << QString();
+    // The player stalls after "2.1.1" of "2.1.10": a prefix is no version.
+    QTest::newRow("reply cut inside the version")
+        << "cut" << 0x020101u << false << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: no complete answer from the Vireo Player within 0.6 s (its reply "
+                         "frame announced 103 bytes, but only 100 arrived)\n\n"
+                         "Its firmware file name was not recorded."
+        << QString();
     QTest::newRow("image names no version")
         << "" << 0u << true << int(O::NotVerified) << int(Kind::Warning)
         << unconfirmed + "not verified: the player reports 1.2.0, but the image does not say which version it is"
@@ -731,6 +738,16 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded()
         r.vireo->setState(SimulatedVireoPlayer::State::Restarting);
     if (situation == QLatin1String("silent"))
         r.vireo->setResponder([](const QByteArray &) { return QByteArray(); });
+    if (situation == QLatin1String("cut")) {
+        QByteArray body = R"({"serial_number":"VP-004217","production_date":"2013-05-14","firmware_version":"2.1.10"})";
+        body.insert(1, QByteArray(95 - body.size(), ' '));
+        const QByteArray cut = SimulatedVireoPlayer::replyFrame(80, body).chopped(3);
+        r.vireo->setResponder([cut](const QByteArray &frame) -> std::optional<QByteArray> {
+            if (frame.contains("GET /v1/descriptor.json"))
+                return cut;
+            return std::nullopt;
+        });
+    }
 
     r.keepRecords();
     r.f->prompter.expectMessage(Kind(box), QString(), text);
@@ -755,7 +772,7 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded()
     QCOMPARE(r.programEnabled(), outcome == int(UpdateRecord::Outcome::Failed));
     QVERIFY(r.f->prompter.progresses().last()->closed);
     // A player that answers nothing is not asked for more.
-    if (situation == QLatin1String("silent"))
+    if (situation == QLatin1String("silent") || situation == QLatin1String("cut"))
         QVERIFY(r.vireo->requestLines().filter(QStringLiteral("POST")).isEmpty());
 }
 
