@@ -551,7 +551,8 @@ void usbInterfaceControl::continueVireoCheck()
                                            tr("the player reports \"%1\", which cannot be compared "
                                               "with the image's %2")
                                                .arg(after.firmwareVersion, m_expectedVersion))
-            : RevisionCheck::compare(comparable, m_expectedVersion);
+            : judgedAgainstBefore(RevisionCheck::compare(comparable, m_expectedVersion),
+                                  Device_VireoPlayer::comparableVersion(m_versionBefore));
         // The record keeps the player's own text.
         check.revisionAfter = after.firmwareVersion;
     }
@@ -763,7 +764,8 @@ void usbInterfaceControl::sorrelCheckAttempt()
         releaseRawDevice(false);
     }
     if (!reported.isNull())
-        return finishSorrelCheck(RevisionCheck::compare(reported, m_expectedVersion));
+        return finishSorrelCheck(judgedAgainstBefore(RevisionCheck::compare(reported, m_expectedVersion),
+                                                     m_versionBefore));
     if (checkTimeLeft()) {
         m_checkTimer.start(kVerifyPollMs);
         return;
@@ -776,6 +778,18 @@ void usbInterfaceControl::sorrelCheckAttempt()
             tr("%1 until the wait of %2 was over").arg(m_sorrelCheckProblem, waitText())));
     else
         finishSorrelCheck(RevisionCheck::noAnswer(tr("the %1 did not answer within %2").arg(name, waitText())));
+}
+
+RevisionCheck usbInterfaceControl::judgedAgainstBefore(const RevisionCheck &check, const QString &before) const
+{
+    if (check.result != RevisionCheck::Result::Verified || before.isNull() || before != check.expected)
+        return check;
+    RevisionCheck unproven = RevisionCheck::notComparable(
+        check.revisionAfter, tr("the %1 reports %2 as it did before the update, so its version cannot tell "
+                                "the image from the firmware it ran")
+                                 .arg(m_outcome.product, check.revisionAfter));
+    unproven.expected = check.expected;
+    return unproven;
 }
 
 void usbInterfaceControl::finishSorrelCheck(const RevisionCheck &check)

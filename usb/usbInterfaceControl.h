@@ -132,6 +132,9 @@ private:
     // firmware again, until it answers or the wait is over.
     void sorrelCheckAttempt();
     void finishSorrelCheck(const RevisionCheck &check);
+    // A match with a device that already reported the image's version before
+    // the write proves nothing: it answers the same whether the write took or not.
+    RevisionCheck judgedAgainstBefore(const RevisionCheck &check, const QString &before) const;
     // The end of a run whose write succeeded: the message, the record and
     // the outcome all carry the check's result.
     void endCheckedRun(const RevisionCheck &check, const QString &remarks);

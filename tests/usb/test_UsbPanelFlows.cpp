@@ -593,6 +593,13 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded_data()
         << "The firmware was written, but the player does not run it.\n\n"
            "mismatch: the device reports 01.00.82, the image is 01.00.90"
         << "01.00.82";
+    // An image of the version the player already ran: whether it was written or
+    // not, the player reads the same.
+    QTest::newRow("the same version again, kept or written")
+        << "same" << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: the Sorrel 3 reports 01.00.82 as it did before the update, so its "
+                         "version cannot tell the image from the firmware it ran"
+        << "01.00.82";
     QTest::newRow("never comes back")
         << "gone" << int(O::NotVerified) << int(Kind::Warning)
         << unconfirmed + "not verified: the Sorrel 3 did not answer within 0.6 s" << QString();
@@ -612,10 +619,11 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded()
     QFETCH(int, box);
     QFETCH(QString, text);
     QFETCH(QString, after);
-    Run r = startSorrel(QStringLiteral("Sorrel 3"), 0x1005A);
+    const bool same = situation == QLatin1String("same");
+    Run r = startSorrel(QStringLiteral("Sorrel 3"), same ? 0x10052 : 0x1005A);
     const QString file = m_dir.filePath(QStringLiteral("sorrel.hex"));
     r.usb->setVerifyWait(600);
-    r.sr3->setKeepRevision(situation == QLatin1String("keep"));
+    r.sr3->setKeepRevision(situation == QLatin1String("keep") || same);
     r.sr3->setNoReturn(situation == QLatin1String("gone"));
     r.sr3->setEraseFails(situation == QLatin1String("erase"));
     if (situation == QLatin1String("unreadable"))
@@ -639,7 +647,7 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded()
     QCOMPARE(record.revisionBefore, QStringLiteral("01.00.82"));
     QCOMPARE(record.imageFile, file);
     QCOMPARE(record.imageSha256, sha256(file));
-    QCOMPARE(record.imageVersion, QStringLiteral("01.00.90"));
+    QCOMPARE(record.imageVersion, same ? QStringLiteral("01.00.82") : QStringLiteral("01.00.90"));
     QCOMPARE(record.revisionAfter, after);
     QCOMPARE(record.reason.isEmpty(), outcome == int(UpdateRecord::Outcome::Verified));
     QVERIFY(text.endsWith(record.reason));
@@ -675,9 +683,12 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded_data()
     const QString unconfirmed = QStringLiteral("Programming complete, but the new firmware could not be confirmed.\n\n");
     QTest::newRow("newer image") << "" << 0x020100u << false << int(O::Verified) << int(Kind::Information)
                                  << done + "verified: the device reports 2.1.0" << "2.1.0";
-    QTest::newRow("the same version again") << "" << 0x010200u << true << int(O::Verified)
-                                            << int(Kind::Information) << done + "verified: the device reports 1.2.0"
-                                            << "1.2.0";
+    // Reading 1.2.0 again cannot show that anything was written.
+    QTest::newRow("the same version again")
+        << "" << 0x010200u << true << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: the Vireo Player reports 1.2.0 as it did before the update, so its "
+                         "version cannot tell the image from the firmware it ran"
+        << "1.2.0";
     QTest::newRow("keeps its old version")
         << "keep" << 0x020100u << false << int(O::Mismatch) << int(Kind::Critical)
         << "The firmware was written, but the player does not run it.\n\n"
@@ -869,7 +880,7 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
         const bool vireo = device == QLatin1String("Vireo Player");
         f.prompter.expectFileDialog(
             vireo ? writeBinary(m_dir.filePath(QStringLiteral("own.bin")), vireoImage(50000, 0x020200))
-                  : writeFile(m_dir.filePath(QStringLiteral("own.hex")), intelHex(sorrelImage(0x10052))));
+                  : writeFile(m_dir.filePath(QStringLiteral("own.hex")), intelHex(sorrelImage(0x1005A))));
         f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
         if (vireo)
             f.prompter.expectMessage(Kind::Question, QStringLiteral("Vireo Player Bootloader"), QString(),
@@ -884,7 +895,7 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
         QCOMPARE(usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
         QCOMPARE(usb->lastRunOutcome().check,
                  vireo ? QStringLiteral("verified: the device reports 2.2.0")
-                       : QStringLiteral("verified: the device reports 01.00.82"));
+                       : QStringLiteral("verified: the device reports 01.00.90"));
         if (vireo)
             QCOMPARE(f.devices->simulatedVireo()->descriptor().firmwareVersion, QStringLiteral("2.2.0"));
     }
