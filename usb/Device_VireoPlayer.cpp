@@ -383,6 +383,11 @@ void Device_VireoPlayer::enterBootLoader()
         logLine(LOG_FINE, tr("Received reply from Controller."));
 }
 
+void Device_VireoPlayer::setDownloadStage(DownloadStage stage)
+{
+    emit downloadStageChanged(stage);
+}
+
 int Device_VireoPlayer::failDownload(QWidget *parent, const QString &text, int result)
 {
     m_hid.closeDevice();
@@ -397,10 +402,14 @@ int Device_VireoPlayer::failDownload(QWidget *parent, const QString &text, int r
 
 int Device_VireoPlayer::downloadFW(QWidget *parent, const QByteArray &image, const QString &fileName)
 {
+    setDownloadStage(DownloadStage::NothingSent);
     m_progress.open(parent);
     m_progress.setLabel(tr("Programming Controller..."));
     m_progress.setValue(0);
     QCoreApplication::processEvents();
+    // Stopped before the first report, the player keeps its firmware.
+    if (m_stopped)
+        return failDownload(parent, QString(), Stopped);
 
     const int opened = m_hid.openDevice(VIREO_VENDOR_ID, VIREO_BOOTLOADER_PRODUCT_ID);
     if (opened == HCC_HID::NotFound)
@@ -409,6 +418,8 @@ int Device_VireoPlayer::downloadFW(QWidget *parent, const QByteArray &image, con
         return failDownload(parent, m_hid.lastError(), DeviceFailed);
 
     QCoreApplication::processEvents();
+    if (m_stopped)
+        return failDownload(parent, QString(), Stopped);
     // The image was read when it was selected; an empty one was either not
     // found then or holds nothing, and neither may be reported as a download.
     if (image.isEmpty()) {
@@ -419,6 +430,8 @@ int Device_VireoPlayer::downloadFW(QWidget *parent, const QByteArray &image, con
     }
     qCDebug(lcDevice) << "Device_VireoPlayer::downloadFW" << image.size();
 
+    // From the start command on, the boot loader no longer holds what it had.
+    setDownloadStage(DownloadStage::Sending);
     if (!m_hid.startDownload(kFirmwareDownloadParameter))
         return failDownload(parent, tr("Failed to open device."), StartFailed);
 
@@ -438,6 +451,7 @@ int Device_VireoPlayer::downloadFW(QWidget *parent, const QByteArray &image, con
 
     if (!m_hid.finishDownload())
         return failDownload(parent, tr("Firmware download failed."), DeviceFailed);
+    setDownloadStage(DownloadStage::Finished);
     m_hid.closeDevice();
     m_progress.setLabel(tr("Success.  Waiting for controller reboot."));
     return DownloadOk;

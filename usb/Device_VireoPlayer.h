@@ -66,6 +66,9 @@ public:
     static constexpr int kImageMagicOffset = 0x200;
     static constexpr int kImageVersionOffset = 0x204;
 
+    // How far a download has gone, for a caller that may stop it midway.
+    enum class DownloadStage { NothingSent, Sending, Finished };
+
     enum DownloadResult {
         DownloadOk = 0,
         FileMissing = 1,
@@ -138,6 +141,7 @@ public:
 
 signals:
     void log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
+    void downloadStageChanged(Device_VireoPlayer::DownloadStage stage);
 
 private:
     // Runs the event loop until done() holds, the time is up or stop() was called.
@@ -152,6 +156,7 @@ private:
     void replyCut(const QString &what);
     void logLine(LOGPRIORITY priority, const QString &text);
     int failDownload(QWidget *parent, const QString &text, int result);
+    void setDownloadStage(DownloadStage stage);
 
     QWidget *m_parent;
     Prompter &m_prompter;

@@ -181,6 +181,9 @@ private:
     // The run under way: its record so far, when its write ended, what the
     // image's version looks like on the device's route (null: unknown).
     UpdateRecord m_record;
+    // How far the run's write has gone: what a run stopped midway is recorded as.
+    enum class WriteStage { NothingSent, Writing, Written };
+    WriteStage m_writeStage = WriteStage::NothingSent;
     QElapsedTimer m_runClock;
     QElapsedTimer m_checkClock;
     bool m_checking = false;

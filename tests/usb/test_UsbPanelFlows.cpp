@@ -4,6 +4,7 @@
 
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
+#include "usb/SimulatedHidDevices.h"
 #include "usb/SimulatedSr3Usb.h"
 #include "usb/SimulatedVireoPlayer.h"
 #include "usb/usbInterfaceControl.h"
@@ -17,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
 
 namespace {
@@ -201,6 +203,8 @@ private slots:
 
     void simulatedModeUpdatesBothPlayersAtItsOwnPace();
     void closingTheWindowLetsGoOfThePlayers();
+    void closingMidRunRecordsWhatThePlayerWasLeftWith_data();
+    void closingMidRunRecordsWhatThePlayerWasLeftWith();
 };
 
 void TestUsbPanelFlows::initTestCase()
@@ -941,6 +945,84 @@ void TestUsbPanelFlows::closingTheWindowLetsGoOfThePlayers()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("The program was closed before the Vireo Player run ended."));
     QDir::setCurrent(previous);
+}
+
+void TestUsbPanelFlows::closingMidRunRecordsWhatThePlayerWasLeftWith_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("when"); // the point of the run at which the window closes
+    QTest::addColumn<int>("outcome");
+    using O = UpdateRecord::Outcome;
+    QTest::newRow("Sorrel 3, before the erase") << "Sorrel 3" << "start" << int(O::Cancelled);
+    QTest::newRow("Sorrel 3, three records written") << "Sorrel 3" << "writing" << int(O::Failed);
+    QTest::newRow("Sorrel 3, written and reset, not checked") << "Sorrel 3" << "written" << int(O::NotVerified);
+    QTest::newRow("Vireo Player, before the download") << "Vireo Player" << "start" << int(O::Cancelled);
+    QTest::newRow("Vireo Player, one block sent") << "Vireo Player" << "writing" << int(O::Failed);
+    QTest::newRow("Vireo Player, downloaded, not checked") << "Vireo Player" << "written" << int(O::NotVerified);
+}
+
+// The window closes (or SIGTERM arrives) while the event loop runs inside a
+// run: one record says what the player holds, and nothing more reaches it.
+void TestUsbPanelFlows::closingMidRunRecordsWhatThePlayerWasLeftWith()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, when);
+    QFETCH(int, outcome);
+    const bool vireo = device == QLatin1String("Vireo Player");
+    Run r = vireo ? start(device, writeBinary(m_dir.filePath(QStringLiteral("stop.bin")), vireoImage(5000, 0x020100)))
+                  : startSorrel(device, 0x1005A);
+    r.usb->setPostDownloadWait(60000);
+    if (vireo)
+        r.f->prompter.expectMessage(Kind::Question, QString(), QString(), QMessageBox::Yes);
+    r.connectPlayer();
+    QVERIFY(r.programEnabled());
+    r.vireo->clearRecords();
+    r.keepRecords();
+
+    SimulatedHidDevices &hid = r.vireo->hid();
+    const int resets = r.sr3->resetCount();
+    const std::function<bool()> reached = [&]() -> bool {
+        if (!r.usb->runInProgress())
+            return false;
+        if (when == QLatin1String("start"))
+            return true;
+        if (when == QLatin1String("writing"))
+            return vireo ? hid.reports().size() > 18 : r.sr3->records().size() >= 3;
+        return vireo ? r.vireo->downloads() == 1 : r.sr3->resetCount() > resets;
+    };
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, r.usb, [&] {
+        if (reached()) {
+            watch.stop();
+            r.usb->shutdown();
+        }
+    });
+    watch.start(0);
+    r.program(); // the run's own event processing lets the watch in
+    QVERIFY(!watch.isActive());
+    QVERIFY(!r.usb->runInProgress());
+
+    QCOMPARE(r.records.size(), 1);
+    QCOMPARE(int(r.records.first().outcome), outcome);
+    QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Failed);
+    QVERIFY(r.usbLog().contains(QStringLiteral("The program was closed before the %1 run ended.").arg(device)));
+    if (vireo) {
+        // Nothing after the block under way: the start report and one block of
+        // 18; all of the image is 4 blocks of 18 reports, 12 more and the finish.
+        const int reports = hid.reports().size();
+        QCOMPARE(reports, when == QLatin1String("start") ? 0 : when == QLatin1String("writing") ? 1 + 18 : 1 + 4 * 18 + 12 + 1);
+        QCOMPARE(r.vireo->downloads(), when == QLatin1String("written") ? 1 : 0);
+    } else {
+        if (when != QLatin1String("written"))
+            QCOMPARE(r.sr3->erased(), when == QLatin1String("writing"));
+        QCOMPARE(r.sr3->records().size(), when == QLatin1String("start") ? 0 : when == QLatin1String("writing") ? 3 : 8);
+        // Back in its firmware, unless that is half written: then it stays in
+        // its boot loader, as after a refused record.
+        QCOMPARE(r.sr3->resetCount() - resets, when == QLatin1String("writing") ? 0 : 1);
+        QVERIFY(!r.sr3->isOpen());
+    }
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QVERIFY(!r.f->prompter.unexpectedSeen());
 }
 
 QTEST_MAIN(TestUsbPanelFlows)
