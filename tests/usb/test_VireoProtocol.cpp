@@ -520,6 +520,10 @@ void TestVireoProtocol::downloadFailuresAreReportedAndCloseTheDevice_data()
     QTest::newRow("reports too short for data") << "short" << 10
                                                  << "The device's feature reports are 5 bytes long; a firmware download "
                                                     "needs 6 to 257 bytes. Nothing was sent.";
+    QTest::newRow("numbered reports of one length") << "ambiguous" << 10
+                                                     << "The device declares 2 feature reports of 33 bytes (report ids "
+                                                        "3, 4); which of them takes the firmware is not known. Nothing "
+                                                        "was sent.";
     QTest::newRow("file not found") << "missing" << 1 << "Failed to find file: /nonexistent/player.bin.";
     QTest::newRow("start refused") << "start" << 3 << "Failed to open device.";
     QTest::newRow("block refused") << "block" << 4 << "Writing Firmware failed.";
@@ -534,6 +538,8 @@ void TestVireoProtocol::downloadFailuresAreReportedAndCloseTheDevice()
     SimulatedHidDevices &hid = m_player->hid();
     if (situation == "short")
         m_player->setBootLoaderReportLength(5);
+    if (situation == "ambiguous")
+        m_player->setBootLoaderDescriptor(QByteArray::fromHex("0600FF0901A101850375089520B102850475089520B102C0"));
     if (situation != "none")
         m_player->setState(SimulatedVireoPlayer::State::BootLoader);
     if (situation == "start")
