@@ -120,8 +120,11 @@ bool HidReportDescriptor::parse(const QByteArray &bytes)
     int *lengths[3] = {&m_inputLength, &m_outputLength, &m_featureLength};
     for (int kind = 0; kind < 3; ++kind) {
         for (auto it = bits[kind].cbegin(); it != bits[kind].cend(); ++it) {
-            // Which id a report without one would be sent with cannot be told.
-            if (m_usesReportIds && it.key() == 0 && it.value() > 0) {
+            // Which id a report without one would be sent with cannot be told;
+            // an item of no bits before the first id declares no report.
+            if (m_usesReportIds && it.key() == 0) {
+                if (it.value() == 0)
+                    continue;
                 m_inputLength = m_outputLength = m_featureLength = 0;
                 m_featureLengths.clear();
                 m_error = tr("A report has no report id, though other reports have one.");

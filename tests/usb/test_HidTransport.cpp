@@ -78,6 +78,8 @@ void TestHidTransport::descriptor_data()
     QTest::newRow("long item cut short") << bytes("FE0510AABB") << false << 0 << 0 << 0;
     QTest::newRow("pop without push") << bytes("B4") << false << 0 << 0 << 0;
     QTest::newRow("report id 0") << bytes("8500") << false << 0 << 0 << 0;
+    QTest::newRow("item of no bits before the first id") << bytes("0509010E9520B10285A101040507") << true << 0
+                                                         << 0 << 0;
     QTest::newRow("report without an id beside numbered ones")
         << bytes("0600FF0901A10175089504B102850175089508B102C0") << false << 0 << 0 << 0;
     QTest::newRow("absurd report length") << bytes("77FFFFFFFF97FFFFFFFFB102") << false << 0 << 0 << 0;
