@@ -111,8 +111,10 @@ QString Device_VireoPlayer::jsonString(const QString &text)
     return out;
 }
 
-QString Device_VireoPlayer::jsonValue(const QByteArray &reply, const QString &key)
+QString Device_VireoPlayer::jsonValue(const QByteArray &reply, const QString &key, bool *unterminated)
 {
+    if (unterminated)
+        *unterminated = false;
     const qsizetype at = reply.indexOf(key.toLatin1());
     if (at < 0)
         return QString();
@@ -123,8 +125,14 @@ QString Device_VireoPlayer::jsonValue(const QByteArray &reply, const QString &ke
     if (open < 0)
         return QString();
     const qsizetype close = reply.indexOf('"', open + 1);
-    const qsizetype end = close < 0 ? reply.size() : close;
-    return QString::fromLatin1(reply.mid(open + 1, end - open - 1));
+    // A value running to the end of the reply may be any prefix of the real
+    // one ("2.1.1" of "2.1.10"): it is not used.
+    if (close < 0) {
+        if (unterminated)
+            *unterminated = true;
+        return QString();
+    }
+    return QString::fromLatin1(reply.mid(open + 1, close - open - 1));
 }
 
 QString Device_VireoPlayer::imageVersion(const QByteArray &image)
@@ -188,23 +196,50 @@ QByteArray Device_VireoPlayer::readUpTo(SerialLine &line, qint64 count)
     return line.read(count);
 }
 
+void Device_VireoPlayer::replyCut(const QString &what)
+{
+    m_replyProblem = what;
+    logLine(LOG_WARNING, tr("Incomplete reply from the Vireo Player (%1): the reply is not used.").arg(what));
+}
+
 bool Device_VireoPlayer::readReply(SerialLine &line, QByteArray &payload)
 {
     for (int frames = 0; frames <= kMaxStatusFrames && !m_stopped; ++frames) {
         const QByteArray head = readUpTo(line, VireoFrame::kHeaderSize);
-        if (head.size() < VireoFrame::kHeaderSize)
+        if (m_stopped)
             return false;
+        if (head.size() < VireoFrame::kHeaderSize) {
+            // Nothing more after a status frame is silence, not a cut frame.
+            if (!head.isEmpty())
+                replyCut(tr("only %1 of the %2 bytes of a frame header arrived")
+                             .arg(head.size())
+                             .arg(VireoFrame::kHeaderSize));
+            return false;
+        }
         const VireoFrame::Header header = VireoFrame::header(head);
         if (header.totalLength < VireoFrame::kHeaderSize)
             return false;
-        const qint64 length = qMin<qint64>(header.totalLength - VireoFrame::kHeaderSize,
-                                           VireoFrame::kMaxPayload);
+        // The whole frame or nothing: a player that stalls mid-frame must not
+        // hand over the part that came, which may read as another value.
+        const qint64 length = header.totalLength - VireoFrame::kHeaderSize;
         const QByteArray body = readUpTo(line, length);
+        if (m_stopped)
+            return false;
+        if (body.size() < length) {
+            replyCut(tr("its reply frame announced %1 bytes, but only %2 arrived")
+                         .arg(header.totalLength)
+                         .arg(VireoFrame::kHeaderSize + body.size()));
+            return false;
+        }
+        // Players are not held to their checksum; a wrong one is only noted.
+        if (lcDevice().isDebugEnabled() && VireoFrame::checksum(head + body) != header.checksum)
+            qCDebug(lcDevice) << "reply frame checksum" << Qt::hex << header.checksum << "should be"
+                              << VireoFrame::checksum(head + body);
         if (VireoFrame::isStatus(header))
             continue;
         if (body.isEmpty())
             return false;
-        payload = body;
+        payload = body.left(VireoFrame::kMaxPayload);
         qCDebug(lcDevice).noquote() << "Reply:" << QString::fromLatin1(payload);
         return true;
     }
@@ -237,6 +272,7 @@ QByteArray Device_VireoPlayer::exchange(const QString &text)
         return QByteArray();
     }
     const QByteArray frame = VireoFrame::build(VireoFrame::kHttpPort, requestPayload(text));
+    m_replyProblem.clear();
     if (m_port.systemLocation.isEmpty() || m_stopped)
         return QByteArray();
     std::unique_ptr<SerialLine> line = openLine();
@@ -254,10 +290,22 @@ void Device_VireoPlayer::getDescriptor(VireoDescriptor &out)
 {
     const QByteArray reply = exchange(descriptorRequest());
     qCDebug(lcDevice).noquote() << QString::fromLatin1(reply);
-    out.serialNumber = jsonValue(reply, QStringLiteral("serial_number"));
-    out.productString = jsonValue(reply, QStringLiteral("product_string"));
-    out.productionDate = jsonValue(reply, QStringLiteral("production_date"));
-    out.firmwareVersion = jsonValue(reply, QStringLiteral("firmware_version"));
+    out.problem = m_replyProblem;
+    const auto value = [&](const char *key) {
+        bool cut = false;
+        const QString text = jsonValue(reply, QLatin1String(key), &cut);
+        if (cut) {
+            const QString why = tr("%1 has no closing quote").arg(QLatin1String(key));
+            logLine(LOG_WARNING, tr("Value not used from the Vireo Player's descriptor: %1.").arg(why));
+            if (out.problem.isEmpty())
+                out.problem = why;
+        }
+        return text;
+    };
+    out.serialNumber = value("serial_number");
+    out.productString = value("product_string");
+    out.productionDate = value("production_date");
+    out.firmwareVersion = value("firmware_version");
 }
 
 bool Device_VireoPlayer::setMfgValue(const QString &key, const QString &value)
@@ -335,6 +383,11 @@ void Device_VireoPlayer::enterBootLoader()
         logLine(LOG_FINE, tr("Received reply from Controller."));
 }
 
+void Device_VireoPlayer::setDownloadStage(DownloadStage stage)
+{
+    emit downloadStageChanged(stage);
+}
+
 int Device_VireoPlayer::failDownload(QWidget *parent, const QString &text, int result)
 {
     m_hid.closeDevice();
@@ -349,10 +402,14 @@ int Device_VireoPlayer::failDownload(QWidget *parent, const QString &text, int r
 
 int Device_VireoPlayer::downloadFW(QWidget *parent, const QByteArray &image, const QString &fileName)
 {
+    setDownloadStage(DownloadStage::NothingSent);
     m_progress.open(parent);
     m_progress.setLabel(tr("Programming Controller..."));
     m_progress.setValue(0);
     QCoreApplication::processEvents();
+    // Stopped before the first report, the player keeps its firmware.
+    if (m_stopped)
+        return failDownload(parent, QString(), Stopped);
 
     const int opened = m_hid.openDevice(VIREO_VENDOR_ID, VIREO_BOOTLOADER_PRODUCT_ID);
     if (opened == HCC_HID::NotFound)
@@ -361,6 +418,8 @@ int Device_VireoPlayer::downloadFW(QWidget *parent, const QByteArray &image, con
         return failDownload(parent, m_hid.lastError(), DeviceFailed);
 
     QCoreApplication::processEvents();
+    if (m_stopped)
+        return failDownload(parent, QString(), Stopped);
     // The image was read when it was selected; an empty one was either not
     // found then or holds nothing, and neither may be reported as a download.
     if (image.isEmpty()) {
@@ -371,6 +430,8 @@ int Device_VireoPlayer::downloadFW(QWidget *parent, const QByteArray &image, con
     }
     qCDebug(lcDevice) << "Device_VireoPlayer::downloadFW" << image.size();
 
+    // From the start command on, the boot loader no longer holds what it had.
+    setDownloadStage(DownloadStage::Sending);
     if (!m_hid.startDownload(kFirmwareDownloadParameter))
         return failDownload(parent, tr("Failed to open device."), StartFailed);
 
@@ -390,6 +451,7 @@ int Device_VireoPlayer::downloadFW(QWidget *parent, const QByteArray &image, con
 
     if (!m_hid.finishDownload())
         return failDownload(parent, tr("Firmware download failed."), DeviceFailed);
+    setDownloadStage(DownloadStage::Finished);
     m_hid.closeDevice();
     m_progress.setLabel(tr("Success.  Waiting for controller reboot."));
     return DownloadOk;

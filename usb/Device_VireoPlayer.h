@@ -31,6 +31,9 @@ struct VireoDescriptor {
     QString productString;
     QString productionDate;
     QString firmwareVersion;
+    // Why the reply, or a value in it, could not be used; empty when it could
+    // (an empty reply from a silent player is no problem of its own).
+    QString problem;
 };
 
 // How long the protocol waits. The defaults are what the player needs; tests
@@ -62,6 +65,9 @@ public:
     static constexpr quint32 kImageMagic = 0x56500001;
     static constexpr int kImageMagicOffset = 0x200;
     static constexpr int kImageVersionOffset = 0x204;
+
+    // How far a download has gone, for a caller that may stop it midway.
+    enum class DownloadStage { NothingSent, Sending, Finished };
 
     enum DownloadResult {
         DownloadOk = 0,
@@ -119,8 +125,10 @@ public:
     // character outside printable ASCII escaped, so the body is plain ASCII
     // and its length in characters is its length in bytes.
     static QString jsonString(const QString &text);
-    // The text between the first pair of quotes after the key's colon.
-    static QString jsonValue(const QByteArray &reply, const QString &key);
+    // The text between the first pair of quotes after the key's colon; null
+    // when the key is missing or its value has no closing quote (a reply cut
+    // short), which unterminated, when given, tells apart.
+    static QString jsonValue(const QByteArray &reply, const QString &key, bool *unterminated = nullptr);
     // The image's version as the descriptor gives it ("2.1.0"); null when
     // the image does not name itself.
     static QString imageVersion(const QByteArray &image);
@@ -133,6 +141,7 @@ public:
 
 signals:
     void log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
+    void downloadStageChanged(Device_VireoPlayer::DownloadStage stage);
 
 private:
     // Runs the event loop until done() holds, the time is up or stop() was called.
@@ -143,8 +152,11 @@ private:
     QByteArray transact(SerialLine &line, const QByteArray &frame);
     bool readReply(SerialLine &line, QByteArray &payload);
     QByteArray readUpTo(SerialLine &line, qint64 count);
+    // A frame that did not arrive whole: logged, and the reply is none.
+    void replyCut(const QString &what);
     void logLine(LOGPRIORITY priority, const QString &text);
     int failDownload(QWidget *parent, const QString &text, int result);
+    void setDownloadStage(DownloadStage stage);
 
     QWidget *m_parent;
     Prompter &m_prompter;
@@ -155,4 +167,6 @@ private:
     VireoTimings m_timings;
     bool m_stopped = false;
     QString m_lastError;
+    // Why the last exchange's reply was not used; empty when it was, or when none came.
+    QString m_replyProblem;
 };

@@ -47,14 +47,15 @@ int HCC_HID::openDevice(int vendorId, int productId)
     for (const HidDeviceInfo &info : m_backend.devices()) {
         if (info.vendorId != vendorId || info.productId != productId)
             continue;
-        int length = 0;
+        HidFeatureReport feature;
         QString error;
-        if (!m_backend.open(info.path, length, error)) {
+        if (!m_backend.open(info.path, feature, error)) {
             qCDebug(lcDevice) << "HID device" << info.path << "skipped:" << error;
             continue;
         }
         // The first match wins, usable or not: a device whose reports cannot
         // carry the length byte and data must not be written to.
+        const int length = feature.length;
         if (length < kMinReportLength || length > kMaxReportLength) {
             m_backend.close();
             m_lastError = tr("The device's feature reports are %1 bytes long; a firmware "
@@ -65,10 +66,27 @@ int HCC_HID::openDevice(int vendorId, int productId)
             logSevere(m_lastError);
             return Unusable;
         }
+        // Numbered reports of one length: a guess could hand the firmware to
+        // a report that does something else.
+        if (feature.ids.size() != 1) {
+            m_backend.close();
+            QStringList ids;
+            for (const int id : std::as_const(feature.ids))
+                ids.append(QString::number(id));
+            m_lastError = tr("The device declares %1 feature reports of %2 bytes (report ids %3); "
+                             "which of them takes the firmware is not known. Nothing was sent.")
+                              .arg(feature.ids.size())
+                              .arg(length)
+                              .arg(ids.join(QStringLiteral(", ")));
+            logSevere(m_lastError);
+            return Unusable;
+        }
         m_reportLength = length;
+        m_reportId = feature.ids.first();
         m_buffer = QByteArray(length, '\0');
         m_open = true;
-        qCDebug(lcDevice) << "HID device" << info.path << "opened, feature report length" << length;
+        qCDebug(lcDevice) << "HID device" << info.path << "opened, feature report length" << length
+                          << "id" << m_reportId;
         return Opened;
     }
     m_lastError = tr("Device not found.");
@@ -81,6 +99,7 @@ void HCC_HID::closeDevice()
         m_backend.close();
     m_open = false;
     m_reportLength = 0;
+    m_reportId = 0;
     m_buffer.clear();
 }
 
@@ -92,7 +111,7 @@ bool HCC_HID::sendReport(const uchar *data, uint n)
         return false;
     }
     char *report = m_buffer.data();
-    report[0] = 0;
+    report[0] = char(m_reportId);
     report[1] = char(n);
     if (n > 0)
         std::memcpy(report + 2, data, n);

@@ -11,7 +11,8 @@ class HidBackend;
 
 // Writes data to one USB HID device as a sequence of feature reports. Every
 // report is sent whole, L bytes (L = the device's feature report length):
-//   byte 0      report id, always 0
+//   byte 0      report id: that of the feature report L was taken from, 0
+//               when the device does not number its reports
 //   byte 1      payload length n
 //   bytes 2...  payload; the bytes after it keep what the previous report
 //               left there (zero after opening)
@@ -39,7 +40,8 @@ public:
 
     // Opens the first device with these ids that can be opened: Opened,
     // NotFound ("Device not found.") or Unusable (its reports cannot carry
-    // data; lastError() says why). An open device is closed first.
+    // data, or which report takes them is not known; lastError() says why).
+    // An open device is closed first.
     int openDevice(int vendorId, int productId);
     // Harmless when nothing is open.
     void closeDevice();
@@ -60,6 +62,7 @@ public:
 
     QString lastError() const { return m_lastError; }
     int reportLength() const { return m_reportLength; }
+    int reportId() const { return m_reportId; }
     int capacity() const;
 
 signals:
@@ -72,6 +75,7 @@ private:
     HidBackend &m_backend;
     bool m_open = false;
     int m_reportLength = 0;
+    int m_reportId = 0;
     QByteArray m_buffer;
     QString m_lastError;
 };

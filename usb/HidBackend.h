@@ -1,5 +1,7 @@
 #pragma once
 
+#include "usb/HidReportDescriptor.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -20,10 +22,11 @@ public:
 
     // Every HID device present that this process may open.
     virtual QList<HidDeviceInfo> devices() = 0;
-    // Opens the device for this process alone. featureReportLength receives
-    // the length of its longest feature report in bytes, report-id byte
-    // included. False, with the reason in error, when it cannot be used.
-    virtual bool open(const QString &path, int &featureReportLength, QString &error) = 0;
+    // Opens the device for this process alone. feature receives its longest
+    // feature report: the length in bytes, report-id byte included, and the
+    // ids declared with that length. False, with the reason in error, when it
+    // cannot be used.
+    virtual bool open(const QString &path, HidFeatureReport &feature, QString &error) = 0;
     // Sends one whole feature report; byte 0 is the report id.
     virtual bool sendFeatureReport(const QByteArray &report, QString &error) = 0;
     virtual void close() = 0;

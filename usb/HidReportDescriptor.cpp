@@ -42,6 +42,7 @@ bool HidReportDescriptor::parse(const QByteArray &bytes)
 {
     m_inputLength = m_outputLength = m_featureLength = 0;
     m_usesReportIds = false;
+    m_featureLengths.clear();
     m_error.clear();
 
     // Bits per report id, one map per report kind.
@@ -118,11 +119,45 @@ bool HidReportDescriptor::parse(const QByteArray &bytes)
 
     int *lengths[3] = {&m_inputLength, &m_outputLength, &m_featureLength};
     for (int kind = 0; kind < 3; ++kind) {
-        for (const qint64 total : std::as_const(bits[kind])) {
+        for (auto it = bits[kind].cbegin(); it != bits[kind].cend(); ++it) {
+            // Which id a report without one would be sent with cannot be told;
+            // an item of no bits before the first id declares no report.
+            if (m_usesReportIds && it.key() == 0) {
+                if (it.value() == 0)
+                    continue;
+                m_inputLength = m_outputLength = m_featureLength = 0;
+                m_featureLengths.clear();
+                m_error = tr("A report has no report id, though other reports have one.");
+                return false;
+            }
             // Whole bytes, plus the report-id byte.
-            const int length = int((total + 7) / 8) + 1;
+            const int length = int((it.value() + 7) / 8) + 1;
             *lengths[kind] = qMax(*lengths[kind], length);
+            if (kind == 2)
+                m_featureLengths.insert(int(it.key()), length);
         }
     }
+    return true;
+}
+
+HidFeatureReport HidReportDescriptor::longestFeatureReport() const
+{
+    HidFeatureReport feature;
+    feature.length = m_featureLength;
+    for (auto it = m_featureLengths.cbegin(); it != m_featureLengths.cend(); ++it) {
+        if (it.value() == m_featureLength)
+            feature.ids.append(it.key());
+    }
+    return feature;
+}
+
+bool HidReportDescriptor::featureReportOf(const QByteArray &bytes, HidFeatureReport &feature, QString &error)
+{
+    HidReportDescriptor descriptor;
+    if (!descriptor.parse(bytes)) {
+        error = tr("damaged report descriptor: %1").arg(descriptor.error());
+        return false;
+    }
+    feature = descriptor.longestFeatureReport();
     return true;
 }

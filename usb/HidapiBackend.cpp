@@ -73,7 +73,7 @@ QList<HidDeviceInfo> HidapiBackend::devices()
     return out;
 }
 
-bool HidapiBackend::open(const QString &path, int &featureReportLength, QString &error)
+bool HidapiBackend::open(const QString &path, HidFeatureReport &feature, QString &error)
 {
     close();
     if (!m_initialised) {
@@ -89,11 +89,9 @@ bool HidapiBackend::open(const QString &path, int &featureReportLength, QString 
         error = tr("cannot read the report descriptor %1").arg(descriptorFile.fileName());
         return false;
     }
-    HidReportDescriptor descriptor;
-    if (!descriptor.parse(descriptorFile.readAll())) {
-        error = tr("damaged report descriptor: %1").arg(descriptor.error());
+    HidFeatureReport declared;
+    if (!HidReportDescriptor::featureReportOf(descriptorFile.readAll(), declared, error))
         return false;
-    }
 
     // hidraw nodes can be opened by any number of programs; an advisory lock
     // keeps a second updater away from a device that is being written.
@@ -110,7 +108,7 @@ bool HidapiBackend::open(const QString &path, int &featureReportLength, QString 
         close();
         return false;
     }
-    featureReportLength = descriptor.featureReportLength();
+    feature = declared;
     return true;
 }
 

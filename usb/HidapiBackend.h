@@ -14,7 +14,7 @@ public:
     ~HidapiBackend() override;
 
     QList<HidDeviceInfo> devices() override;
-    bool open(const QString &path, int &featureReportLength, QString &error) override;
+    bool open(const QString &path, HidFeatureReport &feature, QString &error) override;
     bool sendFeatureReport(const QByteArray &report, QString &error) override;
     void close() override;
 

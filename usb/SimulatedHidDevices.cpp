@@ -6,9 +6,22 @@ QString SimulatedHidDevices::addDevice(quint16 vendorId, quint16 productId, int 
     device.info.path = QStringLiteral("simulated-hid-%1").arg(m_nextId++);
     device.info.vendorId = vendorId;
     device.info.productId = productId;
-    device.featureReportLength = featureReportLength;
+    device.feature.length = featureReportLength;
     m_devices.append(device);
     return device.info.path;
+}
+
+QString SimulatedHidDevices::addDevice(quint16 vendorId, quint16 productId, const QByteArray &reportDescriptor)
+{
+    const QString path = addDevice(vendorId, productId, 0);
+    Device &device = m_devices.last();
+    // Read as the hidapi backend reads a device's descriptor.
+    if (HidReportDescriptor::featureReportOf(reportDescriptor, device.feature, device.damage)) {
+        HidReportDescriptor parsed;
+        parsed.parse(reportDescriptor);
+        device.featureIds = parsed.featureReportIds();
+    }
+    return path;
 }
 
 void SimulatedHidDevices::removeDevice(const QString &path)
@@ -52,7 +65,7 @@ QList<HidDeviceInfo> SimulatedHidDevices::devices()
     return out;
 }
 
-bool SimulatedHidDevices::open(const QString &path, int &featureReportLength, QString &error)
+bool SimulatedHidDevices::open(const QString &path, HidFeatureReport &feature, QString &error)
 {
     for (const Device &d : std::as_const(m_devices)) {
         if (d.info.path != path)
@@ -61,8 +74,13 @@ bool SimulatedHidDevices::open(const QString &path, int &featureReportLength, QS
             error = QStringLiteral("Device or resource busy");
             return false;
         }
+        if (!d.damage.isEmpty()) {
+            error = d.damage;
+            return false;
+        }
         m_openPath = path;
-        featureReportLength = d.featureReportLength;
+        m_openIds = d.featureIds;
+        feature = d.feature;
         return true;
     }
     error = QStringLiteral("No such device");
@@ -76,7 +94,8 @@ bool SimulatedHidDevices::sendFeatureReport(const QByteArray &report, QString &e
         error = QStringLiteral("No such device");
         return false;
     }
-    if (index == m_failAt) {
+    // A device stalls a report of an id it does not declare.
+    if (index == m_failAt || report.isEmpty() || !m_openIds.contains(quint8(report.at(0)))) {
         error = QStringLiteral("Broken pipe");
         return false;
     }

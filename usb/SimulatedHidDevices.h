@@ -14,12 +14,16 @@ class SimulatedHidDevices : public HidBackend
 public:
     struct Device {
         HidDeviceInfo info;
-        int featureReportLength = 65;
+        HidFeatureReport feature{65, {0}};
+        QList<int> featureIds{0}; // every feature report it takes; others are refused
+        QString damage;           // why its report descriptor cannot be used; empty when it can
         bool inUse = false; // held open by another program: listed, but cannot be opened
     };
 
-    // Adds a device and returns its path.
+    // Adds a device whose reports are not numbered and returns its path.
     QString addDevice(quint16 vendorId, quint16 productId, int featureReportLength = 65);
+    // Adds a device that declares its reports with this report descriptor.
+    QString addDevice(quint16 vendorId, quint16 productId, const QByteArray &reportDescriptor);
     void removeDevice(const QString &path);
     void removeDevices(quint16 vendorId, quint16 productId);
     void setInUse(const QString &path, bool inUse);
@@ -36,7 +40,7 @@ public:
     int sendAttempts() const { return m_sendAttempts; }
 
     QList<HidDeviceInfo> devices() override;
-    bool open(const QString &path, int &featureReportLength, QString &error) override;
+    bool open(const QString &path, HidFeatureReport &feature, QString &error) override;
     bool sendFeatureReport(const QByteArray &report, QString &error) override;
     void close() override;
 
@@ -44,6 +48,7 @@ private:
     QList<Device> m_devices;
     QList<QByteArray> m_reports;
     QString m_openPath;
+    QList<int> m_openIds;
     int m_nextId = 0;
     int m_failAt = -1;
     int m_sendAttempts = 0;

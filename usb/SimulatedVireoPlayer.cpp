@@ -55,7 +55,7 @@ SimulatedVireoPlayer::SimulatedVireoPlayer(QObject *parent)
 {
     setObjectName(QStringLiteral("SimulatedVireoPlayer"));
     m_descriptor = {QStringLiteral("VP-004217"), QStringLiteral("Vireo Player"),
-                    QStringLiteral("2013-05-14"), QStringLiteral("1.2.0")};
+                    QStringLiteral("2013-05-14"), QStringLiteral("1.2.0"), QString()};
 
     if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0) {
         qCDebug(lcDevice) << "simulated Vireo Player: no pseudo-terminal:" << strerror(errno);
@@ -97,10 +97,15 @@ void SimulatedVireoPlayer::setState(State state)
 {
     m_state = state;
     m_hid.removeDevices(VIREO_VENDOR_ID, VIREO_BOOTLOADER_PRODUCT_ID);
+    const auto addBootLoader = [this] {
+        return m_reportDescriptor.isEmpty()
+            ? m_hid.addDevice(VIREO_VENDOR_ID, VIREO_BOOTLOADER_PRODUCT_ID, m_reportLength)
+            : m_hid.addDevice(VIREO_VENDOR_ID, VIREO_BOOTLOADER_PRODUCT_ID, m_reportDescriptor);
+    };
     for (QString &path : m_extraBootLoaderPaths)
-        path = m_hid.addDevice(VIREO_VENDOR_ID, VIREO_BOOTLOADER_PRODUCT_ID, m_reportLength);
+        path = addBootLoader();
     if (state == State::BootLoader)
-        m_hid.addDevice(VIREO_VENDOR_ID, VIREO_BOOTLOADER_PRODUCT_ID, m_reportLength);
+        addBootLoader();
     if (state != State::BootLoader)
         m_downloading = false;
     qCDebug(lcDevice) << "simulated Vireo Player state" << int(state);

@@ -63,6 +63,8 @@ public:
     // Other boot loaders, present whatever this player does.
     void setExtraBootLoaders(int count);
     void setBootLoaderReportLength(int length) { m_reportLength = length; }
+    // The boot loader declares its reports with this descriptor instead.
+    void setBootLoaderDescriptor(const QByteArray &descriptor) { m_reportDescriptor = descriptor; }
     void setResponder(Responder responder) { m_responder = std::move(responder); }
     // After a download: the player keeps reporting the version it had, or
     // never starts again.
@@ -109,6 +111,7 @@ private:
     int m_restartMs = 0;
     int m_extraPorts = 0;
     int m_reportLength = 65;
+    QByteArray m_reportDescriptor;
     bool m_rebootRefused = false;
     bool m_rebootAllowed = false;
     bool m_statusFrames = false;

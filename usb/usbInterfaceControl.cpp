@@ -115,15 +115,29 @@ void usbInterfaceControl::shutdown()
     if (m_hid)
         m_hid->closeDevice();
     m_vireoProgress->close();
+    const bool halfWritten = runInProgress() && !m_checking && m_writeStage == WriteStage::Writing;
     if (runInProgress()) {
-        const QString text = tr("The program was closed before the %1 run ended.").arg(m_outcome.product);
+        const QString product = m_outcome.product;
+        const QString text = tr("The program was closed before the %1 run ended.").arg(product);
         log(LOG_WARNING, text);
         finishOutcome(UsbRunOutcome::Failed, text);
-        // Closed during the check, the firmware is in place but unconfirmed.
-        emitRecord(m_checking ? UpdateRecord::Outcome::NotVerified : UpdateRecord::Outcome::Failed, text);
+        // The record says what the device was left holding.
+        if (m_checking || m_writeStage == WriteStage::Written)
+            emitRecord(UpdateRecord::Outcome::NotVerified,
+                       tr("the program was closed after the firmware was written, before the %1 was "
+                          "checked")
+                           .arg(product));
+        else if (halfWritten)
+            emitRecord(UpdateRecord::Outcome::Failed,
+                       tr("the program was closed while the firmware was being written"));
+        else
+            emitRecord(UpdateRecord::Outcome::Cancelled,
+                       tr("the program was closed before anything was sent to the %1").arg(product));
     }
-    // A Sorrel 3 still in its boot loader goes back to its firmware.
-    releaseRawDevice(true);
+    // A Sorrel 3 still in its boot loader goes back to its firmware, unless
+    // that firmware is half written: as after a failed write, it stays in its
+    // boot loader.
+    releaseRawDevice(!halfWritten);
 }
 
 void usbInterfaceControl::handleEnableControl(bool enable)
@@ -406,6 +420,10 @@ void usbInterfaceControl::program(BootLoadProduct *product)
         log(LOG_WARNING, tr("A %1 run is still in progress: nothing else is started.").arg(m_outcome.product));
         return;
     }
+    if (m_shutDown) {
+        log(LOG_WARNING, tr("The program is closing: %1 is not programmed.").arg(product->name()));
+        return;
+    }
     log(LOG_INFO, tr("Programming %1...").arg(product->name()));
     m_outcome = UsbRunOutcome();
     m_outcome.result = UsbRunOutcome::Running;
@@ -414,6 +432,7 @@ void usbInterfaceControl::program(BootLoadProduct *product)
     m_expectedVersion = m_record.imageVersion;
     m_recordPending = true;
     m_checking = false;
+    m_writeStage = WriteStage::NothingSent;
     m_runClock.start();
     if (product->name() == QLatin1String(kVireoPlayer))
         programVireoPlayer(product);
@@ -427,6 +446,13 @@ void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
     m_activeVireo = vireo.get();
     // What is sent is what was checked when the file was selected.
     m_vireoFileName = product->imageFileName().isEmpty() ? m_firmwareFileName : product->imageFileName();
+    connect(vireo.get(), &Device_VireoPlayer::downloadStageChanged, this,
+            [this](Device_VireoPlayer::DownloadStage stage) {
+                using Stage = Device_VireoPlayer::DownloadStage;
+                m_writeStage = stage == Stage::NothingSent ? WriteStage::NothingSent
+                    : stage == Stage::Sending              ? WriteStage::Writing
+                                                           : WriteStage::Written;
+            });
     const int result = vireo->downloadFW(this, product->imageData(), m_vireoFileName);
     m_activeVireo = nullptr;
     if (m_shutDown)
@@ -530,9 +556,15 @@ void usbInterfaceControl::continueVireoCheck()
     }
     RevisionCheck check;
     if (!answered) {
-        check = RevisionCheck::noAnswer(tr("the Vireo Player did not answer within %1").arg(waitText()));
+        check = RevisionCheck::noAnswer(
+            after.problem.isEmpty()
+                ? tr("the Vireo Player did not answer within %1").arg(waitText())
+                : tr("no complete answer from the Vireo Player within %1 (%2)").arg(waitText(), after.problem));
     } else if (after.firmwareVersion.isEmpty()) {
-        check = RevisionCheck::notComparable(QString(), tr("the player's descriptor gives no firmware version"));
+        check = RevisionCheck::notComparable(
+            QString(), after.problem.isEmpty()
+                ? tr("the player's descriptor gives no firmware version")
+                : tr("the player's descriptor gives no usable firmware version (%1)").arg(after.problem));
     } else if (m_expectedVersion.isNull()) {
         check = RevisionCheck::notComparable(
             after.firmwareVersion,
@@ -545,7 +577,8 @@ void usbInterfaceControl::continueVireoCheck()
                                            tr("the player reports \"%1\", which cannot be compared "
                                               "with the image's %2")
                                                .arg(after.firmwareVersion, m_expectedVersion))
-            : RevisionCheck::compare(comparable, m_expectedVersion);
+            : judgedAgainstBefore(RevisionCheck::compare(comparable, m_expectedVersion),
+                                  Device_VireoPlayer::comparableVersion(m_versionBefore));
         // The record keeps the player's own text.
         check.revisionAfter = after.firmwareVersion;
     }
@@ -649,6 +682,10 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
         emit signal_updateStatus(tr("Erasing flash..."));
         log(LOG_INFO, tr("Erasing %1 flash...").arg(name));
         QCoreApplication::processEvents();
+        // A closing window has let go of the player and recorded the run.
+        if (m_shutDown)
+            return;
+        m_writeStage = WriteStage::Writing;
         if (m_sr3.eraseFlash()) {
             log(LOG_INFO, tr("Erasing %1 flash complete.").arg(name));
         } else {
@@ -658,6 +695,8 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
         }
         emit signal_updateStatus(QString());
         QCoreApplication::processEvents();
+        if (m_shutDown)
+            return;
         qCDebug(lcDevice) << "Number of records:" << records;
     }
 
@@ -670,6 +709,11 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
             if (progress)
                 progress->setValue(int(i));
             QCoreApplication::processEvents();
+            if (m_shutDown) {
+                if (progress)
+                    progress->close();
+                return;
+            }
             // The record is sized from the page: 13 + 2 x page size characters
             // with its terminator, whatever the page size.
             QByteArray record = info->pageRecord(i, pageSize);
@@ -697,9 +741,12 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
         m_sr3.reset();
         m_sr3.setTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
         m_inBootLoader = false;
+        m_writeStage = WriteStage::Written;
         emit signal_updateStatus(tr("Program USB device complete!"));
         log(LOG_INFO, tr("Program of %1 complete!").arg(name));
         QCoreApplication::processEvents();
+        if (m_shutDown)
+            return;
     }
 
     // A failed run leaves the player in its boot loader, to be connected again.
@@ -757,7 +804,8 @@ void usbInterfaceControl::sorrelCheckAttempt()
         releaseRawDevice(false);
     }
     if (!reported.isNull())
-        return finishSorrelCheck(RevisionCheck::compare(reported, m_expectedVersion));
+        return finishSorrelCheck(judgedAgainstBefore(RevisionCheck::compare(reported, m_expectedVersion),
+                                                     m_versionBefore));
     if (checkTimeLeft()) {
         m_checkTimer.start(kVerifyPollMs);
         return;
@@ -770,6 +818,18 @@ void usbInterfaceControl::sorrelCheckAttempt()
             tr("%1 until the wait of %2 was over").arg(m_sorrelCheckProblem, waitText())));
     else
         finishSorrelCheck(RevisionCheck::noAnswer(tr("the %1 did not answer within %2").arg(name, waitText())));
+}
+
+RevisionCheck usbInterfaceControl::judgedAgainstBefore(const RevisionCheck &check, const QString &before) const
+{
+    if (check.result != RevisionCheck::Result::Verified || before.isNull() || before != check.expected)
+        return check;
+    RevisionCheck unproven = RevisionCheck::notComparable(
+        check.revisionAfter, tr("the %1 reports %2 as it did before the update, so its version cannot tell "
+                                "the image from the firmware it ran")
+                                 .arg(m_outcome.product, check.revisionAfter));
+    unproven.expected = check.expected;
+    return unproven;
 }
 
 void usbInterfaceControl::finishSorrelCheck(const RevisionCheck &check)

@@ -132,6 +132,9 @@ private:
     // firmware again, until it answers or the wait is over.
     void sorrelCheckAttempt();
     void finishSorrelCheck(const RevisionCheck &check);
+    // A match with a device that already reported the image's version before
+    // the write proves nothing: it answers the same whether the write took or not.
+    RevisionCheck judgedAgainstBefore(const RevisionCheck &check, const QString &before) const;
     // The end of a run whose write succeeded: the message, the record and
     // the outcome all carry the check's result.
     void endCheckedRun(const RevisionCheck &check, const QString &remarks);
@@ -178,6 +181,9 @@ private:
     // The run under way: its record so far, when its write ended, what the
     // image's version looks like on the device's route (null: unknown).
     UpdateRecord m_record;
+    // How far the run's write has gone: what a run stopped midway is recorded as.
+    enum class WriteStage { NothingSent, Writing, Written };
+    WriteStage m_writeStage = WriteStage::NothingSent;
     QElapsedTimer m_runClock;
     QElapsedTimer m_checkClock;
     bool m_checking = false;

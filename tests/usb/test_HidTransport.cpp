@@ -39,6 +39,8 @@ private slots:
     void reportsAreLaidOutByteForByte();
     void reportLengthDecidesWhetherTheDeviceIsUsed_data();
     void reportLengthDecidesWhetherTheDeviceIsUsed();
+    void numberedReportsGoOutUnderTheirId_data();
+    void numberedReportsGoOutUnderTheirId();
     void findingAndListingDevices();
     void sendFailureIsReportedWithTheSystemText();
     void hidapiFindsNothingOnThisMachine();
@@ -76,6 +78,10 @@ void TestHidTransport::descriptor_data()
     QTest::newRow("long item cut short") << bytes("FE0510AABB") << false << 0 << 0 << 0;
     QTest::newRow("pop without push") << bytes("B4") << false << 0 << 0 << 0;
     QTest::newRow("report id 0") << bytes("8500") << false << 0 << 0 << 0;
+    QTest::newRow("item of no bits before the first id") << bytes("0509010E9520B10285A101040507") << true << 0
+                                                         << 0 << 0;
+    QTest::newRow("report without an id beside numbered ones")
+        << bytes("0600FF0901A10175089504B102850175089508B102C0") << false << 0 << 0 << 0;
     QTest::newRow("absurd report length") << bytes("77FFFFFFFF97FFFFFFFFB102") << false << 0 << 0 << 0;
     QTest::newRow("empty") << QByteArray() << true << 0 << 0 << 0;
 }
@@ -200,6 +206,66 @@ void TestHidTransport::reportLengthDecidesWhetherTheDeviceIsUsed()
     }
 }
 
+void TestHidTransport::numberedReportsGoOutUnderTheirId_data()
+{
+    QTest::addColumn<QByteArray>("descriptor");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("message"); // when the device is not used
+
+    const int opened = HCC_HID::Opened;
+    QTest::newRow("not numbered") << bytes("0600FF0901A101750895400901B102C0") << opened << 0 << 65 << "";
+    QTest::newRow("one feature report, id 1")
+        << bytes("0600FF0901A1018501750895400901B102C0") << opened << 1 << 65 << "";
+    QTest::newRow("input id 2, longer feature id 7")
+        << bytes("0600FF0901A101850275089508090181028507750895400901B102C0") << opened << 7 << 65 << "";
+    QTest::newRow("two feature reports, the longer id 2")
+        << bytes("0600FF0901A101850175089508B102850275089520B102C0") << opened << 2 << 33 << "";
+    QTest::newRow("two feature reports of one length")
+        << bytes("0600FF0901A101850375089520B102850475089520B102C0") << int(HCC_HID::Unusable) << 0 << 0
+        << "The device declares 2 feature reports of 33 bytes (report ids 3, 4); which of them takes the "
+           "firmware is not known. Nothing was sent.";
+}
+
+// A download into a device that declares its reports with a descriptor: the
+// simulated device, like a real one, stalls a report of an id it does not know.
+void TestHidTransport::numberedReportsGoOutUnderTheirId()
+{
+    QFETCH(QByteArray, descriptor);
+    QFETCH(int, result);
+    QFETCH(int, id);
+    QFETCH(int, length);
+    QFETCH(QString, message);
+    SimulatedHidDevices devices;
+    devices.addDevice(0xF0E5, 0x2125, descriptor);
+    HCC_HID hid(devices);
+    QSignalSpy logs(&hid, &HCC_HID::log);
+    QCOMPARE(hid.openDevice(0xF0E5, 0x2125), result);
+    if (result != HCC_HID::Opened) {
+        QCOMPARE(hid.lastError(), message);
+        QCOMPARE(logs.last().at(3).toString(), message);
+        QVERIFY(devices.openPath().isEmpty());
+        QVERIFY(!hid.startDownload(0x5200));
+        QVERIFY(devices.reports().isEmpty());
+        return;
+    }
+    QCOMPARE(hid.reportId(), id);
+    QCOMPARE(hid.reportLength(), length);
+    const QByteArray block = pattern(1080);
+    QVERIFY(hid.startDownload(0x5200));
+    QVERIFY(hid.HIDSendBuffer(data(block), 1080));
+    QVERIFY(hid.finishDownload());
+    QByteArray received;
+    for (const QByteArray &report : devices.reports()) {
+        QCOMPARE(report.size(), length);
+        QCOMPARE(int(quint8(report.at(0))), id);
+        received += report.mid(2, quint8(report.at(1)));
+    }
+    QCOMPARE(received, block);
+    QCOMPARE(devices.reports().size(), 1 + (1080 + hid.capacity() - 1) / hid.capacity() + 1);
+}
+
 void TestHidTransport::findingAndListingDevices()
 {
     SimulatedHidDevices devices;
@@ -256,9 +322,9 @@ void TestHidTransport::hidapiFindsNothingOnThisMachine()
     HCC_HID hid(backend);
     QCOMPARE(hid.openDevice(0xF0E5, 0x2125), int(HCC_HID::NotFound));
     QCOMPARE(hid.lastError(), QString("Device not found."));
-    int length = 0;
+    HidFeatureReport feature;
     QString error;
-    QVERIFY(!backend.open("/dev/hidraw99", length, error));
+    QVERIFY(!backend.open("/dev/hidraw99", feature, error));
     QVERIFY(error.contains("report descriptor"));
     QVERIFY(!backend.sendFeatureReport(QByteArray(65, '\0'), error));
 }

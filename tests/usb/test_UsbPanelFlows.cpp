@@ -4,6 +4,7 @@
 
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
+#include "usb/SimulatedHidDevices.h"
 #include "usb/SimulatedSr3Usb.h"
 #include "usb/SimulatedVireoPlayer.h"
 #include "usb/usbInterfaceControl.h"
@@ -17,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
 
 namespace {
@@ -201,6 +203,8 @@ private slots:
 
     void simulatedModeUpdatesBothPlayersAtItsOwnPace();
     void closingTheWindowLetsGoOfThePlayers();
+    void closingMidRunRecordsWhatThePlayerWasLeftWith_data();
+    void closingMidRunRecordsWhatThePlayerWasLeftWith();
 };
 
 void TestUsbPanelFlows::initTestCase()
@@ -593,6 +597,13 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded_data()
         << "The firmware was written, but the player does not run it.\n\n"
            "mismatch: the device reports 01.00.82, the image is 01.00.90"
         << "01.00.82";
+    // An image of the version the player already ran: whether it was written or
+    // not, the player reads the same.
+    QTest::newRow("the same version again, kept or written")
+        << "same" << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: the Sorrel 3 reports 01.00.82 as it did before the update, so its "
+                         "version cannot tell the image from the firmware it ran"
+        << "01.00.82";
     QTest::newRow("never comes back")
         << "gone" << int(O::NotVerified) << int(Kind::Warning)
         << unconfirmed + "not verified: the Sorrel 3 did not answer within 0.6 s" << QString();
@@ -612,10 +623,11 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded()
     QFETCH(int, box);
     QFETCH(QString, text);
     QFETCH(QString, after);
-    Run r = startSorrel(QStringLiteral("Sorrel 3"), 0x1005A);
+    const bool same = situation == QLatin1String("same");
+    Run r = startSorrel(QStringLiteral("Sorrel 3"), same ? 0x10052 : 0x1005A);
     const QString file = m_dir.filePath(QStringLiteral("sorrel.hex"));
     r.usb->setVerifyWait(600);
-    r.sr3->setKeepRevision(situation == QLatin1String("keep"));
+    r.sr3->setKeepRevision(situation == QLatin1String("keep") || same);
     r.sr3->setNoReturn(situation == QLatin1String("gone"));
     r.sr3->setEraseFails(situation == QLatin1String("erase"));
     if (situation == QLatin1String("unreadable"))
@@ -639,12 +651,13 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded()
     QCOMPARE(record.revisionBefore, QStringLiteral("01.00.82"));
     QCOMPARE(record.imageFile, file);
     QCOMPARE(record.imageSha256, sha256(file));
-    QCOMPARE(record.imageVersion, QStringLiteral("01.00.90"));
+    QCOMPARE(record.imageVersion, same ? QStringLiteral("01.00.82") : QStringLiteral("01.00.90"));
     QCOMPARE(record.revisionAfter, after);
     QCOMPARE(record.reason.isEmpty(), outcome == int(UpdateRecord::Outcome::Verified));
     QVERIFY(text.endsWith(record.reason));
-    // The record's time covers the wait (timers may fire a little early).
-    QVERIFY(record.durationMs >= (waits ? 400 : 0));
+    // The record's time covers the wait: the check gives up only once its own
+    // clock leaves no room for another look, whatever the timers did.
+    QVERIFY(record.durationMs > (waits ? 600 - usbInterfaceControl::kVerifyPollMs : -1));
     const QString outcomeName = UpdateRecord::outcomeName(UpdateRecord::Outcome(outcome));
     QVERIFY(r.f->logLines().filter(QStringLiteral("Sorrel 3: ") + outcomeName).size() == 1);
 
@@ -675,9 +688,12 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded_data()
     const QString unconfirmed = QStringLiteral("Programming complete, but the new firmware could not be confirmed.\n\n");
     QTest::newRow("newer image") << "" << 0x020100u << false << int(O::Verified) << int(Kind::Information)
                                  << done + "verified: the device reports 2.1.0" << "2.1.0";
-    QTest::newRow("the same version again") << "" << 0x010200u << true << int(O::Verified)
-                                            << int(Kind::Information) << done + "verified: the device reports 1.2.0"
-                                            << "1.2.0";
+    // Reading 1.2.0 again cannot show that anything was written.
+    QTest::newRow("the same version again")
+        << "" << 0x010200u << true << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: the Vireo Player reports 1.2.0 as it did before the update, so its "
+                         "version cannot tell the image from the firmware it ran"
+        << "1.2.0";
     QTest::newRow("keeps its old version")
         << "keep" << 0x020100u << false << int(O::Mismatch) << int(Kind::Critical)
         << "The firmware was written, but the player does not run it.\n\n"
@@ -691,6 +707,13 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded_data()
     QTest::newRow("back on its port but silent")
         << "silent" << 0x020100u << false << int(O::NotVerified) << int(Kind::Warning)
         << unconfirmed + "not verified: the Vireo Player did not answer within 0.6 s\n\n"
+                         "Its firmware file name was not recorded."
+        << QString();
+    // The player stalls after "2.1.1" of "2.1.10": a prefix is no version.
+    QTest::newRow("reply cut inside the version")
+        << "cut" << 0x020101u << false << int(O::NotVerified) << int(Kind::Warning)
+        << unconfirmed + "not verified: no complete answer from the Vireo Player within 0.6 s (its reply "
+                         "frame announced 103 bytes, but only 100 arrived)\n\n"
                          "Its firmware file name was not recorded."
         << QString();
     QTest::newRow("image names no version")
@@ -731,6 +754,16 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded()
         r.vireo->setState(SimulatedVireoPlayer::State::Restarting);
     if (situation == QLatin1String("silent"))
         r.vireo->setResponder([](const QByteArray &) { return QByteArray(); });
+    if (situation == QLatin1String("cut")) {
+        QByteArray body = R"({"serial_number":"VP-004217","production_date":"2013-05-14","firmware_version":"2.1.10"})";
+        body.insert(1, QByteArray(95 - body.size(), ' '));
+        const QByteArray cut = SimulatedVireoPlayer::replyFrame(80, body).chopped(3);
+        r.vireo->setResponder([cut](const QByteArray &frame) -> std::optional<QByteArray> {
+            if (frame.contains("GET /v1/descriptor.json"))
+                return cut;
+            return std::nullopt;
+        });
+    }
 
     r.keepRecords();
     r.f->prompter.expectMessage(Kind(box), QString(), text);
@@ -755,7 +788,7 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded()
     QCOMPARE(r.programEnabled(), outcome == int(UpdateRecord::Outcome::Failed));
     QVERIFY(r.f->prompter.progresses().last()->closed);
     // A player that answers nothing is not asked for more.
-    if (situation == QLatin1String("silent"))
+    if (situation == QLatin1String("silent") || situation == QLatin1String("cut"))
         QVERIFY(r.vireo->requestLines().filter(QStringLiteral("POST")).isEmpty());
 }
 
@@ -852,7 +885,7 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
         const bool vireo = device == QLatin1String("Vireo Player");
         f.prompter.expectFileDialog(
             vireo ? writeBinary(m_dir.filePath(QStringLiteral("own.bin")), vireoImage(50000, 0x020200))
-                  : writeFile(m_dir.filePath(QStringLiteral("own.hex")), intelHex(sorrelImage(0x10052))));
+                  : writeFile(m_dir.filePath(QStringLiteral("own.hex")), intelHex(sorrelImage(0x1005A))));
         f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
         if (vireo)
             f.prompter.expectMessage(Kind::Question, QStringLiteral("Vireo Player Bootloader"), QString(),
@@ -867,7 +900,7 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
         QCOMPARE(usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
         QCOMPARE(usb->lastRunOutcome().check,
                  vireo ? QStringLiteral("verified: the device reports 2.2.0")
-                       : QStringLiteral("verified: the device reports 01.00.82"));
+                       : QStringLiteral("verified: the device reports 01.00.90"));
         if (vireo)
             QCOMPARE(f.devices->simulatedVireo()->descriptor().firmwareVersion, QStringLiteral("2.2.0"));
     }
@@ -913,6 +946,84 @@ void TestUsbPanelFlows::closingTheWindowLetsGoOfThePlayers()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("The program was closed before the Vireo Player run ended."));
     QDir::setCurrent(previous);
+}
+
+void TestUsbPanelFlows::closingMidRunRecordsWhatThePlayerWasLeftWith_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("when"); // the point of the run at which the window closes
+    QTest::addColumn<int>("outcome");
+    using O = UpdateRecord::Outcome;
+    QTest::newRow("Sorrel 3, before the erase") << "Sorrel 3" << "start" << int(O::Cancelled);
+    QTest::newRow("Sorrel 3, three records written") << "Sorrel 3" << "writing" << int(O::Failed);
+    QTest::newRow("Sorrel 3, written and reset, not checked") << "Sorrel 3" << "written" << int(O::NotVerified);
+    QTest::newRow("Vireo Player, before the download") << "Vireo Player" << "start" << int(O::Cancelled);
+    QTest::newRow("Vireo Player, one block sent") << "Vireo Player" << "writing" << int(O::Failed);
+    QTest::newRow("Vireo Player, downloaded, not checked") << "Vireo Player" << "written" << int(O::NotVerified);
+}
+
+// The window closes (or SIGTERM arrives) while the event loop runs inside a
+// run: one record says what the player holds, and nothing more reaches it.
+void TestUsbPanelFlows::closingMidRunRecordsWhatThePlayerWasLeftWith()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, when);
+    QFETCH(int, outcome);
+    const bool vireo = device == QLatin1String("Vireo Player");
+    Run r = vireo ? start(device, writeBinary(m_dir.filePath(QStringLiteral("stop.bin")), vireoImage(5000, 0x020100)))
+                  : startSorrel(device, 0x1005A);
+    r.usb->setPostDownloadWait(60000);
+    if (vireo)
+        r.f->prompter.expectMessage(Kind::Question, QString(), QString(), QMessageBox::Yes);
+    r.connectPlayer();
+    QVERIFY(r.programEnabled());
+    r.vireo->clearRecords();
+    r.keepRecords();
+
+    SimulatedHidDevices &hid = r.vireo->hid();
+    const int resets = r.sr3->resetCount();
+    const std::function<bool()> reached = [&]() -> bool {
+        if (!r.usb->runInProgress())
+            return false;
+        if (when == QLatin1String("start"))
+            return true;
+        if (when == QLatin1String("writing"))
+            return vireo ? hid.reports().size() > 18 : r.sr3->records().size() >= 3;
+        return vireo ? r.vireo->downloads() == 1 : r.sr3->resetCount() > resets;
+    };
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, r.usb, [&] {
+        if (reached()) {
+            watch.stop();
+            r.usb->shutdown();
+        }
+    });
+    watch.start(0);
+    r.program(); // the run's own event processing lets the watch in
+    QVERIFY(!watch.isActive());
+    QVERIFY(!r.usb->runInProgress());
+
+    QCOMPARE(r.records.size(), 1);
+    QCOMPARE(int(r.records.first().outcome), outcome);
+    QCOMPARE(r.usb->lastRunOutcome().result, UsbRunOutcome::Failed);
+    QVERIFY(r.usbLog().contains(QStringLiteral("The program was closed before the %1 run ended.").arg(device)));
+    if (vireo) {
+        // Nothing after the block under way: the start report and one block of
+        // 18; all of the image is 4 blocks of 18 reports, 12 more and the finish.
+        const int reports = hid.reports().size();
+        QCOMPARE(reports, when == QLatin1String("start") ? 0 : when == QLatin1String("writing") ? 1 + 18 : 1 + 4 * 18 + 12 + 1);
+        QCOMPARE(r.vireo->downloads(), when == QLatin1String("written") ? 1 : 0);
+    } else {
+        if (when != QLatin1String("written"))
+            QCOMPARE(r.sr3->erased(), when == QLatin1String("writing"));
+        QCOMPARE(r.sr3->records().size(), when == QLatin1String("start") ? 0 : when == QLatin1String("writing") ? 3 : 8);
+        // Back in its firmware, unless that is half written: then it stays in
+        // its boot loader, as after a refused record.
+        QCOMPARE(r.sr3->resetCount() - resets, when == QLatin1String("writing") ? 0 : 1);
+        QVERIFY(!r.sr3->isOpen());
+    }
+    QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QVERIFY(!r.f->prompter.unexpectedSeen());
 }
 
 QTEST_MAIN(TestUsbPanelFlows)
