@@ -334,10 +334,11 @@ void TestUnattendedRun::killBetweenRunsLosesNoEarlierLine()
     QVERIFY2(first.exitCode == 0, qPrintable(describe(first)));
     QCOMPARE(first.recordLines.size(), 1);
 
-    // The second run is killed outright while it searches and programs.
-    QProcess *second = start(cwd, fixture + QStringList{"-deviceAddress=8180E001"});
+    // The second run is killed outright while it programs.
+    QProcess *second = start(cwd, fixture + QStringList{"-deviceAddress=8180E001"}, true);
     QVERIFY(second->waitForStarted());
-    QTest::qWait(1500);
+    QVERIFY2(waitForLogged(second, QStringLiteral("SN 8180e001 - Sent record"), m_errSoFar),
+             m_errSoFar.right(3000).constData());
     ::kill(pid_t(second->processId()), SIGKILL);
     const Outcome killed = finish(second, cwd);
     QCOMPARE(killed.exitCode, -1);

@@ -472,8 +472,10 @@ void TestVireoProtocol::downloadFailuresAreReportedAndCloseTheDevice()
 
 void TestVireoProtocol::quittingApplicationEndsTheWaitAndTheTalk()
 {
+    // A window the test could not sit out unnoticed: ending the wait is told
+    // apart from waiting it out by half of it, whatever the machine's load.
     VireoTimings slow;
-    slow.replyWindowMs = 5000;
+    slow.replyWindowMs = 60000;
     m_device->setTimings(slow);
     m_player->setResponder([](const QByteArray &) { return std::optional<QByteArray>(QByteArray()); });
     // What a closing window does to the main loop, here without one running.
@@ -481,7 +483,7 @@ void TestVireoProtocol::quittingApplicationEndsTheWaitAndTheTalk()
     QElapsedTimer clock;
     clock.start();
     QVERIFY(m_device->exchange(Device_VireoPlayer::descriptorRequest()).isEmpty());
-    QVERIFY(clock.elapsed() < 2500);
+    QVERIFY2(clock.elapsed() < slow.replyWindowMs / 2, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(m_device->stopped());
     const int frames = m_player->receivedFrames().size();
     QVERIFY(m_device->exchange(Device_VireoPlayer::descriptorRequest()).isEmpty());
