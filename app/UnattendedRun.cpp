@@ -82,7 +82,6 @@ void UnattendedRun::armStepLimit(const QString &what)
         // as it is stopped says more. It is stopped once the event loop has
         // been left (abandon()): the panel may be inside a wait of its own now.
         m_stopReason = message;
-        m_result.exitCode = ExitCode::FailedOrMismatch;
         emit finished(static_cast<int>(ExitCode::FailedOrMismatch));
     });
     m_stepLimit.start(m_stepLimitMs);
@@ -90,7 +89,7 @@ void UnattendedRun::armStepLimit(const QString &what)
 
 void UnattendedRun::loadImage()
 {
-    if (m_finished || !m_window)
+    if (m_finished || m_stopping || !m_window)
         return;
     ZelBootLoader &window = *m_window;
     BootLoadProduct *product = window.currentProduct();
@@ -151,7 +150,7 @@ void UnattendedRun::deviceSearchDone(bool found, const QString &message)
         disconnect(c);
     m_stepConnections.clear();
     m_stepLimit.stop();
-    if (m_finished || !m_window)
+    if (m_finished || m_stopping || !m_window)
         return;
     if (m_prompter.refusedQuestion()) {
         // A question on the way to the device (an overwrite) was not allowed.
@@ -268,6 +267,8 @@ void UnattendedRun::abandon(const QString &why)
 {
     if (m_finished)
         return;
+    // From here nothing the stopping delivers (a search's answer, a queued
+    // step) may take the run on.
     m_stopping = true;
     const QString reason = m_stopReason.isEmpty() ? why : m_stopReason;
     // Stopped as the window stops a run when it closes: a device written but

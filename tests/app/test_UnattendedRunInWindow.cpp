@@ -123,6 +123,7 @@ private slots:
     void severalDevices_notWrittenOutweighsWrittenButUnchecked();
     void allFixtures_takenInAnyLetterCase_data();
     void allFixtures_takenInAnyLetterCase();
+    void endedBeforeItsFirstStep_nothingIsStartedWhileStopping();
 };
 
 void TestUnattendedRunInWindow::stepPastItsLimit_searchIsNotFoundAndAnUpdateEndsAsRecorded_data()
@@ -253,6 +254,24 @@ void TestUnattendedRunInWindow::allFixtures_takenInAnyLetterCase()
     QCOMPARE(result.toJson().value("allowWith").toString(), allowWith);
     for (const UpdateRecord &record : UpdateRecordFile(cwd.path()).read().records)
         QCOMPARE(record.outcome, UpdateRecord::Outcome::Cancelled);
+}
+
+// Ended before the event loop ran its first step: stopping the window's
+// device work delivers what was queued, and that must not start the run.
+void TestUnattendedRunInWindow::endedBeforeItsFirstStep_nothingIsStartedWhileStopping()
+{
+    QTemporaryDir cwd;
+    QDir::setCurrent(cwd.path());
+    InWindowRun r({"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001",
+                   "-firmware=" + qEnvironmentVariable("ZEL_SOURCE_DIR") + "/resources/samples/CoveWash-5.1.3.hex"});
+    r.run->start();
+    r.run->abandon(QStringLiteral("The updater was ended during the run."));
+    QVERIFY(r.run->isFinished());
+    QCOMPARE(int(r.run->result().exitCode), 1);
+    QCOMPARE(r.said, QStringList()); // not even the image was asked for
+    QCOMPARE(r.window->runState(), ZelBootLoader::RunState::Idle);
+    QCoreApplication::processEvents();
+    QCOMPARE(r.said, QStringList());
 }
 
 QTEST_MAIN(TestUnattendedRunInWindow)
