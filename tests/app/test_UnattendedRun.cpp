@@ -207,6 +207,7 @@ void TestUnattendedRun::verifiedRunOnEachInterface()
     QVERIFY2(o.exitCode == 0, qPrintable(describe(o)));
     QCOMPARE(o.result.value("exitCode").toInt(), 0);
     QCOMPARE(o.result.value("outcome").toString(), QStringLiteral("verified"));
+    QCOMPARE(o.result.value("recordWritten"), QJsonValue(true));
     QVERIFY2(o.out.contains(QStringLiteral("exit code 0")), qPrintable(o.out));
     QCOMPARE(o.records.size(), 1);
     const QJsonObject r = o.records.first();
