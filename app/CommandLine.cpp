@@ -247,7 +247,13 @@ QString commandLineHelp()
         "\n"
         "Exit codes:\n");
     text = text.arg(questionList());
-    for (int code = 0; code <= 5; ++code)
+    for (int code = 0; code <= kLastExitCode; ++code)
         text += QStringLiteral("  %1  %2\n").arg(code).arg(exitCodeMeaning(static_cast<ExitCode>(code)));
+    text += QStringLiteral(
+        "\n"
+        "An update that could not be added to updates.jsonl is said on the error output and\n"
+        "in the result file (\"recordWritten\": false, \"recordError\": why); a verified\n"
+        "device then ends the run with exit code 6. A -result= file that cannot be written\n"
+        "ends the run with exit code 2 before anything is sent.\n");
     return text;
 }

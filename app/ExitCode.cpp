@@ -10,6 +10,8 @@ QString exitCodeMeaning(ExitCode code)
     case ExitCode::QuestionRefused:
         return QStringLiteral("a guarding question was met that -yes did not allow");
     case ExitCode::NotVerified: return QStringLiteral("not verified");
+    case ExitCode::VerifiedNotRecorded:
+        return QStringLiteral("verified, but the update record could not be written");
     }
     return QString();
 }

@@ -11,7 +11,13 @@ enum class ExitCode : int {
     DeviceNotFound = 3,
     QuestionRefused = 4, // a guarding question came up that -yes did not allow
     NotVerified = 5,
+    // The device was verified, but its update could not be added to the
+    // update record: a line that relies on the record must not count it.
+    VerifiedNotRecorded = 6,
 };
+
+// The highest code, for the lists that print them all.
+constexpr int kLastExitCode = static_cast<int>(ExitCode::VerifiedNotRecorded);
 
 // Short meaning, as in --help and the result file.
 QString exitCodeMeaning(ExitCode code);

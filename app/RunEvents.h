@@ -17,6 +17,9 @@ public:
 signals:
     // A device's run ended and was appended to the update record.
     void runRecorded(UpdateRecord record);
+    // The record of that run could not be appended to the update record (it
+    // comes just before runRecorded).
+    void recordNotWritten(UpdateRecord record, QString error);
     // PROGRAM's run is over (queued after the window left Programming).
     void runEnded();
 };

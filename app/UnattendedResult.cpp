@@ -28,6 +28,11 @@ QJsonObject UnattendedResult::toJson() const
             each.append(device.toJson());
         object.insert(QStringLiteral("devices"), each);
     }
+    if (record || !devices.isEmpty()) {
+        object.insert(QStringLiteral("recordWritten"), recordErrors.isEmpty());
+        if (!recordErrors.isEmpty())
+            object.insert(QStringLiteral("recordError"), recordErrors.join(QStringLiteral("; ")));
+    }
     object.insert(QStringLiteral("exitCode"), static_cast<int>(exitCode));
     object.insert(QStringLiteral("meaning"), exitCodeMeaning(exitCode));
     object.insert(QStringLiteral("message"), message);
@@ -50,5 +55,17 @@ bool UnattendedResult::write(const QString &path, QString *error) const
             *error = file.errorString();
         file.cancelWriting();
     }
+    return ok;
+}
+
+bool UnattendedResult::canWrite(const QString &path, QString *error)
+{
+    // The same way write() goes, without committing: the temporary file
+    // beside the target needs the folder, and the target must be replaceable.
+    QSaveFile file(path);
+    const bool ok = file.open(QIODevice::WriteOnly);
+    if (!ok && error)
+        *error = file.errorString();
+    file.cancelWriting();
     return ok;
 }

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -23,6 +24,8 @@ public:
     QList<UpdateRecord> devices;         // every record of a run of several devices
     std::optional<GuardingQuestion> refusedQuestion;
     QList<GuardingQuestion> allowedQuestions; // what -yes= gave to the run
+    // Why records of this run did not reach the update record, one per record.
+    QStringList recordErrors;
 
     // The -yes= option that keeps what was allowed and adds the refused
     // question; empty when no question was refused.
@@ -32,4 +35,8 @@ public:
     // Replaces the file as a whole: a reader sees the old file or the new
     // one, never a part.
     bool write(const QString &path, QString *error = nullptr) const;
+    // False, with the reason, when a result could not be written to path
+    // now (a missing folder, a folder or read-only file of that name). An
+    // existing file is left as it is.
+    static bool canWrite(const QString &path, QString *error = nullptr);
 };

@@ -12,7 +12,9 @@
 
 namespace {
 
-// Worst first: the outcome a run of several devices ends with.
+// Worst first: the outcome a run of several devices ends with. A device that
+// was not written at all (cancelled) weighs more than one that was written
+// and not confirmed: the run must not hide it.
 int severity(UpdateRecord::Outcome outcome)
 {
     switch (outcome) {
@@ -33,6 +35,19 @@ UnattendedRun::UnattendedRun(ZelBootLoader &window, const StartOptions &options,
 {
     m_result.allowedQuestions = options.allowedQuestions;
     m_stepLimit.setSingleShot(true);
+    // The panels take "all" in any letter case; the run's advice must read it the same way.
+    if (m_options.deviceAddress.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0)
+        m_options.deviceAddress = QStringLiteral("all");
+}
+
+int UnattendedRun::decisiveRecord(const QList<UpdateRecord> &records)
+{
+    int worst = records.isEmpty() ? -1 : 0;
+    for (int i = 1; i < records.size(); ++i) {
+        if (severity(records.at(i).outcome) > severity(records.at(worst).outcome))
+            worst = i;
+    }
+    return worst;
 }
 
 void UnattendedRun::start()
@@ -47,19 +62,34 @@ QString UnattendedRun::addressText() const
                                                                            m_options.deviceAddress);
 }
 
+void UnattendedRun::setStepLimit(int milliseconds)
+{
+    m_stepLimitMs = milliseconds;
+    if (m_stepLimit.isActive())
+        m_stepLimit.start(m_stepLimitMs);
+}
+
 void UnattendedRun::armStepLimit(const QString &what)
 {
     m_stepLimit.disconnect();
     connect(&m_stepLimit, &QTimer::timeout, this, [this, what] {
-        finish(m_programming ? ExitCode::FailedOrMismatch : ExitCode::DeviceNotFound,
-               tr("%1 did not end within %2 s.").arg(what).arg(m_stepLimitMs / 1000));
+        const QString message = tr("%1 did not end within %2 s.").arg(what, QString::number(m_stepLimitMs / 1000.0));
+        if (!m_programming) {
+            finish(ExitCode::DeviceNotFound, message);
+            return;
+        }
+        // An update that hangs is a failure, unless what the panel records
+        // as it is stopped says more. It is stopped once the event loop has
+        // been left (abandon()): the panel may be inside a wait of its own now.
+        m_stopReason = message;
+        emit finished(static_cast<int>(ExitCode::FailedOrMismatch));
     });
     m_stepLimit.start(m_stepLimitMs);
 }
 
 void UnattendedRun::loadImage()
 {
-    if (m_finished || !m_window)
+    if (m_finished || m_stopping || !m_window)
         return;
     ZelBootLoader &window = *m_window;
     BootLoadProduct *product = window.currentProduct();
@@ -120,7 +150,7 @@ void UnattendedRun::deviceSearchDone(bool found, const QString &message)
         disconnect(c);
     m_stepConnections.clear();
     m_stepLimit.stop();
-    if (m_finished || !m_window)
+    if (m_finished || m_stopping || !m_window)
         return;
     if (m_prompter.refusedQuestion()) {
         // A question on the way to the device (an overwrite) was not allowed.
@@ -159,6 +189,10 @@ void UnattendedRun::program()
     m_programming = true;
     m_stepConnections.append(connect(window.runEvents(), &RunEvents::runRecorded, this,
                                      [this](const UpdateRecord &record) { m_records.append(record); }));
+    m_stepConnections.append(connect(window.runEvents(), &RunEvents::recordNotWritten, this,
+                                     [this](const UpdateRecord &, const QString &error) {
+                                         m_recordErrors.append(error);
+                                     }));
     m_stepConnections.append(connect(window.runEvents(), &RunEvents::runEnded, this,
                                      &UnattendedRun::runEnded));
     armStepLimit(tr("The update of %1").arg(addressText()));
@@ -167,13 +201,12 @@ void UnattendedRun::program()
 
 void UnattendedRun::runEnded()
 {
-    if (m_finished)
+    if (m_finished || m_stopping)
         return;
     for (const QMetaObject::Connection &c : std::as_const(m_stepConnections))
         disconnect(c);
     m_stepConnections.clear();
     m_stepLimit.stop();
-    m_result.devices = m_records;
 
     if (m_records.isEmpty()) {
         if (m_prompter.refusedQuestion()) {
@@ -188,28 +221,34 @@ void UnattendedRun::runEnded()
         }
         return;
     }
+    finishFromRecords(QString());
+}
 
-    const UpdateRecord *worst = &m_records.first();
+void UnattendedRun::finishFromRecords(const QString &prefix)
+{
+    const UpdateRecord &worst = m_records.at(decisiveRecord(m_records));
     int verified = 0;
     for (const UpdateRecord &record : std::as_const(m_records)) {
-        if (severity(record.outcome) > severity(worst->outcome))
-            worst = &record;
         if (record.outcome == UpdateRecord::Outcome::Verified)
             ++verified;
     }
-    m_result.record = *worst;
-    QString message;
+    m_result.record = worst;
+    QString message = prefix;
     if (m_records.size() > 1)
-        message = tr("%1 of %2 devices verified; ").arg(verified).arg(m_records.size());
-    const QString device = worst->address.isEmpty() ? worst->deviceType
-                                                    : QStringLiteral("%1 %2").arg(worst->deviceType,
-                                                                                  worst->address);
-    message += tr("%1: %2").arg(device, UpdateRecord::outcomeName(worst->outcome));
-    if (!worst->reason.isEmpty())
-        message += QStringLiteral(" (%1)").arg(worst->reason);
+        message += tr("%1 of %2 devices verified; ").arg(verified).arg(m_records.size());
+    const QString device = worst.address.isEmpty() ? worst.deviceType
+                                                   : QStringLiteral("%1 %2").arg(worst.deviceType,
+                                                                                 worst.address);
+    message += tr("%1: %2").arg(device, UpdateRecord::outcomeName(worst.outcome));
+    if (!worst.reason.isEmpty())
+        message += QStringLiteral(" (%1)").arg(worst.reason);
+    if (!m_recordErrors.isEmpty())
+        message += tr("; the update record could not be written: %1").arg(m_recordErrors.first());
 
-    switch (worst->outcome) {
-    case UpdateRecord::Outcome::Verified: finish(ExitCode::Verified, message); break;
+    switch (worst.outcome) {
+    case UpdateRecord::Outcome::Verified:
+        finish(m_recordErrors.isEmpty() ? ExitCode::Verified : ExitCode::VerifiedNotRecorded, message);
+        break;
     case UpdateRecord::Outcome::NotVerified: finish(ExitCode::NotVerified, message); break;
     case UpdateRecord::Outcome::Cancelled:
         if (m_prompter.refusedQuestion()) {
@@ -228,10 +267,19 @@ void UnattendedRun::abandon(const QString &why)
 {
     if (m_finished)
         return;
-    m_result.devices = m_records;
-    if (!m_records.isEmpty())
-        m_result.record = m_records.last();
-    finish(ExitCode::FailedOrMismatch, why);
+    // From here nothing the stopping delivers (a search's answer, a queued
+    // step) may take the run on.
+    m_stopping = true;
+    const QString reason = m_stopReason.isEmpty() ? why : m_stopReason;
+    // Stopped as the window stops a run when it closes: a device written but
+    // unchecked, or not started, is recorded, and the result is made from
+    // the same records.
+    if (m_window)
+        m_window->stopDeviceWork();
+    if (m_records.isEmpty())
+        finish(ExitCode::FailedOrMismatch, reason);
+    else
+        finishFromRecords(reason + QLatin1Char(' '));
 }
 
 void UnattendedRun::finish(ExitCode code, const QString &message)
@@ -243,6 +291,8 @@ void UnattendedRun::finish(ExitCode code, const QString &message)
     for (const QMetaObject::Connection &c : std::as_const(m_stepConnections))
         disconnect(c);
     m_stepConnections.clear();
+    m_result.devices = m_records;
+    m_result.recordErrors = m_recordErrors;
     m_result.exitCode = code;
     m_result.message = message;
     if (m_result.refusedQuestion && !m_result.allowingOption().isEmpty())

@@ -28,13 +28,23 @@ public:
     UnattendedRun(ZelBootLoader &window, const StartOptions &options,
                   UnattendedPrompter &prompter, QObject *parent = nullptr);
 
-    void setStepLimit(int milliseconds) { m_stepLimitMs = milliseconds; }
+    // Also for the step under way, counted from now.
+    void setStepLimit(int milliseconds);
 
-    // Starts from the event loop; finished() follows once.
+    // Starts from the event loop; finished() follows once. When the update
+    // ran past its step limit, finished() asks the caller to leave the event
+    // loop and call abandon(), which stops the device work and completes the
+    // result (isFinished() stays false until then).
     void start();
-    // Ends a run that is still going (a termination request): what is known
-    // so far becomes the result.
+    // Ends a run that is still going (a termination request): the window's
+    // device work is stopped, and what the run recorded up to then, what
+    // the stopping recorded included, becomes the result.
     void abandon(const QString &why);
+
+    // The record that decides a run of several devices: the worst outcome,
+    // a device that was not written counting above one that was written but
+    // not confirmed. -1 for no records.
+    static int decisiveRecord(const QList<UpdateRecord> &records);
 
     const UnattendedResult &result() const { return m_result; }
     bool isFinished() const { return m_finished; }
@@ -48,6 +58,9 @@ private:
     void deviceSearchDone(bool found, const QString &message);
     void program();
     void runEnded();
+    // The result from the records taken so far; prefix goes before their summary.
+    void finishFromRecords(const QString &prefix);
+    void stopRun(const QString &why);
     void finish(ExitCode code, const QString &message);
     void armStepLimit(const QString &what);
     QString addressText() const;
@@ -57,9 +70,12 @@ private:
     UnattendedPrompter &m_prompter;
     UnattendedResult m_result;
     QList<UpdateRecord> m_records;
+    QStringList m_recordErrors;
     QList<QMetaObject::Connection> m_stepConnections;
     QTimer m_stepLimit;
     int m_stepLimitMs = kDefaultStepLimitMs;
     bool m_programming = false;
     bool m_finished = false;
+    bool m_stopping = false;
+    QString m_stopReason; // the step limit the update ran past
 };

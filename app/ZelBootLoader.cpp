@@ -17,6 +17,7 @@
 #include "ethernet/tftpInterfaceControl.h"
 #include "usb/usbInterfaceControl.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -202,20 +203,48 @@ void ZelBootLoader::addShutdownStep(std::function<void()> step)
     m_shutdownSteps.append(std::move(step));
 }
 
+void ZelBootLoader::stopDeviceWork()
+{
+    if (m_deviceWorkStopped)
+        return;
+    m_deviceWorkStopped = true;
+    for (const std::function<void()> &step : std::as_const(m_shutdownSteps))
+        step();
+    // The records the stopped threads queued for this thread, which no event
+    // loop would deliver any more.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+}
+
 void ZelBootLoader::shutDown()
 {
     if (m_shutDown)
         return;
     m_shutDown = true;
-    // Device work stops first, threads included, so that what is logged while
-    // stopping is in the log file...
-    for (const std::function<void()> &step : std::as_const(m_shutdownSteps))
-        step();
-    // ...and so are the records the stopped threads queued for this thread,
-    // which no event loop would deliver any more.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    // Device work stops first, threads included, so that what is logged and
+    // recorded while stopping is in the log file.
+    stopDeviceWork();
     writeShutdownLog();
     OutputFolder::setCurrent(QString());
+}
+
+void ZelBootLoader::closeEvent(QCloseEvent *event)
+{
+    if (m_state == RunState::Programming && m_askBeforeClosingRun && !m_deviceWorkStopped) {
+        const QMessageBox::StandardButton answer = m_prompter->ask(
+            this, Prompter::Kind::Question, tr("Zel Firmware Updater"),
+            tr("An update is in progress. Quit anyway?"), QMessageBox::Yes | QMessageBox::No,
+            QMessageBox::No);
+        // The run may have ended while the box was open: then there is nothing left to lose.
+        if (answer != QMessageBox::Yes && m_state == RunState::Programming) {
+            log(LOG_INFO, tr("The updater stays open: an update is in progress."));
+            event->ignore();
+            return;
+        }
+        if (m_state == RunState::Programming)
+            log(LOG_WARNING, tr("The updater is closing during an update; the update is stopped "
+                                "and recorded as far as it got."));
+    }
+    QMainWindow::closeEvent(event);
 }
 
 template <typename Panel> void ZelBootLoader::wirePanel(Panel *panel)
@@ -362,8 +391,34 @@ void ZelBootLoader::handleRunRecord(UpdateRecord record)
     }
     log(priority, text);
     statusBar()->showMessage(text);
-    recordUpdate(record);
+    QString error;
+    if (!recordUpdate(record, &error)) {
+        emit m_runEvents->recordNotWritten(record, error);
+        warnRecordNotWritten(text, error);
+    }
     emit m_runEvents->runRecorded(record);
+}
+
+void ZelBootLoader::warnRecordNotWritten(const QString &run, const QString &error)
+{
+    const QString text = tr("This update is not in the update record %1: %2\n\n%3\n\nNote it "
+                            "elsewhere; the session log holds it too.")
+                             .arg(QDir::toNativeSeparators(UpdateRecordFile(updateRecordFolder()).path()),
+                                  error, run);
+    if (m_deviceWorkStopped) {
+        // Closing: no box any more, but the error output still reaches someone.
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        return;
+    }
+    // After the panel's step that ended the run has returned: a box opened
+    // from within it would run the panel's events under its feet.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            m_prompter->showMessage(this, Prompter::Kind::Warning, tr("Update not recorded"), text,
+                                    QMessageBox::Ok);
+        },
+        Qt::QueuedConnection);
 }
 
 void ZelBootLoader::selectFirmwareImage()
@@ -664,15 +719,17 @@ QString ZelBootLoader::updateRecordFolder() const
     return m_outputFolder.isEmpty() ? QDir::currentPath() : m_outputFolder;
 }
 
-bool ZelBootLoader::recordUpdate(const UpdateRecord &record)
+bool ZelBootLoader::recordUpdate(const UpdateRecord &record, QString *error)
 {
     const UpdateRecordFile file(updateRecordFolder());
-    QString error;
-    if (file.append(record, &error)) {
+    QString why;
+    if (file.append(record, &why)) {
         log(LOG_INFO, tr("Update recorded in %1.").arg(file.path()));
         return true;
     }
-    log(LOG_SEVERE, tr("The update could not be recorded in %1: %2").arg(file.path(), error));
+    log(LOG_SEVERE, tr("The update could not be recorded in %1: %2").arg(file.path(), why));
+    if (error)
+        *error = why;
     return false;
 }
 

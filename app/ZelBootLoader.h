@@ -66,6 +66,16 @@ public:
     // panels' own shutdown steps, in the order added. The window runs the
     // steps once, when it is destroyed.
     void addShutdownStep(std::function<void()> step);
+    // Runs the panels' shutdown and the added steps now, if they have not
+    // run yet, and delivers what the stopped work still had queued: a run
+    // under way is stopped and recorded as far as it got. Meant for the end
+    // of the session: the destructor then only writes the log.
+    void stopDeviceWork();
+
+    // Whether closing the window while an update is in progress asks the
+    // operator first (the default). Off for a run without an operator and
+    // for an end asked for from outside.
+    void setAskBeforeClosingRun(bool ask) { m_askBeforeClosingRun = ask; }
 
     int interfaceIndex() const { return m_interfaceIndex; }
     QString deviceType() const { return m_deviceType; }
@@ -74,9 +84,9 @@ public:
 
     // Folder of the update record (updates.jsonl): the session log's folder.
     QString updateRecordFolder() const;
-    // Appends one ended run to the update record. False, after logging why,
-    // when the line did not reach the disk.
-    bool recordUpdate(const UpdateRecord &record);
+    // Appends one ended run to the update record. False, after logging why
+    // (and giving it in error), when the line did not reach the disk.
+    bool recordUpdate(const UpdateRecord &record, QString *error = nullptr);
     // File > History: the update record as it is on disk now.
     void showHistory();
 
@@ -111,6 +121,7 @@ private slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     // Window tests put the window in the state a panel's ongoing run leaves it in.
@@ -123,6 +134,7 @@ private:
     void applyControls();
     void leaveProgramming(RunState next);
     void handleRunRecord(UpdateRecord record);
+    void warnRecordNotWritten(const QString &run, const QString &error);
     // True while the active panel's run goes on after program() returned.
     bool activePanelRunInProgress() const;
     void shutDown();
@@ -171,7 +183,9 @@ private:
     // belongs to the run it is still in.
     bool m_inProgramCall = false;
     QList<std::function<void()>> m_shutdownSteps;
+    bool m_deviceWorkStopped = false;
     bool m_shutDown = false;
+    bool m_askBeforeClosingRun = true;
     QString m_outputFolder;
 
     int m_interfaceIndex = -1;

@@ -52,6 +52,18 @@ int answerWithoutWindow(int argc, char *argv[])
         for (const QString &error : options.errors)
             printTo(stderr, QStringLiteral("zel-updater: %1\n").arg(error));
         printTo(stderr, QStringLiteral("Try 'zel-updater --help' for the options.\n"));
+    } else if (options.unattended() && !options.resultPath.isEmpty()) {
+        // Found only at the end, after the device was written, the run's
+        // result would be lost: the path is tried before anything is sent.
+        QString why;
+        if (UnattendedResult::canWrite(options.resultPath, &why))
+            return -1;
+        printTo(stderr, QStringLiteral("zel-updater: -result=%1 cannot be written: %2\n"
+                                       "zel-updater: nothing was sent; exit code %3 (%4)\n")
+                            .arg(options.resultPath, why)
+                            .arg(static_cast<int>(result.exitCode))
+                            .arg(exitCodeMeaning(result.exitCode)));
+        return static_cast<int>(result.exitCode);
     } else {
         return -1;
     }
@@ -71,6 +83,8 @@ int endUnattended(const UnattendedRun &run, const StartOptions &options)
     printTo(stdout, QStringLiteral("zel-updater: exit code %1 (%2): %3\n")
                         .arg(code)
                         .arg(exitCodeMeaning(result.exitCode), result.message));
+    for (const QString &why : result.recordErrors)
+        printTo(stderr, QStringLiteral("zel-updater: the update record could not be written: %1\n").arg(why));
     QString error;
     if (!options.resultPath.isEmpty() && !result.write(options.resultPath, &error))
         printTo(stderr, QStringLiteral("zel-updater: cannot write %1: %2\n")
@@ -121,8 +135,11 @@ int main(int argc, char *argv[])
     // (at start-up, or later) cannot keep the process alive; a box opened
     // after that returns at once until the main loop would run again.
     QObject::connect(&watcher, &TerminationWatcher::terminationRequested, &app, [&window] {
-        if (window)
+        if (window) {
+            // Asked from outside, nobody is there to answer whether to stop an update.
+            window->setAskBeforeClosingRun(false);
             window->close();
+        }
         QCoreApplication::exit(0);
     });
 
@@ -130,6 +147,8 @@ int main(int argc, char *argv[])
                                              options.deviceAddress, options.autoConnect, services);
     std::unique_ptr<UnattendedRun> run;
     int result = 0;
+    if (unattendedPrompter)
+        window->setAskBeforeClosingRun(false);
     if (!watcher.requested()) {
         window->show();
         if (unattendedPrompter) {
@@ -147,8 +166,7 @@ int main(int argc, char *argv[])
             run = std::make_unique<UnattendedRun>(*window, options, *unattendedPrompter);
             run->abandon(QStringLiteral("The updater was ended before the run started."));
         } else if (!run->isFinished()) {
-            run->abandon(QStringLiteral("The updater was ended during the run; the update "
-                                        "record shows what was done."));
+            run->abandon(QStringLiteral("The updater was ended during the run."));
         }
         result = endUnattended(*run, options);
     }

@@ -8,7 +8,7 @@
 
 WindowFixture::WindowFixture(const Options &options)
 {
-    devices = DeviceEnvironment::create(options.simulate);
+    devices = DeviceEnvironment::create(options.simulate, options.simulation);
     AppServices services;
     services.prompter = &prompter;
     services.pauser = &pauser;

@@ -27,6 +27,7 @@ struct WindowFixture {
     struct Options {
         QString cataloguePath;
         bool simulate = true;
+        DeviceEnvironment::SimulationOptions simulation;
         int interfaceIndex = -1;
         QString deviceType;
         QString deviceAddress;

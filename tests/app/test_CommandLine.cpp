@@ -218,6 +218,7 @@ void TestCommandLine::executableAnswersWithoutDisplay_data()
            "  3  device not found\n"
            "  4  a guarding question was met that -yes did not allow\n"
            "  5  not verified\n"
+           "  6  verified, but the update record could not be written\n"
         << QString() << QString();
     QTest::newRow("bad option")
         << QStringList{"-usb", "-yes=maybe"} << 2 << QString()

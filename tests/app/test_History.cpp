@@ -1,6 +1,8 @@
 #include "tests/app/WindowFixture.h"
 
 #include "app/HistoryDialog.h"
+#include "app/RunEvents.h"
+#include "ethernet/tftpInterfaceControl.h"
 #include "base/UpdateRecordFile.h"
 
 #include <QAction>
@@ -14,6 +16,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -173,6 +176,35 @@ private slots:
                                       "4000,%1\n")
                            .arg(odd.imageSha256));
         QVERIFY(f.prompter.shown().isEmpty());
+    }
+
+    // A run that ends while updates.jsonl cannot take its line: the operator
+    // is told where it should have gone and why, once the panel is done.
+    void runThatCannotBeRecordedIsWarnedAbout()
+    {
+        QTemporaryDir cwd;
+        QDir::setCurrent(cwd.path());
+        QVERIFY(QDir().mkpath(cwd.filePath(UpdateRecordFile::kFileName)));
+        WindowFixture::Options options;
+        options.cataloguePath = sampleCataloguePath();
+        WindowFixture f(options);
+        QSignalSpy notWritten(f.window->runEvents(), &RunEvents::recordNotWritten);
+        QSignalSpy recorded(f.window->runEvents(), &RunEvents::runRecorded);
+
+        f.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Update not recorded"), QString());
+        emit f.window->tftpPanel()->signal_runRecord(
+            record(7, 2, "Kestrel", "10.0.0.9", UpdateRecord::Outcome::Verified));
+        QCOMPARE(f.prompter.shown().size(), 0); // not from within the panel's step
+        QCOMPARE(notWritten.size(), 1);
+        QCOMPARE(recorded.size(), 1);
+        QTRY_COMPARE(f.prompter.pendingExpectations(), 0);
+        const QString text = f.prompter.shown().last().text;
+        const QString why = notWritten.first().at(1).toString();
+        QVERIFY(!why.isEmpty());
+        QVERIFY2(text.contains(cwd.filePath(UpdateRecordFile::kFileName)) && text.contains(why)
+                     && text.contains(QStringLiteral("Kestrel 10.0.0.9: verified")),
+                 qPrintable(text));
+        QDir::setCurrent(m_workDir.path());
     }
 };
 

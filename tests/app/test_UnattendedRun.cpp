@@ -5,11 +5,13 @@
 #include "tests/ethernet/ControllerImage.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -55,16 +57,38 @@ class TestUnattendedRun : public QObject
     Q_OBJECT
 
     QTemporaryDir m_images;
+    QByteArray m_errSoFar; // what waitForLogged read of the running process
 
-    QProcess *start(const QTemporaryDir &cwd, const QStringList &arguments)
+    // With echoLog, the session log's lines are echoed on stderr as they are logged.
+    QProcess *start(const QTemporaryDir &cwd, const QStringList &arguments, bool echoLog = false)
     {
         auto *process = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (echoLog)
+            env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("zel.log.debug=true"));
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(cwd.path());
-        process->start(updater(), arguments + QStringList{QStringLiteral("-result=") + cwd.filePath("result.json")});
+        QStringList all = arguments;
+        // A test that names its own result file gets no second one.
+        if (arguments.filter(QRegularExpression(QStringLiteral("^-result="))).isEmpty())
+            all.append(QStringLiteral("-result=") + cwd.filePath("result.json"));
+        process->start(updater(), all);
         return process;
+    }
+
+    // Reads the error output until it shows marker; false when the process
+    // ended or a generous time passed first.
+    static bool waitForLogged(QProcess *process, const QString &marker, QByteArray &err)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!(err += process->readAllStandardError()).contains(marker.toUtf8())) {
+            if (timer.elapsed() > 120000 || process->state() != QProcess::Running)
+                return false;
+            process->waitForReadyRead(200);
+        }
+        return true;
     }
 
     Outcome finish(QProcess *process, const QTemporaryDir &cwd, int waitMs = 120000)
@@ -76,13 +100,15 @@ class TestUnattendedRun : public QObject
         }
         o.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
         o.out = QString::fromLocal8Bit(process->readAllStandardOutput());
-        o.err = QString::fromLocal8Bit(process->readAllStandardError());
+        o.err = QString::fromLocal8Bit(m_errSoFar + process->readAllStandardError());
+        m_errSoFar.clear();
         process->deleteLater();
         QFile result(cwd.filePath("result.json"));
         if (result.open(QIODevice::ReadOnly))
             o.result = QJsonDocument::fromJson(result.readAll()).object();
         QFile record(cwd.filePath("updates.jsonl"));
-        if (record.open(QIODevice::ReadOnly)) {
+        // A record standing in for a full disk reads as endless zeros.
+        if (!QFileInfo(record).isSymLink() && record.open(QIODevice::ReadOnly)) {
             for (const QByteArray &line : record.readAll().split('\n')) {
                 if (line.isEmpty())
                     continue;
@@ -141,6 +167,12 @@ private slots:
     void badOptionsAndRefusedImagesEndWithCodeTwo_data();
     void badOptionsAndRefusedImagesEndWithCodeTwo();
     void killBetweenRunsLosesNoEarlierLine();
+    void terminatedDuringTheCheck_resultAgreesWithTheRecord_data();
+    void terminatedDuringTheCheck_resultAgreesWithTheRecord();
+    void recordThatCannotBeWritten_isSaidAndVerifiedHasItsOwnCode_data();
+    void recordThatCannotBeWritten_isSaidAndVerifiedHasItsOwnCode();
+    void unwritableResultFile_refusedBeforeAnythingIsSent_data();
+    void unwritableResultFile_refusedBeforeAnythingIsSent();
 };
 
 void TestUnattendedRun::verifiedRunOnEachInterface_data()
@@ -175,6 +207,7 @@ void TestUnattendedRun::verifiedRunOnEachInterface()
     QVERIFY2(o.exitCode == 0, qPrintable(describe(o)));
     QCOMPARE(o.result.value("exitCode").toInt(), 0);
     QCOMPARE(o.result.value("outcome").toString(), QStringLiteral("verified"));
+    QCOMPARE(o.result.value("recordWritten"), QJsonValue(true));
     QVERIFY2(o.out.contains(QStringLiteral("exit code 0")), qPrintable(o.out));
     QCOMPARE(o.records.size(), 1);
     const QJsonObject r = o.records.first();
@@ -302,10 +335,11 @@ void TestUnattendedRun::killBetweenRunsLosesNoEarlierLine()
     QVERIFY2(first.exitCode == 0, qPrintable(describe(first)));
     QCOMPARE(first.recordLines.size(), 1);
 
-    // The second run is killed outright while it searches and programs.
-    QProcess *second = start(cwd, fixture + QStringList{"-deviceAddress=8180E001"});
+    // The second run is killed outright while it programs.
+    QProcess *second = start(cwd, fixture + QStringList{"-deviceAddress=8180E001"}, true);
     QVERIFY(second->waitForStarted());
-    QTest::qWait(1500);
+    QVERIFY2(waitForLogged(second, QStringLiteral("SN 8180e001 - Sent record"), m_errSoFar),
+             m_errSoFar.right(3000).constData());
     ::kill(pid_t(second->processId()), SIGKILL);
     const Outcome killed = finish(second, cwd);
     QCOMPARE(killed.exitCode, -1);
@@ -321,6 +355,128 @@ void TestUnattendedRun::killBetweenRunsLosesNoEarlierLine()
     QVERIFY(third.recordLines.size() > killed.recordLines.size());
     for (const QJsonObject &record : third.records)
         QVERIFY2(!record.isEmpty(), "every line of the record reads as a whole object");
+}
+
+void TestUnattendedRun::terminatedDuringTheCheck_resultAgreesWithTheRecord_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("checking"); // logged once the device was written and the check waits
+    QTest::addColumn<QString>("outcome");  // what the panel records when stopped; empty: not asserted
+
+    const QStringList neverBack{"-simulate=no-return", "-verifyWait=600"};
+    QTest::newRow("controller")
+        << QStringList{"-ethernet", "-deviceType=Ostrel Hub", "-deviceAddress=127.0.0.3",
+                       "-firmware=" + ostrelImage(0x00020122)} + neverBack
+        << "Checking the firmware revision of 127.0.0.3" << "not verified";
+    QTest::newRow("player")
+        << QStringList{"-usb", "-deviceType=Sorrel 3", "-firmware=" + sorrelImage(0x10054)} + neverBack
+        << "Reading the firmware version of the Sorrel 3 again" << "not verified";
+    // What the fixture panel records when stopped is its own matter; the
+    // result must say the same either way.
+    QTest::newRow("fixture")
+        << QStringList{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001",
+                       "-firmware=" + sample("CoveWash-5.1.3.hex")} + neverBack
+        << "Finalize and reset." << "";
+}
+
+void TestUnattendedRun::terminatedDuringTheCheck_resultAgreesWithTheRecord()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, checking);
+    QFETCH(QString, outcome);
+    QTemporaryDir cwd;
+    QProcess *process = start(cwd, arguments + QStringList{"-autoConnect"}, true);
+    QVERIFY(process->waitForStarted());
+    QVERIFY2(waitForLogged(process, checking, m_errSoFar), m_errSoFar.right(3000).constData());
+    ::kill(pid_t(process->processId()), SIGTERM);
+    const Outcome o = finish(process, cwd);
+
+    // Nobody is asked whether to stop: the run ends as it is told.
+    QVERIFY2(!o.err.contains(QStringLiteral("Quit anyway?")), qPrintable(o.err.right(3000)));
+    QCOMPARE(o.result.value("exitCode").toInt(-1), o.exitCode);
+    QVERIFY(o.result.value("message").toString().contains(QStringLiteral("ended during the run")));
+    if (!outcome.isEmpty()) {
+        QCOMPARE(o.records.size(), 1);
+        QCOMPARE(o.records.first().value("outcome").toString(), outcome);
+    }
+    if (o.records.isEmpty()) {
+        QVERIFY(o.result.value("outcome").isNull());
+        QCOMPARE(o.exitCode, 1);
+        return;
+    }
+    // The result is the record, and its code the record's outcome's.
+    const QJsonObject last = o.records.last();
+    for (auto it = last.begin(); it != last.end(); ++it)
+        QCOMPARE(o.result.value(it.key()), it.value());
+    const QHash<QString, int> codes{{"verified", 0}, {"not verified", 5}, {"mismatch", 1},
+                                    {"failed", 1}, {"cancelled", 1}};
+    QVERIFY2(o.exitCode == codes.value(last.value("outcome").toString(), -1), qPrintable(describe(o)));
+}
+
+void TestUnattendedRun::recordThatCannotBeWritten_isSaidAndVerifiedHasItsOwnCode_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("blocker"); // what takes the record's name: "folder" or "full disk"
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outcome");
+
+    const QStringList fixture{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001",
+                              "-firmware=" + sample("CoveWash-5.1.3.hex")};
+    QTest::newRow("verified, a folder of that name") << fixture + QStringList{"-simulate"} << "folder" << 6 << "verified";
+    QTest::newRow("verified, full disk") << fixture + QStringList{"-simulate"} << "full disk" << 6 << "verified";
+    // A code that already says something is wrong stays.
+    QTest::newRow("mismatch, a folder of that name")
+        << fixture + QStringList{"-simulate=keep-revision"} << "folder" << 1 << "mismatch";
+}
+
+void TestUnattendedRun::recordThatCannotBeWritten_isSaidAndVerifiedHasItsOwnCode()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, blocker);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outcome);
+    QTemporaryDir cwd;
+    const QString record = cwd.filePath("updates.jsonl");
+    if (blocker == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(record));
+    else if (!QFile::exists("/dev/full"))
+        QSKIP("no /dev/full to stand for a full disk");
+    else
+        QVERIFY(QFile::link("/dev/full", record));
+
+    const Outcome o = run(cwd, arguments + QStringList{"-autoConnect"});
+    QVERIFY2(o.exitCode == exitCode, qPrintable(describe(o)));
+    QCOMPARE(o.result.value("exitCode").toInt(-1), exitCode);
+    QCOMPARE(o.result.value("outcome").toString(), outcome);
+    QCOMPARE(o.result.value("recordWritten"), QJsonValue(false));
+    const QString why = o.result.value("recordError").toString();
+    QVERIFY2(!why.isEmpty(), qPrintable(describe(o)));
+    QVERIFY2(o.err.contains(QStringLiteral("the update record could not be written: ") + why), qPrintable(o.err));
+    QVERIFY2(o.out.contains(QStringLiteral("could not be written")), qPrintable(o.out));
+}
+
+void TestUnattendedRun::unwritableResultFile_refusedBeforeAnythingIsSent_data()
+{
+    QTest::addColumn<QString>("resultPath"); // under the run's working directory
+
+    QTest::newRow("missing folder") << "missing/result.json";
+    QTest::newRow("a folder of that name") << "taken";
+}
+
+void TestUnattendedRun::unwritableResultFile_refusedBeforeAnythingIsSent()
+{
+    QFETCH(QString, resultPath);
+    QTemporaryDir cwd;
+    QVERIFY(QDir(cwd.path()).mkdir("taken"));
+    const QString path = cwd.filePath(resultPath);
+    const Outcome o = run(cwd, {"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001", "-autoConnect",
+                                "-simulate", "-firmware=" + sample("CoveWash-5.1.3.hex"), "-result=" + path});
+    QVERIFY2(o.exitCode == 2, qPrintable(describe(o)));
+    QVERIFY2(o.err.contains(QStringLiteral("-result=%1 cannot be written").arg(path)), qPrintable(o.err));
+    QVERIFY2(o.err.contains(QStringLiteral("nothing was sent")), qPrintable(o.err));
+    // No window, no device: neither a record nor a session log.
+    QVERIFY(o.recordLines.isEmpty());
+    QCOMPARE(QDir(cwd.path()).entryList(QDir::Files), QStringList());
 }
 
 } // namespace
