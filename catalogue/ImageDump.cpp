@@ -1,10 +1,13 @@
 #include "catalogue/ImageDump.h"
 
+#include "base/LogCategories.h"
 #include "base/OutputFolder.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <QTemporaryFile>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -63,9 +66,12 @@ QString ImageDump::defaultFileName()
 bool ImageDump::write(const QByteArray &image, const QString &fileName)
 {
     // Written beside the old dump and renamed over it only when complete: a
-    // failed write leaves the old dump whole, never a mix of old and new.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    // failed write leaves the old dump whole, never a mix of old and new. The
+    // file is not synced to disk: it is a diagnostic, rewritten at every load,
+    // and a sync of some megabytes held the window longer than reading the
+    // image did.
+    QTemporaryFile file(fileName + QStringLiteral(".XXXXXX"));
+    if (!file.open())
         return false;
     // One buffer, reused piece by piece: the whole text at once would cost
     // page faults and twice the memory, for nothing.
@@ -76,10 +82,25 @@ bool ImageDump::write(const QByteArray &image, const QString &fileName)
         const qsizetype count = qMin(kRowsPerWrite, total - first);
         const char *end = formatRows(bytes, first, count, buffer.data());
         const qint64 length = end - buffer.constData();
-        if (file.write(buffer.constData(), length) != length) {
-            file.cancelWriting();
+        if (file.write(buffer.constData(), length) != length)
             return false;
-        }
     }
-    return file.commit();
+    if (!file.flush())
+        return false;
+    // The replaced dump keeps its permissions; a new one gets those a file
+    // created by the program would have, not the temporary file's owner-only ones.
+    const QFileDevice::Permissions permissions = QFile::exists(fileName)
+        ? QFile::permissions(fileName)
+        : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+            | QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    file.setPermissions(permissions);
+    file.close();
+    // rename() replaces the old file in one step, which QFile::rename() does not do.
+    if (std::rename(QFile::encodeName(file.fileName()).constData(),
+                    QFile::encodeName(fileName).constData())
+        != 0)
+        return false;
+    file.setAutoRemove(false);
+    qCDebug(lcHex).noquote() << "Image dump written:" << fileName;
+    return true;
 }
