@@ -298,7 +298,8 @@ void zeldmxInterfaceControl::on_m_pushButton_ZELDMXDiscoverFixture_clicked()
                       .arg(ui->m_comboBox_ZELDMXEnablers->currentText()));
     ui->m_comboBox_ZELDMXFixtureSNs->clear();
     m_lxSerials.clear();
-    m_fixtureResponses.clear();
+    // The responses already logged stay so for the session: a second
+    // discovery logs only fixtures that had not answered before.
     m_listSettled = false;
     ui->m_label_fixtureRev->clear();
     ui->m_pushButton_ZELDMXDiscoverEnabler->setEnabled(false);

@@ -169,7 +169,7 @@ private:
     QList<quint32> m_serialPrefixes;
     quint64 m_currentSerial = 0;
     QList<quint32> m_lxSerials;
-    QMultiMap<int, quint64> m_fixtureResponses;
+    QMultiMap<int, quint64> m_fixtureResponses; // (supply, serial) logged this session
     QTimer *m_fixtureTimer = nullptr;
     QTimer *m_portsTimer = nullptr;
     QTimer *m_lxTimer = nullptr;

@@ -247,6 +247,20 @@ void TestDmxWindowFlows::discovery_suppliesPortsFixturesAndRevisions()
     QVERIFY(d.program->isEnabled());
     QVERIFY(d.all->isEnabled());
 
+    // Discovered again, with one more fixture on the supply: only the new one
+    // is logged, the others were for this session already.
+    QList<SimulatedHollis::Fixture> more = d.sim->fixtures(SimulatedHollis::kNetworkSupply);
+    more.append(more.at(3));
+    more.last().serial = 0x8100C002;
+    d.sim->setFixtures(SimulatedHollis::kNetworkSupply, more);
+    d.discover->click();
+    QTRY_VERIFY(d.enabler->isEnabled());
+    QCOMPARE(d.listed(), (QStringList{"8100C001", "8100C002"}));
+    QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN 8100C001.").size(), 1);
+    QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN 8100C002.").size(), 1);
+    QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN").size(), 8);
+    QTRY_COMPARE(d.revision->text(), QStringLiteral("Rev. 4"));
+
     // A USB supply is connected when chosen and offers the fixtures it knows;
     // it is let go when another supply is chosen.
     d.supplies->setCurrentIndex(1);
@@ -371,6 +385,12 @@ void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision_d
         << "Kestrel lX" << "KestrelLX-4.1.3.hex" << 0 << "7200B001" << "Rev. 3" << "Rev. 4" << 4 + 256
         << "Keep DMX control data off the port until the update has finished."
         << "verified: the fixture reports revision 4 (image 4.1.3)";
+    // No advanced mode: the operator sets the service switch when asked, and
+    // the fixture takes the erase without the boot-load mode call.
+    QTest::newRow("Halyard Wash: service switch after the prompt, then 128 pages")
+        << "Halyard Wash" << "HalyardWash-7.1.3.hex" << 2 << "8200D001" << "Rev. 6" << "Rev. 7" << 1 + 128 + 1
+        << "Set the fixture's service switch to BOOT, then press OK."
+        << "verified: the fixture reports revision 7 (image 7.1.3)";
     QTest::newRow("Tern Spot: 512 pages and 4 PSoC paragraphs")
         << "Tern Spot" << "TernSpot-5.1.4.hex" << 2 << "8300F001" << "Rev. 4" << "Rev. 5" << 4 + 512 + 4 << QString()
         << "verified: the fixture reports revision 5 (image 5.1.4)";
@@ -430,11 +450,13 @@ void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision()
     QCOMPARE(d.sim->steps().last().call, QStringLiteral("BootloadDone"));
     QCOMPARE(f->pauser.pauses, QList<int>{3000});
     QCOMPARE(f->prompter.progresses().last()->label, "Bootloading SN:" + serial);
-    QCOMPARE(f->prompter.progresses().last()->maximum, calls - 4 + 25); // 153 for 128 pages
+    const int pages = d.image().size() / int(d.panel->product()->processor(0)->pageSize());
+    const int paragraphs = d.panel->product()->processorCount() == 2
+        ? d.panel->product()->processor(1)->paragraphCount() : 0;
+    QCOMPARE(f->prompter.progresses().last()->maximum, pages + paragraphs + 25); // 153 for 128 pages
     QVERIFY(f->prompter.progresses().last()->closed);
     QCOMPARE(d.panel->runOutcomes().size(), 1);
     QVERIFY(d.panel->runOutcomes().first().updated());
-    const int pages = d.image().size() / int(d.panel->product()->processor(0)->pageSize());
     QCOMPARE(linesWith(*f, QStringLiteral("INFO - zeldmxInterfaceControl - SN %1 - Sent record %2/%2.")
                                .arg(serial.toLower()).arg(pages)).size(), 1);
     QVERIFY(d.listed().isEmpty());
