@@ -91,6 +91,8 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
 
 zeldmxInterfaceControl::~zeldmxInterfaceControl()
 {
+    // The product and whoever took the records may be gone by now.
+    m_destroying = true;
     shutdown();
     delete ui;
 }
@@ -131,9 +133,63 @@ void zeldmxInterfaceControl::shutdown()
         return;
     m_shutDown = true;
     stopTimers();
+    if (m_running)
+        stopRun();
     if (m_supply >= 0 && supplyType(m_supply) == kUsbSupply
         && m_hollis.getDeviceProperty(m_supply, "connected").toBool())
         m_hollis.usbDisconnect(m_supply);
+}
+
+void zeldmxInterfaceControl::stopRun()
+{
+    m_running = false;
+    // Nobody takes records from a panel being destroyed.
+    const bool report = !m_destroying;
+    const QString notProgrammed = tr("The updater closed before this fixture was programmed.");
+    if (m_confirming) {
+        log(LOG_WARNING, tr("The run was not started: the updater is closing."));
+        if (report)
+            emitRecord(runRecord(m_confirmingAddress), UpdateRecord::Outcome::Cancelled,
+                       tr("The updater closed before the update was confirmed."));
+        return;
+    }
+    log(LOG_WARNING, tr("Programming stopped: the updater is closing; %1 of %2 fixtures were not "
+                        "started.")
+                         .arg(m_runSerials.size() - m_runNext)
+                         .arg(m_runSerials.size()));
+    if (m_inEngine) {
+        // The boot-load ends before its next step; what it had done stands.
+        const std::optional<FixtureOutcome> o = m_engine->stop(tr("the updater is closing"));
+        const quint32 serial = o ? o->serial : quint32(m_currentSerial);
+        UpdateRecord record = runRecord(paddedSerial(serial));
+        record.durationMs = m_fixtureClock.elapsed();
+        UpdateRecord::Outcome outcome = UpdateRecord::Outcome::Cancelled;
+        QString reason = notProgrammed; // refused before its boot-load began
+        if (o) {
+            m_runOutcomes.append(*o);
+            reason = o->reason;
+            if (o->updated()) {
+                outcome = UpdateRecord::Outcome::NotVerified;
+                reason = tr("the updater closed before the fixture was checked");
+            } else if (o->result == FixtureOutcome::Result::Failed) {
+                outcome = UpdateRecord::Outcome::Failed;
+            }
+        }
+        if (report)
+            emitRecord(record, outcome, reason);
+    } else if (!m_runOutcomes.isEmpty() && m_runOutcomes.last().updated()
+               && !m_runOutcomes.last().check) {
+        // Written, and its version not yet read back.
+        UpdateRecord record = runRecord(paddedSerial(m_runOutcomes.last().serial));
+        record.durationMs = m_fixtureClock.elapsed();
+        if (report)
+            emitRecord(record, UpdateRecord::Outcome::NotVerified,
+                       tr("the updater closed before the fixture reported its firmware version"));
+    }
+    for (qsizetype i = m_runNext; i < m_runSerials.size() && report; ++i)
+        emitRecord(runRecord(paddedSerial(m_runSerials.at(i))), UpdateRecord::Outcome::Cancelled,
+                   notProgrammed);
+    m_runNext = int(m_runSerials.size());
 }
 
 void zeldmxInterfaceControl::stopTimers()
@@ -591,7 +647,7 @@ void zeldmxInterfaceControl::refuseRun(const QString &reason)
 
 void zeldmxInterfaceControl::program(BootLoadProduct *product)
 {
-    if (m_running)
+    if (m_running || m_shutDown)
         return;
     if (product)
         m_product = product;
@@ -642,14 +698,22 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
     stopTimers();
     m_running = true;
     m_answersMissed = false;
+    const QString address = programAll ? QStringLiteral("all") : paddedSerial(serial);
+    m_confirming = true;
+    m_confirmingAddress = address;
     const QMessageBox::StandardButton answer = programAll
         ? m_prompter.askGuarding(GuardingQuestion::AllFixtures, this, Prompter::Kind::Warning,
                                  title, question, QMessageBox::Ok | QMessageBox::Cancel,
                                  QMessageBox::Cancel)
         : m_prompter.confirmRun(this, Prompter::Kind::Warning, title, question,
                                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+    m_confirming = false;
+    // Closed meanwhile: shutdown() has recorded the run as not confirmed.
+    if (m_shutDown) {
+        m_running = false;
+        return;
+    }
     bool go = answer == QMessageBox::Ok;
-    const QString address = programAll ? QStringLiteral("all") : paddedSerial(serial);
     UpdateRecord stopped = runRecord(address);
     stopped.outcome = UpdateRecord::Outcome::Cancelled;
     stopped.reason = tr("The update was not confirmed.");
@@ -700,9 +764,13 @@ void zeldmxInterfaceControl::runNextFixture()
         const quint32 s = m_runSerials.at(m_runNext++);
         m_currentSerial = s;
         m_fixtureClock.start();
-        m_runOutcomes.append(bootloadFixture(m_product, s));
+        m_inEngine = true;
+        const FixtureOutcome result = bootloadFixture(m_product, s);
+        m_inEngine = false;
+        // Closed meanwhile: shutdown() has recorded this fixture and the rest.
         if (m_shutDown)
             return;
+        m_runOutcomes.append(result);
         const FixtureOutcome &outcome = m_runOutcomes.last();
         if (outcome.updated()) {
             // The fixture has restarted: what it reports now tells whether it runs the image.
@@ -779,6 +847,14 @@ UpdateRecord zeldmxInterfaceControl::runRecord(const QString &address) const
             record.revisionBefore = m_revisionsRead.value(address.toUInt(nullptr, 16));
     }
     return record;
+}
+
+void zeldmxInterfaceControl::emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome,
+                                        const QString &reason)
+{
+    record.outcome = outcome;
+    record.reason = reason;
+    emit signal_runRecord(record);
 }
 
 void zeldmxInterfaceControl::emitRecord(const FixtureOutcome &outcome, qint64 durationMs)

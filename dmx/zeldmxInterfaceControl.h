@@ -48,6 +48,10 @@ public:
 
     // Stops the panel's timers and lets go of a connected USB supply. The
     // window calls it before it writes its log; it may be called more than once.
+    // A run under way ends here, and each of its fixtures not yet recorded is:
+    // one written but not yet checked as not verified, one whose boot-load is
+    // stopped as failed (or cancelled when nothing reached it), the ones not
+    // started as cancelled.
     void shutdown();
 
     // A run without an operator: finds the device (a fixture serial number,
@@ -142,6 +146,9 @@ private:
     void endCheck(const RevisionCheck &check);
     UpdateRecord runRecord(const QString &address) const;
     void emitRecord(const FixtureOutcome &outcome, qint64 durationMs);
+    void emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome, const QString &reason);
+    // The part of shutdown() that ends a run under way.
+    void stopRun();
     void finishRun(bool programAll, int fixtures);
 
     // The steps of findDevice(), each started by the panel's own timers and answers.
@@ -188,6 +195,10 @@ private:
     quint32 m_revisionSerial = 0;   // the fixture whose revision is being read
     bool m_listedFixtureProgrammable = false; // the revision shown allows PROGRAM
     bool m_shutDown = false;
+    bool m_destroying = false;      // records are no longer emitted
+    bool m_confirming = false;      // the run's confirmation is open
+    QString m_confirmingAddress;    // what it asks about, as recorded
+    bool m_inEngine = false;        // a fixture's boot-load is under way
     QList<FixtureOutcome> m_runOutcomes;
     int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
 

@@ -19,6 +19,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -185,6 +188,8 @@ private slots:
     void checkAfterUpdate_onlyTheImagesRevisionVerifies();
     void findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot_data();
     void findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot();
+    void closingDuringProgramAll_recordsEachFixtureAndSendsNothingMore_data();
+    void closingDuringProgramAll_recordsEachFixtureAndSendsNothingMore();
 };
 
 void TestDmxWindowFlows::discovery_suppliesPortsFixturesAndRevisions()
@@ -801,6 +806,119 @@ void TestDmxWindowFlows::findDevice_selectsWhatAnOperatorWouldOrSaysWhyNot()
         expectNoOtherBox(*f);
         QCOMPARE(records.outcomes(), QStringList{outcome});
     }
+}
+
+void TestDmxWindowFlows::closingDuringProgramAll_recordsEachFixtureAndSendsNothingMore_data()
+{
+    QTest::addColumn<QString>("stopAt");  // the panel shuts down as this line is logged
+    QTest::addColumn<QString>("second");  // what the second fixture is recorded as
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("sentToSecond"); // boot-load calls addressed to it
+
+    QTest::newRow("before anything reached the second fixture")
+        << "Programming Cove Wash SN:8100C002 processor:1..." << "cancelled"
+        << "Stopped before anything was sent to the fixture: the updater is closing." << 0;
+    QTest::newRow("while the second fixture's flash is written")
+        << "SN 8100c002 - Sent record 10/128." << "failed"
+        << "Stopped after writing page 10/128: the updater is closing. Its flash may be blank or "
+           "incomplete: program it again before use."
+        << 2 + 10;
+    // The window closes while the second fixture, written, has not reported
+    // its version yet.
+    QTest::newRow("while the second fixture is checked")
+        << QString() << "not verified"
+        << "the updater closed before the fixture reported its firmware version" << 2 + 128 + 1;
+}
+
+void TestDmxWindowFlows::closingDuringProgramAll_recordsEachFixtureAndSendsNothingMore()
+{
+    QFETCH(QString, stopAt);
+    QFETCH(QString, second);
+    QFETCH(QString, reason);
+    QFETCH(int, sentToSecond);
+    // The window's session log and update record land in a folder of their own.
+    QTemporaryDir cwd;
+    const QString previousDir = QDir::currentPath();
+    QDir::setCurrent(cwd.path());
+    const auto restoreDir = qScopeGuard([&previousDir] { QDir::setCurrent(previousDir); });
+
+    auto f = window("Cove Wash", coveImage());
+    Dmx d(*f);
+    QList<SimulatedHollis::Fixture> three;
+    for (quint32 n = 1; n <= 3; ++n) {
+        SimulatedHollis::Fixture fixture;
+        fixture.serial = 0x8100C000 + n;
+        fixture.firmwareVersion = 4;
+        fixture.versionOffset = 0xFFE4;
+        three.append(fixture);
+    }
+    d.sim->setFixtures(SimulatedHollis::kNetworkSupply, three);
+    d.panel->setVerifyWait(60000);
+    d.findSupplies();
+    d.findFixtures(0);
+    QTRY_VERIFY(d.program->isEnabled());
+    d.all->setChecked(true);
+    Records records(d.panel);
+    connect(d.panel, &zeldmxInterfaceControl::signal_log, this,
+            [&](LOGPRIORITY, LOGTYPE, const QString &, const QString &text) {
+                if (!stopAt.isEmpty() && text == stopAt)
+                    d.panel->shutdown();
+                // The second fixture never answers once it restarts.
+                if (stopAt.isEmpty() && text == QLatin1String("SN 8100c002 - Finalize and reset."))
+                    d.sim->setNoReturn(true);
+            });
+    const auto sentTo = [&d](quint32 serial) {
+        int n = 0;
+        for (const SimulatedHollis::Step &step : d.sim->steps())
+            n += step.serial == serial ? 1 : 0;
+        return n;
+    };
+
+    f->prompter.expectMessage(Kind::Warning, kTitle, QString());
+    d.program->click();
+    if (stopAt.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(sentTo(0x8100C002), sentToSecond, 20000);
+        QVERIFY(d.panel->runInProgress());
+        f->destroyWindow();
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!d.panel->runInProgress(), 20000);
+    }
+
+    // Every fixture of the run has its record, the first one's check included;
+    // nothing more was sent, and no box claims an end of the run.
+    const QStringList expected{"8100C001 verified", "8100C002 " + second, "8100C003 cancelled"};
+    QCOMPARE(records.outcomes(), expected);
+    QCOMPARE(records.list.at(1).reason, reason);
+    QVERIFY(records.list.at(1).revisionAfter.isNull());
+    QCOMPARE(records.list.at(2).reason, QStringLiteral("The updater closed before this fixture was programmed."));
+    QCOMPARE(sentTo(0x8100C002), sentToSecond);
+    QCOMPARE(sentTo(0x8100C003), 0);
+    QVERIFY(f->prompter.progresses().last()->closed);
+    expectNoOtherBox(*f);
+    if (f->window) {
+        QVERIFY(!d.panel->runInProgress());
+        f->destroyWindow();
+    }
+    QCOMPARE(records.list.size(), 3);
+
+    // The update record and the session log keep them.
+    QFile updates(cwd.filePath(QStringLiteral("updates.jsonl")));
+    QVERIFY(updates.open(QIODevice::ReadOnly));
+    QStringList kept;
+    for (const QByteArray &line : updates.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QJsonObject r = QJsonDocument::fromJson(line).object();
+        kept.append(r.value("address").toString() + ' ' + r.value("outcome").toString());
+    }
+    QCOMPARE(kept, expected);
+    const QStringList logs = QDir(cwd.path()).entryList({QStringLiteral("ZELBL_*.log")});
+    QCOMPARE(logs.size(), 1);
+    QFile log(cwd.filePath(logs.first()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QVERIFY(text.contains("Programming stopped: the updater is closing; 1 of 3 fixtures were not started."));
+    QVERIFY(text.contains("Cove Wash 8100C002: " + second.toLatin1()));
 }
 
 QTEST_MAIN(TestDmxWindowFlows)
