@@ -79,6 +79,8 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
     connect(m_revisionTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleFixtureFWNumber);
     m_checkTimer = singleShotTimer(this);
     connect(m_checkTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleCheckTimeout);
+    m_beforeTimer = singleShotTimer(this);
+    connect(m_beforeTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleRevisionsBefore);
     m_searchTimer = singleShotTimer(this);
     connect(m_searchTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleSearchTimeout);
     setTiming(m_timing);
@@ -199,6 +201,7 @@ void zeldmxInterfaceControl::stopTimers()
     m_lxTimer->stop();
     m_revisionTimer->stop();
     m_checkTimer->stop();
+    m_beforeTimer->stop();
     m_searchTimer->stop();
     m_discovering = false;
     m_revisionPending = false;
@@ -755,6 +758,37 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
     m_runSerials = serials;
     m_runNext = 0;
     m_runProgramAll = programAll;
+    readRevisionsBefore();
+}
+
+void zeldmxInterfaceControl::readRevisionsBefore()
+{
+    m_beforeSerials.clear();
+    for (quint32 s : std::as_const(m_runSerials)) {
+        if (m_revisionsRead.contains(s))
+            continue;
+        quint16 scratch = 0;
+        if (m_hollis.fixtureReadFirmwareVersion(m_supply, 0, s, scratch))
+            m_beforeSerials.append(s);
+    }
+    if (m_beforeSerials.isEmpty())
+        runNextFixture();
+    else
+        m_beforeTimer->start(m_timing.revisionReadWait);
+}
+
+void zeldmxInterfaceControl::handleRevisionsBefore()
+{
+    if (!m_running)
+        return;
+    // A fixture that did not answer stays unknown: its check then compares
+    // with the image only.
+    for (quint32 s : std::as_const(m_beforeSerials)) {
+        const QVariant version = m_hollis.getFixtureProperty(m_supply, 0, s, "fixture_firmware_version");
+        if (version.isValid())
+            m_revisionsRead.insert(s, QString::number(version.toUInt()));
+    }
+    m_beforeSerials.clear();
     runNextFixture();
 }
 

@@ -138,6 +138,10 @@ private:
     void resumeAfterCancel(bool windowWasOpen);
     FixtureOutcome bootloadFixture(BootLoadProduct *product, quint32 serial);
     FixtureOutcome notRun(quint32 serial, const QString &reason) const;
+    // Reads the revision of the run's fixtures not read yet, then starts the
+    // run: a revision the image shares with the firmware it replaces proves nothing.
+    void readRevisionsBefore();
+    void handleRevisionsBefore();
     // Programs the run's fixtures in turn until one needs its version read
     // again, or the run is over.
     void runNextFixture();
@@ -182,6 +186,7 @@ private:
     QTimer *m_lxTimer = nullptr;
     QTimer *m_revisionTimer = nullptr;
     QTimer *m_checkTimer = nullptr;
+    QTimer *m_beforeTimer = nullptr;
     QTimer *m_searchTimer = nullptr;
 
     bool m_discovering = false;     // a fixture discovery window is open
@@ -206,6 +211,7 @@ private:
     QList<quint32> m_runSerials;
     int m_runNext = 0;
     bool m_runProgramAll = false;
+    QList<quint32> m_beforeSerials; // whose revision is read before the run
     QElapsedTimer m_fixtureClock;   // from the start of the current fixture's boot-load
     QElapsedTimer m_checkClock;     // from the first version read after it
     bool m_checkReadStarted = false;

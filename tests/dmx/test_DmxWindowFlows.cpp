@@ -182,6 +182,7 @@ private slots:
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision_data();
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision();
     void programAll_eachFixtureOnceAndAFailureStaysListedForRetry();
+    void programAll_fixturesAlreadyAtTheImagesRevisionAreNotVerified();
     void nothingProgrammed_saysWhyAndNeverCompletes_data();
     void nothingProgrammed_saysWhyAndNeverCompletes();
     void checkAfterUpdate_onlyTheImagesRevisionVerifies_data();
@@ -532,7 +533,7 @@ void TestDmxWindowFlows::programAll_eachFixtureOnceAndAFailureStaysListedForRetr
                                                        "blank or incomplete: program it again before use."));
     QVERIFY(records.list.at(2).revisionAfter.isNull());
     QCOMPARE(records.list.at(0).revisionBefore, QStringLiteral("4")); // the one shown before the run
-    QVERIFY(records.list.at(1).revisionBefore.isNull());
+    QCOMPARE(records.list.at(1).revisionBefore, QStringLiteral("4")); // the others read as the run starts
     QCOMPARE(records.list.at(1).revisionAfter, QStringLiteral("5"));
 
     for (quint32 n = 1; n <= 8; ++n) {
@@ -573,6 +574,41 @@ void TestDmxWindowFlows::programAll_eachFixtureOnceAndAFailureStaysListedForRetr
     QVERIFY(!d.fixture(0x8100C003).inBootloader);
     QVERIFY(d.listed().isEmpty());
     QVERIFY(!d.program->isEnabled());
+}
+
+void TestDmxWindowFlows::programAll_fixturesAlreadyAtTheImagesRevisionAreNotVerified()
+{
+    // Three fixtures at revision 5, the image 5.1.3: only the first is shown
+    // (and so read) before the run, yet no fixture proves it runs the image.
+    auto f = window("Cove Wash", coveImage(0x00050103));
+    Dmx d(*f);
+    QList<SimulatedHollis::Fixture> three;
+    for (quint32 n = 1; n <= 3; ++n) {
+        SimulatedHollis::Fixture fixture;
+        fixture.serial = 0x8100C000 + n;
+        fixture.firmwareVersion = 5;
+        fixture.versionOffset = 0xFFE4;
+        three.append(fixture);
+    }
+    d.sim->setFixtures(SimulatedHollis::kNetworkSupply, three);
+    d.findSupplies();
+    d.findFixtures(0);
+    QTRY_VERIFY(d.program->isEnabled());
+    d.all->setChecked(true);
+    Records records(d.panel);
+    f->prompter.expectMessage(Kind::Warning, kTitle, QString());
+    f->prompter.expectMessage(Kind::Warning, QStringLiteral("Information"), QString());
+    d.programToTheEnd();
+    expectNoOtherBox(*f);
+
+    QCOMPARE(records.outcomes(), (QStringList{"8100C001 not verified", "8100C002 not verified",
+                                              "8100C003 not verified"}));
+    for (const UpdateRecord &r : std::as_const(records.list)) {
+        QCOMPARE(r.revisionBefore, QStringLiteral("5"));
+        QCOMPARE(r.revisionAfter, QStringLiteral("5"));
+        QVERIFY2(r.reason.contains(QLatin1String("as it did before the update")), qPrintable(r.reason));
+    }
+    QCOMPARE(d.fixture(0x8100C003).flash, d.image());
 }
 
 void TestDmxWindowFlows::nothingProgrammed_saysWhyAndNeverCompletes_data()
