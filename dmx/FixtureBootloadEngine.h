@@ -60,8 +60,6 @@ public:
     FixtureOutcome bootloadIntelHexPSoC(const BootLoadProduct &product, quint32 serial,
                                         int device, int port);
 
-    // True while a boot-load runs (its call has not returned).
-    bool busy() const { return m_session != nullptr; }
     // Sends nothing more to the fixture being boot-loaded: the call returns
     // before its next step. Returns the outcome it will return: NotRun when
     // nothing had been addressed to the fixture yet, Updated when every step
