@@ -63,8 +63,8 @@ public:
     // Sends nothing more to the fixture being boot-loaded: the call returns
     // before its next step. Returns the outcome it will return: NotRun when
     // nothing had been addressed to the fixture yet, Updated when every step
-    // had been accepted, else Failed at the step that was not sent. Nothing
-    // when no boot-load runs.
+    // had been accepted, else Failed with a reason that names the last step
+    // accepted. Nothing when no boot-load runs.
     std::optional<FixtureOutcome> stop(const QString &why);
 
 signals:
