@@ -4,11 +4,17 @@
 #include "base/OutputFolder.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QMutex>
 #include <QTemporaryFile>
+#include <QThreadPool>
+#include <QWaitCondition>
 
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -26,6 +32,20 @@ constexpr std::array<std::array<char, 2>, 256> makePairTable()
     return t;
 }
 constexpr auto kPair = makePairTable();
+
+// The dump waiting to be written in the background, and whether a worker runs.
+struct Background {
+    QMutex mutex;
+    QWaitCondition idle;
+    std::optional<std::pair<QByteArray, QString>> pending;
+    bool busy = false;
+};
+
+Background &background()
+{
+    static Background b;
+    return b;
+}
 
 } // namespace
 
@@ -103,4 +123,38 @@ bool ImageDump::write(const QByteArray &image, const QString &fileName)
     file.setAutoRemove(false);
     qCDebug(lcHex).noquote() << "Image dump written:" << fileName;
     return true;
+}
+
+void ImageDump::writeInBackground(const QByteArray &image, const QString &fileName)
+{
+    Background &b = background();
+    const QString path = QFileInfo(fileName).absoluteFilePath();
+    QMutexLocker lock(&b.mutex);
+    b.pending.emplace(image, path);
+    if (b.busy)
+        return; // the running worker takes it next
+    b.busy = true;
+    // The application waits for the global pool as it ends, so a dump under
+    // way is finished, not cut.
+    QThreadPool::globalInstance()->start([] {
+        Background &b = background();
+        QMutexLocker lock(&b.mutex);
+        while (b.pending) {
+            const std::pair<QByteArray, QString> job = std::move(*b.pending);
+            b.pending.reset();
+            lock.unlock();
+            write(job.first, job.second);
+            lock.relock();
+        }
+        b.busy = false;
+        b.idle.wakeAll();
+    });
+}
+
+void ImageDump::waitForBackgroundWrites()
+{
+    Background &b = background();
+    QMutexLocker lock(&b.mutex);
+    while (b.busy)
+        b.idle.wait(&b.mutex);
 }

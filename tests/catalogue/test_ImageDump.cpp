@@ -44,6 +44,7 @@ class TestImageDump : public QObject
 private slots:
     void replacesTheOldDumpWholeWithoutSyncing();
     void unwritableNameLeavesNothingBehind();
+    void backgroundDumps_theLastAskedForIsLeftWhereItWasAsked();
 };
 
 void TestImageDump::replacesTheOldDumpWholeWithoutSyncing()
@@ -92,6 +93,30 @@ void TestImageDump::unwritableNameLeavesNothingBehind()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
     // A folder that does not exist.
     QVERIFY(!ImageDump::write(QByteArray(64, 'x'), dir.filePath(QStringLiteral("gone/output.txt"))));
+}
+
+void TestImageDump::backgroundDumps_theLastAskedForIsLeftWhereItWasAsked()
+{
+    QTemporaryDir dir, elsewhere;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    // A large dump, then small ones, asked for in a row: the older, slower
+    // one must never end up over a newer one.
+    QList<QByteArray> images{QByteArray(0x400000, 'a')};
+    for (char c : {'b', 'c', 'd', 'e', 'f'})
+        images.append(QByteArray(0x1000, c));
+    for (const QByteArray &image : std::as_const(images))
+        ImageDump::writeInBackground(image, QStringLiteral("output.txt"));
+    // The name meant the folder current when it was given.
+    QDir::setCurrent(elsewhere.path());
+    ImageDump::waitForBackgroundWrites();
+    QDir::setCurrent(previous);
+
+    QFile file(dir.filePath(QStringLiteral("output.txt")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), ImageDump::rows(images.last(), 0, images.last().size() / 16));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"output.txt"});
+    QVERIFY(QDir(elsewhere.path()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestImageDump)

@@ -129,6 +129,8 @@ void TestLoadImage::init()
 
 void TestLoadImage::cleanup()
 {
+    // A dump still being written would land in a folder being removed.
+    ImageDump::waitForBackgroundWrites();
     QDir::setCurrent(m_oldCwd);
     m_dir.reset();
     const bool unexpected = m_prompter.unexpectedSeen();
@@ -463,6 +465,7 @@ void TestLoadImage::manyEndOfFileRecordsWriteOneDumpQuickly()
                 ++dumps;
         });
     const bool loaded = product.loadImage(file);
+    ImageDump::waitForBackgroundWrites();
     qInstallMessageHandler(previous);
     QLoggingCategory::setFilterRules(QString());
     QVERIFY(loaded);
