@@ -172,10 +172,10 @@ bool BootLoadProduct::loadImage(const QString &fileName)
     // file only.
     HexFileState hexState;
     // The dump of the last image read is written once, whatever the outcome:
-    // it is there to look into a refused file too.
+    // it is there to look into a refused file too. Nobody waits for it.
     const auto writeDump = qScopeGuard([&hexState] {
         if (hexState.hasDumpImage())
-            ImageDump::write(hexState.dumpImage());
+            ImageDump::writeInBackground(hexState.dumpImage());
     });
 
     bool outcome = false;

@@ -44,7 +44,8 @@ public:
     // Stores info under its hierarchy key, replacing any processor with that key.
     void addProcessor(MicroprocessorImageInfo *info);
 
-    // Reads and checks an image file; true when it may be programmed.
+    // Reads and checks an image file; true when it may be programmed. The
+    // image's dump (ImageDump) is written in the background.
     bool loadImage(const QString &fileName);
     // True for the device type that is sent its raw .bin file unchecked.
     bool takesRawImage() const;

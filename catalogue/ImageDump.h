@@ -13,6 +13,18 @@ public:
     // The session's dump, output.txt in the session's output folder.
     static bool write(const QByteArray &image) { return write(image, defaultFileName()); }
     static QString defaultFileName();
+    // The same as write() on a worker thread, returning at once: the dump of
+    // a large image takes as long as reading it. Dumps are written in the
+    // order asked for; one not yet started when a newer one is asked for is
+    // dropped, as the newer would replace it. fileName is taken as it points
+    // now, whatever the working directory becomes.
+    static void writeInBackground(const QByteArray &image, const QString &fileName);
+    static void writeInBackground(const QByteArray &image)
+    {
+        writeInBackground(image, defaultFileName());
+    }
+    // Returns once every dump asked for in the background is written or failed.
+    static void waitForBackgroundWrites();
     // Rows first .. first + count - 1 as text.
     static QByteArray rows(const QByteArray &image, qsizetype first, qsizetype count);
 

@@ -59,6 +59,14 @@ struct FixtureBootloadEngine::Session {
     FixtureOutcome outcome;
     QString sn; // the serial as the step messages write it
     std::unique_ptr<ProgressHandle> progress;
+    // The last step of the product's flow; with it accepted the fixture has everything.
+    FixtureOutcome::Step lastStep = FixtureOutcome::Step::Finalize;
+    // The last step accepted, and its block of how many, for pages and paragraphs.
+    FixtureOutcome::Step reached = FixtureOutcome::Step::None;
+    int block = -1;
+    int blocks = 0;
+    bool complete = false;
+    bool stopped = false;
 };
 
 FixtureBootloadEngine::FixtureBootloadEngine(Prompter &prompter, Pauser &pauser,
@@ -192,22 +200,72 @@ void FixtureBootloadEngine::advance(Session &s, int value)
     processEvents();
 }
 
+QString FixtureBootloadEngine::stepText(FixtureOutcome::Step step, int block, int blocks)
+{
+    using Step = FixtureOutcome::Step;
+    switch (step) {
+    case Step::AdvancedMode: return tr("Setting all fixtures to advanced mode");
+    case Step::BootloadMode: return tr("Sending to boot loading mode");
+    case Step::Erase: return tr("Erasing flash");
+    case Step::Page: return tr("Writing page %1/%2").arg(block + 1).arg(blocks);
+    case Step::Paragraph: return tr("Writing paragraph %1/%2").arg(block + 1).arg(blocks);
+    case Step::Finalize: return tr("Finalize and reset");
+    case Step::None: break;
+    }
+    return QString();
+}
+
+bool FixtureBootloadEngine::proceed(const Session &s) const
+{
+    return !s.stopped;
+}
+
+std::optional<FixtureOutcome> FixtureBootloadEngine::stop(const QString &why)
+{
+    if (!m_session)
+        return std::nullopt;
+    using Step = FixtureOutcome::Step;
+    Session &s = *m_session;
+    FixtureOutcome &o = s.outcome;
+    if (s.stopped || o.result != FixtureOutcome::Result::NotRun)
+        return o; // already ended, by a refused step or an earlier stop
+    s.stopped = true;
+    const QString serial = paddedSerial(o.serial);
+    if (s.complete) {
+        o.result = FixtureOutcome::Result::Updated;
+        log(LOG_WARNING, QStringLiteral("SN:%1 - every step was sent; stopped: %2.").arg(serial, why));
+        return o;
+    }
+    // The advanced mode goes to the whole port and changes no fixture's flash.
+    if (s.reached == Step::None || s.reached == Step::AdvancedMode) {
+        o.reason = tr("Stopped before anything was sent to the fixture: %1.").arg(why);
+        log(LOG_WARNING, QStringLiteral("SN:%1 - %2").arg(serial, o.reason));
+        return o;
+    }
+    QString after = stepText(s.reached, s.block, s.blocks);
+    after[0] = after[0].toLower();
+    o.result = FixtureOutcome::Result::Failed;
+    o.reason = tr("Stopped after %1: %2. %3")
+                   .arg(after, why,
+                        s.reached >= Step::Erase
+                            ? tr("Its flash may be blank or incomplete: program it again before use.")
+                            : tr("Its flash was not touched."));
+    log(LOG_SEVERE, QStringLiteral("SN:%1 - %2").arg(serial, o.reason));
+    return o;
+}
+
 bool FixtureBootloadEngine::accepted(Session &s, bool result, FixtureOutcome::Step step,
                                      int block, int blocks)
 {
-    if (result)
-        return true;
     using Step = FixtureOutcome::Step;
-    QString what;
-    switch (step) {
-    case Step::AdvancedMode: what = tr("Setting all fixtures to advanced mode"); break;
-    case Step::BootloadMode: what = tr("Sending to boot loading mode"); break;
-    case Step::Erase: what = tr("Erasing flash"); break;
-    case Step::Page: what = tr("Writing page %1/%2").arg(block + 1).arg(blocks); break;
-    case Step::Paragraph: what = tr("Writing paragraph %1/%2").arg(block + 1).arg(blocks); break;
-    case Step::Finalize: what = tr("Finalize and reset"); break;
-    case Step::None: break;
+    if (result) {
+        s.reached = step;
+        s.block = block;
+        s.blocks = blocks;
+        s.complete = step == s.lastStep && (block < 0 || block + 1 == blocks);
+        return true;
     }
+    const QString what = stepText(step, block, blocks);
     const QString consequence = step >= Step::Erase
         ? tr("Its flash may be blank or incomplete: program it again before use.")
         : tr("Its flash was not touched.");
@@ -225,6 +283,7 @@ FixtureOutcome FixtureBootloadEngine::finish(Session &s)
     s.progress->close();
     s.progress.reset();
     processEvents();
+    m_session = nullptr;
     return s.outcome;
 }
 
@@ -250,6 +309,18 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHex(const BootLoadProduct &pr
     const QString &sn = s.sn;
     using Step = FixtureOutcome::Step;
 
+    if (flow & kFinalize)
+        s.lastStep = Step::Finalize;
+    else if (flow & kWritePages)
+        s.lastStep = Step::Page;
+    else if (flow & kErase)
+        s.lastStep = Step::Erase;
+    else if (flow & kBootloadMode)
+        s.lastStep = Step::BootloadMode;
+    else
+        s.lastStep = Step::AdvancedMode;
+
+    m_session = &s;
     log(LOG_INFO, QStringLiteral("Programming %1 SN:%2 processor:%3...")
                       .arg(product.name(), paddedSerial(serial))
                       .arg(processorNumber));
@@ -263,21 +334,24 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHex(const BootLoadProduct &pr
     if (flow & kAdvancedMode) {
         const QString text = QStringLiteral("Setting all fixtures to advanced mode.");
         announce(s, text, text);
-        if (!accepted(s, hollis.zeldmxAdvancedModeEntry(device, port), Step::AdvancedMode))
+        if (!proceed(s)
+            || !accepted(s, hollis.zeldmxAdvancedModeEntry(device, port), Step::AdvancedMode))
             return finish(s);
         advance(s, 5);
     }
     if (flow & kBootloadMode) {
         const QString text = QStringLiteral("SN %1 - Sending to boot loading mode.").arg(sn);
         announce(s, text, tr("SN %1 - Sending to boot loading mode.").arg(sn));
-        if (!accepted(s, hollis.zeldmxEnterBootloadMode(device, port, serial), Step::BootloadMode))
+        if (!proceed(s)
+            || !accepted(s, hollis.zeldmxEnterBootloadMode(device, port, serial), Step::BootloadMode))
             return finish(s);
         advance(s, 10);
     }
     if (flow & kErase) {
         announce(s, QStringLiteral("SN %1 - Erasing microprocessor %2 flash.").arg(sn).arg(processorNumber),
                  tr("SN %1 - Erasing flash.").arg(sn));
-        if (!accepted(s, hollis.zeldmxBootloadStart(device, port, serial, model), Step::Erase))
+        if (!proceed(s)
+            || !accepted(s, hollis.zeldmxBootloadStart(device, port, serial, model), Step::Erase))
             return finish(s);
         advance(s, 15);
     }
@@ -286,6 +360,8 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHex(const BootLoadProduct &pr
                  tr("SN %1 - Writing flash.").arg(sn));
         QByteArray page;
         for (quint32 i = 0; i < pages; ++i) {
+            if (!proceed(s))
+                return finish(s);
             info.copyPage(i, pageSize, page);
             const bool ok = hollis.zeldmxBootloadWriteIntelHex(
                 device, port, serial, quint16(i), reinterpret_cast<const quint8 *>(page.constData()),
@@ -300,10 +376,13 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHex(const BootLoadProduct &pr
     if (flow & kFinalize) {
         const QString text = QStringLiteral("SN %1 - Finalize and reset.").arg(sn);
         announce(s, text, tr("SN %1 - Finalize and reset.").arg(sn));
-        if (!accepted(s, hollis.zeldmxBootloadDone(device, port, serial, model), Step::Finalize))
+        if (!proceed(s)
+            || !accepted(s, hollis.zeldmxBootloadDone(device, port, serial, model), Step::Finalize))
             return finish(s);
         advance(s, int(pages) + 25);
-        m_pauser.pause(m_finalizePause);
+        // Stopped now, the fixture restarts all the same; nobody waits for it.
+        if (proceed(s))
+            m_pauser.pause(m_finalizePause);
     }
     s.outcome.result = FixtureOutcome::Result::Updated;
     return finish(s);
@@ -333,6 +412,7 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHexPSoC(const BootLoadProduct
     const QString &sn = s.sn;
     using Step = FixtureOutcome::Step;
 
+    m_session = &s;
     log(LOG_INFO, QStringLiteral("Programming %1 SN:%2 processor:%3...")
                       .arg(product.name(), paddedSerial(serial))
                       .arg(1));
@@ -340,19 +420,22 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHexPSoC(const BootLoadProduct
 
     QString text = QStringLiteral("Setting all fixtures to advanced mode.");
     announce(s, text, text);
-    if (!accepted(s, hollis.zeldmxAdvancedModeEntry(device, port), Step::AdvancedMode))
+    if (!proceed(s)
+        || !accepted(s, hollis.zeldmxAdvancedModeEntry(device, port), Step::AdvancedMode))
         return finish(s);
     advance(s, 5);
 
     text = QStringLiteral("SN %1 - Sending to boot loading mode.").arg(sn);
     announce(s, text, tr("SN %1 - Sending to boot loading mode.").arg(sn));
-    if (!accepted(s, hollis.zeldmxEnterBootloadMode(device, port, serial), Step::BootloadMode))
+    if (!proceed(s)
+        || !accepted(s, hollis.zeldmxEnterBootloadMode(device, port, serial), Step::BootloadMode))
         return finish(s);
     advance(s, 10);
 
     announce(s, QStringLiteral("SN %1 - Erasing microprocessor %2 flash.").arg(sn).arg(1),
              tr("SN %1 - Erasing flash.").arg(sn));
-    if (!accepted(s, hollis.zeldmxBootloadStart(device, port, serial, false), Step::Erase))
+    if (!proceed(s)
+        || !accepted(s, hollis.zeldmxBootloadStart(device, port, serial, false), Step::Erase))
         return finish(s);
     advance(s, 15);
 
@@ -360,6 +443,8 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHexPSoC(const BootLoadProduct
              tr("SN %1 - Writing microprocessor %2 flash.").arg(sn).arg(1));
     QByteArray page;
     for (quint32 i = 0; i < pages; ++i) {
+        if (!proceed(s))
+            return finish(s);
         main.copyPage(i, pageSize, page);
         const bool ok = hollis.zeldmxBootloadWriteIntelHex(
             device, port, serial, quint16(i), reinterpret_cast<const quint8 *>(page.constData()),
@@ -373,6 +458,8 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHexPSoC(const BootLoadProduct
     announce(s, QStringLiteral("SN %1 - Writing microprocessor %2 flash.").arg(sn).arg(2),
              tr("SN %1 - Writing microprocessor %2 flash.").arg(sn).arg(2));
     for (int k = 0; k < paragraphs; ++k) {
+        if (!proceed(s))
+            return finish(s);
         const QByteArray paragraph = driver.paragraph(k);
         // A longer paragraph goes whole; the fixture reads the first 16 bytes.
         const quint8 length = quint8(std::min<qsizetype>(paragraph.size(), kMaxParagraphLength));
@@ -387,10 +474,12 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHexPSoC(const BootLoadProduct
 
     text = QStringLiteral("SN %1 - Finalize and reset.").arg(sn);
     announce(s, text, tr("SN %1 - Finalize and reset.").arg(sn));
-    if (!accepted(s, hollis.zeldmxBootloadDone(device, port, serial, false), Step::Finalize))
+    if (!proceed(s)
+        || !accepted(s, hollis.zeldmxBootloadDone(device, port, serial, false), Step::Finalize))
         return finish(s);
     advance(s, paragraphs + int(pages) + 25);
-    m_pauser.pause(m_finalizePause);
+    if (proceed(s))
+        m_pauser.pause(m_finalizePause);
 
     s.outcome.result = FixtureOutcome::Result::Updated;
     return finish(s);

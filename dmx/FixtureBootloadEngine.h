@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class BootLoadProduct;
 class Pauser;
@@ -25,7 +26,8 @@ class Hollis;
 // write, and the outcome says which step failed.
 //
 // Runs on the GUI thread and processes pending events between steps, so the
-// window keeps drawing; only the pause after finalize blocks.
+// window keeps drawing; only the pause after finalize blocks. stop(), called
+// meanwhile (the window closing), ends the run before its next step.
 class FixtureBootloadEngine : public QObject
 {
     Q_OBJECT
@@ -58,6 +60,13 @@ public:
     FixtureOutcome bootloadIntelHexPSoC(const BootLoadProduct &product, quint32 serial,
                                         int device, int port);
 
+    // Sends nothing more to the fixture being boot-loaded: the call returns
+    // before its next step. Returns the outcome it will return: NotRun when
+    // nothing had been addressed to the fixture yet, Updated when every step
+    // had been accepted, else Failed with a reason that names the last step
+    // accepted. Nothing when no boot-load runs.
+    std::optional<FixtureOutcome> stop(const QString &why);
+
 signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
 
@@ -72,10 +81,14 @@ private:
     // True when the library accepted the step; otherwise records and logs the failure.
     bool accepted(Session &s, bool result, FixtureOutcome::Step step, int block = -1,
                   int blocks = 0);
+    // False once the run was stopped: the next step is not sent.
+    bool proceed(const Session &s) const;
+    static QString stepText(FixtureOutcome::Step step, int block, int blocks);
     FixtureOutcome finish(Session &s);
 
     Prompter &m_prompter;
     Pauser &m_pauser;
     QWidget *m_dialogParent;
     int m_finalizePause = 3000;
+    Session *m_session = nullptr;
 };

@@ -12,9 +12,9 @@
 // afterwards (a check of the version the fixture then reports, a run record).
 struct FixtureOutcome {
     enum class Result {
-        NotRun,  // refused before anything was sent
+        NotRun,  // refused, or stopped, before anything was sent to the fixture
         Updated, // every step of the product's flow was accepted
-        Failed,  // a step was refused; nothing after it was sent
+        Failed,  // a step was refused, or the run stopped part way; nothing after it was sent
     };
     enum class Step { None, AdvancedMode, BootloadMode, Erase, Page, Paragraph, Finalize };
 

@@ -33,6 +33,8 @@ SimulatedHollis::Fixture sampleFixture(quint64 serial, int port, quint16 version
     f.firmwareVersion = version;
     f.lxEnabled = lx;
     f.versionOffset = sampleVersionOffset(serial);
+    const quint32 prefix = quint32(serial) >> 16;
+    f.serviceSwitch = prefix == 0x0072 || prefix == 0x8200; // Halyard Wash
     return f;
 }
 
@@ -123,6 +125,17 @@ SimulatedHollis::Fixture *SimulatedHollis::addressedFixture(int device, int port
             return &f;
     }
     return nullptr;
+}
+
+SimulatedHollis::Fixture *SimulatedHollis::bootLoadTarget(int device, int port, quint32 serial)
+{
+    Fixture *f = addressedFixture(device, port, serial);
+    if (f && f->serviceSwitch && m_operatorSetsSwitch && !f->inBootloader) {
+        qCDebug(lcDevice) << "simulated service switch set" << Qt::hex << serial;
+        f->inBootloader = true;
+        f->erased = false;
+    }
+    return f;
 }
 
 void SimulatedHollis::setSupplyAnswering(int device, bool answering)
@@ -366,7 +379,7 @@ bool SimulatedHollis::zeldmxBootloadStart(int device, int port, quint32 serial, 
 {
     Step s = step("BootloadStart", device, port, serial);
     s.model = model;
-    Fixture *f = addressedFixture(device, port, serial);
+    Fixture *f = bootLoadTarget(device, port, serial);
     if (!f || !f->inBootloader || arrangedToFail(s))
         return record(s, false);
     f->flash.clear();
@@ -385,7 +398,7 @@ bool SimulatedHollis::zeldmxBootloadWriteIntelHex(int device, int port, quint32 
     s.model = model;
     if (data && length > 0)
         s.data = QByteArray(reinterpret_cast<const char *>(data), length);
-    Fixture *f = addressedFixture(device, port, serial);
+    Fixture *f = bootLoadTarget(device, port, serial);
     if (!f || !f->inBootloader || !f->erased || !data || length == 0 || arrangedToFail(s))
         return record(s, false);
     const qsizetype offset = qsizetype(page) * length;
@@ -403,7 +416,7 @@ bool SimulatedHollis::zeldmxBootloadWriteCypressPSoC(int device, int port, quint
     s.block = paragraph;
     s.data = data;
     s.length = length;
-    Fixture *f = addressedFixture(device, port, serial);
+    Fixture *f = bootLoadTarget(device, port, serial);
     if (!f || !f->inBootloader || !f->erased || length > data.size() || arrangedToFail(s))
         return record(s, false);
     if (f->paragraphs.size() <= paragraph)
@@ -416,7 +429,7 @@ bool SimulatedHollis::zeldmxBootloadDone(int device, int port, quint32 serial, b
 {
     Step s = step("BootloadDone", device, port, serial);
     s.model = model;
-    Fixture *f = addressedFixture(device, port, serial);
+    Fixture *f = bootLoadTarget(device, port, serial);
     if (!f || !f->inBootloader || !f->erased || arrangedToFail(s))
         return record(s, false);
     // The fixture restarts into what was written.

@@ -21,6 +21,13 @@ namespace ZelHollis {
 // of that order. After finalize the fixture runs what was written: its
 // firmware version is then read from the flash at the fixture's version
 // offset (where the sample catalogue puts the version word of its family).
+//
+// First-generation fixtures (serial prefixes 0x0072 and 0x8200) have no
+// advanced mode: the operator sets their service switch when the product's
+// prompt asks, and the fixture restarts into its boot loader. The simulated
+// operator does so (unless told not to), so the first boot-load call that
+// reaches such a fixture, necessarily after the prompt, finds it in its boot
+// loader. Finalize restarts it into its firmware, as the switch set back does.
 class SimulatedHollis : public HollisBackend
 {
     Q_OBJECT
@@ -35,6 +42,8 @@ public:
         int port = 0;
         quint16 firmwareVersion = 0;
         bool lxEnabled = false;
+        // Enters its boot loader by its service switch (see above).
+        bool serviceSwitch = false;
         // Byte offset of the version word in the main processor's flash.
         quint32 versionOffset = 0;
 
@@ -99,6 +108,9 @@ public:
     // version (keepRevision), or never answers again (noReturn).
     void setKeepRevision(bool keep) { m_keepRevision = keep; }
     void setNoReturn(bool noReturn) { m_noReturn = noReturn; }
+    // Whether the operator sets a fixture's service switch when asked (true
+    // unless set): an operator who does not leaves the fixture in its firmware.
+    void setOperatorSetsServiceSwitch(bool sets) { m_operatorSetsSwitch = sets; }
     // Replaces the fixtures of a supply.
     void setFixtures(int device, const QList<Fixture> &fixtures);
     QList<Fixture> fixtures(int device) const;
@@ -139,6 +151,9 @@ private:
     Fixture *addressedFixture(int device, int port, quint32 serial);
     bool fixturesKnown(const Supply &s) const;
     bool arrangedToFail(const Step &step) const;
+    // The fixture of a boot-load call; one whose service switch the operator
+    // was asked to set is now in its boot loader.
+    Fixture *bootLoadTarget(int device, int port, quint32 serial);
     bool record(Step step, bool accepted);
 
     QMap<int, Supply> m_supplies;
@@ -152,6 +167,7 @@ private:
     int m_stepLatency = 0;
     bool m_keepRevision = false;
     bool m_noReturn = false;
+    bool m_operatorSetsSwitch = true;
 };
 
 } // namespace ZelHollis

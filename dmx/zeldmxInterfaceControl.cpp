@@ -79,6 +79,8 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
     connect(m_revisionTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleFixtureFWNumber);
     m_checkTimer = singleShotTimer(this);
     connect(m_checkTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleCheckTimeout);
+    m_beforeTimer = singleShotTimer(this);
+    connect(m_beforeTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleRevisionsBefore);
     m_searchTimer = singleShotTimer(this);
     connect(m_searchTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleSearchTimeout);
     setTiming(m_timing);
@@ -91,6 +93,8 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
 
 zeldmxInterfaceControl::~zeldmxInterfaceControl()
 {
+    // The product and whoever took the records may be gone by now.
+    m_destroying = true;
     shutdown();
     delete ui;
 }
@@ -131,9 +135,63 @@ void zeldmxInterfaceControl::shutdown()
         return;
     m_shutDown = true;
     stopTimers();
+    if (m_running)
+        stopRun();
     if (m_supply >= 0 && supplyType(m_supply) == kUsbSupply
         && m_hollis.getDeviceProperty(m_supply, "connected").toBool())
         m_hollis.usbDisconnect(m_supply);
+}
+
+void zeldmxInterfaceControl::stopRun()
+{
+    m_running = false;
+    // Nobody takes records from a panel being destroyed.
+    const bool report = !m_destroying;
+    const QString notProgrammed = tr("The updater closed before this fixture was programmed.");
+    if (m_confirming) {
+        log(LOG_WARNING, tr("The run was not started: the updater is closing."));
+        if (report)
+            emitRecord(runRecord(m_confirmingAddress), UpdateRecord::Outcome::Cancelled,
+                       tr("The updater closed before the update was confirmed."));
+        return;
+    }
+    log(LOG_WARNING, tr("Programming stopped: the updater is closing; %1 of %2 fixtures were not "
+                        "started.")
+                         .arg(m_runSerials.size() - m_runNext)
+                         .arg(m_runSerials.size()));
+    if (m_inEngine) {
+        // The boot-load ends before its next step; what it had done stands.
+        const std::optional<FixtureOutcome> o = m_engine->stop(tr("the updater is closing"));
+        const quint32 serial = o ? o->serial : quint32(m_currentSerial);
+        UpdateRecord record = runRecord(paddedSerial(serial));
+        record.durationMs = m_fixtureClock.elapsed();
+        UpdateRecord::Outcome outcome = UpdateRecord::Outcome::Cancelled;
+        QString reason = notProgrammed; // refused before its boot-load began
+        if (o) {
+            m_runOutcomes.append(*o);
+            reason = o->reason;
+            if (o->updated()) {
+                outcome = UpdateRecord::Outcome::NotVerified;
+                reason = tr("the updater closed before the fixture was checked");
+            } else if (o->result == FixtureOutcome::Result::Failed) {
+                outcome = UpdateRecord::Outcome::Failed;
+            }
+        }
+        if (report)
+            emitRecord(record, outcome, reason);
+    } else if (!m_runOutcomes.isEmpty() && m_runOutcomes.last().updated()
+               && !m_runOutcomes.last().check) {
+        // Written, and its version not yet read back.
+        UpdateRecord record = runRecord(paddedSerial(m_runOutcomes.last().serial));
+        record.durationMs = m_fixtureClock.elapsed();
+        if (report)
+            emitRecord(record, UpdateRecord::Outcome::NotVerified,
+                       tr("the updater closed before the fixture reported its firmware version"));
+    }
+    for (qsizetype i = m_runNext; i < m_runSerials.size() && report; ++i)
+        emitRecord(runRecord(paddedSerial(m_runSerials.at(i))), UpdateRecord::Outcome::Cancelled,
+                   notProgrammed);
+    m_runNext = int(m_runSerials.size());
 }
 
 void zeldmxInterfaceControl::stopTimers()
@@ -143,6 +201,7 @@ void zeldmxInterfaceControl::stopTimers()
     m_lxTimer->stop();
     m_revisionTimer->stop();
     m_checkTimer->stop();
+    m_beforeTimer->stop();
     m_searchTimer->stop();
     m_discovering = false;
     m_revisionPending = false;
@@ -298,7 +357,8 @@ void zeldmxInterfaceControl::on_m_pushButton_ZELDMXDiscoverFixture_clicked()
                       .arg(ui->m_comboBox_ZELDMXEnablers->currentText()));
     ui->m_comboBox_ZELDMXFixtureSNs->clear();
     m_lxSerials.clear();
-    m_fixtureResponses.clear();
+    // The responses already logged stay so for the session: a second
+    // discovery logs only fixtures that had not answered before.
     m_listSettled = false;
     ui->m_label_fixtureRev->clear();
     ui->m_pushButton_ZELDMXDiscoverEnabler->setEnabled(false);
@@ -590,7 +650,7 @@ void zeldmxInterfaceControl::refuseRun(const QString &reason)
 
 void zeldmxInterfaceControl::program(BootLoadProduct *product)
 {
-    if (m_running)
+    if (m_running || m_shutDown)
         return;
     if (product)
         m_product = product;
@@ -641,14 +701,22 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
     stopTimers();
     m_running = true;
     m_answersMissed = false;
+    const QString address = programAll ? QStringLiteral("all") : paddedSerial(serial);
+    m_confirming = true;
+    m_confirmingAddress = address;
     const QMessageBox::StandardButton answer = programAll
         ? m_prompter.askGuarding(GuardingQuestion::AllFixtures, this, Prompter::Kind::Warning,
                                  title, question, QMessageBox::Ok | QMessageBox::Cancel,
                                  QMessageBox::Cancel)
         : m_prompter.confirmRun(this, Prompter::Kind::Warning, title, question,
                                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+    m_confirming = false;
+    // Closed meanwhile: shutdown() has recorded the run as not confirmed.
+    if (m_shutDown) {
+        m_running = false;
+        return;
+    }
     bool go = answer == QMessageBox::Ok;
-    const QString address = programAll ? QStringLiteral("all") : paddedSerial(serial);
     UpdateRecord stopped = runRecord(address);
     stopped.outcome = UpdateRecord::Outcome::Cancelled;
     stopped.reason = tr("The update was not confirmed.");
@@ -690,6 +758,37 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
     m_runSerials = serials;
     m_runNext = 0;
     m_runProgramAll = programAll;
+    readRevisionsBefore();
+}
+
+void zeldmxInterfaceControl::readRevisionsBefore()
+{
+    m_beforeSerials.clear();
+    for (quint32 s : std::as_const(m_runSerials)) {
+        if (m_revisionsRead.contains(s))
+            continue;
+        quint16 scratch = 0;
+        if (m_hollis.fixtureReadFirmwareVersion(m_supply, 0, s, scratch))
+            m_beforeSerials.append(s);
+    }
+    if (m_beforeSerials.isEmpty())
+        runNextFixture();
+    else
+        m_beforeTimer->start(m_timing.revisionReadWait);
+}
+
+void zeldmxInterfaceControl::handleRevisionsBefore()
+{
+    if (!m_running)
+        return;
+    // A fixture that did not answer stays unknown: its check then compares
+    // with the image only.
+    for (quint32 s : std::as_const(m_beforeSerials)) {
+        const QVariant version = m_hollis.getFixtureProperty(m_supply, 0, s, "fixture_firmware_version");
+        if (version.isValid())
+            m_revisionsRead.insert(s, QString::number(version.toUInt()));
+    }
+    m_beforeSerials.clear();
     runNextFixture();
 }
 
@@ -699,9 +798,13 @@ void zeldmxInterfaceControl::runNextFixture()
         const quint32 s = m_runSerials.at(m_runNext++);
         m_currentSerial = s;
         m_fixtureClock.start();
-        m_runOutcomes.append(bootloadFixture(m_product, s));
+        m_inEngine = true;
+        const FixtureOutcome result = bootloadFixture(m_product, s);
+        m_inEngine = false;
+        // Closed meanwhile: shutdown() has recorded this fixture and the rest.
         if (m_shutDown)
             return;
+        m_runOutcomes.append(result);
         const FixtureOutcome &outcome = m_runOutcomes.last();
         if (outcome.updated()) {
             // The fixture has restarted: what it reports now tells whether it runs the image.
@@ -778,6 +881,14 @@ UpdateRecord zeldmxInterfaceControl::runRecord(const QString &address) const
             record.revisionBefore = m_revisionsRead.value(address.toUInt(nullptr, 16));
     }
     return record;
+}
+
+void zeldmxInterfaceControl::emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome,
+                                        const QString &reason)
+{
+    record.outcome = outcome;
+    record.reason = reason;
+    emit signal_runRecord(record);
 }
 
 void zeldmxInterfaceControl::emitRecord(const FixtureOutcome &outcome, qint64 durationMs)

@@ -48,6 +48,10 @@ public:
 
     // Stops the panel's timers and lets go of a connected USB supply. The
     // window calls it before it writes its log; it may be called more than once.
+    // A run under way ends here, and each of its fixtures not yet recorded is:
+    // one written but not yet checked as not verified, one whose boot-load is
+    // stopped as failed (or cancelled when nothing reached it), the ones not
+    // started as cancelled.
     void shutdown();
 
     // A run without an operator: finds the device (a fixture serial number,
@@ -134,6 +138,10 @@ private:
     void resumeAfterCancel(bool windowWasOpen);
     FixtureOutcome bootloadFixture(BootLoadProduct *product, quint32 serial);
     FixtureOutcome notRun(quint32 serial, const QString &reason) const;
+    // Reads the revision of the run's fixtures not read yet, then starts the
+    // run: a revision the image shares with the firmware it replaces proves nothing.
+    void readRevisionsBefore();
+    void handleRevisionsBefore();
     // Programs the run's fixtures in turn until one needs its version read
     // again, or the run is over.
     void runNextFixture();
@@ -142,6 +150,9 @@ private:
     void endCheck(const RevisionCheck &check);
     UpdateRecord runRecord(const QString &address) const;
     void emitRecord(const FixtureOutcome &outcome, qint64 durationMs);
+    void emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome, const QString &reason);
+    // The part of shutdown() that ends a run under way.
+    void stopRun();
     void finishRun(bool programAll, int fixtures);
 
     // The steps of findDevice(), each started by the panel's own timers and answers.
@@ -169,12 +180,13 @@ private:
     QList<quint32> m_serialPrefixes;
     quint64 m_currentSerial = 0;
     QList<quint32> m_lxSerials;
-    QMultiMap<int, quint64> m_fixtureResponses;
+    QMultiMap<int, quint64> m_fixtureResponses; // (supply, serial) logged this session
     QTimer *m_fixtureTimer = nullptr;
     QTimer *m_portsTimer = nullptr;
     QTimer *m_lxTimer = nullptr;
     QTimer *m_revisionTimer = nullptr;
     QTimer *m_checkTimer = nullptr;
+    QTimer *m_beforeTimer = nullptr;
     QTimer *m_searchTimer = nullptr;
 
     bool m_discovering = false;     // a fixture discovery window is open
@@ -188,6 +200,10 @@ private:
     quint32 m_revisionSerial = 0;   // the fixture whose revision is being read
     bool m_listedFixtureProgrammable = false; // the revision shown allows PROGRAM
     bool m_shutDown = false;
+    bool m_destroying = false;      // records are no longer emitted
+    bool m_confirming = false;      // the run's confirmation is open
+    QString m_confirmingAddress;    // what it asks about, as recorded
+    bool m_inEngine = false;        // a fixture's boot-load is under way
     QList<FixtureOutcome> m_runOutcomes;
     int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
 
@@ -195,6 +211,7 @@ private:
     QList<quint32> m_runSerials;
     int m_runNext = 0;
     bool m_runProgramAll = false;
+    QList<quint32> m_beforeSerials; // whose revision is read before the run
     QElapsedTimer m_fixtureClock;   // from the start of the current fixture's boot-load
     QElapsedTimer m_checkClock;     // from the first version read after it
     bool m_checkReadStarted = false;

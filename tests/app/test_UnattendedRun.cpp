@@ -191,6 +191,10 @@ void TestUnattendedRun::verifiedRunOnEachInterface_data()
         << QStringList{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001",
                        "-firmware=" + sample("CoveWash-5.1.3.hex")}
         << "zeldmx" << "8100C001";
+    QTest::newRow("fixture set to its boot loader by hand")
+        << QStringList{"-ZELDMX", "-deviceType=Halyard Wash", "-deviceAddress=8200D001",
+                       "-firmware=" + sample("HalyardWash-7.1.3.hex")}
+        << "zeldmx" << "8200D001";
     QTest::newRow("controller")
         << QStringList{"-ethernet", "-deviceType=Ostrel Hub", "-deviceAddress=127.0.0.3",
                        "-firmware=" + ostrelImage(0x00020122)}

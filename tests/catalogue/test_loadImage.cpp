@@ -4,9 +4,9 @@
 #include "tests/support/FakePrompter.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -129,6 +129,8 @@ void TestLoadImage::init()
 
 void TestLoadImage::cleanup()
 {
+    // A dump still being written would land in a folder being removed.
+    ImageDump::waitForBackgroundWrites();
     QDir::setCurrent(m_oldCwd);
     m_dir.reset();
     const bool unexpected = m_prompter.unexpectedSeen();
@@ -452,20 +454,22 @@ void TestLoadImage::manyEndOfFileRecordsWriteOneDumpQuickly()
         text += ":00000001FF\r\n";
     const QString file = writeFile("eof.hex", text);
 
-    // What one dump costs on this machine under its load now: a dump per
-    // record is 50000 of them, a dump per file one. The bound leaves the
-    // reading itself room for a thousand dumps and two seconds.
-    QElapsedTimer timer;
-    double oneDumpMs = 1e9;
-    for (int i = 0; i < 3; ++i) { // the quickest: the first one pays for a cold start
-        timer.start();
-        QVERIFY(ImageDump::write(QByteArray(0x20000, 'd'), m_dir->filePath("one-dump.txt")));
-        oneDumpMs = qMin(oneDumpMs, timer.nsecsElapsed() / 1e6);
-    }
-    timer.restart();
-    QVERIFY(product.loadImage(file));
-    QVERIFY2(timer.elapsed() < 1000 * oneDumpMs + 2000,
-             qPrintable(QStringLiteral("%1 ms, one dump %2 ms").arg(timer.elapsed()).arg(oneDumpMs)));
+    // One dump per record took some 11 s; one per file takes milliseconds.
+    // Counted, not timed: a loaded machine makes any time bound a guess.
+    static int dumps = 0;
+    dumps = 0;
+    QLoggingCategory::setFilterRules(QStringLiteral("zel.hex.debug=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &text) {
+            if (text.startsWith(QLatin1String("Image dump written:")))
+                ++dumps;
+        });
+    const bool loaded = product.loadImage(file);
+    ImageDump::waitForBackgroundWrites();
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    QVERIFY(loaded);
+    QCOMPARE(dumps, 1);
     QFile dump(m_dir->filePath("output.txt"));
     QVERIFY(dump.open(QIODevice::ReadOnly));
     QCOMPARE(dump.readAll(), ImageDump::rows(info->image(), 0, info->image().size() / 16));

@@ -36,6 +36,7 @@ private slots:
     void simulated_networkSupplyFindsFixturesOnDiscovery();
     void simulated_fixturePropertiesFollowTheReads();
     void simulated_bootLoaderTakesStepsInOrderOnly();
+    void simulated_serviceSwitchPutsAFirstGenerationFixtureInItsBootLoader();
 };
 
 void TestHollisLayers::instance_withoutInstalledLibrary_isNotPresent()
@@ -260,6 +261,44 @@ void TestHollisLayers::simulated_bootLoaderTakesStepsInOrderOnly()
     QCOMPARE(steps.at(12).length, 16);
     sim->clearSteps();
     QVERIFY(sim->steps().isEmpty());
+}
+
+void TestHollisLayers::simulated_serviceSwitchPutsAFirstGenerationFixtureInItsBootLoader()
+{
+    SimulatedHollis *sim = nullptr;
+    auto hollis = simulated(&sim);
+    hollis->queryDevices();
+    hollis->discoverLights(1);
+    const quint32 halyard = 0x8200D001; // port 3, with a service switch
+    const quint32 cove = 0x8100C001;    // port 2, without one
+    QVERIFY(sim->fixture(halyard)->serviceSwitch);
+    QVERIFY(!sim->fixture(cove)->serviceSwitch);
+
+    // The operator leaves the switch alone: the fixture runs its firmware and
+    // refuses the erase, as a fixture without a switch always does unless told
+    // to enter its boot loader.
+    sim->setOperatorSetsServiceSwitch(false);
+    QVERIFY(!hollis->zeldmxBootloadStart(1, 2, halyard, true));
+    QVERIFY(!hollis->zeldmxBootloadStart(1, 1, cove, true));
+    quint16 version = 0;
+    QVERIFY(hollis->fixtureReadFirmwareVersion(1, 0, halyard, version));
+    QCOMPARE(version, quint16(6));
+
+    // The operator does what the prompt asks: erase, pages and finalize are
+    // taken without the boot-load mode call; the fixture then runs the image.
+    sim->setOperatorSetsServiceSwitch(true);
+    QVERIFY(!hollis->zeldmxBootloadStart(1, 1, cove, true));
+    QVERIFY(hollis->zeldmxBootloadStart(1, 2, halyard, true));
+    QVERIFY(!hollis->fixtureReadFirmwareVersion(1, 0, halyard, version)); // in its boot loader
+    QByteArray page(0x10000, char(0xFF));
+    page.replace(0xFFE4, 4, QByteArray::fromHex("03010700")); // 7.1.3
+    QVERIFY(hollis->zeldmxBootloadWriteIntelHex(1, 2, halyard, 0,
+                                                reinterpret_cast<const quint8 *>(page.constData()),
+                                                quint16(0xFFFF), true));
+    QVERIFY(hollis->zeldmxBootloadDone(1, 2, halyard, true));
+    QVERIFY(hollis->fixtureReadFirmwareVersion(1, 0, halyard, version));
+    QCOMPARE(version, quint16(7));
+    QVERIFY(!sim->fixture(halyard)->inBootloader);
 }
 
 QTEST_GUILESS_MAIN(TestHollisLayers)
