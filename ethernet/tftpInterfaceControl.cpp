@@ -965,6 +965,9 @@ void tftpInterfaceControl::releaseRun()
 
 void tftpInterfaceControl::programDone(int result)
 {
+    // An end queued before shutdown() stopped the write is not the end of a run.
+    if (!m_writeThread)
+        return;
     const QString address = m_writeAddress;
     const QString reason = m_lastWriteStatus;
     // Finished before its end was reported; the read thread, if one is

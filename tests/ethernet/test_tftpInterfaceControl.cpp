@@ -934,7 +934,11 @@ void TestTftpInterfaceControl::shutdown_recordsWhatTheRunHadDone()
     rig.panel->shutdown();
     rig.panel->shutdown();
     QVERIFY(!rig.panel->runInProgress());
+    // Whatever the stopped work had queued changes nothing any more.
+    const QStringList logged = rig.log;
     QCoreApplication::processEvents();
+    QVERIFY(!rig.panel->runInProgress());
+    QCOMPARE(rig.log, logged);
     QCOMPARE(rig.records.size(), 1);
     QCOMPARE(int(rig.records.first().outcome), outcome);
     QCOMPARE(rig.records.first().reason, reason);
