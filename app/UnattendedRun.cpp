@@ -203,7 +203,7 @@ void UnattendedRun::runEnded()
     // What the search found out comes first: the device was written by its address alone.
     QString message = m_searchNote.isEmpty() ? QString() : m_searchNote + QLatin1Char(' ');
     if (m_records.size() > 1)
-        message = tr("%1 of %2 devices verified; ").arg(verified).arg(m_records.size());
+        message += tr("%1 of %2 devices verified; ").arg(verified).arg(m_records.size());
     const QString device = worst->address.isEmpty() ? worst->deviceType
                                                     : QStringLiteral("%1 %2").arg(worst->deviceType,
                                                                                   worst->address);

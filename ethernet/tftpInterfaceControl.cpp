@@ -85,6 +85,9 @@ tftpInterfaceControl::~tftpInterfaceControl()
 
 void tftpInterfaceControl::setProduct(BootLoadProduct *product)
 {
+    // What a controller was found to be is relative to the type selected.
+    if (product != m_product)
+        m_identified.reset();
     m_product = product;
 }
 
@@ -362,7 +365,7 @@ void tftpInterfaceControl::handleDiscoverResponseTFTP(char *mac, unsigned long i
     if (!m_discoveryTimer)
         return;
     m_discoveryTimer->start(m_settings.discoveryWindowMs);
-    m_replies.insert(quint32(ip), {version, id, quint16(ver)});
+    m_replies.insert(quint32(ip), {version, id});
 
     MicroprocessorImageInfo *first = m_product ? m_product->processor(0) : nullptr;
     if (!first || !version.contains(first->sft(), Qt::CaseSensitive))
@@ -808,7 +811,8 @@ void tftpInterfaceControl::identifyByInfo()
 
 void tftpInterfaceControl::identifyReadDone(int result)
 {
-    if (!m_identifyRead)
+    // Only the read under way answers; one stopped earlier may still have queued its end.
+    if (!m_identifyRead || sender() != m_identifyRead)
         return;
     const QByteArray info(m_identifyBuffer.constData(),
                           int(qstrnlen(m_identifyBuffer.constData(), m_identifyBuffer.size())));

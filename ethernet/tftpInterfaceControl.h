@@ -152,13 +152,13 @@ private:
         Kind kind = Kind::Unknown;
         QString as;       // what it answered as: "idstring (verstring)"
         QString revision; // what the panel's revision route would have shown; null when not read
-        QString how;      // "discovery", ""info"" or empty
+        QString how;      // what it answered: "discovery" or "\"info\""; empty when nothing
     };
 
     void log(LOGPRIORITY priority, const QString &text);
     void ensureDiscover();
-    // Sends nothing while a run is under way and none of the revision
-    // question may come back: stops its timer and lets its read go.
+    // A run is starting: nothing of the revision question may come back;
+    // stops its timer and lets its read go.
     void stopRevisionQuery();
     void startIdentification(const QString &address, bool forWrite);
     void identifyByInfo();
@@ -257,7 +257,6 @@ private:
     struct Reply {
         QString verstring;
         QString idstring;
-        quint16 version = 0;
     };
     QHash<quint32, Reply> m_replies;
     // Asking a typed address what it is: for PROGRAM (a run) or for findDevice().
