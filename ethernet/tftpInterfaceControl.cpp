@@ -772,7 +772,9 @@ void tftpInterfaceControl::startIdentification(const QString &address, bool forW
 {
     m_identifyAddress = address;
     m_identifyForWrite = forWrite;
-    log(LOG_INFO, tr("Asking %1 what it is.").arg(address));
+    const QString text = tr("Asking %1 what it is.").arg(address);
+    log(LOG_INFO, text);
+    emit signal_updateStatus(text);
     // A search has just sent discovery and heard nothing from it.
     if (!forWrite) {
         identifyByInfo();
