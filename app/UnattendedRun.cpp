@@ -162,14 +162,16 @@ void UnattendedRun::deviceSearchDone(bool found, const QString &message)
     if (!found) {
         const bool byAddress = m_options.interfaceIndex != 0 && !m_options.deviceAddress.isEmpty()
             && m_options.deviceAddress != QLatin1String("all");
-        if (byAddress && m_options.allows(GuardingQuestion::ManualAddress)
-            && m_window->programOffered()) {
-            // Allowed to go by the address alone: the panel has it entered.
-            program();
-            return;
-        }
-        if (byAddress)
+        // Only an address the panel has entered can be programmed by it alone:
+        // the question is worth allowing then, and only then.
+        if (byAddress && m_window->programOffered()) {
+            if (m_options.allows(GuardingQuestion::ManualAddress)) {
+                m_searchNote = message;
+                program();
+                return;
+            }
             m_result.refusedQuestion = GuardingQuestion::ManualAddress;
+        }
         finish(ExitCode::DeviceNotFound,
                message.isEmpty() ? tr("%1 was not found.").arg(addressText()) : message);
         return;
@@ -234,6 +236,9 @@ void UnattendedRun::finishFromRecords(const QString &prefix)
     }
     m_result.record = worst;
     QString message = prefix;
+    // What the search found out comes first: the device was written by its address alone.
+    if (!m_searchNote.isEmpty())
+        message += m_searchNote + QLatin1Char(' ');
     if (m_records.size() > 1)
         message += tr("%1 of %2 devices verified; ").arg(verified).arg(m_records.size());
     const QString device = worst.address.isEmpty() ? worst.deviceType

@@ -74,6 +74,8 @@ private:
     QList<QMetaObject::Connection> m_stepConnections;
     QTimer m_stepLimit;
     int m_stepLimitMs = kDefaultStepLimitMs;
+    // Why a device was programmed by its address alone; empty otherwise.
+    QString m_searchNote;
     bool m_programming = false;
     bool m_finished = false;
     bool m_stopping = false;

@@ -14,6 +14,10 @@ struct ControllerVerifier::Probe {
     quint32 ip = 0;
     int index = 0;
     bool done = false;
+    // Answered as the type it had to be found as (Target::typeText).
+    bool typeConfirmed = false;
+    // A matching revision that waits for the type to be confirmed.
+    std::optional<RevisionCheck> held;
     QTFTP *read = nullptr;
     QByteArray buffer = QByteArray(512, '\0');
 };
@@ -63,7 +67,17 @@ std::optional<quint32> ControllerVerifier::infoRevision(const QByteArray &info)
     const uint value = text.section(QLatin1Char('*'), 2, 2).toUInt(&ok, 16);
     if (!ok)
         return std::nullopt;
-    return quint32(value & 0xFF);
+    // Whole: a value wider than a build number must not pass for one.
+    return quint32(value);
+}
+
+QString ControllerVerifier::infoVersionText(const QByteArray &info)
+{
+    const int end = info.indexOf('\0');
+    const QString text = QString::fromLatin1(end < 0 ? info : info.left(end));
+    if (text.count(QLatin1Char('*')) < 3)
+        return QString();
+    return text.section(QLatin1Char('*'), 3);
 }
 
 void ControllerVerifier::start()
@@ -74,14 +88,17 @@ void ControllerVerifier::start()
     bool discovery = false;
     bool value = false;
     for (const auto &probe : std::as_const(m_probes)) {
-        discovery |= probe->target.route == Route::Discovery;
+        // A controller whose type is still to be seen is asked by discovery too.
+        discovery |= probe->target.route == Route::Discovery || !probe->target.typeText.isEmpty();
         value |= probe->target.route == Route::Value;
     }
     if (discovery) {
         m_discover = std::make_unique<TarvoInput>(m_discoveryPort, m_settings);
         connect(m_discover.get(), &TarvoInput::signalDiscoverResponse, this,
                 [this](char *, unsigned long ip, unsigned long, unsigned short ver, unsigned long,
-                       char *verstring, char *) { discoveryReply(ip, ver, QString::fromLatin1(verstring)); });
+                       char *verstring, char *idstring) {
+                    discoveryReply(ip, ver, QString::fromLatin1(verstring), QString::fromLatin1(idstring));
+                });
     }
     if (value)
         connect(&m_tarvo, &TarvoLibrary::signalDeviceVariableReply, this, &ControllerVerifier::valueReply);
@@ -98,6 +115,8 @@ void ControllerVerifier::start()
     connect(m_retry, &QTimer::timeout, this, &ControllerVerifier::attempt);
     m_deadline = new QTimer(this);
     m_deadline->setSingleShot(true);
+    // The verdict says "no answer within n s": a coarse timer may end the wait early.
+    m_deadline->setTimerType(Qt::PreciseTimer);
     connect(m_deadline, &QTimer::timeout, this, &ControllerVerifier::timeUp);
 
     m_settle->start(qMax(0, m_settings.verifySettleMs));
@@ -113,6 +132,7 @@ void ControllerVerifier::attempt()
     for (const auto &probe : std::as_const(m_probes)) {
         if (probe->done)
             continue;
+        discover |= !probe->target.typeText.isEmpty();
         switch (probe->target.route) {
         case Route::Info:
             if (!probe->read)
@@ -159,21 +179,37 @@ void ControllerVerifier::infoReadDone(Probe &probe, int result)
     if (result <= 0)
         return;
     qCDebug(lcTftp) << "revision check: info" << info;
-    if (const std::optional<quint32> revision = infoRevision(info))
+    const std::optional<quint32> revision = infoRevision(info);
+    const QString version = infoVersionText(info);
+    if (!version.isNull())
+        typeSeen(probe, version, QString::fromLatin1(info.left(qMax(0, info.indexOf('*')))),
+                 revision ? QString::number(*revision) : QString());
+    if (probe.done)
+        return;
+    if (revision)
         answered(probe, *revision);
     else
         conclude(probe.index, RevisionCheck::notComparable(
                                   QString(), tr("its \"info\" reply carries no revision")));
 }
 
-void ControllerVerifier::discoveryReply(unsigned long ip, unsigned short version, const QString &verstring)
+void ControllerVerifier::discoveryReply(unsigned long ip, unsigned short version, const QString &verstring,
+                                        const QString &idstring)
 {
+    // Before the settle is over the old firmware may still be answering.
+    if (!m_asking)
+        return;
+    const bool marlow = verstring.contains(QLatin1String("Marlow"), Qt::CaseInsensitive);
     for (const auto &probe : std::as_const(m_probes)) {
-        if (probe->done || probe->target.route != Route::Discovery || probe->ip != quint32(ip))
+        if (probe->done || probe->ip != quint32(ip))
+            continue;
+        const bool revisionRoute = probe->target.route == Route::Discovery;
+        typeSeen(*probe, verstring, idstring, revisionRoute && marlow ? QString::number(version) : QString());
+        if (probe->done || !revisionRoute)
             continue;
         // A reply that does not say it is a Marlow carries no revision the
         // panel trusts: it is asked for "info", as the panel does.
-        if (!verstring.contains(QLatin1String("Marlow"), Qt::CaseInsensitive)) {
+        if (!marlow) {
             probe->target.route = Route::Info;
             if (m_asking && !probe->read)
                 startInfoRead(*probe);
@@ -195,17 +231,52 @@ void ControllerVerifier::valueReply(unsigned long ip, quint16 valueId, quint32 v
 void ControllerVerifier::answered(Probe &probe, quint32 revision)
 {
     const QString reported = QString::number(revision);
-    if (m_expected.isNull())
-        conclude(probe.index, RevisionCheck::notComparable(reported, m_why));
-    else if (revision > 0xFF)
+    RevisionCheck check;
+    if (m_expected.isNull()) {
+        check = RevisionCheck::notComparable(reported, m_why);
+    } else if (revision > 0xFF) {
         // The image's version gives one byte of build number; a wider value
         // is in some other form and is not guessed at.
-        conclude(probe.index, RevisionCheck::notComparable(
-                                  reported, tr("the controller reports %1, which is not a build number "
-                                               "the image's %2 can be compared with")
-                                                .arg(reported, m_expected)));
-    else
-        conclude(probe.index, RevisionCheck::compare(reported, m_expected));
+        check = RevisionCheck::notComparable(
+            reported, tr("the controller reports %1, which is not a build number the image's %2 can be "
+                         "compared with")
+                          .arg(reported, m_expected));
+    } else {
+        check = RevisionCheck::compare(reported, m_expected);
+        // One build number stands for every image that carries it: the same
+        // one as before the write cannot tell the new image from the old.
+        if (check.result == RevisionCheck::Result::Verified && probe.target.revisionBefore == reported) {
+            check = RevisionCheck::notComparable(
+                reported, tr("the controller reports build %1 as it did before the write, so its revision "
+                             "cannot tell the image from the firmware it ran")
+                              .arg(reported));
+            check.expected = m_expected;
+        }
+    }
+    if (check.result == RevisionCheck::Result::Verified && !probe.target.typeText.isEmpty()
+        && !probe.typeConfirmed) {
+        probe.held = check;
+        return;
+    }
+    conclude(probe.index, check);
+}
+
+void ControllerVerifier::typeSeen(Probe &probe, const QString &verstring, const QString &idstring,
+                                  const QString &reported)
+{
+    if (probe.done || probe.target.typeText.isEmpty())
+        return;
+    if (verstring.contains(probe.target.typeText, Qt::CaseSensitive)) {
+        probe.typeConfirmed = true;
+        if (probe.held)
+            conclude(probe.index, *probe.held);
+        return;
+    }
+    const QString as = idstring.trimmed().isEmpty() ? verstring
+                                                    : QStringLiteral("%1 (%2)").arg(idstring.trimmed(), verstring);
+    conclude(probe.index,
+             RevisionCheck::notComparable(reported.isNull() && probe.held ? probe.held->revisionAfter : reported,
+                                          tr("it answers as %1, not as %2").arg(as, probe.target.typeName)));
 }
 
 void ControllerVerifier::conclude(int index, const RevisionCheck &check)
@@ -224,9 +295,19 @@ void ControllerVerifier::timeUp()
 {
     const QString why = tr("no answer within %1 s of the write")
                             .arg(seconds(qMax(0, m_settings.verifySettleMs) + m_waitMs));
-    for (const auto &probe : std::as_const(m_probes))
-        if (!probe->done && !m_done)
+    for (const auto &probe : std::as_const(m_probes)) {
+        if (probe->done || m_done)
+            continue;
+        if (probe->held)
+            conclude(probe->index,
+                     RevisionCheck::notComparable(
+                         probe->held->revisionAfter,
+                         tr("it reports %1 but did not answer as %2 within %3 s of the write, nor before it")
+                             .arg(probe->held->revisionAfter, probe->target.typeName,
+                                  seconds(qMax(0, m_settings.verifySettleMs) + m_waitMs))));
+        else
             conclude(probe->index, RevisionCheck::noAnswer(why));
+    }
 }
 
 void ControllerVerifier::stopRead(Probe &probe)

@@ -34,6 +34,15 @@ public:
     struct Target {
         QString address; // dotted IPv4
         Route route = Route::Info;
+        // What the route reported before the write; null when nothing was
+        // read. The same build number again proves nothing about the image.
+        QString revisionBefore;
+        // Set when the controller did not say what it is before the write:
+        // the text its version string must carry (the product's SFT text)
+        // and the device type it stands for. Until it answers as that type,
+        // a matching revision is not enough.
+        QString typeText;
+        QString typeName;
     };
 
     // expected: the image's build number as the routes report it, in
@@ -56,8 +65,11 @@ public:
     // packed version; nothing when the image was not read with one.
     static std::optional<quint32> buildNumber(quint32 packedVersion, bool versioned);
     // The revision an "info" text carries: its third asterisk-separated
-    // field read as hexadecimal, low 8 bits; nothing when there is no such field.
+    // field read as hexadecimal, all of it; nothing when there is no such field.
     static std::optional<quint32> infoRevision(const QByteArray &info);
+    // The version string an "info" text ends with (what follows its third
+    // field); null when it has none.
+    static QString infoVersionText(const QByteArray &info);
 
 signals:
     // checks().at(index) holds the result.
@@ -70,9 +82,13 @@ private:
     void attempt();
     void startInfoRead(Probe &probe);
     void infoReadDone(Probe &probe, int result);
-    void discoveryReply(unsigned long ip, unsigned short version, const QString &verstring);
+    void discoveryReply(unsigned long ip, unsigned short version, const QString &verstring,
+                        const QString &idstring);
     void valueReply(unsigned long ip, quint16 valueId, quint32 value);
     void answered(Probe &probe, quint32 revision);
+    // The controller answered with a version string (and reported, when the
+    // same answer carried a revision): is it the type the probe must find?
+    void typeSeen(Probe &probe, const QString &verstring, const QString &idstring, const QString &reported);
     void conclude(int index, const RevisionCheck &check);
     void timeUp();
     void stopRead(Probe &probe);

@@ -176,9 +176,17 @@ void FleetWriter::abort(const QString &reason)
         slot.thread->wait();
         ControllerWriteOutcome &outcome = m_outcomes[slot.index];
         if (!slot.reported) {
-            outcome.result = ControllerWriteOutcome::Result::Failed;
-            outcome.reason = reason;
             outcome.durationMs = slot.clock.elapsed();
+            // Its end may be waiting in the queue: a write that completed
+            // before the stop left the whole image on the controller.
+            const int result = slot.thread->result();
+            if (result >= 0 && result == m_image.size()) {
+                outcome.result = ControllerWriteOutcome::Result::Updated;
+                outcome.bytesWritten = result;
+            } else {
+                outcome.result = ControllerWriteOutcome::Result::Failed;
+                outcome.reason = reason;
+            }
         }
         delete slot.thread;
     }

@@ -44,7 +44,8 @@ public:
     // others end at once as NotStarted. finished() follows the last write.
     void cancel();
     // Stops the writes under way at their next wait and waits for their
-    // threads; for shutdown. Nothing more is signalled.
+    // threads; for shutdown. Nothing more is signalled. A write whose thread
+    // had completed is Updated, even if its end was not yet reported.
     void abort(const QString &reason);
 
     bool isRunning() const { return m_started && !m_done; }

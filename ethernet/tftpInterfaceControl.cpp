@@ -37,6 +37,17 @@ QString dotted(quint32 ip)
     return QHostAddress(ip).toString();
 }
 
+// The route by which the panel reads a controller's revision, by product name.
+ControllerVerifier::Route routeFor(const BootLoadProduct *product)
+{
+    const QString name = product ? product->name() : QString();
+    if (name.contains(QLatin1String("Brisa Quad"), Qt::CaseSensitive))
+        return ControllerVerifier::Route::Value;
+    if (name.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
+        return ControllerVerifier::Route::Discovery;
+    return ControllerVerifier::Route::Info;
+}
+
 } // namespace
 
 tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, TarvoLibrary &tarvo,
@@ -74,6 +85,9 @@ tftpInterfaceControl::~tftpInterfaceControl()
 
 void tftpInterfaceControl::setProduct(BootLoadProduct *product)
 {
+    // What a controller was found to be is relative to the type selected.
+    if (product != m_product)
+        m_identified.reset();
     m_product = product;
 }
 
@@ -94,7 +108,8 @@ int tftpInterfaceControl::discoverPort() const
 
 bool tftpInterfaceControl::runInProgress() const
 {
-    return m_writeThread != nullptr || m_fleet != nullptr || m_verifier != nullptr;
+    return m_writeThread != nullptr || m_fleet != nullptr || m_verifier != nullptr
+        || (!m_identifyAddress.isNull() && m_identifyForWrite);
 }
 
 int tftpInterfaceControl::fleetConcurrency() const
@@ -128,11 +143,33 @@ void tftpInterfaceControl::shutdown()
     }
     // The product may be gone once the panel is being destroyed.
     const bool report = !m_destroying;
+    if (!m_identifyAddress.isNull()) {
+        const QString address = m_identifyAddress;
+        const bool run = m_identifyForWrite;
+        stopIdentification();
+        if (run) {
+            log(LOG_WARNING, tr("Nothing was written to %1: the updater is closing.").arg(address));
+            if (report)
+                emitRecord(record(address, QString()), UpdateRecord::Outcome::Cancelled,
+                           tr("not started: the updater closed before the write began"));
+        }
+    }
     if (m_writeThread) {
-        log(LOG_WARNING, tr("Write to %1 stopped: the updater is closing.").arg(m_writeAddress));
-        if (report)
-            emitRecord(record(m_writeAddress, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
-                   tr("stopped: the updater is closing"));
+        // Its end may be waiting in the queue: what the thread did decides.
+        m_writeThread->wait();
+        const int result = m_writeThread->result();
+        if (result >= 0 && result == m_fileData.size()) {
+            log(LOG_WARNING, tr("Write to %1 completed; the updater closed before the controller was checked.")
+                                 .arg(m_writeAddress));
+            if (report)
+                emitRecord(record(m_writeAddress, m_runRevisionBefore), UpdateRecord::Outcome::NotVerified,
+                           tr("the updater closed before the controller was checked"));
+        } else {
+            log(LOG_WARNING, tr("Write to %1 stopped: the updater is closing.").arg(m_writeAddress));
+            if (report)
+                emitRecord(record(m_writeAddress, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
+                           tr("stopped: the updater is closing"));
+        }
     }
     if (m_fleet) {
         log(LOG_WARNING, tr("Program all stopped: the updater is closing; %1 writes under way were "
@@ -202,15 +239,18 @@ QHostAddress tftpInterfaceControl::parseUnicastAddress(const QString &text)
             return QHostAddress();
         address = (address << 8) | value;
     }
+    return isUnicastHost(address) ? QHostAddress(address) : QHostAddress();
+}
+
+bool tftpInterfaceControl::isUnicastHost(quint32 address)
+{
     const QHostAddress host(address);
-    if (address == 0 || host.isBroadcast() || host.isMulticast())
-        return QHostAddress();
-    return host;
+    return address != 0 && !host.isBroadcast() && !host.isMulticast();
 }
 
 int tftpInterfaceControl::revisionFromInfo(const QByteArray &info)
 {
-    return int(ControllerVerifier::infoRevision(info).value_or(0));
+    return int(ControllerVerifier::infoRevision(info).value_or(0) & 0xFF);
 }
 
 QString tftpInterfaceControl::currentEntryText() const
@@ -237,13 +277,9 @@ bool tftpInterfaceControl::startDiscovery()
         return false;
     }
 
-    if (!m_discover) {
-        const int port = m_settings.discoveryPortOverride > 0 ? m_settings.discoveryPortOverride
-                                                              : m_discoverPort;
-        m_discover = std::make_unique<TarvoInput>(port, m_settings);
-        connect(m_discover.get(), &TarvoInput::signalDiscoverResponse, this,
-                &tftpInterfaceControl::handleDiscoverResponseTFTP);
-    }
+    ensureDiscover();
+    m_replies.clear();
+    m_identified.reset();
 
     handleEnableControl(false);
     ui->m_comboBox_TFTPDevicesDiscovered->clear();
@@ -272,6 +308,17 @@ bool tftpInterfaceControl::startDiscovery()
     return false;
 }
 
+void tftpInterfaceControl::ensureDiscover()
+{
+    if (!m_discover) {
+        const int port = m_settings.discoveryPortOverride > 0 ? m_settings.discoveryPortOverride
+                                                              : m_discoverPort;
+        m_discover = std::make_unique<TarvoInput>(port, m_settings);
+        connect(m_discover.get(), &TarvoInput::signalDiscoverResponse, this,
+                &tftpInterfaceControl::handleDiscoverResponseTFTP);
+    }
+}
+
 void tftpInterfaceControl::handleDiscoverResponseTFTP(char *mac, unsigned long ip, unsigned long sn,
                                                       unsigned short ver, unsigned long uni,
                                                       char *verstring, char *idstring)
@@ -279,16 +326,50 @@ void tftpInterfaceControl::handleDiscoverResponseTFTP(char *mac, unsigned long i
     Q_UNUSED(mac);
     Q_UNUSED(sn);
     Q_UNUSED(uni);
+    const QString version = QString::fromLatin1(verstring);
+    const QString id = QString::fromLatin1(idstring);
+    if (!isUnicastHost(quint32(ip))) {
+        // Written to, such an address would reach every host or this one.
+        log(LOG_WARNING, tr("Discovery reply from %1 dropped: %2 is not the address of one controller.")
+                             .arg(describe(version, id), dotted(quint32(ip))));
+        if (m_discoveryTimer)
+            m_discoveryTimer->start(m_settings.discoveryWindowMs);
+        return;
+    }
+    if (!m_identifyAddress.isNull() && m_identifyTimer
+        && quint32(ip) == QHostAddress(m_identifyAddress).toIPv4Address()) {
+        Identity identity;
+        identity.address = m_identifyAddress;
+        identity.as = describe(version, id);
+        identity.how = tr("discovery");
+        const QString sft = sftText();
+        identity.kind = !sft.isEmpty() && version.contains(sft, Qt::CaseSensitive) ? Identity::Kind::Selected
+                                                                                   : Identity::Kind::Other;
+        if (m_product && m_product->name().contains(QLatin1String("Marlow"), Qt::CaseInsensitive)
+            && version.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
+            identity.revision = QString::number(ver);
+        // Later replies are not its answer.
+        delete m_identifyTimer;
+        m_identifyTimer = nullptr;
+        // Not from inside the discovery object's signal: the run's end may delete it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, identity] {
+                if (m_identifyAddress == identity.address && !m_identifyRead)
+                    identified(identity);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     // After the window has closed the list is in use: late replies are not added.
     if (!m_discoveryTimer)
         return;
     m_discoveryTimer->start(m_settings.discoveryWindowMs);
+    m_replies.insert(quint32(ip), {version, id});
 
     MicroprocessorImageInfo *first = m_product ? m_product->processor(0) : nullptr;
-    const QString version = QString::fromLatin1(verstring);
     if (!first || !version.contains(first->sft(), Qt::CaseSensitive))
         return;
-    const QString id = QString::fromLatin1(idstring);
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     list->addItem(dotted(quint32(ip)) + QLatin1Char(' ') + id, quint32(ip));
     list->setItemData(list->count() - 1, id, kIdRole);
@@ -311,14 +392,22 @@ void tftpInterfaceControl::handleDiscoveryTimeout()
             if (list->itemData(i, kAddressRole).toUInt() == wanted)
                 found = i;
         if (found < 0) {
-            // As an operator would: the address typed in, for PROGRAM to use
-            // once its question has been answered.
             const QString address = m_searchAddress;
             log(LOG_WARNING, list->count() > 0 ? tr("Controller %1 is not among those discovered.").arg(address)
                                                : tr("No device discovered."));
-            handleEnableControl(true);
-            ui->m_lineEdit_tftpManualIPEntry->setText(address);
-            finishSearch(false, tr("Controller %1 did not answer discovery.").arg(address));
+            const auto reply = m_replies.constFind(wanted);
+            if (reply != m_replies.constEnd()) {
+                // It answered, as another type: nothing is offered for it.
+                Identity identity;
+                identity.address = address;
+                identity.kind = Identity::Kind::Other;
+                identity.as = describe(reply->verstring, reply->idstring);
+                identity.how = tr("discovery");
+                identified(identity);
+                return;
+            }
+            // Silent to discovery: its "info" may still say what it is.
+            startIdentification(address, false);
             return;
         }
         m_searchReadingRevision = true;
@@ -401,12 +490,25 @@ void tftpInterfaceControl::stopQueryTimer()
     m_queryTimer = nullptr;
 }
 
+void tftpInterfaceControl::stopRevisionQuery()
+{
+    stopQueryTimer();
+    if (m_readThread) {
+        m_readThread->disconnect(this);
+        m_readThread->abort();
+        connect(m_readThread, &QThread::finished, m_readThread, &QObject::deleteLater);
+        if (!m_readThread->isRunning())
+            delete m_readThread;
+        m_readThread = nullptr;
+    }
+}
+
 void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, quint32 value)
 {
     qCDebug(lcDiscovery) << "ID: " << valueID << "    Value: " << value;
     // A late answer must not hand the panel back while its controllers are
-    // written or checked.
-    if (m_fleet || m_verifier)
+    // written or checked: only the run's end does.
+    if (runInProgress())
         return;
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     const QVariant current = list->currentIndex() >= 0 ? list->itemData(list->currentIndex(), kAddressRole)
@@ -429,13 +531,16 @@ void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, qui
 
 void tftpInterfaceControl::handleReadThreadDone(int result)
 {
+    if (runInProgress())
+        return;
     bool ok = false;
     if (result > 0) {
         const QByteArray info(m_infoBuffer, int(qstrnlen(m_infoBuffer, sizeof m_infoBuffer)));
         qCDebug(lcTftp) << "Info:" << info;
-        const int revision = revisionFromInfo(info);
-        ui->m_label_FWVersion->setText(tr("Rev. %1").arg(revision));
-        rememberRevision(m_infoAddress, quint32(revision));
+        ui->m_label_FWVersion->setText(tr("Rev. %1").arg(revisionFromInfo(info)));
+        // The record keeps what was reported, whole: the label shows a build number.
+        if (const std::optional<quint32> revision = ControllerVerifier::infoRevision(info))
+            rememberRevision(m_infoAddress, *revision);
         log(LOG_INFO, tr("Firmware: %1").arg(ui->m_label_FWVersion->text()));
         QCoreApplication::processEvents();
         stopQueryTimer();
@@ -451,6 +556,8 @@ void tftpInterfaceControl::handleReadThreadDone(int result)
 void tftpInterfaceControl::handleFWQueryTimeout()
 {
     stopQueryTimer();
+    if (runInProgress())
+        return;
     log(LOG_WARNING, tr("No firmware version query response from device."));
     handleEnableControl(true);
     // Programming them all does not depend on this one controller's revision.
@@ -479,6 +586,9 @@ void tftpInterfaceControl::on_m_lineEdit_tftpManualIPEntry_textChanged(QString t
 {
     m_manualAddress = parseUnicastAddress(text);
     qCDebug(lcDiscovery) << "manual address" << text << "null:" << m_manualAddress.isNull();
+    // The run has its address; the controls and PROGRAM wait for its end.
+    if (runInProgress())
+        return;
     setControlsEnabled(m_manualAddress.isNull());
     updateProgramAllControls();
     emit signal_enableProgramButton(!m_manualAddress.isNull()
@@ -593,12 +703,35 @@ void tftpInterfaceControl::program(const QString &fileName)
         log(LOG_INFO, tr("Using manual IP address %1").arg(address));
     }
 
+    // From here the run is under way: nothing of the revision question may
+    // come back and hand the controls over.
+    stopRevisionQuery();
     m_fileData = image;
-    m_writeAddress = address;
-    m_runRevisionBefore = revisionBefore;
     m_recorded.clear();
     m_checks.clear();
     m_runClock.start();
+    if (m_manualAddress.isNull()) {
+        startWrite(address, revisionBefore, false);
+        return;
+    }
+    // A typed address may name anything: it is asked what it is first,
+    // unless the search that typed it in already knows.
+    const std::optional<Identity> known = m_identified;
+    m_identified.reset();
+    if (known && known->address == address) {
+        m_identifyAddress = address;
+        m_identifyForWrite = true;
+        identified(*known);
+        return;
+    }
+    startIdentification(address, true);
+}
+
+void tftpInterfaceControl::startWrite(const QString &address, const QString &revisionBefore, bool typeUnconfirmed)
+{
+    m_writeAddress = address;
+    m_runRevisionBefore = revisionBefore;
+    m_runTypeUnconfirmed = typeUnconfirmed;
     m_lastWriteStatus.clear();
     const int timeout = m_product->name() == QLatin1String("Marlow Mk3")
         ? m_settings.marlowMk3WriteTimeoutMs
@@ -618,6 +751,177 @@ void tftpInterfaceControl::program(const QString &fileName)
     m_writeThread->commandWrite(address, QStringLiteral("firmware"), m_fileData.data(),
                                 unsigned(m_fileData.size()));
     m_writeThread->start();
+}
+
+QString tftpInterfaceControl::sftText() const
+{
+    MicroprocessorImageInfo *first = m_product ? m_product->processor(0) : nullptr;
+    return first ? first->sft() : QString();
+}
+
+QString tftpInterfaceControl::describe(const QString &verstring, const QString &idstring) const
+{
+    const QString id = idstring.trimmed();
+    const QString version = verstring.trimmed();
+    if (id.isEmpty())
+        return version.isEmpty() ? tr("a controller without a name") : version;
+    return version.isEmpty() ? id : QStringLiteral("%1 (%2)").arg(id, version);
+}
+
+void tftpInterfaceControl::startIdentification(const QString &address, bool forWrite)
+{
+    m_identifyAddress = address;
+    m_identifyForWrite = forWrite;
+    const QString text = tr("Asking %1 what it is.").arg(address);
+    log(LOG_INFO, text);
+    emit signal_updateStatus(text);
+    // A search has just sent discovery and heard nothing from it.
+    if (!forWrite) {
+        identifyByInfo();
+        return;
+    }
+    ensureDiscover();
+    if (!m_discover->sendDiscover(kDiscoveryRequestAddress)) {
+        qCDebug(lcDiscovery) << "identification: discovery request not sent";
+        identifyByInfo();
+        return;
+    }
+    m_identifyTimer = new QTimer(this);
+    m_identifyTimer->setSingleShot(true);
+    connect(m_identifyTimer, &QTimer::timeout, this, [this] {
+        // Gone once its own signal has returned.
+        m_identifyTimer->deleteLater();
+        m_identifyTimer = nullptr;
+        identifyByInfo();
+    });
+    m_identifyTimer->start(m_settings.discoveryWindowMs);
+}
+
+void tftpInterfaceControl::identifyByInfo()
+{
+    m_identifyBuffer = QByteArray(int(sizeof m_infoBuffer), '\0');
+    m_identifyRead = new QTFTP(this, m_settings.infoReadTimeoutMs);
+    m_identifyRead->setPort(m_settings.tftpPort);
+    connect(m_identifyRead, &QTFTP::commandFinished, this, &tftpInterfaceControl::identifyReadDone);
+    connect(m_identifyRead, &QTFTP::statusMessage, this,
+            [](const QString &text) { qCDebug(lcTftp) << "identification:" << text; });
+    // One byte short of the buffer: the text always ends in a NUL.
+    m_identifyRead->commandRead(m_identifyAddress, QStringLiteral("info"), m_identifyBuffer.data(),
+                                unsigned(m_identifyBuffer.size() - 1));
+    m_identifyRead->start();
+}
+
+void tftpInterfaceControl::identifyReadDone(int result)
+{
+    // Only the read under way answers; one stopped earlier may still have queued its end.
+    if (!m_identifyRead || sender() != m_identifyRead)
+        return;
+    const QByteArray info(m_identifyBuffer.constData(),
+                          int(qstrnlen(m_identifyBuffer.constData(), m_identifyBuffer.size())));
+    m_identifyRead->disconnect(this);
+    m_identifyRead->wait();
+    delete m_identifyRead;
+    m_identifyRead = nullptr;
+
+    Identity identity;
+    identity.address = m_identifyAddress;
+    if (result > 0) {
+        qCDebug(lcTftp) << "identification: info" << info;
+        // The controller takes no new request for a while after answering.
+        m_pauser.pause(m_settings.afterInfoPauseMs);
+        const QString version = ControllerVerifier::infoVersionText(info);
+        if (!version.isNull()) {
+            const QString sft = sftText();
+            identity.kind = !sft.isEmpty() && version.contains(sft, Qt::CaseSensitive) ? Identity::Kind::Selected
+                                                                                       : Identity::Kind::Other;
+            identity.as = describe(version, QString::fromLatin1(info.left(qMax(0, info.indexOf('*')))));
+        }
+        // Answered, whether or not it said what it is.
+        identity.how = tr("\"info\"");
+        const std::optional<quint32> revision = ControllerVerifier::infoRevision(info);
+        if (revision && routeFor(m_product) == ControllerVerifier::Route::Info)
+            identity.revision = QString::number(*revision);
+    }
+    identified(identity);
+}
+
+void tftpInterfaceControl::stopIdentification()
+{
+    delete m_identifyTimer;
+    m_identifyTimer = nullptr;
+    if (m_identifyRead) {
+        m_identifyRead->disconnect(this);
+        // It ends at its next short wait; its buffer lives until then.
+        m_identifyRead->abort();
+        m_identifyRead->wait();
+        delete m_identifyRead;
+        m_identifyRead = nullptr;
+    }
+    m_identifyAddress.clear();
+    m_identifyForWrite = false;
+}
+
+void tftpInterfaceControl::identified(const Identity &identity)
+{
+    const QString address = identity.address;
+    const QString type = m_product ? m_product->name() : QString();
+    const bool forWrite = m_identifyForWrite;
+    stopIdentification();
+
+    if (!forWrite) {
+        handleEnableControl(true);
+        if (identity.kind == Identity::Kind::Other) {
+            finishSearch(false, tr("Controller %1 answers %2 as %3, not as %4: nothing is sent to it.")
+                                    .arg(address, identity.how, identity.as, type));
+            return;
+        }
+        // As an operator would: the address typed in, for PROGRAM to use
+        // once its question has been answered.
+        ui->m_lineEdit_tftpManualIPEntry->setText(address);
+        m_identified = identity;
+        if (identity.kind == Identity::Kind::Selected)
+            finishSearch(false, tr("Controller %1 did not answer discovery; its %2 says it is %3: it is entered "
+                                   "as a manual address.")
+                                    .arg(address, identity.how, identity.as));
+        else if (identity.how.isEmpty())
+            finishSearch(false, tr("Controller %1 answered neither discovery nor a read of its \"info\".")
+                                    .arg(address));
+        else
+            finishSearch(false, tr("Controller %1 did not answer discovery, and its \"info\" does not say "
+                                   "what it is.")
+                                    .arg(address));
+        return;
+    }
+
+    switch (identity.kind) {
+    case Identity::Kind::Selected:
+        log(LOG_INFO, tr("Controller %1 answers %2 as %3.").arg(address, identity.how, identity.as));
+        startWrite(address, identity.revision, false);
+        return;
+    case Identity::Kind::Unknown:
+        // Nothing says it is another type: written as before, but only its
+        // answer as this type afterwards can verify the update.
+        log(LOG_WARNING, tr("Controller %1 did not say what it is: the image is written, and the check "
+                            "afterwards must find it answering as %2.")
+                             .arg(address, type));
+        startWrite(address, identity.revision, true);
+        return;
+    case Identity::Kind::Other:
+        break;
+    }
+    const QString text = tr("The controller at %1 answers %2 as %3, not as %4.\nNothing was sent to it; to "
+                            "update it, select its own device type and image.")
+                             .arg(address, identity.how, identity.as, type);
+    log(LOG_WARNING, text);
+    m_fileData.clear();
+    releaseRun();
+    emitRecord(record(address, QString()), UpdateRecord::Outcome::Cancelled,
+               tr("the controller answers as %1, not as %2").arg(identity.as, type));
+    handleEnableControl(true);
+    setControlsEnabled(m_manualAddress.isNull());
+    QCoreApplication::processEvents();
+    m_prompter.warning(this, tr("Firmware Updater"), text);
+    emit signal_enableProgramButton(true);
 }
 
 void tftpInterfaceControl::programProgress(int status)
@@ -667,6 +971,9 @@ void tftpInterfaceControl::releaseRun()
 
 void tftpInterfaceControl::programDone(int result)
 {
+    // An end queued before shutdown() stopped the write is not the end of a run.
+    if (!m_writeThread)
+        return;
     const QString address = m_writeAddress;
     const QString reason = m_lastWriteStatus;
     // Finished before its end was reported; the read thread, if one is
@@ -782,17 +1089,7 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
         }
     }
 
-    // Nothing of the revision query may come back during the run.
-    stopQueryTimer();
-    if (m_readThread) {
-        m_readThread->disconnect(this);
-        m_readThread->abort();
-        connect(m_readThread, &QThread::finished, m_readThread, &QObject::deleteLater);
-        if (!m_readThread->isRunning())
-            delete m_readThread;
-        m_readThread = nullptr;
-    }
-
+    stopRevisionQuery();
     m_fleet = fleet;
     m_fleetOutcomes.clear();
     m_recorded.clear();
@@ -1076,15 +1373,19 @@ void tftpInterfaceControl::startVerification(const QStringList &addresses, bool 
     const bool versioned = first && first->fileType() == 0 && first->blRev() == 1;
     const std::optional<quint32> build =
         ControllerVerifier::buildNumber(m_product ? m_product->imageVersion() : 0, versioned);
-    const QString name = m_product ? m_product->name() : QString();
-    ControllerVerifier::Route route = ControllerVerifier::Route::Info;
-    if (name.contains(QLatin1String("Brisa Quad"), Qt::CaseSensitive))
-        route = ControllerVerifier::Route::Value;
-    else if (name.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
-        route = ControllerVerifier::Route::Discovery;
+    const ControllerVerifier::Route route = routeFor(m_product);
     QList<ControllerVerifier::Target> targets;
-    for (const QString &address : addresses)
-        targets.append({address, route});
+    for (const QString &address : addresses) {
+        ControllerVerifier::Target target;
+        target.address = address;
+        target.route = route;
+        target.revisionBefore = revisionBeforeOf(address);
+        if (!fleet && m_runTypeUnconfirmed) {
+            target.typeText = sftText();
+            target.typeName = m_product ? m_product->name() : QString();
+        }
+        targets.append(target);
+    }
 
     const int port = m_settings.discoveryPortOverride > 0 ? m_settings.discoveryPortOverride : m_discoverPort;
     m_verifier = new ControllerVerifier(targets, build ? QString::number(*build) : QString(),
@@ -1251,12 +1552,23 @@ void tftpInterfaceControl::searchRevisionRead(bool ok)
         return;
     m_searchReadingRevision = false;
     const QString address = m_searchAddress;
-    if (ok)
+    if (ok) {
         finishSearch(true, tr("Controller %1 found: %2.").arg(address, ui->m_label_FWVersion->text()));
-    else
-        finishSearch(false, tr("Controller %1 answered discovery but not the question for its firmware "
-                               "revision; PROGRAM is not offered without it.")
-                                .arg(address));
+        return;
+    }
+    // Discovery said what it is: it may be written as a typed address, which
+    // a run must be allowed to do.
+    Identity identity;
+    identity.address = address;
+    identity.kind = Identity::Kind::Selected;
+    const Reply reply = m_replies.value(QHostAddress(address).toIPv4Address());
+    identity.as = describe(reply.verstring, reply.idstring);
+    identity.how = tr("discovery");
+    ui->m_lineEdit_tftpManualIPEntry->setText(address);
+    m_identified = identity;
+    finishSearch(false, tr("Controller %1 answered discovery but not the question for its firmware revision; "
+                           "it is entered as a manual address.")
+                            .arg(address));
 }
 
 void tftpInterfaceControl::finishSearch(bool found, const QString &message)

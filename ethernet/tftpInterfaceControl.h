@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class BootLoadProduct;
 class ControllerVerifier;
@@ -99,6 +100,9 @@ public:
     // A dotted IPv4 address of four decimal fields that names one host;
     // null for anything else (shortened forms, broadcast, multicast, 0.0.0.0).
     static QHostAddress parseUnicastAddress(const QString &text);
+    // Whether an address (host order) names one host: not 0.0.0.0, broadcast
+    // or multicast. Discovered addresses are held to it as typed ones are.
+    static bool isUnicastHost(quint32 address);
     // The revision shown for an "info" text: the third asterisk-separated
     // field read as hexadecimal, low 8 bits; 0 when there is none.
     static int revisionFromInfo(const QByteArray &info);
@@ -136,7 +140,35 @@ public slots:
     void handleEnableControl(bool enable);
 
 private:
+    // What a controller at a typed address said it is, before anything is
+    // written to it.
+    struct Identity {
+        enum class Kind {
+            Selected, // answered as the selected device type
+            Other,    // answered as another type
+            Unknown,  // did not say: no answer, or an "info" without a version string
+        };
+        QString address;
+        Kind kind = Kind::Unknown;
+        QString as;       // what it answered as: "idstring (verstring)"
+        QString revision; // what the panel's revision route would have shown; null when not read
+        QString how;      // what it answered: "discovery" or "\"info\""; empty when nothing
+    };
+
     void log(LOGPRIORITY priority, const QString &text);
+    void ensureDiscover();
+    // A run is starting: nothing of the revision question may come back;
+    // stops its timer and lets its read go.
+    void stopRevisionQuery();
+    void startIdentification(const QString &address, bool forWrite);
+    void identifyByInfo();
+    void identifyReadDone(int result);
+    void identified(const Identity &identity);
+    void stopIdentification();
+    QString describe(const QString &verstring, const QString &idstring) const;
+    // The verstring test of the selected product (its SFT text); empty when none.
+    QString sftText() const;
+    void startWrite(const QString &address, const QString &revisionBefore, bool typeUnconfirmed);
     void queryFirmwareVersion(int index);
     void startInfoRead(quint32 address);
     void setControlsEnabled(bool enable);
@@ -219,4 +251,22 @@ private:
     QString m_searchAddress;
     bool m_searchReadingRevision = false;
     bool m_destroying = false;
+
+    // Discovery replies of the current discovery, by address, whatever their
+    // type: what findDevice() tells of an address that is not listed.
+    struct Reply {
+        QString verstring;
+        QString idstring;
+    };
+    QHash<quint32, Reply> m_replies;
+    // Asking a typed address what it is: for PROGRAM (a run) or for findDevice().
+    QString m_identifyAddress;
+    bool m_identifyForWrite = false;
+    QTimer *m_identifyTimer = nullptr;
+    QTFTP *m_identifyRead = nullptr;
+    QByteArray m_identifyBuffer;
+    // What findDevice() learnt, for the PROGRAM that follows it.
+    std::optional<Identity> m_identified;
+    // The controller written did not say what it is before the write.
+    bool m_runTypeUnconfirmed = false;
 };

@@ -360,7 +360,7 @@ void ControllerSimulator::handleDiscovery()
         QElapsedTimer clock;
         clock.start();
         for (const Controller &c : snapshot) {
-            if (c.gone)
+            if (c.gone || c.ignoresDiscovery)
                 continue;
             sendNow(m_discoveryFd, discoveryReply(c), from);
             if (m_options.buttonShow >= 0)
@@ -471,6 +471,10 @@ void ControllerSimulator::process(Node &node, const QByteArray &packet, const so
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             s.data = infoText(node.controller);
+            if (node.controller.emptyInfoReads > 0) {
+                --node.controller.emptyInfoReads;
+                s.data.clear();
+            }
         }
         event(QStringLiteral("read request %1 info").arg(who));
         sendTftp(node, tftpPacket(kOpData, 1, s.data.left(kBlock)), from);

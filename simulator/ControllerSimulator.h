@@ -64,6 +64,11 @@ public:
         bool noReturn = false;
         // Took an image under noReturn: answers nothing any more.
         bool gone = false;
+        // So many of the next "info" reads get an empty file, as from a
+        // controller that is still starting.
+        int emptyInfoReads = 0;
+        // Answers no discovery request (TFTP only).
+        bool ignoresDiscovery = false;
     };
 
     struct Options {

@@ -173,7 +173,33 @@ private slots:
     void recordThatCannotBeWritten_isSaidAndVerifiedHasItsOwnCode();
     void unwritableResultFile_refusedBeforeAnythingIsSent_data();
     void unwritableResultFile_refusedBeforeAnythingIsSent();
+    void controllerOfAnotherTypeIsNeitherWrittenNorAdvised_data();
+    void controllerOfAnotherTypeIsNeitherWrittenNorAdvised();
 };
+
+void TestUnattendedRun::controllerOfAnotherTypeIsNeitherWrittenNorAdvised_data()
+{
+    QTest::addColumn<QStringList>("allowed");
+    QTest::newRow("without -yes") << QStringList{};
+    QTest::newRow("with -yes=manual-address") << QStringList{"-yes=manual-address"};
+}
+
+// 127.0.0.5 of -simulate is a Marlow White: an Ostrel Hub image is not for it,
+// and allowing a typed address must not change that.
+void TestUnattendedRun::controllerOfAnotherTypeIsNeitherWrittenNorAdvised()
+{
+    QFETCH(QStringList, allowed);
+    QTemporaryDir cwd;
+    const Outcome o = run(cwd, QStringList{"-ethernet", "-deviceType=Ostrel Hub", "-deviceAddress=127.0.0.5",
+                                           "-firmware=" + ostrelImage(0x00020122), "-autoConnect", "-simulate"}
+                                   + allowed);
+    QVERIFY2(o.exitCode == 3, qPrintable(describe(o)));
+    QVERIFY2(o.result.value("message").toString().contains(
+                 "answers discovery as Marlow White (Marlow SFT-MW 1.7), not as Ostrel Hub"),
+             qPrintable(o.result.value("message").toString()));
+    QVERIFY(!o.result.contains("allowWith"));
+    QVERIFY(o.records.isEmpty());
+}
 
 void TestUnattendedRun::verifiedRunOnEachInterface_data()
 {
@@ -245,6 +271,12 @@ void TestUnattendedRun::failingRunsEndWithTheirExitCode_data()
         << 5 << "not verified";
     QTest::newRow("controller not found")
         << controller + QStringList{"-deviceAddress=127.0.0.99", "-simulate"} << 3 << "";
+    // Image 3.1.33 on a controller at build 33 that keeps its firmware: its
+    // revision cannot tell the two apart.
+    QTest::newRow("controller reports the build it ran already: not verified")
+        << QStringList{"-ethernet", "-deviceType=Ostrel Hub", "-firmware=" + ostrelImage(0x00030121),
+                       "-deviceAddress=127.0.0.3", "-simulate=keep-revision"}
+        << 5 << "not verified";
 }
 
 void TestUnattendedRun::failingRunsEndWithTheirExitCode()

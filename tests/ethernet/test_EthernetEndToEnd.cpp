@@ -278,7 +278,7 @@ void TestEthernetEndToEnd::noController_thenNoRevision()
     PeerProcess sim;
     QVERIFY(startController(sim, QStringLiteral("id=Brisa Quad,verstring=SFT-BQ 1.0,rev=12")));
     click(*f, "m_pushButton_TFTPDiscover");
-    QTRY_VERIFY_WITH_TIMEOUT(!f->logLines().filter(QStringLiteral("No firmware version query response from device.")).isEmpty(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!f->logLines().filter(QStringLiteral("No firmware version query response from device.")).isEmpty(), 30000);
     QVERIFY(revision(*f).isEmpty());
     QVERIFY(!programEnabled(*f));
     QVERIFY(f->find<QPushButton>(QStringLiteral("m_pushButton_TFTPDiscover"))->isEnabled());

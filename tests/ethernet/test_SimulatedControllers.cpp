@@ -1,8 +1,10 @@
 #include "tests/app/WindowFixture.h"
 
 #include "app/DeviceEnvironment.h"
+#include "app/RunEvents.h"
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
+#include "ethernet/QTFTP.h"
 #include "ethernet/tftpInterfaceControl.h"
 #include "simulator/ControllerSimulator.h"
 #include "tests/ethernet/ControllerImage.h"
@@ -27,6 +29,7 @@ private slots:
     void simulateMode_findsAndUpdatesLoopbackControllers();
     void simulatedFailures_endTheCheckAsTheyShould_data();
     void simulatedFailures_endTheCheckAsTheyShould();
+    void closingTheWindowAfterTheWrite_recordsItNotVerified();
 };
 
 void TestSimulatedControllers::simulateMode_findsAndUpdatesLoopbackControllers()
@@ -150,6 +153,43 @@ void TestSimulatedControllers::simulatedFailures_endTheCheckAsTheyShould()
     QVERIFY(!record.reason.isEmpty());
     // Either way the image itself arrived.
     QCOMPARE(env->controllerSimulator()->controller(QHostAddress(record.address).toIPv4Address()).writes, 1);
+}
+
+void TestSimulatedControllers::closingTheWindowAfterTheWrite_recordsItNotVerified()
+{
+    WindowFixture::Options options;
+    options.cataloguePath = sampleCataloguePath();
+    WindowFixture f(options);
+    EthernetSettings &settings = f.devices->ethernet();
+    settings.pollIntervalMs = 20;
+    settings.discoveryWindowMs = 200;
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("hub.hex")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(controllerHex({{0x3FF00, 0xE7C00101}, {0x3FF04, 0x00020145}}, 2000));
+    file.close();
+    f.find<QComboBox>(QStringLiteral("m_comboBox_interfaceSelect"))->setCurrentIndex(2);
+    auto *devices = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"));
+    devices->setCurrentIndex(devices->findText(QStringLiteral("Ostrel Hub")));
+    f.prompter.expectFileDialog(file.fileName());
+    f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
+    f.window->findChild<QPushButton *>(QStringLiteral("m_pushButton_TFTPDiscover"))->click();
+    QTRY_COMPARE(f.window->findChild<QLabel *>(QStringLiteral("m_label_FWVersion"))->text(), QStringLiteral("Rev. 33"));
+
+    QSignalSpy recorded(f.window->runEvents(), &RunEvents::runRecorded);
+    f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->click();
+    // The write ends; the window closes before it has handled that.
+    auto *thread = f.window->findChild<tftpInterfaceControl *>()->findChild<QTFTP *>();
+    QVERIFY(thread);
+    QVERIFY(thread->wait(30000));
+    f.destroyWindow();
+    QCOMPARE(recorded.size(), 1);
+    const UpdateRecord record = recorded.first().first().value<UpdateRecord>();
+    QCOMPARE(record.outcome, UpdateRecord::Outcome::NotVerified);
+    QCOMPARE(record.reason, QStringLiteral("the updater closed before the controller was checked"));
+    QCOMPARE(record.address, QStringLiteral("127.0.0.3"));
+    QCOMPARE(record.revisionBefore, QStringLiteral("33"));
+    QCOMPARE(f.devices->controllerSimulator()->controller(0x7F000003).writes, 1);
 }
 
 QTEST_MAIN(TestSimulatedControllers)

@@ -45,13 +45,13 @@ void TestTarvoLayers::simulated_answersTheRevisionLater()
 
     QVERIFY(lib.getValue("127.0.0.2", 342));
     QCOMPARE(replies.size(), 0); // the answer travels through the event loop
-    QVERIFY(replies.wait(2000));
+    QVERIFY(replies.wait(30000));
     QCOMPARE(replies.first().at(0).value<unsigned long>(), 0x7F000002ul);
     QCOMPARE(replies.first().at(1).value<quint16>(), quint16(342));
     QCOMPARE(replies.first().at(2).value<quint32>(), SimulatedTarvo::kDefaultRevision);
 
     QVERIFY(lib.getValue("127.0.0.5", 342));
-    QVERIFY(replies.wait(2000));
+    QVERIFY(replies.wait(30000));
     QCOMPARE(replies.last().at(0).value<unsigned long>(), 0x7F000005ul);
     QCOMPARE(replies.last().at(2).value<quint32>(), 77u);
     QCOMPARE(lib.questions().size(), 2);

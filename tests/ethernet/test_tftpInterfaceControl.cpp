@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 // The panel against simulated controllers on loopback: discovery, the three
@@ -53,6 +54,15 @@ private slots:
     void findDevice();
     void revisionFromInfo_data();
     void revisionFromInfo();
+    void revisionCheck_data();
+    void revisionCheck();
+    void typedAddress_isAskedWhatItIsBeforeTheWrite_data();
+    void typedAddress_isAskedWhatItIsBeforeTheWrite();
+    void shutdown_recordsWhatTheRunHadDone_data();
+    void shutdown_recordsWhatTheRunHadDone();
+    void lateRevisionAnswers_doNotHandTheControlsBackDuringAWrite_data();
+    void lateRevisionAnswers_doNotHandTheControlsBackDuringAWrite();
+    void discoveredAddresses_followTheTypedAddressRules();
 
 private:
     // Everything one panel run needs, on fresh loopback ports.
@@ -72,8 +82,10 @@ private:
         QStringList statuses;
         QTemporaryDir dir;
 
+        // adjust, when given, changes each of the four controllers before the simulator starts.
         Rig(const QString &productName, const QString &sft, const ControllerSimulator::Faults &faults = {},
-            const ControllerSimulator::Options &simulation = {});
+            const ControllerSimulator::Options &simulation = {},
+            const std::function<void(ControllerSimulator::Controller &)> &adjust = {});
         bool loadImage(quint32 version, int filler = 3000);
         void discover();
         QComboBox *list() const { return panel->findChild<QComboBox *>("m_comboBox_TFTPDevicesDiscovered"); }
@@ -104,17 +116,22 @@ ControllerSimulator::Controller controller(quint32 ip, const char *id, const cha
 
 TestTftpInterfaceControl::Rig::Rig(const QString &productName, const QString &sft,
                                    const ControllerSimulator::Faults &faults,
-                                   const ControllerSimulator::Options &simulation)
+                                   const ControllerSimulator::Options &simulation,
+                                   const std::function<void(ControllerSimulator::Controller &)> &adjust)
 {
     ControllerSimulator::Options options = simulation;
     options.tftpPort = 0;
     options.versionOffset = 0x14;
     options.faults = faults;
     sim = std::make_unique<ControllerSimulator>(options);
-    sim->addController(controller(0x7F000002, "Ostrel Hub", "SFT-OH 2.1", 0x21));
-    sim->addController(controller(0x7F000003, "Marlow White", "Marlow SFT-MW 1.7", 7));
-    sim->addController(controller(0x7F000004, "Marlow White", "SFT-MW 1.9", 9));
-    sim->addController(controller(0x7F000005, "Brisa Quad", "SFT-BQ 1.0", 12));
+    for (ControllerSimulator::Controller c : {controller(0x7F000002, "Ostrel Hub", "SFT-OH 2.1", 0x21),
+                                              controller(0x7F000003, "Marlow White", "Marlow SFT-MW 1.7", 7),
+                                              controller(0x7F000004, "Marlow White", "SFT-MW 1.9", 9),
+                                              controller(0x7F000005, "Brisa Quad", "SFT-BQ 1.0", 12)}) {
+        if (adjust)
+            adjust(c);
+        sim->addController(c);
+    }
     // The controller-value library learns what a write left, as the real one would.
     const bool noReturn = options.noReturn;
     sim->setWriteDone([this, noReturn](quint32 ip, quint32 revision, const QByteArray &) {
@@ -409,17 +426,15 @@ void TestTftpInterfaceControl::shutdown_duringAWrite_stopsItQuietly()
     ControllerSimulator::Faults faults;
     faults.answerFromOtherPort = true;
     Rig rig("Marlow White", "SFT-MW", faults);
-    rig.settings.writeTimeoutMs = 5000;
+    // Far beyond the test's own time-out: shutdown() returns only by stopping the write.
+    rig.settings.writeTimeoutMs = 10 * 60 * 1000;
     QVERIFY(rig.loadImage(0x00010203, 0));
     rig.discover();
     QTRY_COMPARE(rig.revision(), QStringLiteral("Rev. 7"));
     rig.panel->program(QStringLiteral("controller.hex"));
     QVERIFY(rig.panel->runInProgress());
-    QElapsedTimer clock;
-    clock.start();
     rig.panel->shutdown();
     rig.panel->shutdown();
-    QVERIFY(clock.elapsed() < 1000);
     QVERIFY(!rig.panel->runInProgress());
     QTest::qWait(50); // nothing of the stopped write arrives afterwards
     QCOMPARE(rig.completions, 0);
@@ -553,22 +568,37 @@ void TestTftpInterfaceControl::writeThenCheck_data()
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("revisionAfter");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<quint32>("image"); // its version
 
     const int verified = int(UpdateRecord::Outcome::Verified);
     const int mismatch = int(UpdateRecord::Outcome::Mismatch);
     const int notVerified = int(UpdateRecord::Outcome::NotVerified);
     const QString gone = QStringLiteral("no answer within 1.01 s of the write");
+    const quint32 v74 = 0x0002034A;
     // The image's version is 2.3.74: every route reports the build number 74.
-    QTest::newRow("info, verified") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 0 << verified << "33" << "74" << QString();
-    QTest::newRow("Marlow, verified") << "Marlow White" << "SFT-MW" << "127.0.0.3" << 0 << verified << "7" << "74" << QString();
-    QTest::newRow("value, verified") << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 0 << verified << "12" << "74" << QString();
+    QTest::newRow("info, verified") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 0 << verified << "33" << "74" << QString() << v74;
+    QTest::newRow("Marlow, verified") << "Marlow White" << "SFT-MW" << "127.0.0.3" << 0 << verified << "7" << "74" << QString() << v74;
+    QTest::newRow("value, verified") << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 0 << verified << "12" << "74" << QString() << v74;
     QTest::newRow("info, mismatch") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 1 << mismatch << "33" << "33"
-                                    << "the device reports 33, the image is 74";
+                                    << "the device reports 33, the image is 74" << v74;
     QTest::newRow("value, mismatch") << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 1 << mismatch << "12" << "12"
-                                     << "the device reports 12, the image is 74";
-    QTest::newRow("info, gone") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 2 << notVerified << "33" << QString() << gone;
-    QTest::newRow("Marlow, gone") << "Marlow White" << "SFT-MW" << "127.0.0.3" << 2 << notVerified << "7" << QString() << gone;
-    QTest::newRow("value, gone") << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 2 << notVerified << "12" << QString() << gone;
+                                     << "the device reports 12, the image is 74" << v74;
+    QTest::newRow("info, gone") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 2 << notVerified << "33" << QString() << gone << v74;
+    QTest::newRow("Marlow, gone") << "Marlow White" << "SFT-MW" << "127.0.0.3" << 2 << notVerified << "7" << QString() << gone << v74;
+    QTest::newRow("value, gone") << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 2 << notVerified << "12" << QString() << gone << v74;
+    // The build number the controller ran already: the image's own tells nothing,
+    // whether the controller took it (Marlow, value) or kept its firmware (info).
+    const QString same = QStringLiteral("the controller reports build %1 as it did before the write, so its "
+                                        "revision cannot tell the image from the firmware it ran");
+    QTest::newRow("info, build it ran already") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 1 << notVerified << "33"
+                                                << "33" << same.arg(33) << 0x00020321u;
+    QTest::newRow("Marlow, build it ran already") << "Marlow White" << "SFT-MW" << "127.0.0.3" << 0 << notVerified
+                                                  << "7" << "7" << same.arg(7) << 0x00020307u;
+    QTest::newRow("value, build it ran already") << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 0 << notVerified
+                                                 << "12" << "12" << same.arg(12) << 0x0002030Cu;
+    // The largest build number is still one.
+    QTest::newRow("info, build 255") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 0 << verified << "33" << "255"
+                                     << QString() << 0x000203FFu;
 }
 
 void TestTftpInterfaceControl::writeThenCheck()
@@ -581,12 +611,14 @@ void TestTftpInterfaceControl::writeThenCheck()
     QFETCH(QString, before);
     QFETCH(QString, revisionAfter);
     QFETCH(QString, reason);
+    QFETCH(quint32, image);
     ControllerSimulator::Options simulation;
     simulation.keepRevision = after == 1;
     simulation.noReturn = after == 2;
     Rig rig(product, sft, {}, simulation);
     rig.panel->setVerifyWait(1000);
-    QVERIFY(rig.loadImage(0x0002034A));
+    QVERIFY(rig.loadImage(image));
+    const QString build = QString::number(image & 0xFF);
     rig.discover();
     QTRY_COMPARE(rig.revision(), "Rev. " + before);
     QCOMPARE(rig.list()->currentText().section(' ', 0, 0), address);
@@ -598,12 +630,21 @@ void TestTftpInterfaceControl::writeThenCheck()
                                                   "%2\nThe update failed.").arg(address, reason));
     // The write ends first; the run only once the controller has been asked.
     QList<bool> runWhenRecorded;
-    QObject::connect(rig.panel.get(), &tftpInterfaceControl::signal_runRecord, rig.panel.get(),
-                     [&] { runWhenRecorded.append(rig.panel->runInProgress() && rig.completions == 0); });
     QElapsedTimer clock;
+    qint64 written = -1;
+    qint64 recorded = -1;
+    QObject::connect(rig.panel.get(), &tftpInterfaceControl::signal_runRecord, rig.panel.get(), [&] {
+        runWhenRecorded.append(rig.panel->runInProgress() && rig.completions == 0);
+        recorded = clock.elapsed();
+    });
+    QObject::connect(rig.panel.get(), &tftpInterfaceControl::signal_log, rig.panel.get(),
+                     [&](LOGPRIORITY, LOGTYPE, QString, QString text) {
+                         if (text.startsWith(QLatin1String("Program complete")))
+                             written = clock.elapsed();
+                     });
     clock.start();
     rig.panel->program(QStringLiteral("controller.hex"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.completions, 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.completions, 1, 30000);
     QCOMPARE(runWhenRecorded, QList<bool> {true});
     QVERIFY(rig.log.contains(QStringLiteral("Program complete: %1").arg(rig.product.imageData().size())));
     QVERIFY(!rig.panel->runInProgress());
@@ -619,15 +660,15 @@ void TestTftpInterfaceControl::writeThenCheck()
     QCOMPARE(r.revisionBefore, before);
     QCOMPARE(r.revisionAfter, revisionAfter);
     QCOMPARE(r.reason, reason);
-    QCOMPARE(r.imageVersion, QStringLiteral("2.3.74"));
+    QCOMPARE(r.imageVersion, QStringLiteral("2.3.") + build);
     QCOMPARE(r.imageSha256, QString::fromLatin1(QCryptographicHash::hash(rig.product.imageData(),
                                                                           QCryptographicHash::Sha256).toHex()));
-    QVERIFY(r.durationMs > 0 && r.durationMs <= clock.elapsed());
-    if (after == 2)
-        QVERIFY(r.durationMs >= 1000);
+    // From PROGRAM to the verdict: the wait for the controller is part of it.
+    QVERIFY(r.durationMs > 0 && r.durationMs <= recorded);
+    QVERIFY(written >= 0 && r.durationMs + 1 >= recorded - written); // both clocks count whole milliseconds
     // The end of the run says how the check went, in the status line and the log.
-    const QString summary = UpdateRecord::outcomeName(r.outcome) + (reason.isEmpty() ? QStringLiteral(": the device reports 74")
-                                                                                     : ": " + reason);
+    const QString summary = UpdateRecord::outcomeName(r.outcome)
+        + (reason.isEmpty() ? QStringLiteral(": the device reports ") + build : ": " + reason);
     QCOMPARE(rig.statuses.last(), QStringLiteral("Controller %1 written; %2").arg(address, summary));
     QVERIFY(rig.log.contains(QStringLiteral("%1Revision check of %2: %3")
                                  .arg(outcome == int(UpdateRecord::Outcome::NotVerified) ? "WARNING " : "", address, summary)));
@@ -647,10 +688,19 @@ void TestTftpInterfaceControl::findDevice_data()
                                         << "Controller 127.0.0.2 found: Rev. 33.";
     QTest::newRow("listed second, chosen") << "Marlow White" << "SFT-MW" << "127.0.0.4" << true
                                            << "Controller 127.0.0.4 found: Rev. 9.";
-    QTest::newRow("not listed") << "Marlow White" << "SFT-MW" << "127.0.0.9" << false
-                                << "Controller 127.0.0.9 did not answer discovery.";
-    QTest::newRow("nothing discovered") << "Ostrel Hub" << "SFT-NONE" << "127.0.0.2" << false
-                                        << "Controller 127.0.0.2 did not answer discovery.";
+    const QString silent = QStringLiteral("Controller %1 answered neither discovery nor a read of its \"info\".");
+    QTest::newRow("not listed") << "Marlow White" << "SFT-MW" << "127.0.0.9" << false << silent.arg("127.0.0.9");
+    QTest::newRow("nothing discovered") << "Ostrel Hub" << "SFT-NONE" << "127.0.0.9" << false << silent.arg("127.0.0.9");
+    // It did answer, as another product: nothing is entered for PROGRAM.
+    QTest::newRow("another type at the address")
+        << "Ostrel Hub" << "SFT-OH" << "127.0.0.3" << false
+        << "Controller 127.0.0.3 answers discovery as Marlow White (Marlow SFT-MW 1.7), not as Ostrel Hub: "
+           "nothing is sent to it.";
+    // Known by discovery, silent about its revision: entered for PROGRAM.
+    QTest::newRow("listed, revision not told")
+        << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << false
+        << "Controller 127.0.0.5 answered discovery but not the question for its firmware revision; it is "
+           "entered as a manual address.";
     QTest::newRow("no address") << "Ostrel Hub" << "SFT-OH" << "127.0.0" << false
                                 << "\"127.0.0\" is not the IP address of a controller.";
     QTest::newRow("discovery not sent") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << false
@@ -668,6 +718,9 @@ void TestTftpInterfaceControl::findDevice()
     Rig rig(product, sft);
     QVERIFY(rig.loadImage(0x0002034A));
     const bool unsent = QByteArray(QTest::currentDataTag()) == "discovery not sent";
+    const bool silentRevision = QByteArray(QTest::currentDataTag()) == "listed, revision not told";
+    if (silentRevision)
+        rig.tarvo.removeController(0x7F000005);
     if (unsent) {
         rig.settings.discoveryDestination = QStringLiteral("nowhere");
         rig.prompter.expectMessage(Prompter::Kind::Warning, "Warning", "Error sending discover packet!");
@@ -675,7 +728,7 @@ void TestTftpInterfaceControl::findDevice()
     QSignalSpy done(rig.panel.get(), &tftpInterfaceControl::signal_deviceSearchDone);
     rig.panel->findDevice(address);
     QCOMPARE(done.size(), 0); // never from inside the call
-    QVERIFY(done.wait(5000));
+    QVERIFY(done.wait(30000));
     QTest::qWait(100);
     QCOMPARE(done.size(), 1);
     QCOMPARE(done.first().at(0).toBool(), found);
@@ -688,9 +741,11 @@ void TestTftpInterfaceControl::findDevice()
         QCOMPARE(rig.programButton.last(), true);
         return;
     }
-    const bool typedIn = message.endsWith("did not answer discovery.");
+    const bool typedIn = !message.contains("not searched for") && !message.contains("not the IP address")
+        && !message.contains("nothing is sent");
     if (!typedIn) {
         QVERIFY(field->text().remove('.').trimmed().isEmpty());
+        QVERIFY(!rig.programButton.contains(true));
         return;
     }
     QCOMPARE(field->text(), address);
@@ -702,6 +757,15 @@ void TestTftpInterfaceControl::findDevice()
     QCOMPARE(rig.records.size(), 1);
     QCOMPARE(rig.records.first().address, address);
     QCOMPARE(rig.records.first().outcome, UpdateRecord::Outcome::Cancelled);
+    if (!silentRevision)
+        return;
+    // Allowed, the write goes by what the search learnt, without asking again.
+    rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", QString(), QMessageBox::Ok);
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.completions, 1, 30000);
+    QCOMPARE(rig.sim->controller(0x7F000005).writes, 1);
+    QVERIFY(rig.log.filter("what it is").isEmpty());
+    QCOMPARE(rig.records.last().outcome, UpdateRecord::Outcome::Verified);
 }
 
 void TestTftpInterfaceControl::revisionFromInfo_data()
@@ -713,6 +777,8 @@ void TestTftpInterfaceControl::revisionFromInfo_data()
     QTest::newRow("too few fields") << QByteArray("Hub*12") << 0;
     QTest::newRow("not hex") << QByteArray("Hub*12*zz*") << 0;
     QTest::newRow("ends at the first NUL") << QByteArray("Hub*12\0*1F", 11) << 0;
+    // Shown as its low byte; never compared as one.
+    QTest::newRow("wider than a build number") << QByteArray("Hub*12*121*SFT") << 33;
 }
 
 void TestTftpInterfaceControl::revisionFromInfo()
@@ -722,6 +788,301 @@ void TestTftpInterfaceControl::revisionFromInfo()
     QCOMPARE(tftpInterfaceControl::revisionFromInfo(info), revision);
     // Shown as 0, but no revision a check may compare with.
     QCOMPARE(ControllerVerifier::infoRevision(info).has_value(), revision != 0);
+}
+
+void TestTftpInterfaceControl::revisionCheck_data()
+{
+    QTest::addColumn<quint32>("running");   // the controller's revision after the write
+    QTest::addColumn<int>("emptyReads");    // "info" reads answered with an empty file first
+    QTest::addColumn<QString>("before");    // what it reported before the write
+    QTest::addColumn<QString>("expected");  // the image's build number
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("revisionAfter");
+    QTest::addColumn<QString>("reason");
+
+    const int verified = int(UpdateRecord::Outcome::Verified);
+    const int notVerified = int(UpdateRecord::Outcome::NotVerified);
+    QTest::newRow("an empty read is asked again") << 0x21u << 2 << QString() << "33" << verified << "33" << QString();
+    QTest::newRow("121 is no build number")
+        << 0x121u << 0 << QString() << "33" << notVerified << "289"
+        << "the controller reports 289, which is not a build number the image's 33 can be compared with";
+    QTest::newRow("FF21 is none either")
+        << 0xFF21u << 0 << QString() << "33" << notVerified << "65313"
+        << "the controller reports 65313, which is not a build number the image's 33 can be compared with";
+    QTest::newRow("255 is one") << 0xFFu << 0 << QString() << "255" << verified << "255" << QString();
+    QTest::newRow("another build before") << 0x21u << 0 << "32" << "33" << verified << "33" << QString();
+    QTest::newRow("the build it reported before")
+        << 0x21u << 0 << "33" << "33" << notVerified << "33"
+        << "the controller reports build 33 as it did before the write, so its revision cannot tell the image "
+           "from the firmware it ran";
+}
+
+void TestTftpInterfaceControl::revisionCheck()
+{
+    QFETCH(quint32, running);
+    QFETCH(int, emptyReads);
+    QFETCH(QString, before);
+    QFETCH(QString, expected);
+    QFETCH(int, outcome);
+    QFETCH(QString, revisionAfter);
+    QFETCH(QString, reason);
+    Rig rig("Ostrel Hub", "SFT-OH", {}, {}, [&](ControllerSimulator::Controller &c) {
+        if (c.ip == 0x7F000002) {
+            c.revision = running;
+            c.emptyInfoReads = emptyReads;
+        }
+    });
+    ControllerVerifier::Target target;
+    target.address = QStringLiteral("127.0.0.2");
+    target.route = ControllerVerifier::Route::Info;
+    target.revisionBefore = before;
+    ControllerVerifier verifier({target}, expected, QString(), rig.settings, rig.tarvo, rig.sim->discoveryPort());
+    verifier.setWait(20000);
+    QSignalSpy finished(&verifier, &ControllerVerifier::finished);
+    verifier.start();
+    QVERIFY(finished.wait(30000));
+    const RevisionCheck check = verifier.checks().first();
+    QCOMPARE(int(check.outcome()), outcome);
+    QCOMPARE(check.revisionAfter, revisionAfter);
+    if (!reason.isEmpty())
+        QCOMPARE(check.detail, reason);
+}
+
+void TestTftpInterfaceControl::typedAddress_isAskedWhatItIsBeforeTheWrite_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("sft");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("silence"); // 1: ignores discovery; 2: and its first "info" read is empty
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("revisionBefore");
+    QTest::addColumn<QString>("reason"); // the record's; for a refusal the box names both types
+
+    const int verified = int(UpdateRecord::Outcome::Verified);
+    const int cancelled = int(UpdateRecord::Outcome::Cancelled);
+    const int notVerified = int(UpdateRecord::Outcome::NotVerified);
+    const QString marlow = QStringLiteral("the controller answers as Marlow White (Marlow SFT-MW 1.7), not as Ostrel Hub");
+    QTest::newRow("another type, by discovery") << "Ostrel Hub" << "SFT-OH" << "127.0.0.3" << 0 << cancelled
+                                                << QString() << marlow;
+    QTest::newRow("another type, by its info") << "Ostrel Hub" << "SFT-OH" << "127.0.0.3" << 1 << cancelled
+                                               << QString() << marlow;
+    QTest::newRow("its type, by discovery") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 0 << verified << QString()
+                                            << QString();
+    QTest::newRow("its type, by its info") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 1 << verified << "33"
+                                           << QString();
+    // Silent before the write: only its answer as the type afterwards verifies.
+    QTest::newRow("silent, then its type") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 2 << verified << QString()
+                                           << QString();
+    QTest::newRow("silent, and never its type")
+        << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 2 << notVerified << QString()
+        << "it reports 74 but did not answer as Brisa Quad within 1.01 s of the write, nor before it";
+}
+
+void TestTftpInterfaceControl::typedAddress_isAskedWhatItIsBeforeTheWrite()
+{
+    QFETCH(QString, product);
+    QFETCH(QString, sft);
+    QFETCH(QString, address);
+    QFETCH(int, silence);
+    QFETCH(int, outcome);
+    QFETCH(QString, revisionBefore);
+    QFETCH(QString, reason);
+    const quint32 ip = QHostAddress(address).toIPv4Address();
+    Rig rig(product, sft, {}, {}, [&](ControllerSimulator::Controller &c) {
+        if (c.ip == ip) {
+            c.ignoresDiscovery = silence >= 1;
+            c.emptyInfoReads = silence >= 2 ? 1 : 0;
+        }
+    });
+    rig.panel->setVerifyWait(1000);
+    QVERIFY(rig.loadImage(0x0002034A));
+    rig.panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry")->setText(address);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", QString(), QMessageBox::Ok);
+    const bool refused = outcome == int(UpdateRecord::Outcome::Cancelled);
+    if (refused)
+        rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater",
+                                   QStringLiteral("The controller at %1 answers %2 as Marlow White (Marlow SFT-MW "
+                                                  "1.7), not as Ostrel Hub.\nNothing was sent to it; to update it, "
+                                                  "select its own device type and image.")
+                                       .arg(address, silence ? "\"info\"" : "discovery"));
+    rig.programButton.clear();
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QVERIFY(rig.panel->runInProgress());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.records.isEmpty() && !rig.panel->runInProgress(), 30000);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+    QVERIFY(!rig.prompter.unexpectedSeen());
+
+    QCOMPARE(rig.records.size(), 1);
+    const UpdateRecord &r = rig.records.first();
+    QCOMPARE(int(r.outcome), outcome);
+    QCOMPARE(r.address, address);
+    QCOMPARE(r.revisionBefore, revisionBefore);
+    QCOMPARE(r.reason, reason);
+    QCOMPARE(rig.sim->controller(ip).writes, refused ? 0 : 1);
+    // Only the run's end hands PROGRAM back.
+    QCOMPARE(rig.programButton, refused ? QList<bool> {true} : QList<bool> {});
+    QCOMPARE(rig.completions, refused ? 0 : 1);
+    QVERIFY(rig.enabled());
+    QCOMPARE(!rig.log.filter("did not say what it is").isEmpty(), silence == 2);
+}
+
+void TestTftpInterfaceControl::shutdown_recordsWhatTheRunHadDone_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("writes");
+
+    QTest::newRow("asking a typed address what it is")
+        << "identify" << int(UpdateRecord::Outcome::Cancelled)
+        << "not started: the updater closed before the write began" << 0;
+    QTest::newRow("writing") << "write" << int(UpdateRecord::Outcome::Failed) << "stopped: the updater is closing" << 0;
+    QTest::newRow("written, its end still queued")
+        << "written" << int(UpdateRecord::Outcome::NotVerified)
+        << "the updater closed before the controller was checked" << 1;
+    QTest::newRow("checking") << "check" << int(UpdateRecord::Outcome::NotVerified)
+                              << "the updater closed before the controller answered" << 1;
+}
+
+void TestTftpInterfaceControl::shutdown_recordsWhatTheRunHadDone()
+{
+    QFETCH(QString, stage);
+    QFETCH(int, outcome);
+    QFETCH(QString, reason);
+    QFETCH(int, writes);
+    ControllerSimulator::Faults faults;
+    faults.answerFromOtherPort = stage == QLatin1String("write"); // the write is never acknowledged
+    ControllerSimulator::Options simulation;
+    simulation.noReturn = stage == QLatin1String("check");
+    Rig rig("Marlow White", "SFT-MW", faults, simulation);
+    rig.settings.writeTimeoutMs = 60000;
+    rig.panel->setVerifyWait(60000);
+    QVERIFY(rig.loadImage(0x00010203));
+    if (stage == QLatin1String("identify")) {
+        rig.panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry")->setText("127.0.0.3");
+        rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", QString(), QMessageBox::Ok);
+    } else {
+        rig.discover();
+        QTRY_COMPARE(rig.revision(), QStringLiteral("Rev. 7"));
+    }
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QVERIFY(rig.panel->runInProgress());
+    if (stage == QLatin1String("write")) {
+        QTRY_VERIFY(rig.sim->controller(0x7F000003).packetsIn > 0);
+    } else if (stage == QLatin1String("written")) {
+        // The thread ends; nothing here handles what it queued.
+        auto *thread = rig.panel->findChild<QTFTP *>();
+        QVERIFY(thread);
+        QVERIFY(thread->wait(30000));
+        QCOMPARE(thread->result(), rig.product.imageData().size());
+    } else if (stage == QLatin1String("check")) {
+        QTRY_VERIFY(!rig.log.filter("Checking the firmware revision").isEmpty());
+    }
+    rig.panel->shutdown();
+    rig.panel->shutdown();
+    QVERIFY(!rig.panel->runInProgress());
+    // Whatever the stopped work had queued changes nothing any more.
+    const QStringList logged = rig.log;
+    QCoreApplication::processEvents();
+    QVERIFY(!rig.panel->runInProgress());
+    QCOMPARE(rig.log, logged);
+    QCOMPARE(rig.records.size(), 1);
+    QCOMPARE(int(rig.records.first().outcome), outcome);
+    QCOMPARE(rig.records.first().reason, reason);
+    QCOMPARE(rig.records.first().address, QStringLiteral("127.0.0.3"));
+    QCOMPARE(rig.sim->controller(0x7F000003).writes, writes);
+    QCOMPARE(rig.completions, 0);
+}
+
+void TestTftpInterfaceControl::lateRevisionAnswers_doNotHandTheControlsBackDuringAWrite_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("sft");
+    QTest::addColumn<QString>("address");
+    // The "info" read fails and its window is still open when PROGRAM is pressed.
+    QTest::newRow("info not answered") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2";
+    // The value library answers long after its window closed.
+    QTest::newRow("value library late") << "Brisa Quad" << "SFT-BQ" << "127.0.0.5";
+}
+
+void TestTftpInterfaceControl::lateRevisionAnswers_doNotHandTheControlsBackDuringAWrite()
+{
+    QFETCH(QString, product);
+    QFETCH(QString, sft);
+    QFETCH(QString, address);
+    const quint32 ip = QHostAddress(address).toIPv4Address();
+    ControllerSimulator::Faults faults;
+    faults.answerFromOtherPort = true; // neither the "info" read nor the write hears an answer
+    Rig rig(product, sft, faults);
+    rig.settings.queryWindowMs = 1500;
+    rig.settings.writeTimeoutMs = 200;
+    rig.tarvo.removeController(ip);
+    QVERIFY(rig.loadImage(0x0002034A));
+    rig.discover();
+    QTRY_VERIFY(rig.list()->count() > 0 && rig.enabled());
+    QVERIFY(rig.revision().isEmpty());
+
+    auto *field = rig.panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry");
+    field->setText(address);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", QString(), QMessageBox::Ok);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, "TFTP ERROR",
+                               "Unable to communicate with TFTP device!\n Fix connection and try again.");
+    auto *box = rig.panel->findChild<QGroupBox *>("m_groupBox_TFTPControlPanel");
+    QList<bool> handedBack; // enabled-state changes and PROGRAM offers while the run goes on
+    struct Watch : QObject {
+        std::function<void()> changed;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::EnabledChange)
+                changed();
+            return false;
+        }
+    } watch;
+    watch.changed = [&] {
+        if (rig.panel->runInProgress())
+            handedBack.append(box->isEnabled());
+    };
+    box->installEventFilter(&watch);
+    rig.programButton.clear();
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_VERIFY(rig.panel->runInProgress() && rig.sim->controller(ip).packetsIn > 0);
+    const QList<bool> before = rig.programButton;
+    // Mid-write: a late value, an emptied address field.
+    emit rig.tarvo.signalDeviceVariableReply(ip, TarvoLibrary::kFirmwareRevision, 12);
+    field->setText(QString());
+    QCOMPARE(rig.programButton, before);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.panel->runInProgress(), 30000);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+    QVERIFY(!handedBack.contains(true));
+    QCOMPARE(rig.programButton, QList<bool> {true});
+    QVERIFY(rig.log.filter("No firmware version query response").size() <= (product == "Brisa Quad" ? 1 : 0));
+    QVERIFY(rig.enabled());
+}
+
+void TestTftpInterfaceControl::discoveredAddresses_followTheTypedAddressRules()
+{
+    ControllerSimulator::Options simulation;
+    simulation.tftp = false; // discovery only: the addresses need not be local
+    Rig rig("Ostrel Hub", "SFT-", {}, simulation, [](ControllerSimulator::Controller &c) {
+        if (c.ip == 0x7F000003)
+            c.ip = 0;
+        else if (c.ip == 0x7F000004)
+            c.ip = 0xFFFFFFFF;
+        else if (c.ip == 0x7F000005)
+            c.ip = 0xE0000001;
+    });
+    QVERIFY(rig.loadImage(0x0002034A, 0));
+    rig.discover();
+    QTRY_COMPARE(rig.log.filter("dropped").size(), 3);
+    QTRY_VERIFY(rig.log.contains("Discovery response from Ostrel Hub with IP 127.0.0.2"));
+    QVERIFY(rig.log.contains("WARNING Discovery reply from Marlow White (Marlow SFT-MW 1.7) dropped: 0.0.0.0 is not "
+                             "the address of one controller."));
+    QVERIFY(rig.log.contains("WARNING Discovery reply from Marlow White (SFT-MW 1.9) dropped: 255.255.255.255 is not "
+                             "the address of one controller."));
+    QVERIFY(rig.log.contains("WARNING Discovery reply from Brisa Quad (SFT-BQ 1.0) dropped: 224.0.0.1 is not the "
+                             "address of one controller."));
+    QCOMPARE(rig.list()->count(), 1);
+    QCOMPARE(rig.list()->itemText(0), QStringLiteral("127.0.0.2 Ostrel Hub"));
 }
 
 QTEST_MAIN(TestTftpInterfaceControl)
