@@ -776,6 +776,8 @@ void ZelBootLoader::showSignature(BootLoadProduct *product)
     }
     const SignatureVerdict signature = product->imageSignature();
     m_label_signature->setText(signature.summary());
+    log(LOG_INFO, tr("Image signature: %1")
+                      .arg(signature.summary().replace(QLatin1Char('\n'), QStringLiteral("; "))));
     // An image PROGRAM will ask about stands out.
     m_label_signature->setStyleSheet(signature.needsConfirmation()
                                          ? QStringLiteral("QLabel { color: #b06000; }")

@@ -238,12 +238,8 @@ bool BootLoadProduct::checkSignature(const QString &fileName, const QByteArray &
     static const TrustedKeys noKeys;
     const TrustedKeys &keys = m_trustedKeys ? *m_trustedKeys : noKeys;
     m_signature = keys.checkImage(fileName, contents, m_name);
-    if (m_signature.accepted()) {
-        emit signal_log(LOG_INFO, LOGTYPE_GENERAL, QStringLiteral("BootLoadProduct"),
-                        tr("Image signature: %1")
-                            .arg(m_signature.summary().replace(QLatin1Char('\n'), QStringLiteral("; "))));
+    if (m_signature.accepted())
         return true;
-    }
     const QString text = m_signature.refusal(m_name);
     emit signal_log(LOG_SEVERE, LOGTYPE_GENERAL, QStringLiteral("BootLoadProduct"), text);
     m_prompter.critical(nullptr, tr("Signature refused"), text);

@@ -228,7 +228,7 @@ void TestSignedImages::signaturePolicyFromSelectionToRecord()
     const QByteArray checked = checkedFile.readAll();
     checkedFile.close();
     sorrelImage(QFileInfo(image).fileName(), 0x10099);
-    QCOMPARE(f.logLines().filter("INFO - BootLoadProduct - Image signature: " + QString(label).replace('\n', "; ")).size(), 1);
+    QCOMPARE(f.logLines().filter("INFO - ZelBootLoader - Image signature: " + QString(label).replace('\n', "; ")).size(), 1);
     f.window->findChild<QPushButton *>(QStringLiteral("m_pushButton_USBConnect"))->click();
     QVERIFY(f.window->programOffered());
 
