@@ -24,10 +24,12 @@ bool fail(QString *error, const QString &why)
 
 QString SigningKey::idText(QByteArrayView id)
 {
-    QString text;
+    quint64 number = 0;
     for (qsizetype i = id.size() - 1; i >= 0; --i)
-        text += QStringLiteral("%1").arg(quint8(id[i]), 2, 16, QLatin1Char('0')).toUpper();
-    return text;
+        number = number << 8 | quint8(id[i]);
+    // No leading zeros: the form the signing tool writes into the key's
+    // comment and prints, so that an operator can compare the two.
+    return QString::number(number, 16).toUpper();
 }
 
 std::optional<SigningKey> SigningKey::fromText(QByteArrayView text, QString *error)

@@ -25,7 +25,7 @@ public:
     // The 8 id bytes as stored in key and signature files.
     QByteArray id() const { return m_id; }
     // How the signing tool prints an id: the bytes as a little-endian 64-bit
-    // number in 16 upper-case hex digits.
+    // number in upper-case hex, without leading zeros.
     QString idText() const { return idText(m_id); }
     static QString idText(QByteArrayView id);
     QByteArray publicKey() const { return m_publicKey; }

@@ -245,6 +245,8 @@ void TestSignatureCrossCheck::keyFoldersTrustOnlyWholeKeys()
              QString::fromLatin1(maker.at(0).mid(int(strlen("untrusted comment: ")))));
     QCOMPARE(keys.verify(m_image, m_signatures.value("legacy"), QStringLiteral("Cove Wash")).name(),
              QStringLiteral("valid"));
+    // An id with a leading zero, as minisign wrote it into a key's comment.
+    QCOMPARE(SigningKey::idText(QByteArray::fromHex("433401D6E6746108")), QStringLiteral("86174E6D6013443"));
 
     // A key known only for the simulated devices asks no question of unsigned images.
     TrustedKeys known;
