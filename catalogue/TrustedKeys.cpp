@@ -37,12 +37,16 @@ const unsigned char *bytesOf(QByteArrayView view)
 
 QStringList TrustedKeys::standardFolders()
 {
-    // Qt lists the user's folder first, the installed ones after it.
+    // The installed data folders in their own order of preference, then the user's.
+    const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    QStringList data = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    data.removeAll(user);
+    if (!user.isEmpty())
+        data.append(user);
     QStringList folders;
-    const QStringList data = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
-    for (auto it = data.crbegin(); it != data.crend(); ++it) {
-        const QString folder = QDir(*it).filePath(QStringLiteral("%1/%2").arg(
-            QLatin1String(kDataFolder), folderName()));
+    for (const QString &dir : std::as_const(data)) {
+        const QString folder = QDir(dir).filePath(
+            QStringLiteral("%1/%2").arg(QLatin1String(kDataFolder), folderName()));
         if (!folders.contains(folder))
             folders.append(folder);
     }
