@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class DeviceEnvironment;
 class Pauser;
@@ -22,4 +24,9 @@ struct AppServices {
     std::function<bool(const QUrl &)> openUrl;
     // Full path of the product catalogue.
     QString cataloguePath;
+    // Public key files trusted besides the key folders (-trustedKey=).
+    QStringList trustedKeyPaths;
+    // The folders of trusted public keys; by default the keys folders of the
+    // installed and the user's data folders.
+    std::optional<QStringList> keyFolders;
 };

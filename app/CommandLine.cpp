@@ -1,6 +1,9 @@
 #include "app/CommandLine.h"
 
 #include "app/ExitCode.h"
+#include "catalogue/SigningKey.h"
+
+#include <QFileInfo>
 
 namespace {
 
@@ -191,6 +194,39 @@ void takeSimulationOptions(const QStringList &arguments, StartOptions &options)
     }
 }
 
+// -trustedKey=PATH, as often as needed. A key that cannot be trusted stops
+// the start: going on without it would quietly check images against less.
+void takeTrustedKeys(const QStringList &arguments, StartOptions &options)
+{
+    const QString name = QStringLiteral("-trustedKey");
+    for (const QString &argument : arguments) {
+        if (!argument.startsWith(name, Qt::CaseInsensitive))
+            continue;
+        if (!argument.startsWith(name + QLatin1Char('='), Qt::CaseSensitive)) {
+            options.errors.append(argument == name
+                                      ? QStringLiteral("-trustedKey needs a value: -trustedKey=PATH")
+                                      : QStringLiteral("%1: unknown option (options are case-sensitive; "
+                                                       "did you mean -trustedKey=PATH?)")
+                                            .arg(argument));
+            continue;
+        }
+        const QString path = argument.mid(name.size() + 1);
+        if (path.trimmed().isEmpty()) {
+            options.errors.append(QStringLiteral("-trustedKey= needs the path of a public key file"));
+            continue;
+        }
+        QString error;
+        if (!SigningKey::fromFile(path, &error)) {
+            options.errors.append(
+                QStringLiteral("%1: %2 is not a public key file: %3").arg(argument, path, error));
+            continue;
+        }
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        if (!options.trustedKeyPaths.contains(absolute))
+            options.trustedKeyPaths.append(absolute);
+    }
+}
+
 } // namespace
 
 StartOptions parseCommandLine(const QStringList &arguments)
@@ -213,6 +249,7 @@ StartOptions parseCommandLine(const QStringList &arguments)
         || arguments.contains(QStringLiteral("-help"), Qt::CaseSensitive);
 
     takeSimulationOptions(arguments, options);
+    takeTrustedKeys(arguments, options);
 
     UnattendedOptions unattended(options);
     for (const QString &argument : arguments)
@@ -236,6 +273,8 @@ QString commandLineHelp()
         "  -simulate=BEHAVIOURS      simulated devices that fail the check after an update,\n"
         "                            a comma list of: keep-revision, no-return\n"
         "  -verifyWait=SECONDS       how long the check after an update waits for the device\n"
+        "  -trustedKey=PATH          also trust this public key (*.pub) for image signatures;\n"
+        "                            may be given more than once\n"
         "  -firmware=PATH            firmware image file of an unattended run\n"
         "  -yes=QUESTIONS            guarding questions an unattended run may answer \"yes\" to,\n"
         "                            a comma list of: %1\n"

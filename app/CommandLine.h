@@ -21,6 +21,9 @@ struct StartOptions {
     // -verifyWait=SECONDS: how long the check after an update waits for the
     // device; negative: each interface's default.
     int verifyWaitSeconds = -1;
+    // -trustedKey=PATH, repeatable: public keys trusted besides those in the
+    // key folders, as absolute paths. Each must read as a key.
+    QStringList trustedKeyPaths;
 
     // Unattended run.
     QString firmwarePath;

@@ -30,6 +30,9 @@ const Column kColumns[] = {
     {"revisionAfter", QT_TRANSLATE_NOOP("HistoryDialog", "Revision after")},
     {"reason", QT_TRANSLATE_NOOP("HistoryDialog", "Reason")},
     {"imageFile", QT_TRANSLATE_NOOP("HistoryDialog", "Image file")},
+    {"signature", QT_TRANSLATE_NOOP("HistoryDialog", "Signature")},
+    {"signedBy", QT_TRANSLATE_NOOP("HistoryDialog", "Signed by")},
+    {"trustedComment", QT_TRANSLATE_NOOP("HistoryDialog", "Trusted comment")},
     {"durationMs", QT_TRANSLATE_NOOP("HistoryDialog", "Duration")},
     {"imageSha256", QT_TRANSLATE_NOOP("HistoryDialog", "Image SHA-256")},
 };
@@ -45,7 +48,9 @@ QString shownText(const UpdateRecord &record, const QJsonObject &stored, int col
     if (field == QLatin1String("durationMs"))
         return QStringLiteral("%1 s").arg(double(record.durationMs) / 1000.0, 0, 'f', 1);
     const QJsonValue value = stored.value(field);
-    return value.isNull() ? QStringLiteral("\u2014") : value.toVariant().toString();
+    // Absent: a field the record's writer did not know yet.
+    return value.isNull() || value.isUndefined() ? QStringLiteral("\u2014")
+                                                 : value.toVariant().toString();
 }
 
 // RFC 4180 quoting: fields holding a separator, a quote or a line break are

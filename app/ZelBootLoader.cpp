@@ -13,6 +13,7 @@
 #include "base/UpdateRecordFile.h"
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/ProductCatalogue.h"
+#include "catalogue/TrustedKeys.h"
 #include "dmx/zeldmxInterfaceControl.h"
 #include "ethernet/tftpInterfaceControl.h"
 #include "usb/usbInterfaceControl.h"
@@ -27,6 +28,12 @@
 #include <QTextStream>
 
 #include <cstdio>
+
+// The resources live in a static library: nothing would pull them in.
+static void initResources()
+{
+    Q_INIT_RESOURCE(zel);
+}
 
 namespace {
 
@@ -73,6 +80,14 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
     m_label_version->setObjectName(QStringLiteral("m_label_version"));
     statusBar()->addWidget(m_label_version);
 
+    // The signature of the accepted image, right under its summary.
+    m_label_signature = new QLabel(this);
+    m_label_signature->setObjectName(QStringLiteral("m_label_signature"));
+    m_label_signature->setWordWrap(true);
+    m_label_signature->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->m_label_fileFirmwareVersion) + 1,
+                                     m_label_signature);
+
     m_runEvents = new RunEvents(this);
     m_logger = Logger::instance(this);
     connect(this, &ZelBootLoader::signal_log, m_logger, &Logger::log);
@@ -103,6 +118,7 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
     m_usbProducts = m_catalogue->usbProducts();
     m_dmxProducts = m_catalogue->dmxProducts();
     m_ethernetProducts = m_catalogue->ethernetProducts();
+    loadTrustedKeys(services);
 
     // The first entry becomes current as it is added and runs the device-type
     // handler, which talks to the USB panel: that panel must exist by then.
@@ -374,6 +390,16 @@ void ZelBootLoader::handleRunRecord(UpdateRecord record)
         if (BootLoadProduct *product = selectedProduct())
             record.deviceType = product->name();
     }
+    // The signature of the image the record names, as it was checked when
+    // the image was accepted.
+    BootLoadProduct *sent = selectedProduct();
+    if (record.signature.isNull() && sent && sent->imageReady() && !record.imageSha256.isEmpty()
+        && record.imageSha256 == sent->imageSha256()) {
+        const SignatureVerdict signature = sent->imageSignature();
+        const bool valid = signature.state == SignatureVerdict::State::Valid;
+        record.setSignature(signature.name(), valid ? signature.signedBy() : QString(),
+                            valid ? signature.trustedComment : QString());
+    }
     const QString outcome = UpdateRecord::outcomeName(record.outcome);
     const QString device = record.address.isEmpty()
         ? record.deviceType
@@ -464,6 +490,7 @@ void ZelBootLoader::on_m_comboBox_interfaceSelect_currentIndexChanged(int interf
     applyControls();
     ui->m_comboBox_deviceSelect->clear();
     ui->m_label_firmwareImageFile->clear();
+    showSignature(nullptr);
 
     QComboBox *interfaces = ui->m_comboBox_interfaceSelect;
     bool ok = false;
@@ -499,6 +526,7 @@ void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
     if (m_state != RunState::Idle)
         return;
     m_state = RunState::Loading;
+    showSignature(nullptr);
     applyControls();
     emit enableControl(false);
     QCoreApplication::processEvents();
@@ -566,8 +594,10 @@ void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
     }
 
     m_state = loaded ? RunState::Ready : RunState::Idle;
-    if (loaded)
+    if (loaded) {
         ui->m_label_fileFirmwareVersion->setText(product->imageSummary());
+        showSignature(product);
+    }
     applyControls();
     emit enableControl(true);
     QCoreApplication::processEvents();
@@ -637,6 +667,25 @@ bool ZelBootLoader::usbVersionAllowed(BootLoadProduct *product)
     return true;
 }
 
+bool ZelBootLoader::signatureAllowed(BootLoadProduct *product)
+{
+    if (!product->imageSignature().needsConfirmation())
+        return true;
+    const QString text = tr("This image is not signed by a trusted key. Program it anyway?");
+    log(LOG_WARNING, text);
+    const QMessageBox::StandardButton answer =
+        m_prompter->askGuarding(GuardingQuestion::Unsigned, this, Prompter::Kind::Warning,
+                                tr("Unsigned image"), text, QMessageBox::Yes | QMessageBox::No,
+                                QMessageBox::No);
+    if (answer == QMessageBox::Yes) {
+        log(LOG_WARNING, tr("Programming the unsigned image %1 was confirmed.")
+                             .arg(product->imageFileName()));
+        return true;
+    }
+    log(LOG_INFO, tr("The unsigned image %1 was not programmed.").arg(product->imageFileName()));
+    return false;
+}
+
 void ZelBootLoader::on_m_pushButton_program_clicked()
 {
     if (m_state != RunState::Idle && m_state != RunState::Ready)
@@ -651,7 +700,7 @@ void ZelBootLoader::on_m_pushButton_program_clicked()
     BootLoadProduct *product = selectedProduct();
     bool handedOver = false;
     m_inProgramCall = true;
-    if (number >= 0 && number <= 2 && programmable(product)) {
+    if (number >= 0 && number <= 2 && programmable(product) && signatureAllowed(product)) {
         // The panels are given what the product accepted, never the label's text.
         switch (number) {
         case 0:
@@ -710,6 +759,84 @@ QUrl ZelBootLoader::helpUrlFor(const QString &appDir)
 void ZelBootLoader::on_actionHelp_triggered(bool)
 {
     m_openUrl(helpUrlFor(QCoreApplication::applicationDirPath()));
+}
+
+void ZelBootLoader::loadTrustedKeys(const AppServices &services)
+{
+    m_trustedKeys = std::make_unique<TrustedKeys>();
+    const QStringList folders = services.keyFolders ? *services.keyFolders
+                                                    : TrustedKeys::standardFolders();
+    const auto damaged = [this](const QString &path, const QString &reason) {
+        log(LOG_WARNING, tr("The key file %1 is damaged and is not trusted: %2.")
+                             .arg(QDir::toNativeSeparators(path), reason));
+    };
+    for (const QString &folder : folders) {
+        for (const TrustedKeys::Problem &problem : m_trustedKeys->addFolder(folder))
+            damaged(problem.path, problem.reason);
+    }
+    for (const QString &path : services.trustedKeyPaths) {
+        QString error;
+        const std::optional<SigningKey> key = SigningKey::fromFile(path, &error);
+        if (key)
+            m_trustedKeys->add(*key);
+        else
+            damaged(path, error);
+    }
+    for (const SigningKey &key : m_trustedKeys->keys()) {
+        const QString name = key.comment().isEmpty()
+            ? key.idText()
+            : QStringLiteral("%1 (%2)").arg(key.idText(), key.comment());
+        log(LOG_INFO, tr("Trusted key %1 from %2.").arg(name, QDir::toNativeSeparators(key.origin())));
+    }
+    if (!m_trustedKeys->hasInstalledKeys()) {
+        QStringList shown;
+        for (const QString &folder : folders)
+            shown.append(QDir::toNativeSeparators(folder));
+        log(LOG_INFO, tr("No trusted key is installed (key folders: %1): unsigned images are "
+                         "accepted without a question.")
+                          .arg(shown.isEmpty() ? tr("none") : shown.join(QStringLiteral(", "))));
+    }
+
+    // Under simulation the sample images show as signed; the sample key is
+    // never trusted for real devices, and alone it asks nothing of unsigned images.
+    if (m_devices->simulated()) {
+        initResources();
+        QFile file(sampleKeyResource());
+        QString error;
+        const std::optional<SigningKey> sample = file.open(QIODevice::ReadOnly)
+            ? SigningKey::fromText(file.readAll(), &error)
+            : std::nullopt;
+        if (sample) {
+            m_trustedKeys->add(*sample, false);
+            log(LOG_INFO, tr("Simulated devices: images signed by the sample key %1 show as signed.")
+                              .arg(sample->idText()));
+        } else {
+            log(LOG_WARNING, tr("The sample key could not be read: %1").arg(
+                                 error.isEmpty() ? file.errorString() : error));
+        }
+    }
+
+    for (const QList<BootLoadProduct *> &products : {m_usbProducts, m_dmxProducts, m_ethernetProducts}) {
+        for (BootLoadProduct *product : products)
+            product->setTrustedKeys(m_trustedKeys.get());
+    }
+}
+
+void ZelBootLoader::showSignature(BootLoadProduct *product)
+{
+    if (!product || !product->imageReady()) {
+        m_label_signature->clear();
+        m_label_signature->setStyleSheet(QString());
+        return;
+    }
+    const SignatureVerdict signature = product->imageSignature();
+    m_label_signature->setText(signature.summary());
+    log(LOG_INFO, tr("Image signature: %1")
+                      .arg(signature.summary().replace(QLatin1Char('\n'), QStringLiteral("; "))));
+    // An image PROGRAM will ask about stands out.
+    m_label_signature->setStyleSheet(signature.needsConfirmation()
+                                         ? QStringLiteral("QLabel { color: #b06000; }")
+                                         : QString());
 }
 
 QString ZelBootLoader::updateRecordFolder() const

@@ -20,6 +20,7 @@ class Logger;
 class ProductCatalogue;
 class QLabel;
 class RunEvents;
+class TrustedKeys;
 class tftpInterfaceControl;
 class usbInterfaceControl;
 class zeldmxInterfaceControl;
@@ -100,6 +101,10 @@ public:
     zeldmxInterfaceControl *zeldmxPanel() const { return m_zeldmxControl; }
     tftpInterfaceControl *tftpPanel() const { return m_tftpControl; }
     RunEvents *runEvents() const { return m_runEvents; }
+    // The keys image signatures are checked against this session.
+    const TrustedKeys &trustedKeys() const { return *m_trustedKeys; }
+    // Where the public key of the simulated devices' sample images is built in.
+    static QString sampleKeyResource() { return QStringLiteral(":/keys/zel-sample.pub"); }
 
 signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
@@ -150,6 +155,14 @@ private:
     // back to the image's version.
     bool usbVersionAllowed(BootLoadProduct *product);
     void writeShutdownLog();
+    // Reads the trusted keys (key folders, -trustedKey=, the sample key under
+    // simulation), logs what was found and hands them to every product.
+    void loadTrustedKeys(const AppServices &services);
+    // Shows the accepted image's signature beside its summary.
+    void showSignature(BootLoadProduct *product);
+    // False when the image is unsigned though keys are installed and the
+    // operator (or -yes=unsigned) did not confirm it.
+    bool signatureAllowed(BootLoadProduct *product);
 
     Ui::ZelBootLoaderClass *ui = nullptr;
 
@@ -165,6 +178,8 @@ private:
     ProductCatalogue *m_catalogue = nullptr;
     QLabel *m_label_version = nullptr;
     QLabel *m_label_simulated = nullptr;
+    QLabel *m_label_signature = nullptr;
+    std::unique_ptr<TrustedKeys> m_trustedKeys;
     QPointer<HistoryDialog> m_history;
     RunEvents *m_runEvents = nullptr;
 

@@ -120,6 +120,7 @@ int main(int argc, char *argv[])
         devices->setVerifyWaitMs(options.verifyWaitSeconds * 1000);
     AppServices services;
     services.devices = devices.get();
+    services.trustedKeyPaths = options.trustedKeyPaths;
     // Without an operator nobody answers a box: the run's own rules do.
     QtPrompter progressDialogs;
     std::unique_ptr<UnattendedPrompter> unattendedPrompter;

@@ -1,7 +1,8 @@
 #include "base/GuardingQuestion.h"
 
 namespace {
-const char *const kQuestionNames[] = {"downgrade", "overwrite", "manual-address", "all-fixtures"};
+const char *const kQuestionNames[] = {"downgrade", "overwrite", "manual-address", "all-fixtures",
+                                     "unsigned"};
 }
 
 QString guardingQuestionName(GuardingQuestion question)
@@ -12,5 +13,6 @@ QString guardingQuestionName(GuardingQuestion question)
 QList<GuardingQuestion> guardingQuestions()
 {
     return {GuardingQuestion::Downgrade, GuardingQuestion::Overwrite,
-            GuardingQuestion::ManualAddress, GuardingQuestion::AllFixtures};
+            GuardingQuestion::ManualAddress, GuardingQuestion::AllFixtures,
+            GuardingQuestion::Unsigned};
 }

@@ -11,9 +11,11 @@ enum class GuardingQuestion {
     Overwrite,     // the image is the one the device already runs
     ManualAddress, // the device was not found but an address was given
     AllFixtures,   // the run would reprogram every fixture found
+    Unsigned,      // the image is not signed by a trusted key, though keys are installed
 };
 
-// "downgrade", "overwrite", "manual-address", "all-fixtures": the -yes= words.
+// "downgrade", "overwrite", "manual-address", "all-fixtures", "unsigned": the
+// -yes= words.
 QString guardingQuestionName(GuardingQuestion question);
 // Every question, in the order --help lists them.
 QList<GuardingQuestion> guardingQuestions();

@@ -38,6 +38,13 @@ void UpdateRecord::setImage(const QString &fileName, const QString &sha256, cons
     imageVersion = version;
 }
 
+void UpdateRecord::setSignature(const QString &state, const QString &by, const QString &comment)
+{
+    signature = state;
+    signedBy = by;
+    trustedComment = comment;
+}
+
 QJsonObject UpdateRecord::toJson() const
 {
     // Local time with its offset, so a record read on another machine or
@@ -56,6 +63,13 @@ QJsonObject UpdateRecord::toJson() const
     object.insert(QStringLiteral("outcome"), outcomeName(outcome));
     object.insert(QStringLiteral("reason"), textOrNull(reason));
     object.insert(QStringLiteral("durationMs"), durationMs);
+    // Only known signatures are written: a record without one keeps the
+    // line it always had.
+    if (!signature.isNull()) {
+        object.insert(QStringLiteral("signature"), signature);
+        object.insert(QStringLiteral("signedBy"), textOrNull(signedBy));
+        object.insert(QStringLiteral("trustedComment"), textOrNull(trustedComment));
+    }
     return object;
 }
 
@@ -81,6 +95,9 @@ std::optional<UpdateRecord> UpdateRecord::fromJson(const QJsonObject &object)
     record.imageVersion = textOf(object, "imageVersion");
     record.revisionAfter = textOf(object, "revisionAfter");
     record.reason = textOf(object, "reason");
+    record.signature = textOf(object, "signature");
+    record.signedBy = textOf(object, "signedBy");
+    record.trustedComment = textOf(object, "trustedComment");
     const QJsonValue duration = object.value(QStringLiteral("durationMs"));
     record.durationMs = duration.isDouble() && duration.toDouble() >= 0 ? duration.toInteger() : 0;
     return record;

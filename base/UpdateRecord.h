@@ -28,11 +28,20 @@ public:
     Outcome outcome = Outcome::Failed;
     QString reason;          // why a run failed, was cancelled or did not match
     qint64 durationMs = 0;
+    // The image's signature as it was checked: "valid" or "unsigned" (an
+    // image with any other verdict is never sent); null when not known, as in
+    // records written before signatures were checked.
+    QString signature;
+    QString signedBy;        // valid: key id and the key's comment
+    QString trustedComment;  // valid: the text the maker signed with the image
 
     // Fills the image fields from the accepted file's name and bytes.
     void setImage(const QString &fileName, const QByteArray &bytes, const QString &version);
     // The same with the bytes' SHA-256 (lower-case hex) already worked out.
     void setImage(const QString &fileName, const QString &sha256, const QString &version);
+
+    // The image's signature fields.
+    void setSignature(const QString &state, const QString &by, const QString &comment);
 
     QJsonObject toJson() const;
     // The line as stored: compact JSON, no newline.

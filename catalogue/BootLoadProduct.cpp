@@ -6,6 +6,7 @@
 #include "catalogue/ImageDump.h"
 #include "catalogue/ImageSource.h"
 #include "catalogue/MicroprocessorImageInfo.h"
+#include "catalogue/TrustedKeys.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -135,6 +136,7 @@ bool BootLoadProduct::loadImage(const QString &fileName)
     m_imageData.clear();
     m_imageSha256.clear();
     m_imageFileName.clear();
+    m_signature = SignatureVerdict();
     // Whatever happens below, the images of an earlier file must not be taken
     // for this one's.
     for (MicroprocessorImageInfo *info : std::as_const(m_processors))
@@ -154,6 +156,8 @@ bool BootLoadProduct::loadImage(const QString &fileName)
 
     QByteArray contents;
     if (!readImageFile(fileName, contents))
+        return false;
+    if (!checkSignature(fileName, contents))
         return false;
     if (raw) {
         if (contents.isEmpty()) {
@@ -227,6 +231,19 @@ bool BootLoadProduct::loadImage(const QString &fileName)
         m_imageFileName = fileName;
     }
     return outcome;
+}
+
+bool BootLoadProduct::checkSignature(const QString &fileName, const QByteArray &contents)
+{
+    static const TrustedKeys noKeys;
+    const TrustedKeys &keys = m_trustedKeys ? *m_trustedKeys : noKeys;
+    m_signature = keys.checkImage(fileName, contents, m_name);
+    if (m_signature.accepted())
+        return true;
+    const QString text = m_signature.refusal(m_name);
+    emit signal_log(LOG_SEVERE, LOGTYPE_GENERAL, QStringLiteral("BootLoadProduct"), text);
+    m_prompter.critical(nullptr, tr("Signature refused"), text);
+    return false;
 }
 
 bool BootLoadProduct::checkVersion(const MicroprocessorImageInfo &info)

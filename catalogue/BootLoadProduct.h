@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/LogTypes.h"
+#include "catalogue/SignatureVerdict.h"
 
 #include <QByteArray>
 #include <QList>
@@ -13,6 +14,7 @@
 class MicroprocessorImageInfo;
 class Prompter;
 class QFile;
+class TrustedKeys;
 
 // One product of the catalogue: one entry of the device list.
 class BootLoadProduct : public QObject
@@ -61,6 +63,13 @@ public:
     QString imageSha256() const;
     QString imageSummary() const;
 
+    // The keys an image's signature is checked against; none given means
+    // none is trusted. The keys must outlive the product.
+    void setTrustedKeys(const TrustedKeys *keys) { m_trustedKeys = keys; }
+    // What the check of the last image's signature found. An accepted image
+    // is unsigned or validly signed; any other verdict refused the image.
+    SignatureVerdict imageSignature() const { return m_signature; }
+
 signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
 
@@ -71,6 +80,10 @@ private:
     // Version rules of revision 1 images after a good magic value; returns
     // the new outcome.
     bool checkVersion(const MicroprocessorImageInfo &info);
+    // The signature beside the file, checked over contents: the bytes every
+    // panel's data comes from. False, after telling the operator, when it
+    // refuses the image.
+    bool checkSignature(const QString &fileName, const QByteArray &contents);
 
     Prompter &m_prompter;
     std::unique_ptr<QFile> m_imageFile;
@@ -86,4 +99,6 @@ private:
     QByteArray m_imageData;
     mutable QString m_imageSha256; // of m_imageData, worked out when first asked
     QString m_imageFileName;
+    const TrustedKeys *m_trustedKeys = nullptr;
+    SignatureVerdict m_signature;
 };

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
   libhidapi-dev
+  libsodium-dev minisign
   clang libclang-rt-14-dev
   srecord
   xvfb xauth

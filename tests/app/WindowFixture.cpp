@@ -14,6 +14,8 @@ WindowFixture::WindowFixture(const Options &options)
     services.pauser = &pauser;
     services.devices = devices.get();
     services.cataloguePath = options.cataloguePath;
+    services.keyFolders = options.keyFolders;
+    services.trustedKeyPaths = options.trustedKeyPaths;
     services.openUrl = [this](const QUrl &url) {
         openedUrls.append(url);
         return true;

@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
 // One window on fake dialogs and pauses, recorded help URLs and the device
 // layers of the chosen kind. The window goes before what it was given. Every
@@ -32,6 +33,10 @@ struct WindowFixture {
         QString deviceType;
         QString deviceAddress;
         bool autoConnect = false;
+        // Folders of trusted keys: none by default, so that keys installed on
+        // the machine running the tests change nothing.
+        std::optional<QStringList> keyFolders = QStringList();
+        QStringList trustedKeyPaths;
     };
 
     explicit WindowFixture(const Options &options);

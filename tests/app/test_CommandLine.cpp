@@ -162,6 +162,16 @@ void TestCommandLine::unattendedOptions_data()
     QTest::newRow("-yes without a run")
         << QStringList{"zel-updater", "-yes=downgrade"} << QString() << QStringList{"downgrade"}
         << QString() << false << "-yes= and -result= belong to an unattended run";
+    QTest::newRow("trusted key that is no file")
+        << usb + QStringList{"-firmware=a.hex", "-trustedKey=/no/such.pub"} << "a.hex" << none
+        << QString() << false
+        << "-trustedKey=/no/such.pub: /no/such.pub is not a public key file: the file does not exist";
+    QTest::newRow("trusted key in another letter case")
+        << usb + QStringList{"-trustedkey=k.pub"} << QString() << none << QString() << false
+        << "did you mean -trustedKey=PATH?";
+    QTest::newRow("trusted key without a path")
+        << QStringList{"zel-updater", "-trustedKey="} << QString() << none << QString() << false
+        << "-trustedKey= needs the path of a public key file";
     QTest::newRow("Ethernet run without address")
         << QStringList{"zel-updater", "-ethernet", "-deviceType=Kestrel", "-autoConnect", "-firmware=k.hex"}
         << "k.hex" << none << QString() << false
@@ -204,7 +214,7 @@ void TestCommandLine::executableAnswersWithoutDisplay_data()
 
     QTest::newRow("--help lists options and exit codes")
         << QStringList{"--help", "-yes=maybe"} << 0
-        << "a comma list of: downgrade, overwrite, manual-address, all-fixtures\n"
+        << "a comma list of: downgrade, overwrite, manual-address, all-fixtures, unsigned\n"
            "  -result=PATH              JSON file the unattended run writes its result to\n"
            "  --help                    print this text and exit\n"
            "\n"

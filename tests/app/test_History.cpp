@@ -153,14 +153,14 @@ private slots:
         QTest::mouseClick(copy, Qt::LeftButton);
         const QString header = QStringLiteral(
             "time,interface,deviceType,address,outcome,revisionBefore,imageVersion,revisionAfter,"
-            "reason,imageFile,durationMs,imageSha256\n");
+            "reason,imageFile,signature,signedBy,trustedComment,durationMs,imageSha256\n");
         const UpdateRecord kestrel = record(3, 2, "Kestrel", "10.0.0.7", UpdateRecord::Outcome::Mismatch);
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  header
                      + QStringLiteral("2024-05-01T10:06:00Z,ethernet,Kestrel,10.0.0.8,verified,1.2.0,1.3.0,"
-                                      "1.3.0,,/srv/fw/Kestrel.hex,6000,%1\n"
+                                      "1.3.0,,/srv/fw/Kestrel.hex,,,,6000,%1\n"
                                       "2024-05-01T10:03:00Z,ethernet,Kestrel,10.0.0.7,mismatch,1.2.0,1.3.0,"
-                                      ",,/srv/fw/Kestrel.hex,3000,%1\n")
+                                      ",,/srv/fw/Kestrel.hex,,,,3000,%1\n")
                            .arg(kestrel.imageSha256));
 
         device->clear();
@@ -172,7 +172,7 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  header
                      + QStringLiteral("2024-05-01T10:04:00Z,usb,Sorrel 3,S3-0042,failed,1.2.0,1.3.0,,"
-                                      "\"player left, then came back\",\"/srv/fw/s3 \"\"beta\"\", 2.hex\","
+                                      "\"player left, then came back\",\"/srv/fw/s3 \"\"beta\"\", 2.hex\",,,,"
                                       "4000,%1\n")
                            .arg(odd.imageSha256));
         QVERIFY(f.prompter.shown().isEmpty());

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -58,6 +59,16 @@ class TestUnattendedRun : public QObject
 
     QTemporaryDir m_images;
     QByteArray m_errSoFar; // what waitForLogged read of the running process
+    QString m_minisign;
+
+    bool minisign(const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(m_minisign, arguments);
+        process.closeWriteChannel();
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+    }
 
     // With echoLog, the session log's lines are echoed on stderr as they are logged.
     QProcess *start(const QTemporaryDir &cwd, const QStringList &arguments, bool echoLog = false)
@@ -67,6 +78,10 @@ class TestUnattendedRun : public QObject
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         if (echoLog)
             env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("zel.log.debug=true"));
+        // Data folders of the run's own: keys installed on this machine must
+        // not change what the runs do.
+        env.insert(QStringLiteral("XDG_DATA_HOME"), cwd.filePath(QStringLiteral("user-data")));
+        env.insert(QStringLiteral("XDG_DATA_DIRS"), cwd.filePath(QStringLiteral("installed-data")));
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(cwd.path());
         QStringList all = arguments;
@@ -157,6 +172,9 @@ private slots:
     {
         QVERIFY2(QFile::exists(updater()), "ZEL_UPDATER must name the built executable");
         QVERIFY(m_images.isValid());
+        m_minisign = QStandardPaths::findExecutable(QStringLiteral("minisign"));
+        QVERIFY2(!m_minisign.isEmpty(), "minisign not found: install the Debian package minisign");
+        QVERIFY(minisign({"-G", "-W", "-p", m_images.filePath("maker.pub"), "-s", m_images.filePath("maker.key")}));
     }
 
     void verifiedRunOnEachInterface_data();
@@ -175,6 +193,8 @@ private slots:
     void unwritableResultFile_refusedBeforeAnythingIsSent();
     void controllerOfAnotherTypeIsNeitherWrittenNorAdvised_data();
     void controllerOfAnotherTypeIsNeitherWrittenNorAdvised();
+    void signaturePolicyOfUnattendedRuns_data();
+    void signaturePolicyOfUnattendedRuns();
 };
 
 void TestUnattendedRun::controllerOfAnotherTypeIsNeitherWrittenNorAdvised_data()
@@ -513,6 +533,109 @@ void TestUnattendedRun::unwritableResultFile_refusedBeforeAnythingIsSent()
     // No window, no device: neither a record nor a session log.
     QVERIFY(o.recordLines.isEmpty());
     QCOMPARE(QDir(cwd.path()).entryList(QDir::Files), QStringList());
+void TestUnattendedRun::signaturePolicyOfUnattendedRuns_data()
+{
+    QTest::addColumn<QString>("image");     // "sample", or a copy: "unsigned", "changed", "maker"
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("keysInstalled"); // the maker's key in the user's key folder
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("signature"); // of the record; empty: none written
+    QTest::addColumn<QString>("said");      // in the result's message, or the run's output
+
+    const QStringList fixture{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001", "-simulate"};
+    const QStringList none;
+    QTest::newRow("sample signed by the sample key, simulated devices: valid")
+        << "sample" << fixture << false << 0 << "valid" << "Cove Wash 8100C001: verified";
+    QTest::newRow("sample on real devices: unknown key")
+        << "sample" << QStringList{"-ZELDMX", "-deviceType=Cove Wash", "-deviceAddress=8100C001"}
+        << false << 2 << QString() << "which is not a trusted key";
+    QTest::newRow("image changed after signing")
+        << "changed" << fixture << false << 2 << QString() << "does not verify: the image is not the one that was signed";
+    QTest::newRow("signed for another product")
+        << "sample" << QStringList{"-ZELDMX", "-deviceType=Tern Spot", "-deviceAddress=8300F001", "-simulate"}
+        << false << 2 << QString() << "was signed for Cove Wash, not for Tern Spot";
+    QTest::newRow("unsigned with a trusted key installed: question refused")
+        << "unsigned" << fixture << true << 4 << QString() << "This image is not signed by a trusted key";
+    QTest::newRow("unsigned with a trusted key installed, -yes=unsigned")
+        << "unsigned" << fixture + QStringList{"-yes=unsigned"} << true << 0 << "unsigned" << "verified";
+    QTest::newRow("unsigned without trusted keys")
+        << "unsigned" << fixture << false << 0 << "unsigned" << "verified";
+    QTest::newRow("signed by the key in the user's key folder")
+        << "maker" << fixture << true << 0 << "valid" << "verified";
+    QTest::newRow("signed by a -trustedKey= key")
+        << "maker" << fixture + QStringList{"-trustedKey=" + m_images.filePath("maker.pub")} << false << 0
+        << "valid" << "verified";
+    QTest::newRow("-trustedKey= naming no key")
+        << "maker" << fixture + QStringList{"-trustedKey=" + m_images.filePath("maker.key")} << false << 2
+        << QString() << "is not a public key file";
+}
+
+void TestUnattendedRun::signaturePolicyOfUnattendedRuns()
+{
+    QFETCH(QString, image);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, keysInstalled);
+    QFETCH(int, exitCode);
+    QFETCH(QString, signature);
+    QFETCH(QString, said);
+
+    QTemporaryDir cwd;
+    QString path = sample("CoveWash-5.1.3.hex");
+    if (image != QLatin1String("sample")) {
+        path = cwd.filePath("CoveWash.hex");
+        QVERIFY(QFile::copy(sample("CoveWash-5.1.3.hex"), path));
+        if (image == QLatin1String("changed")) {
+            QVERIFY(QFile::copy(sample("CoveWash-5.1.3.hex.minisig"), path + ".minisig"));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write("\n");
+        } else if (image == QLatin1String("maker")) {
+            QVERIFY(minisign({"-S", "-s", m_images.filePath("maker.key"), "-m", path, "-t", "product=Cove Wash"}));
+        }
+    }
+    // The installed folder holds a damaged key, which is named and ignored.
+    QVERIFY(QDir().mkpath(cwd.filePath("installed-data/zel-updater/keys")));
+    writeBytes(cwd.filePath("installed-data/zel-updater/keys/damaged.pub"), "untrusted comment: x\n");
+    if (keysInstalled) {
+        QVERIFY(QDir().mkpath(cwd.filePath("user-data/zel-updater/keys")));
+        QVERIFY(QFile::copy(m_images.filePath("maker.pub"), cwd.filePath("user-data/zel-updater/keys/maker.pub")));
+    }
+
+    const Outcome o = run(cwd, arguments + QStringList{"-autoConnect", "-firmware=" + path});
+    QVERIFY2(o.exitCode == exitCode, qPrintable(describe(o)));
+    QCOMPARE(o.result.value("exitCode").toInt(), exitCode);
+    QVERIFY2((o.out + o.err).contains(said) || o.result.value("message").toString().contains(said),
+             qPrintable(describe(o)));
+    QCOMPARE(o.records.size(), signature.isEmpty() ? 0 : 1);
+    if (exitCode == 4) {
+        QCOMPARE(o.result.value("refusedQuestion").toString(), QStringLiteral("unsigned"));
+        QCOMPARE(o.result.value("allowWith").toString(), QStringLiteral("-yes=unsigned"));
+    }
+    if (signature.isEmpty())
+        return;
+    const QJsonObject r = o.records.first();
+    QCOMPARE(r.value("outcome").toString(), QStringLiteral("verified"));
+    QCOMPARE(r.value("signature").toString(), signature);
+    for (const char *field : {"signature", "signedBy", "trustedComment"})
+        QCOMPARE(o.result.value(QLatin1String(field)), r.value(QLatin1String(field)));
+    if (signature == QLatin1String("unsigned")) {
+        QVERIFY(r.value("signedBy").isNull());
+        QVERIFY(r.value("trustedComment").isNull());
+        return;
+    }
+    QCOMPARE(r.value("trustedComment").toString(),
+             image == QLatin1String("sample") ? QStringLiteral("product=Cove Wash version=5.1.3")
+                                              : QStringLiteral("product=Cove Wash"));
+    QVERIFY2(r.value("signedBy").toString().contains(image == QLatin1String("sample")
+                                                         ? QStringLiteral("Zel sample key")
+                                                         : QStringLiteral("minisign public key")),
+             qPrintable(r.value("signedBy").toString()));
+    // The session log names the damaged key it left out.
+    const QStringList logs = QDir(cwd.path()).entryList({"ZELBL_*.log"});
+    QCOMPARE(logs.size(), 1);
+    QFile log(cwd.filePath(logs.first()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("damaged.pub is damaged and is not trusted"));
 }
 
 } // namespace

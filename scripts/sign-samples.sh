@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Signs the sample images again with the sample key, after a sample changed.
+# The sample key is trusted only with -simulate; its secret half stays in this
+# folder of the repository and is never built, copied or installed.
+#   scripts/sign-samples.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+key=scripts/sample-key/zel-sample.key
+samples=resources/samples
+
+# Sample file, and the product named in its trusted comment.
+sign() {
+  local file=$1 product=$2
+  local version=${file#*-}
+  version=${version%.hex}
+  minisign -S -s "$key" -m "$samples/$file" -x "$samples/$file.minisig" \
+    -c "signature from the Zel sample key" -t "product=$product version=$version"
+  minisign -V -q -p resources/keys/zel-sample.pub -m "$samples/$file"
+}
+
+sign CoveWash-5.1.3.hex "Cove Wash"
+sign KestrelLX-4.1.3.hex "Kestrel lX"
+sign TernSpot-5.1.4.hex "Tern Spot"
