@@ -2,6 +2,8 @@
 
 #include "app/ExitCode.h"
 
+#include <QFileInfo>
+
 namespace {
 
 // The first argument carrying the prefix wins. Every occurrence of the prefix
@@ -191,6 +193,40 @@ void takeSimulationOptions(const QStringList &arguments, StartOptions &options)
     }
 }
 
+// -catalogue=PATH is checked as strictly as the options of the unattended
+// run: a catalogue the caller names and does not get would leave the window
+// without the products they meant.
+void takeCatalogueOption(const QStringList &arguments, StartOptions &options)
+{
+    const QString name = QStringLiteral("-catalogue");
+    bool seen = false;
+    for (const QString &argument : arguments) {
+        if (!argument.startsWith(name, Qt::CaseInsensitive))
+            continue;
+        if (!argument.startsWith(name + QLatin1Char('='), Qt::CaseSensitive)) {
+            options.errors.append(argument == name
+                                      ? QStringLiteral("-catalogue needs a value: -catalogue=PATH")
+                                      : QStringLiteral("%1: unknown option (options are case-sensitive; "
+                                                       "did you mean -catalogue=PATH?)")
+                                            .arg(argument));
+            continue;
+        }
+        if (seen) {
+            options.errors.append(QStringLiteral("-catalogue= is given more than once"));
+            continue;
+        }
+        seen = true;
+        const QString path = argument.mid(name.size() + 1);
+        const QFileInfo file(path);
+        if (path.trimmed().isEmpty())
+            options.errors.append(QStringLiteral("-catalogue= needs the path of the product catalogue file"));
+        else if (!file.isFile() || !file.isReadable())
+            options.errors.append(QStringLiteral("%1: no readable file at %2").arg(argument, path));
+        else
+            options.cataloguePath = file.absoluteFilePath();
+    }
+}
+
 } // namespace
 
 StartOptions parseCommandLine(const QStringList &arguments)
@@ -213,6 +249,7 @@ StartOptions parseCommandLine(const QStringList &arguments)
         || arguments.contains(QStringLiteral("-help"), Qt::CaseSensitive);
 
     takeSimulationOptions(arguments, options);
+    takeCatalogueOption(arguments, options);
 
     UnattendedOptions unattended(options);
     for (const QString &argument : arguments)
@@ -236,6 +273,8 @@ QString commandLineHelp()
         "  -simulate=BEHAVIOURS      simulated devices that fail the check after an update,\n"
         "                            a comma list of: keep-revision, no-return\n"
         "  -verifyWait=SECONDS       how long the check after an update waits for the device\n"
+        "  -catalogue=PATH           the product catalogue to read instead of the zelblprod.xml\n"
+        "                            found in the data folders\n"
         "  -firmware=PATH            firmware image file of an unattended run\n"
         "  -yes=QUESTIONS            guarding questions an unattended run may answer \"yes\" to,\n"
         "                            a comma list of: %1\n"

@@ -22,6 +22,9 @@ struct StartOptions {
     // device; negative: each interface's default.
     int verifyWaitSeconds = -1;
 
+    // -catalogue=PATH: the product catalogue to read instead of looking for one.
+    QString cataloguePath;
+
     // Unattended run.
     QString firmwarePath;
     QList<GuardingQuestion> allowedQuestions;

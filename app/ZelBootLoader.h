@@ -117,6 +117,8 @@ private:
     friend class WindowProbe;
 
     void takeServices(const AppServices &services);
+    // The caller's catalogue, or the first one found; the log names it.
+    void readCatalogue(const QString &givenPath);
     void chooseOutputFolder();
     // Sets every control the run state decides from the state, the current
     // interface and the panel's last word on PROGRAM.
@@ -173,6 +175,8 @@ private:
     QList<std::function<void()>> m_shutdownSteps;
     bool m_shutDown = false;
     QString m_outputFolder;
+    // Where the sample images are, offered first to simulated runs; empty when none.
+    QString m_samplesFolder;
 
     int m_interfaceIndex = -1;
     QString m_deviceType;

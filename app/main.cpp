@@ -91,6 +91,8 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
+    // Ties the window to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("lighting.zel.FirmwareUpdater"));
     // Watching from the start: a request that arrives while the window is
     // being built is acted on at the first event loop, a start-up message
     // box's included.
@@ -106,6 +108,7 @@ int main(int argc, char *argv[])
         devices->setVerifyWaitMs(options.verifyWaitSeconds * 1000);
     AppServices services;
     services.devices = devices.get();
+    services.cataloguePath = options.cataloguePath;
     // Without an operator nobody answers a box: the run's own rules do.
     QtPrompter progressDialogs;
     std::unique_ptr<UnattendedPrompter> unattendedPrompter;
