@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/DataFiles.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -68,6 +69,8 @@ private slots:
     void firstPlaceThatHasTheFileWins();
     void windowReadsTheCatalogueFoundAndNamesIt_data();
     void windowReadsTheCatalogueFoundAndNamesIt();
+    void helpPageAndSamplesAreFoundAsTheCatalogueIs_data();
+    void helpPageAndSamplesAreFoundAsTheCatalogueIs();
     void catalogueOptionIsCheckedStrictly_data();
     void catalogueOptionIsCheckedStrictly();
 };
@@ -203,6 +206,51 @@ void TestDataFiles::windowReadsTheCatalogueFoundAndNamesIt()
     }
     if (!usedPath.isEmpty())
         QVERIFY2(text.endsWith(usedPath + QStringLiteral(" (used)")), qPrintable(text));
+}
+
+void TestDataFiles::helpPageAndSamplesAreFoundAsTheCatalogueIs_data()
+{
+    QTest::addColumn<QString>("place"); // holding the help page and the samples; empty: none
+    QTest::newRow("installed") << "second";
+    QTest::newRow("the user's folder") << "home";
+    QTest::newRow("nowhere") << QString();
+}
+
+void TestDataFiles::helpPageAndSamplesAreFoundAsTheCatalogueIs()
+{
+    QFETCH(QString, place);
+    Places places;
+    const QString sample = QString::fromLatin1(DataFiles::kSamples) + QStringLiteral("/CoveWash-5.1.3.hex");
+    if (!place.isEmpty()) {
+        QVERIFY(!places.put(place, QLatin1String(DataFiles::kHelpPage)).isEmpty());
+        QVERIFY(!places.put(place, sample).isEmpty());
+    }
+    WindowFixture::Options options;
+    options.cataloguePath = sampleCataloguePath();
+    options.interfaceIndex = 1;
+    options.deviceType = QStringLiteral("Cove Wash");
+    WindowFixture f(options);
+
+    f.window->findChild<QAction *>(QStringLiteral("actionHelp"))->trigger();
+    QCOMPARE(f.openedUrls.size(), 1);
+    const QStringList log = f.logLines();
+    if (place.isEmpty()) {
+        // As before: the page beside the executable, which the browser reports missing.
+        QCOMPARE(f.openedUrls.first(), ZelBootLoader::helpUrlFor(QCoreApplication::applicationDirPath()));
+        QVERIFY2(log.join(QLatin1Char('\n')).contains(QStringLiteral("The help page was not found. Places looked in")),
+                 qPrintable(log.join(QLatin1Char('\n'))));
+    } else {
+        QCOMPARE(f.openedUrls.first(), QUrl::fromLocalFile(places.fileIn(place, QLatin1String(DataFiles::kHelpPage))));
+    }
+
+    // The simulated devices' first image is offered from the samples.
+    f.prompter.expectFileDialog(QString());
+    f.window->selectFirmwareImage();
+    QCOMPARE(f.prompter.shown().last().what, QStringLiteral("file"));
+    const QString samples = place.isEmpty() ? QString() : places.fileIn(place, QLatin1String(DataFiles::kSamples));
+    QCOMPARE(f.prompter.shown().last().text, samples);
+    if (!place.isEmpty())
+        QVERIFY(log.filter(QStringLiteral("Sample images for the simulated devices: ") + samples).size() == 1);
 }
 
 void TestDataFiles::catalogueOptionIsCheckedStrictly_data()
