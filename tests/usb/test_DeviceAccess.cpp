@@ -4,11 +4,15 @@
 #include "usb/SerialLine.h"
 #include "usb/Sr3UsbNotPresent.h"
 #include "usb/usbInterfaceControl.h"
+#include "usb/SimulatedVireoPlayer.h"
+#include "tests/app/WindowFixture.h"
 #include "tests/support/FakePrompter.h"
 #include "tests/support/RecordingPauser.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -17,6 +21,8 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/stat.h>
+#include <QtEndian>
+
 #include <unistd.h>
 
 namespace {
@@ -54,9 +60,37 @@ class TestDeviceAccess : public QObject
 {
     Q_OBJECT
 
+private:
+    // Root opens every node: only another user sees the refusals. The
+    // running row runs again in this executable, as nobody.
+    void rerunAsNobody()
+    {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        QString row = QString::fromLatin1(QTest::currentTestFunction());
+        if (QTest::currentDataTag())
+            row += QLatin1Char(':') + QString::fromLocal8Bit(QTest::currentDataTag());
+        child.start(QStringLiteral("setpriv"),
+                    {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                     QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(), row});
+        if (!child.waitForStarted())
+            QSKIP("running as root and setpriv cannot start to drop to the user nobody");
+        QVERIFY(child.waitForFinished(120000));
+        const QByteArray output = child.readAll();
+        if (!output.contains("Totals:"))
+            QSKIP(qPrintable(QStringLiteral("running as root and the test cannot run as nobody: %1")
+                                 .arg(QString::fromLocal8Bit(output.trimmed()))));
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    }
+
 private slots:
+    void initTestCase() { QVERIFY(QDir::setCurrent(m_workDir.path())); }
     void refusedPlayerIsNamedWithWhatToDo_data();
     void refusedPlayerIsNamedWithWhatToDo();
+    void playerBackOnRefusedPortIsNotVerifiedAndSaysWhy();
+
+private:
+    QTemporaryDir m_workDir; // the window's session log and image dump
 };
 
 void TestDeviceAccess::refusedPlayerIsNamedWithWhatToDo_data()
@@ -74,25 +108,8 @@ void TestDeviceAccess::refusedPlayerIsNamedWithWhatToDo_data()
 
 void TestDeviceAccess::refusedPlayerIsNamedWithWhatToDo()
 {
-    if (::geteuid() == 0) {
-        // Root opens every node: only another user sees the refusals. The
-        // row runs again in this executable, as nobody.
-        QProcess child;
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QStringLiteral("setpriv"),
-                    {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                     QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
-                     QStringLiteral("%1:%2").arg(QTest::currentTestFunction(), QTest::currentDataTag())});
-        if (!child.waitForStarted())
-            QSKIP("running as root and setpriv cannot start to drop to the user nobody");
-        QVERIFY(child.waitForFinished(60000));
-        const QByteArray output = child.readAll();
-        if (!output.contains("Totals:"))
-            QSKIP(qPrintable(QStringLiteral("running as root and the test cannot run as nobody: %1")
-                                 .arg(QString::fromLocal8Bit(output.trimmed()))));
-        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
-        return;
-    }
+    if (::geteuid() == 0)
+        return rerunAsNobody();
 
     QFETCH(bool, portRefused);
     QFETCH(int, loaderMode);
@@ -181,6 +198,74 @@ void TestDeviceAccess::refusedPlayerIsNamedWithWhatToDo()
     } else {
         QCOMPARE(opened, int(HCC_HID::NotFound));
     }
+}
+
+// The player took its firmware and restarted, but its serial port came back
+// refused (only the boot loader's node had the user's access): the run ends
+// at once, not verified, and says why, rather than waiting for a player that
+// "did not start again".
+void TestDeviceAccess::playerBackOnRefusedPortIsNotVerifiedAndSaysWhy()
+{
+    if (::geteuid() == 0)
+        return rerunAsNobody();
+
+    const QString catalogue = writeFile(m_workDir.filePath(QStringLiteral("vireo.xml")),
+                                        QStringLiteral("<ZELBLProductList><USBDevice><Name>Vireo Player</Name>"
+                                                       "</USBDevice></ZELBLProductList>"));
+    QByteArray image(4096, '\x5A');
+    qToLittleEndian<quint32>(SimulatedVireoPlayer::kImageMagic, image.data() + SimulatedVireoPlayer::kMagicOffset);
+    qToLittleEndian<quint32>(0x020100, image.data() + SimulatedVireoPlayer::kVersionOffset);
+    QFile file(m_workDir.filePath(QStringLiteral("vireo.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
+    file.close();
+
+    WindowFixture::Options options;
+    options.cataloguePath = catalogue;
+    WindowFixture f(options);
+    auto *usb = f.window->findChild<usbInterfaceControl *>();
+    SimulatedVireoPlayer *player = f.devices->simulatedVireo();
+    QVERIFY(player->hasLine());
+    player->setDelays(0, 0);
+    usb->setPostDownloadWait(20);
+    VireoTimings quick;
+    quick.replyWindowMs = 500;
+    quick.nextFrameMs = 500;
+    quick.bootLoaderPollMs = 10;
+    usb->setVireoTimings(quick);
+    // Long enough that a run still waiting for its player would show.
+    usb->setVerifyWait(60000);
+    const QByteArray line = QFile::encodeName(player->linePath());
+    QObject::connect(player, &SimulatedVireoPlayer::stateChanged, player, [&](SimulatedVireoPlayer::State state) {
+        if (state == SimulatedVireoPlayer::State::Application && player->downloads() > 0)
+            ::chmod(line.constData(), 0);
+    });
+    f.prompter.expectFileDialog(file.fileName());
+    f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
+    f.prompter.expectMessage(Prompter::Kind::Question, QStringLiteral("Vireo Player Bootloader"), QString(),
+                             QMessageBox::Yes);
+    f.find<QPushButton>(QStringLiteral("m_pushButton_USBConnect"))->click();
+    QVERIFY(f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->isEnabled());
+
+    QList<UpdateRecord> records;
+    QObject::connect(usb, &usbInterfaceControl::signal_runRecord, usb,
+                     [&records](const UpdateRecord &record) { records.append(record); });
+    f.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Warning"), QString());
+    QSignalSpy complete(usb, &usbInterfaceControl::signal_programComplete);
+    f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->click();
+    QVERIFY(complete.wait(30000));
+    QCOMPARE(player->downloadedImage(), image);
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().outcome, UpdateRecord::Outcome::NotVerified);
+    const QString reason = records.first().reason;
+    QVERIFY2(reason.startsWith(QStringLiteral("the Vireo Player is back, but this user may not open it (")
+                               + player->linePath() + QStringLiteral(": read and write access refused")),
+             qPrintable(reason));
+    QVERIFY2(reason.endsWith(QStringLiteral("to reach it: install the package's udev rules, or add your user to "
+                                            "dialout, then plug the player in again")),
+             qPrintable(reason));
+    QVERIFY2(f.prompter.shown().last().text.contains(reason), qPrintable(f.prompter.shown().last().text));
+    QVERIFY(f.prompter.shown().last().text.startsWith(QStringLiteral("Programming complete, but the new firmware "
+                                                                     "could not be confirmed.")));
 }
 
 QTEST_MAIN(TestDeviceAccess)
