@@ -16,6 +16,7 @@ public:
         HidDeviceInfo info;
         int featureReportLength = 65;
         bool inUse = false; // held open by another program: listed, but cannot be opened
+        QString refused;    // what this user may not do with it; listed as refused
     };
 
     // Adds a device and returns its path.
@@ -23,6 +24,8 @@ public:
     void removeDevice(const QString &path);
     void removeDevices(quint16 vendorId, quint16 productId);
     void setInUse(const QString &path, bool inUse);
+    // The device stays listed, refused to this user as a node without access would be.
+    void setRefused(const QString &path, const QString &refusal);
     int count(quint16 vendorId, quint16 productId) const;
     // The send with this index (from 0, counted over the object's life) fails.
     void failSendAt(int index) { m_failAt = index; }

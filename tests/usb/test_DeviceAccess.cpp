@@ -83,11 +83,46 @@ private:
         QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
     }
 
+    // A window on simulated devices with the Vireo Player selected and an
+    // image of version 2.1.0 accepted; null when the set-up failed.
+    std::unique_ptr<WindowFixture> vireoWindow(QByteArray &image)
+    {
+        const QString catalogue = writeFile(m_workDir.filePath(QStringLiteral("vireo.xml")),
+                                            QStringLiteral("<ZELBLProductList><USBDevice><Name>Vireo Player</Name>"
+                                                           "</USBDevice></ZELBLProductList>"));
+        image = QByteArray(4096, '\x5A');
+        qToLittleEndian<quint32>(SimulatedVireoPlayer::kImageMagic, image.data() + SimulatedVireoPlayer::kMagicOffset);
+        qToLittleEndian<quint32>(0x020100, image.data() + SimulatedVireoPlayer::kVersionOffset);
+        QFile file(m_workDir.filePath(QStringLiteral("vireo.bin")));
+        if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+            return nullptr;
+        file.close();
+
+        WindowFixture::Options options;
+        options.cataloguePath = catalogue;
+        auto f = std::make_unique<WindowFixture>(options);
+        auto *usb = f->window->findChild<usbInterfaceControl *>();
+        SimulatedVireoPlayer *player = f->devices->simulatedVireo();
+        if (!player->hasLine())
+            return nullptr;
+        player->setDelays(0, 0);
+        usb->setPostDownloadWait(20);
+        VireoTimings quick;
+        quick.replyWindowMs = 500;
+        quick.nextFrameMs = 500;
+        quick.bootLoaderPollMs = 10;
+        usb->setVireoTimings(quick);
+        f->prompter.expectFileDialog(file.fileName());
+        f->find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
+        return f;
+    }
+
 private slots:
     void initTestCase() { QVERIFY(QDir::setCurrent(m_workDir.path())); }
     void refusedPlayerIsNamedWithWhatToDo_data();
     void refusedPlayerIsNamedWithWhatToDo();
     void playerBackOnRefusedPortIsNotVerifiedAndSaysWhy();
+    void playerRestartedIntoRefusedBootLoaderIsNamed();
 
 private:
     QTemporaryDir m_workDir; // the window's session log and image dump
@@ -209,29 +244,12 @@ void TestDeviceAccess::playerBackOnRefusedPortIsNotVerifiedAndSaysWhy()
     if (::geteuid() == 0)
         return rerunAsNobody();
 
-    const QString catalogue = writeFile(m_workDir.filePath(QStringLiteral("vireo.xml")),
-                                        QStringLiteral("<ZELBLProductList><USBDevice><Name>Vireo Player</Name>"
-                                                       "</USBDevice></ZELBLProductList>"));
-    QByteArray image(4096, '\x5A');
-    qToLittleEndian<quint32>(SimulatedVireoPlayer::kImageMagic, image.data() + SimulatedVireoPlayer::kMagicOffset);
-    qToLittleEndian<quint32>(0x020100, image.data() + SimulatedVireoPlayer::kVersionOffset);
-    QFile file(m_workDir.filePath(QStringLiteral("vireo.bin")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
-    file.close();
-
-    WindowFixture::Options options;
-    options.cataloguePath = catalogue;
-    WindowFixture f(options);
+    QByteArray image;
+    const std::unique_ptr<WindowFixture> window = vireoWindow(image);
+    QVERIFY(window);
+    WindowFixture &f = *window;
     auto *usb = f.window->findChild<usbInterfaceControl *>();
     SimulatedVireoPlayer *player = f.devices->simulatedVireo();
-    QVERIFY(player->hasLine());
-    player->setDelays(0, 0);
-    usb->setPostDownloadWait(20);
-    VireoTimings quick;
-    quick.replyWindowMs = 500;
-    quick.nextFrameMs = 500;
-    quick.bootLoaderPollMs = 10;
-    usb->setVireoTimings(quick);
     // Long enough that a run still waiting for its player would show.
     usb->setVerifyWait(60000);
     const QByteArray line = QFile::encodeName(player->linePath());
@@ -239,8 +257,6 @@ void TestDeviceAccess::playerBackOnRefusedPortIsNotVerifiedAndSaysWhy()
         if (state == SimulatedVireoPlayer::State::Application && player->downloads() > 0)
             ::chmod(line.constData(), 0);
     });
-    f.prompter.expectFileDialog(file.fileName());
-    f.find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
     f.prompter.expectMessage(Prompter::Kind::Question, QStringLiteral("Vireo Player Bootloader"), QString(),
                              QMessageBox::Yes);
     f.find<QPushButton>(QStringLiteral("m_pushButton_USBConnect"))->click();
@@ -266,6 +282,42 @@ void TestDeviceAccess::playerBackOnRefusedPortIsNotVerifiedAndSaysWhy()
     QVERIFY2(f.prompter.shown().last().text.contains(reason), qPrintable(f.prompter.shown().last().text));
     QVERIFY(f.prompter.shown().last().text.startsWith(QStringLiteral("Programming complete, but the new firmware "
                                                                      "could not be confirmed.")));
+}
+
+// The common case on a machine without the package's rules: the user is in
+// dialout, so the player's port opens and it restarts into its boot loader,
+// whose hidraw node is root's. That is said as such, not as a failed reboot.
+void TestDeviceAccess::playerRestartedIntoRefusedBootLoaderIsNamed()
+{
+    QByteArray image;
+    const std::unique_ptr<WindowFixture> window = vireoWindow(image);
+    QVERIFY(window);
+    WindowFixture &f = *window;
+    SimulatedVireoPlayer *player = f.devices->simulatedVireo();
+    const QString refusal = QStringLiteral("read and write access refused (owner root, group root, mode crw-------)");
+    QObject::connect(player, &SimulatedVireoPlayer::stateChanged, player, [&](SimulatedVireoPlayer::State state) {
+        if (state != SimulatedVireoPlayer::State::BootLoader)
+            return;
+        for (const HidDeviceInfo &device : player->hid().devices())
+            player->hid().setRefused(device.path, refusal);
+    });
+    f.prompter.expectMessage(Prompter::Kind::Question, QStringLiteral("Vireo Player Bootloader"), QString(),
+                             QMessageBox::Yes);
+    f.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Warning"), QString());
+    auto *usb = f.window->findChild<usbInterfaceControl *>();
+    QSignalSpy done(usb, &usbInterfaceControl::signal_deviceSearchDone);
+    usb->findDevice(QString());
+    QVERIFY(done.wait(30000));
+    QCOMPARE(done.first().at(0).toBool(), false);
+    QCOMPARE(f.prompter.pendingExpectations(), 0);
+    const QString box = f.prompter.shown().last().text;
+    QCOMPARE(done.first().at(1).toString(), box);
+    QVERIFY2(box.startsWith(QStringLiteral("A Vireo Player is there, but this user may not open it:\nsimulated-hid-")),
+             qPrintable(box));
+    QVERIFY2(box.contains(QStringLiteral(": ") + refusal + QStringLiteral("\n\nTo reach it: install the package's")),
+             qPrintable(box));
+    QVERIFY(!f.find<QPushButton>(QStringLiteral("m_pushButton_program"))->isEnabled());
+    QCOMPARE(player->downloads(), 0);
 }
 
 QTEST_MAIN(TestDeviceAccess)
