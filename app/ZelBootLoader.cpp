@@ -200,7 +200,8 @@ void ZelBootLoader::readCatalogue(const QString &givenPath)
     m_catalogue->setSearchNote(tr("Places looked in for the product catalogue, in this order:\n%1")
                                    .arg(DataFiles::placesText(search)));
     if (search.found.isEmpty()) {
-        QFile nowhere;
+        // Today's box, naming the file rather than one of the places.
+        QFile nowhere(search.lookedIn.value(0));
         m_catalogue->readProductCatalogue(nowhere, QLatin1String(DataFiles::kCatalogue));
         return;
     }
