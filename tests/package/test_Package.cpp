@@ -83,7 +83,7 @@ void TestPackage::initTestCase()
     QVERIFY(m_scratch.isValid());
     QVERIFY2(!m_version.isEmpty(), "ZEL_VERSION must give the project's version");
     const QString out = m_scratch.filePath(QStringLiteral("out"));
-    const Run cpack = run(QStringLiteral("cpack"),
+    const Run cpack = run(qEnvironmentVariable("ZEL_CPACK", QStringLiteral("cpack")),
                           {QStringLiteral("--config"), qEnvironmentVariable("ZEL_CPACK_CONFIG"),
                            QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), out},
                           300000);
