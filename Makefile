@@ -1,6 +1,8 @@
 # Two commands do all set-up on a fresh Debian 12 machine:
 #   make run    installs what is missing, builds and starts the updater
 #   make test   installs what is missing, builds and runs every test
+# and one for those who only want the application:
+#   make package   builds build/zel-updater_<version>_<arch>.deb (then: apt install ./build/zel-updater_*.deb)
 BUILD ?= build
 JOBS ?= 2
 # SIMULATE=auto: simulated devices when no USB serial or HID device is attached.
@@ -12,7 +14,7 @@ FUZZ_SECONDS ?= 15
 SANITIZE_BUILD ?= build-asan
 SANITIZE_EXCLUDE ?= no-sanitizer
 
-.PHONY: all deps configure build run test sanitize fuzz-smoke fuzz bench bench-ethernet bench-fleet clean
+.PHONY: all deps configure build run package test sanitize fuzz-smoke fuzz bench bench-ethernet bench-fleet clean
 
 all: build
 
@@ -27,6 +29,9 @@ build: configure
 
 run: build
 	@scripts/run.sh $(BUILD) $(SIMULATE)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # The fuzz smoke run and the sanitizer pass go first so that CTest's summary
 # of the plain build closes the output.

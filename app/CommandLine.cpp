@@ -199,6 +199,13 @@ void takeSimulationOptions(const QStringList &arguments, StartOptions &options)
 void takeTrustedKeys(const QStringList &arguments, StartOptions &options)
 {
     const QString name = QStringLiteral("-trustedKey");
+// -catalogue=PATH is checked as strictly as the options of the unattended
+// run: a catalogue the caller names and does not get would leave the window
+// without the products they meant.
+void takeCatalogueOption(const QStringList &arguments, StartOptions &options)
+{
+    const QString name = QStringLiteral("-catalogue");
+    bool seen = false;
     for (const QString &argument : arguments) {
         if (!argument.startsWith(name, Qt::CaseInsensitive))
             continue;
@@ -224,6 +231,25 @@ void takeTrustedKeys(const QStringList &arguments, StartOptions &options)
         const QString absolute = QFileInfo(path).absoluteFilePath();
         if (!options.trustedKeyPaths.contains(absolute))
             options.trustedKeyPaths.append(absolute);
+                                      ? QStringLiteral("-catalogue needs a value: -catalogue=PATH")
+                                      : QStringLiteral("%1: unknown option (options are case-sensitive; "
+                                                       "did you mean -catalogue=PATH?)")
+                                            .arg(argument));
+            continue;
+        }
+        if (seen) {
+            options.errors.append(QStringLiteral("-catalogue= is given more than once"));
+            continue;
+        }
+        seen = true;
+        const QString path = argument.mid(name.size() + 1);
+        const QFileInfo file(path);
+        if (path.trimmed().isEmpty())
+            options.errors.append(QStringLiteral("-catalogue= needs the path of the product catalogue file"));
+        else if (!file.isFile() || !file.isReadable())
+            options.errors.append(QStringLiteral("%1: no readable file at %2").arg(argument, path));
+        else
+            options.cataloguePath = file.absoluteFilePath();
     }
 }
 
@@ -250,6 +276,7 @@ StartOptions parseCommandLine(const QStringList &arguments)
 
     takeSimulationOptions(arguments, options);
     takeTrustedKeys(arguments, options);
+    takeCatalogueOption(arguments, options);
 
     UnattendedOptions unattended(options);
     for (const QString &argument : arguments)
@@ -275,6 +302,8 @@ QString commandLineHelp()
         "  -verifyWait=SECONDS       how long the check after an update waits for the device\n"
         "  -trustedKey=PATH          also trust this public key (*.pub) for image signatures;\n"
         "                            may be given more than once\n"
+        "  -catalogue=PATH           the product catalogue to read instead of the zelblprod.xml\n"
+        "                            found in the data folders\n"
         "  -firmware=PATH            firmware image file of an unattended run\n"
         "  -yes=QUESTIONS            guarding questions an unattended run may answer \"yes\" to,\n"
         "                            a comma list of: %1\n"

@@ -25,6 +25,9 @@ struct StartOptions {
     // key folders, as absolute paths. Each must read as a key.
     QStringList trustedKeyPaths;
 
+    // -catalogue=PATH: the product catalogue to read instead of looking for one.
+    QString cataloguePath;
+
     // Unattended run.
     QString firmwarePath;
     QList<GuardingQuestion> allowedQuestions;

@@ -2,6 +2,7 @@
 
 #include "ui_ZelBootLoader.h"
 
+#include "app/DataFiles.h"
 #include "app/DeviceEnvironment.h"
 #include "app/HistoryDialog.h"
 #include "app/RunEvents.h"
@@ -23,6 +24,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -71,9 +73,9 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
     setObjectName(QStringLiteral("ZelBootLoader"));
 
     m_label_version = new QLabel(tr("v%1.%2.%3 build %4 (%5)")
-                                     .arg(2)
-                                     .arg(6)
-                                     .arg(2)
+                                     .arg(ZEL_VERSION_MAJOR)
+                                     .arg(ZEL_VERSION_MINOR)
+                                     .arg(ZEL_VERSION_PATCH)
                                      .arg(QStringLiteral("57"))
                                      .arg(20130709),
                                  this);
@@ -105,16 +107,19 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
         m_label_simulated->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
         statusBar()->addPermanentWidget(m_label_simulated);
         log(LOG_INFO, tr("Simulated devices in use: nothing is sent to real hardware."));
+        const DataFiles::Search samples = DataFiles::find(QLatin1String(DataFiles::kSamples));
+        if (!samples.found.isEmpty()) {
+            m_samplesFolder = samples.found;
+            log(LOG_INFO, tr("Sample images for the simulated devices: %1")
+                              .arg(QDir::toNativeSeparators(m_samplesFolder)));
+        }
     }
 
     chooseOutputFolder();
 
     m_catalogue = new ProductCatalogue(*m_prompter, this, this, this);
     connect(m_catalogue, &ProductCatalogue::signal_log, this, &ZelBootLoader::signal_log);
-    m_catalogue->readProductCatalogue(services.cataloguePath.isEmpty()
-                                          ? QCoreApplication::applicationDirPath()
-                                              + QStringLiteral("/zelblprod.xml")
-                                          : services.cataloguePath);
+    readCatalogue(services.cataloguePath);
     m_usbProducts = m_catalogue->usbProducts();
     m_dmxProducts = m_catalogue->dmxProducts();
     m_ethernetProducts = m_catalogue->ethernetProducts();
@@ -197,6 +202,28 @@ void ZelBootLoader::takeServices(const AppServices &services)
     m_openUrl = services.openUrl;
     if (!m_openUrl)
         m_openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+}
+
+void ZelBootLoader::readCatalogue(const QString &givenPath)
+{
+    // A catalogue named by the caller is the only one; otherwise the first
+    // place that has one wins.
+    if (!givenPath.isEmpty()) {
+        log(LOG_INFO, tr("Product catalogue in use: %1").arg(QDir::toNativeSeparators(givenPath)));
+        m_catalogue->readProductCatalogue(givenPath);
+        return;
+    }
+    const DataFiles::Search search = DataFiles::find(QLatin1String(DataFiles::kCatalogue));
+    m_catalogue->setSearchNote(tr("Places looked in for the product catalogue, in this order:\n%1")
+                                   .arg(DataFiles::placesText(search)));
+    if (search.found.isEmpty()) {
+        // Today's box, naming the file rather than one of the places.
+        QFile nowhere(search.lookedIn.value(0));
+        m_catalogue->readProductCatalogue(nowhere, QLatin1String(DataFiles::kCatalogue));
+        return;
+    }
+    log(LOG_INFO, tr("Product catalogue in use: %1").arg(QDir::toNativeSeparators(search.found)));
+    m_catalogue->readProductCatalogue(search.found);
 }
 
 void ZelBootLoader::chooseOutputFolder()
@@ -571,6 +598,9 @@ void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
 
     bool loaded = false;
     QString proposed = ui->m_label_firmwareImageFile->text();
+    // The simulated devices' first image is best looked for among the samples.
+    if (proposed.isEmpty() && !m_samplesFolder.isEmpty())
+        proposed = m_samplesFolder;
     while (knownInterface && product) {
         const QString filter = product->takesRawImage() ? tr("Firmware image (*.bin)")
                                                         : tr("Firmware image (*.hex *pck)");
@@ -758,6 +788,16 @@ QUrl ZelBootLoader::helpUrlFor(const QString &appDir)
 
 void ZelBootLoader::on_actionHelp_triggered(bool)
 {
+    const DataFiles::Search search = DataFiles::find(QLatin1String(DataFiles::kHelpPage));
+    if (!search.found.isEmpty()) {
+        QUrl url = QUrl::fromLocalFile(QFileInfo(search.found).absoluteFilePath());
+        url.setScheme(QStringLiteral("file"));
+        m_openUrl(url);
+        return;
+    }
+    // The browser then says the page is missing; the log says where it was looked for.
+    log(LOG_WARNING, tr("The help page was not found. Places looked in, in this order:\n%1")
+                         .arg(DataFiles::placesText(search)));
     m_openUrl(helpUrlFor(QCoreApplication::applicationDirPath()));
 }
 

@@ -133,6 +133,8 @@ private:
     friend class WindowProbe;
 
     void takeServices(const AppServices &services);
+    // The caller's catalogue, or the first one found; the log names it.
+    void readCatalogue(const QString &givenPath);
     void chooseOutputFolder();
     // Sets every control the run state decides from the state, the current
     // interface and the panel's last word on PROGRAM.
@@ -202,6 +204,8 @@ private:
     bool m_shutDown = false;
     bool m_askBeforeClosingRun = true;
     QString m_outputFolder;
+    // Where the sample images are, offered first to simulated runs; empty when none.
+    QString m_samplesFolder;
 
     int m_interfaceIndex = -1;
     QString m_deviceType;

@@ -105,6 +105,8 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
+    // Ties the window to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("lighting.zel.FirmwareUpdater"));
     // Watching from the start: a request that arrives while the window is
     // being built is acted on at the first event loop, a start-up message
     // box's included.
@@ -121,6 +123,7 @@ int main(int argc, char *argv[])
     AppServices services;
     services.devices = devices.get();
     services.trustedKeyPaths = options.trustedKeyPaths;
+    services.cataloguePath = options.cataloguePath;
     // Without an operator nobody answers a box: the run's own rules do.
     QtPrompter progressDialogs;
     std::unique_ptr<UnattendedPrompter> unattendedPrompter;

@@ -104,8 +104,9 @@ QList<BootLoadProduct *> ProductCatalogue::products(int interfaceType) const
 
 void ProductCatalogue::logAndAlert(const QString &text)
 {
-    emit signal_log(LOG_SEVERE, LOGTYPE_GENERAL, logName(), text);
-    m_prompter.critical(nullptr, tr("Critical Error"), text);
+    const QString full = m_searchNote.isEmpty() ? text : text + QStringLiteral("\n\n") + m_searchNote;
+    emit signal_log(LOG_SEVERE, LOGTYPE_GENERAL, logName(), full);
+    m_prompter.critical(nullptr, tr("Critical Error"), full);
 }
 
 void ProductCatalogue::readProductCatalogue(const QString &path)

@@ -31,6 +31,9 @@ public:
     // Problems are reported to the operator and the log; the lists then hold
     // what could be read (possibly nothing).
     void readProductCatalogue(const QString &path);
+    // Said after a catalogue that cannot be opened or parsed: where it was
+    // looked for, so the operator knows where to put a good one.
+    void setSearchNote(const QString &note) { m_searchNote = note; }
     // The same from an already created device; displayPath names it in messages.
     // A device that is not open yet is opened read-only (and closed again).
     void readProductCatalogue(QIODevice &device, const QString &displayPath);
@@ -67,4 +70,5 @@ private:
     QList<BootLoadProduct *> m_usbProducts;
     QList<BootLoadProduct *> m_dmxProducts;
     QList<BootLoadProduct *> m_ethernetProducts;
+    QString m_searchNote;
 };

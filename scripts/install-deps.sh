@@ -12,6 +12,7 @@ packages=(
   srecord
   xvfb xauth
   iproute2 tftp-hpa dnsmasq-base
+  librsvg2-bin dpkg-dev fakeroot file lintian desktop-file-utils appstream
 )
 
 missing=()

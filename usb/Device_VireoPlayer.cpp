@@ -2,6 +2,7 @@
 
 #include "base/LogCategories.h"
 #include "base/Prompter.h"
+#include "usb/DeviceNodeAccess.h"
 #include "usb/EventWait.h"
 #include "usb/HCC_HID.h"
 #include "usb/SerialLine.h"
@@ -371,7 +372,9 @@ void Device_VireoPlayer::enterBootLoader()
         line->write(VireoFrame::build(VireoFrame::kBootLoaderPort, "reboot"));
         for (int round = 0; round < m_timings.bootLoaderPollRounds && !m_stopped; ++round) {
             QStringList found;
-            if (findBootLoaderDevices(found) > 0)
+            // One this user may not open is there all the same: waiting on
+            // would not make it openable.
+            if (findBootLoaderDevices(found) > 0 || !refusedBootLoaders().isEmpty())
                 break;
             wait([] { return false; }, m_timings.bootLoaderPollMs);
         }
@@ -457,15 +460,53 @@ int Device_VireoPlayer::downloadFW(QWidget *parent, const QByteArray &image, con
     return DownloadOk;
 }
 
+namespace {
+
+bool isPlayerPort(const SerialPortEntry &port)
+{
+    return port.hasIds && port.vendorId == VIREO_VENDOR_ID && port.productId == VIREO_SERIAL_PRODUCT_ID
+        && Device_VireoPlayer::isPlayerPortName(port.portName);
+}
+
+} // namespace
+
 QList<SerialPortEntry> Device_VireoPlayer::findPlayerPorts()
 {
     QList<SerialPortEntry> found;
     for (const SerialPortEntry &port : m_ports.availablePorts()) {
-        if (port.hasIds && port.vendorId == VIREO_VENDOR_ID && port.productId == VIREO_SERIAL_PRODUCT_ID
-            && isPlayerPortName(port.portName))
+        if (isPlayerPort(port) && DeviceNodeAccess::refusal(port.systemLocation).isNull())
             found.append(port);
     }
     return found;
+}
+
+QStringList Device_VireoPlayer::refusedPlayerPorts()
+{
+    QStringList out;
+    for (const SerialPortEntry &port : m_ports.availablePorts()) {
+        if (!isPlayerPort(port))
+            continue;
+        const QString refusal = DeviceNodeAccess::refusal(port.systemLocation);
+        if (!refusal.isNull())
+            out.append(QStringLiteral("%1: %2").arg(port.systemLocation, refusal));
+    }
+    return out;
+}
+
+QStringList Device_VireoPlayer::refusedBootLoaders()
+{
+    return m_hid.refusedDevices(VIREO_VENDOR_ID, VIREO_BOOTLOADER_PRODUCT_ID);
+}
+
+QStringList Device_VireoPlayer::refusedPlayerDevices()
+{
+    return refusedPlayerPorts() + refusedBootLoaders();
+}
+
+QString Device_VireoPlayer::refusedText(const QStringList &refused)
+{
+    return tr("A Vireo Player is there, but this user may not open it:\n%1\n\nTo reach it: %2.")
+        .arg(refused.join(QLatin1Char('\n')), DeviceNodeAccess::advice());
 }
 
 int Device_VireoPlayer::findBootLoaderDevices(QStringList &list)

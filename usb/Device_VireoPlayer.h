@@ -108,8 +108,16 @@ public:
     // What the last failed download told the operator.
     QString lastError() const { return m_lastError; }
 
-    // The players' serial ports.
+    // The players' serial ports that this user may open.
     QList<SerialPortEntry> findPlayerPorts();
+    // Players that are there but that this user may not open, "node: what
+    // was refused" each: their serial ports, their boot loaders, or both.
+    QStringList refusedPlayerPorts();
+    QStringList refusedBootLoaders();
+    QStringList refusedPlayerDevices();
+    // What the operator reads about them: the nodes, what was refused, and
+    // what to do.
+    static QString refusedText(const QStringList &refused);
     // Number of boot loaders waiting for firmware; list receives their entries.
     int findBootLoaderDevices(QStringList &list);
     void progressStep(bool toMaximum, const QString *label = nullptr);

@@ -1,6 +1,7 @@
 #include "usb/HCC_HID.h"
 
 #include "base/LogCategories.h"
+#include "usb/DeviceNodeAccess.h"
 #include "usb/HidBackend.h"
 
 
@@ -44,9 +45,14 @@ void HCC_HID::logSevere(const QString &text)
 int HCC_HID::openDevice(int vendorId, int productId)
 {
     closeDevice();
+    QStringList refused;
     for (const HidDeviceInfo &info : m_backend.devices()) {
         if (info.vendorId != vendorId || info.productId != productId)
             continue;
+        if (!info.refused.isEmpty()) {
+            refused.append(QStringLiteral("%1: %2").arg(info.path, info.refused));
+            continue;
+        }
         HidFeatureReport feature;
         QString error;
         if (!m_backend.open(info.path, feature, error)) {
@@ -89,8 +95,25 @@ int HCC_HID::openDevice(int vendorId, int productId)
                           << "id" << m_reportId;
         return Opened;
     }
+    if (!refused.isEmpty()) {
+        // It is there: "not found" would send the operator looking for a cable.
+        m_lastError = tr("The device is there, but this user may not open it: %1. To reach it: %2.")
+                          .arg(refused.join(QStringLiteral("; ")), DeviceNodeAccess::advice());
+        logSevere(m_lastError);
+        return Refused;
+    }
     m_lastError = tr("Device not found.");
     return NotFound;
+}
+
+QStringList HCC_HID::refusedDevices(int vendorId, int productId)
+{
+    QStringList out;
+    for (const HidDeviceInfo &info : m_backend.devices()) {
+        if (info.vendorId == vendorId && info.productId == productId && !info.refused.isEmpty())
+            out.append(QStringLiteral("%1: %2").arg(info.path, info.refused));
+    }
+    return out;
 }
 
 void HCC_HID::closeDevice()
@@ -179,6 +202,8 @@ bool HCC_HID::finishDownload()
 
 void HCC_HID::listDevices(QStringList &out)
 {
-    for (const HidDeviceInfo &info : m_backend.devices())
-        out.append(deviceEntry(info.vendorId, info.productId));
+    for (const HidDeviceInfo &info : m_backend.devices()) {
+        if (info.refused.isEmpty())
+            out.append(deviceEntry(info.vendorId, info.productId));
+    }
 }

@@ -23,7 +23,7 @@ class HCC_HID : public QObject
     Q_OBJECT
 
 public:
-    enum OpenResult { Opened = 0, NotFound = 1, Unusable = 2 };
+    enum OpenResult { Opened = 0, NotFound = 1, Unusable = 2, Refused = 3 };
 
     // Smallest and largest report length that carries data: the payload
     // capacity C = (L - 2) rounded down to a multiple of 4 must be at least
@@ -41,7 +41,8 @@ public:
     // Opens the first device with these ids that can be opened: Opened,
     // NotFound ("Device not found.") or Unusable (its reports cannot carry
     // data, or which report takes them is not known; lastError() says why).
-    // An open device is closed first.
+    // Refused: the only such devices are ones this user may not open;
+    // lastError() names them and what to do. An open device is closed first.
     int openDevice(int vendorId, int productId);
     // Harmless when nothing is open.
     void closeDevice();
@@ -58,6 +59,9 @@ public:
 
     // Appends "VID=0x%1, PID=0x%2" for every device that can be opened.
     void listDevices(QStringList &out);
+    // The devices with these ids that this user may not open: "node: what
+    // was refused" for each.
+    QStringList refusedDevices(int vendorId, int productId);
     static QString deviceEntry(int vendorId, int productId);
 
     QString lastError() const { return m_lastError; }

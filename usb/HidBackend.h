@@ -10,6 +10,9 @@ struct HidDeviceInfo {
     QString path;
     quint16 vendorId = 0;
     quint16 productId = 0;
+    // Empty when this user may open the device; otherwise what was refused
+    // (DeviceNodeAccess::refusal).
+    QString refused;
 };
 
 // The operating system's side of HID access, as the transport needs it: list
@@ -20,7 +23,7 @@ class HidBackend
 public:
     virtual ~HidBackend() = default;
 
-    // Every HID device present that this process may open.
+    // Every HID device present; one this user may not open says so in refused.
     virtual QList<HidDeviceInfo> devices() = 0;
     // Opens the device for this process alone. feature receives its longest
     // feature report: the length in bytes, report-id byte included, and the

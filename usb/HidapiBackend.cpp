@@ -1,15 +1,16 @@
 #include "usb/HidapiBackend.h"
 
 #include "base/LogCategories.h"
+#include "usb/DeviceNodeAccess.h"
 #include "usb/HidReportDescriptor.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <hidapi/hidapi.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -31,7 +32,10 @@ QString hidapiError(hid_device *device)
 
 } // namespace
 
-HidapiBackend::HidapiBackend() = default;
+HidapiBackend::HidapiBackend(const QString &sysfsRoot, const QString &deviceRoot)
+    : m_sysfsRoot(sysfsRoot), m_deviceRoot(deviceRoot)
+{
+}
 
 HidapiBackend::~HidapiBackend()
 {
@@ -46,29 +50,37 @@ QString HidapiBackend::descriptorPathFor(const QString &devicePath)
         .arg(QFileInfo(devicePath).fileName());
 }
 
+QString HidapiBackend::descriptorPath(const QString &devicePath) const
+{
+    return QStringLiteral("%1/class/hidraw/%2/device/report_descriptor")
+        .arg(m_sysfsRoot, QFileInfo(devicePath).fileName());
+}
+
 QList<HidDeviceInfo> HidapiBackend::devices()
 {
+    // Each hidraw node's HID device says its ids in its uevent file:
+    // HID_ID=<bus>:<vendor>:<product>, each in hexadecimal.
     QList<HidDeviceInfo> out;
-    if (!m_initialised) {
-        if (hid_init() != 0) {
-            qCDebug(lcDevice) << "hid_init failed:" << hidapiError(nullptr);
-            return out;
+    const QDir classDir(m_sysfsRoot + QStringLiteral("/class/hidraw"));
+    for (const QString &name : classDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        QFile uevent(classDir.filePath(name + QStringLiteral("/device/uevent")));
+        if (!uevent.open(QIODevice::ReadOnly))
+            continue;
+        QStringList id;
+        for (const QByteArray &line : uevent.readAll().split('\n')) {
+            if (line.startsWith("HID_ID="))
+                id = QString::fromLatin1(line.mid(7)).trimmed().split(QLatin1Char(':'));
         }
-        m_initialised = true;
-    }
-    hid_device_info *list = hid_enumerate(0, 0);
-    for (hid_device_info *d = list; d; d = d->next) {
-        if (!d->path)
+        bool vendorOk = false;
+        bool productOk = false;
+        const uint vendor = id.size() == 3 ? id.at(1).toUInt(&vendorOk, 16) : 0;
+        const uint product = id.size() == 3 ? id.at(2).toUInt(&productOk, 16) : 0;
+        const QString node = m_deviceRoot + QLatin1Char('/') + name;
+        // Listed by the kernel before udev has made its node: not there yet.
+        if (!vendorOk || !productOk || vendor > 0xFFFF || product > 0xFFFF || !QFileInfo::exists(node))
             continue;
-        const QString path = QString::fromLocal8Bit(d->path);
-        // Listed only when this process may open it, as with an exclusive
-        // open; and once, though hidapi may list a node once per usage.
-        if (::access(d->path, R_OK | W_OK) != 0
-            || std::any_of(out.cbegin(), out.cend(), [&path](const HidDeviceInfo &i) { return i.path == path; }))
-            continue;
-        out.append({path, d->vendor_id, d->product_id});
+        out.append({node, quint16(vendor), quint16(product), DeviceNodeAccess::refusal(node)});
     }
-    hid_free_enumeration(list);
     qCDebug(lcDevice) << "HID devices found:" << out.size();
     return out;
 }
@@ -84,7 +96,7 @@ bool HidapiBackend::open(const QString &path, HidFeatureReport &feature, QString
         m_initialised = true;
     }
 
-    QFile descriptorFile(descriptorPathFor(path));
+    QFile descriptorFile(descriptorPath(path));
     if (!descriptorFile.open(QIODevice::ReadOnly)) {
         error = tr("cannot read the report descriptor %1").arg(descriptorFile.fileName());
         return false;

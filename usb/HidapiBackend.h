@@ -6,11 +6,14 @@ struct hid_device_;
 
 // HID access through hidapi's hidraw backend. hidapi has no call for a
 // device's report lengths: they come from the report descriptor the kernel
-// keeps in sysfs for the hidraw node.
+// keeps in sysfs for the hidraw node. The devices are listed from sysfs as
+// hidapi lists them, but with the nodes this user may not open among them.
 class HidapiBackend : public HidBackend
 {
 public:
-    HidapiBackend();
+    // Tests give a sysfs tree and a device folder of their own.
+    explicit HidapiBackend(const QString &sysfsRoot = QStringLiteral("/sys"),
+                           const QString &deviceRoot = QStringLiteral("/dev"));
     ~HidapiBackend() override;
 
     QList<HidDeviceInfo> devices() override;
@@ -22,6 +25,10 @@ public:
     static QString descriptorPathFor(const QString &devicePath);
 
 private:
+    QString descriptorPath(const QString &devicePath) const;
+
+    QString m_sysfsRoot;
+    QString m_deviceRoot;
     bool m_initialised = false;
     hid_device_ *m_device = nullptr;
     int m_lockFd = -1;

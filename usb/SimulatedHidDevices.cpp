@@ -47,6 +47,14 @@ void SimulatedHidDevices::setInUse(const QString &path, bool inUse)
     }
 }
 
+void SimulatedHidDevices::setRefused(const QString &path, const QString &refusal)
+{
+    for (Device &d : m_devices) {
+        if (d.info.path == path)
+            d.info.refused = refusal;
+    }
+}
+
 int SimulatedHidDevices::count(quint16 vendorId, quint16 productId) const
 {
     int n = 0;
@@ -76,6 +84,10 @@ bool SimulatedHidDevices::open(const QString &path, HidFeatureReport &feature, Q
         }
         if (!d.damage.isEmpty()) {
             error = d.damage;
+            return false;
+        }
+        if (!d.info.refused.isEmpty()) {
+            error = QStringLiteral("Permission denied");
             return false;
         }
         m_openPath = path;

@@ -18,6 +18,7 @@ public:
         QList<int> featureIds{0}; // every feature report it takes; others are refused
         QString damage;           // why its report descriptor cannot be used; empty when it can
         bool inUse = false; // held open by another program: listed, but cannot be opened
+        QString refused;    // what this user may not do with it; listed as refused
     };
 
     // Adds a device whose reports are not numbered and returns its path.
@@ -27,6 +28,8 @@ public:
     void removeDevice(const QString &path);
     void removeDevices(quint16 vendorId, quint16 productId);
     void setInUse(const QString &path, bool inUse);
+    // The device stays listed, refused to this user as a node without access would be.
+    void setRefused(const QString &path, const QString &refusal);
     int count(quint16 vendorId, quint16 productId) const;
     // The send with this index (from 0, counted over the object's life) fails.
     void failSendAt(int index) { m_failAt = index; }

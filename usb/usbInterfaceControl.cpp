@@ -7,6 +7,7 @@
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
+#include "usb/DeviceNodeAccess.h"
 #include "usb/HCC_HID.h"
 #include "usb/Sr3UsbLibrary.h"
 #include "usb/VireoProgress.h"
@@ -335,6 +336,13 @@ void usbInterfaceControl::connectVireoPlayer()
     QStringList found;
     const int bootLoaders = vireo->findBootLoaderDevices(found);
     const QList<SerialPortEntry> ports = vireo->findPlayerPorts();
+    // A player this user may not open is there: it is never "not found".
+    const QStringList refused = vireo->refusedPlayerDevices();
+    if (!refused.isEmpty()) {
+        if (bootLoaders == 0 && ports.isEmpty())
+            return connectFailed(Device_VireoPlayer::refusedText(refused));
+        log(LOG_WARNING, Device_VireoPlayer::refusedText(refused));
+    }
 
     if (bootLoaders == 1 && ports.isEmpty()) {
         ui->m_label_SR3Device->setText(tr("Unknown.  Found Device is waiting for Firmware."));
@@ -373,6 +381,12 @@ void usbInterfaceControl::connectVireoPlayer()
     found.clear();
     int count = vireo->findBootLoaderDevices(found);
     if (count == 0) {
+        // It restarted, but into a boot loader this user may not open.
+        const QStringList refusedLoaders = vireo->refusedBootLoaders();
+        if (!refusedLoaders.isEmpty()) {
+            ui->m_label_SR3Device->setText(tr("No device selected"));
+            return connectFailed(Device_VireoPlayer::refusedText(refusedLoaders));
+        }
         m_prompter.information(this, tr("Vireo Player Bootloader"),
                                tr("Automatic reboot failed. Please cycle power on the Vireo "
                                   "Player before continuing."));
@@ -495,6 +509,22 @@ void usbInterfaceControl::postBootloadTimeout()
     const auto done = qScopeGuard([this] { m_activeVireo = nullptr; });
 
     const QList<SerialPortEntry> ports = vireo->findPlayerPorts();
+    const QStringList refusedPorts = ports.isEmpty() ? vireo->refusedPlayerPorts() : QStringList();
+    if (!refusedPorts.isEmpty()) {
+        // Back, but on a port this user may not open: waiting longer would not help.
+        vireo->progressStep(true);
+        m_vireoProgress->close();
+        const QString remark = m_factoryDefault
+            ? tr("Its firmware file name was not recorded and the factory show files were not restored.")
+            : tr("Its firmware file name was not recorded.");
+        endCheckedRun(RevisionCheck::noAnswer(tr("the Vireo Player is back, but this user may not "
+                                                 "open it (%1); to reach it: %2")
+                                                  .arg(refusedPorts.join(QStringLiteral("; ")),
+                                                       DeviceNodeAccess::advice())),
+                      remark);
+        ui->m_pushButton_USBConnect->setEnabled(true);
+        return;
+    }
     if (ports.isEmpty()) {
         if (checkTimeLeft()) {
             m_postDownloadTimer.start(kVerifyPollMs);
