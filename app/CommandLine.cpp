@@ -199,13 +199,6 @@ void takeSimulationOptions(const QStringList &arguments, StartOptions &options)
 void takeTrustedKeys(const QStringList &arguments, StartOptions &options)
 {
     const QString name = QStringLiteral("-trustedKey");
-// -catalogue=PATH is checked as strictly as the options of the unattended
-// run: a catalogue the caller names and does not get would leave the window
-// without the products they meant.
-void takeCatalogueOption(const QStringList &arguments, StartOptions &options)
-{
-    const QString name = QStringLiteral("-catalogue");
-    bool seen = false;
     for (const QString &argument : arguments) {
         if (!argument.startsWith(name, Qt::CaseInsensitive))
             continue;
@@ -231,6 +224,21 @@ void takeCatalogueOption(const QStringList &arguments, StartOptions &options)
         const QString absolute = QFileInfo(path).absoluteFilePath();
         if (!options.trustedKeyPaths.contains(absolute))
             options.trustedKeyPaths.append(absolute);
+    }
+}
+
+// -catalogue=PATH is checked as strictly as the options of the unattended
+// run: a catalogue the caller names and does not get would leave the window
+// without the products they meant.
+void takeCatalogueOption(const QStringList &arguments, StartOptions &options)
+{
+    const QString name = QStringLiteral("-catalogue");
+    bool seen = false;
+    for (const QString &argument : arguments) {
+        if (!argument.startsWith(name, Qt::CaseInsensitive))
+            continue;
+        if (!argument.startsWith(name + QLatin1Char('='), Qt::CaseSensitive)) {
+            options.errors.append(argument == name
                                       ? QStringLiteral("-catalogue needs a value: -catalogue=PATH")
                                       : QStringLiteral("%1: unknown option (options are case-sensitive; "
                                                        "did you mean -catalogue=PATH?)")

@@ -533,6 +533,8 @@ void TestUnattendedRun::unwritableResultFile_refusedBeforeAnythingIsSent()
     // No window, no device: neither a record nor a session log.
     QVERIFY(o.recordLines.isEmpty());
     QCOMPARE(QDir(cwd.path()).entryList(QDir::Files), QStringList());
+}
+
 void TestUnattendedRun::signaturePolicyOfUnattendedRuns_data()
 {
     QTest::addColumn<QString>("image");     // "sample", or a copy: "unsigned", "changed", "maker"
