@@ -1,6 +1,7 @@
 // The "info" file as a controller may hand it back: the revision the check
-// reads from it and the one the panel shows. Whatever the text, both end,
-// a revision read is a build number, and the two never disagree.
+// reads from it, the one the panel shows and the version text that tells the
+// controller's type. Whatever the text, all end, and the panel shows the low
+// byte of what the check reads (the check itself refuses a wider value).
 #include "ethernet/ControllerVerifier.h"
 #include "ethernet/tftpInterfaceControl.h"
 
@@ -15,7 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray info(reinterpret_cast<const char *>(data), qsizetype(size));
     const std::optional<quint32> revision = ControllerVerifier::infoRevision(info);
     const int shown = tftpInterfaceControl::revisionFromInfo(info);
-    if (revision && (*revision > 0xFF || shown != int(*revision)))
+    if (shown != int(revision.value_or(0) & 0xFF))
+        std::abort();
+    const QString version = ControllerVerifier::infoVersionText(info);
+    if (version.size() > info.size())
         std::abort();
     return 0;
 }
