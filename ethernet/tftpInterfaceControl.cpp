@@ -62,8 +62,13 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
     updateProgramAllControls();
     m_fleetProgressFactory = &FleetProgressDialog::open;
     connect(&m_tarvo, &TarvoLibrary::signal_log, this, &tftpInterfaceControl::signal_log);
+    // The library answers every asker alike: a reply the panel did not wait
+    // for (a check's, or one after its window closed) must not touch PROGRAM.
     connect(&m_tarvo, &TarvoLibrary::signalDeviceVariableReply, this,
-            &tftpInterfaceControl::handleGetValue);
+            [this](unsigned long ip, quint16 valueID, quint32 value) {
+                if (m_queryTimer && m_queryTimer->isActive())
+                    handleGetValue(ip, valueID, value);
+            });
     std::fill(std::begin(m_infoBuffer), std::end(m_infoBuffer), 0);
     m_verifyWaitMs = kDefaultVerifyWaitMs;
 }

@@ -63,6 +63,7 @@ private slots:
     void lateRevisionAnswers_doNotHandTheControlsBackDuringAWrite_data();
     void lateRevisionAnswers_doNotHandTheControlsBackDuringAWrite();
     void discoveredAddresses_followTheTypedAddressRules();
+    void valueRepliesNobodyWaitsFor_leaveProgramAsItIs();
 
 private:
     // Everything one panel run needs, on fresh loopback ports.
@@ -1083,6 +1084,26 @@ void TestTftpInterfaceControl::discoveredAddresses_followTheTypedAddressRules()
                              "address of one controller."));
     QCOMPARE(rig.list()->count(), 1);
     QCOMPARE(rig.list()->itemText(0), QStringLiteral("127.0.0.2 Ostrel Hub"));
+}
+
+// The value library answers whoever asked, a check of an earlier run among
+// them: a reply the panel is not waiting for neither withdraws PROGRAM nor
+// changes the revision shown.
+void TestTftpInterfaceControl::valueRepliesNobodyWaitsFor_leaveProgramAsItIs()
+{
+    Rig rig("Brisa Quad", "SFT-BQ");
+    QVERIFY(rig.loadImage(0x0002034A));
+    rig.discover();
+    QTRY_COMPARE(rig.revision(), QStringLiteral("Rev. 12"));
+    QTRY_VERIFY(rig.enabled());
+    QCOMPARE(rig.programButton.last(), true);
+    rig.programButton.clear();
+
+    emit rig.tarvo.signalDeviceVariableReply(0x7F000002, TarvoLibrary::kFirmwareRevision, 33);
+    emit rig.tarvo.signalDeviceVariableReply(0x7F000005, TarvoLibrary::kFirmwareRevision, 74);
+    QCOMPARE(rig.programButton, QList<bool>());
+    QCOMPARE(rig.revision(), QStringLiteral("Rev. 12"));
+    QVERIFY(rig.enabled());
 }
 
 QTEST_MAIN(TestTftpInterfaceControl)
