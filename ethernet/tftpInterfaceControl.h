@@ -65,10 +65,10 @@ public:
     void findDevice(const QString &address) override;
     // True while a write that program() started goes on, or the writes of a
     // "program all" run, and then while the written controllers are asked
-    // for their revision (the verify wait counts after
-    // EthernetSettings::verifySettleMs). It ends with signal_programComplete()
-    // (every controller updated), or with signal_enableProgramButton(true)
-    // when one failed and is still offered.
+    // for their revision. It ends with signal_programComplete() (every
+    // controller updated), or with signal_enableProgramButton(true) when one
+    // failed and is still offered. The verify wait counts from the end of
+    // EthernetSettings::verifySettleMs.
     bool runInProgress() const override;
 
     // What a controller was found to be is relative to the type selected.
