@@ -3,10 +3,8 @@
 #include "app/RunEvents.h"
 #include "app/UnattendedPrompter.h"
 #include "app/ZelBootLoader.h"
+#include "base/InterfacePanel.h"
 #include "catalogue/BootLoadProduct.h"
-#include "dmx/zeldmxInterfaceControl.h"
-#include "ethernet/tftpInterfaceControl.h"
-#include "usb/usbInterfaceControl.h"
 
 #include <QCoreApplication>
 
@@ -122,26 +120,14 @@ void UnattendedRun::findDevice()
         deviceSearchDone(found, message);
     };
     armStepLimit(tr("The search for %1").arg(addressText()));
-    switch (m_options.interfaceIndex) {
-    case 0:
-        m_stepConnections.append(connect(window.usbPanel(), &usbInterfaceControl::signal_deviceSearchDone,
-                                         this, answer, Qt::QueuedConnection));
-        window.usbPanel()->findDevice(m_options.deviceAddress);
-        break;
-    case 1:
-        m_stepConnections.append(connect(window.zeldmxPanel(), &zeldmxInterfaceControl::signal_deviceSearchDone,
-                                         this, answer, Qt::QueuedConnection));
-        window.zeldmxPanel()->findDevice(m_options.deviceAddress);
-        break;
-    case 2:
-        m_stepConnections.append(connect(window.tftpPanel(), &tftpInterfaceControl::signal_deviceSearchDone,
-                                         this, answer, Qt::QueuedConnection));
-        window.tftpPanel()->findDevice(m_options.deviceAddress);
-        break;
-    default:
+    InterfacePanel *panel = window.panel(m_options.interfaceIndex);
+    if (!panel) {
         finish(ExitCode::BadOptionsOrImageRefused, tr("No interface was chosen."));
-        break;
+        return;
     }
+    m_stepConnections.append(connect(panel, &InterfacePanel::signal_deviceSearchDone, this, answer,
+                                     Qt::QueuedConnection));
+    panel->findDevice(m_options.deviceAddress);
 }
 
 void UnattendedRun::deviceSearchDone(bool found, const QString &message)
@@ -160,7 +146,8 @@ void UnattendedRun::deviceSearchDone(bool found, const QString &message)
         return;
     }
     if (!found) {
-        const bool byAddress = m_options.interfaceIndex != 0 && !m_options.deviceAddress.isEmpty()
+        const InterfacePanel *panel = m_window->panel(m_options.interfaceIndex);
+        const bool byAddress = panel && panel->searchesByAddress() && !m_options.deviceAddress.isEmpty()
             && m_options.deviceAddress != QLatin1String("all");
         // Only an address the panel has entered can be programmed by it alone:
         // the question is worth allowing then, and only then.

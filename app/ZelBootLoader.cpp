@@ -6,6 +6,7 @@
 #include "app/DeviceEnvironment.h"
 #include "app/HistoryDialog.h"
 #include "app/RunEvents.h"
+#include "base/InterfacePanel.h"
 #include "base/Logger.h"
 #include "base/OutputFolder.h"
 #include "base/Pauser.h"
@@ -30,24 +31,13 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <utility>
 
 // The resources live in a static library: nothing would pull them in.
 static void initResources()
 {
     Q_INIT_RESOURCE(zel);
 }
-
-namespace {
-
-const char kVireoPlayer[] = "Vireo Player";
-
-// Packed firmware versions (major << 16 | minor << 8 | build) of the Sorrel 3.
-// A player running something newer than 1.00.54 cannot be taken back to it.
-constexpr quint32 kOldestDowngradeFloor = 0x10036;
-// First version that reads SDHC cards larger than 2 GB.
-constexpr quint32 kFirstSdhcVersion = 0x10052;
-
-} // namespace
 
 ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
                              const QString &deviceAddress, bool autoConnect, QWidget *parent,
@@ -120,20 +110,17 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
     m_catalogue = new ProductCatalogue(*m_prompter, this, this, this);
     connect(m_catalogue, &ProductCatalogue::signal_log, this, &ZelBootLoader::signal_log);
     readCatalogue(services.cataloguePath);
-    m_usbProducts = m_catalogue->usbProducts();
-    m_dmxProducts = m_catalogue->dmxProducts();
-    m_ethernetProducts = m_catalogue->ethernetProducts();
-    loadTrustedKeys(services);
 
     // The first entry becomes current as it is added and runs the device-type
-    // handler, which talks to the USB panel: that panel must exist by then.
-    m_usbControl = new usbInterfaceControl(*m_prompter, *m_pauser, m_devices->sr3(),
-                                           m_devices->serialPorts(), m_devices->hid(), this);
-    m_usbControl->setProductSource([this] { return selectedProduct(); });
+    // handler, which talks to its panel: the panels must exist by then.
+    createPanels();
+    for (InterfacePanel *panel : std::as_const(m_panels))
+        m_products.append(m_catalogue->products(panel->interfaceNumber()));
+    loadTrustedKeys(services);
 
-    ui->m_comboBox_interfaceSelect->addItem(tr("USB"), 0);
-    ui->m_comboBox_interfaceSelect->addItem(tr("ZELDMX Fixtures"), 1);
-    ui->m_comboBox_interfaceSelect->addItem(tr("Ethernet Controllers"), 2);
+    for (InterfacePanel *panel : std::as_const(m_panels))
+        ui->m_comboBox_interfaceSelect->addItem(UpdateRecord::interfaceTitle(panel->interfaceNumber()),
+                                                panel->interfaceNumber());
 
     ui->m_ckx_FactoryDefault->hide();
 
@@ -141,23 +128,13 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
             ui->m_stackedWidget_interfaceControls, &QStackedWidget::setCurrentIndex);
     ui->m_stackedWidget_interfaceControls->setEnabled(false);
 
-    ui->m_stackedWidget_interfaceControls->insertWidget(0, m_usbControl);
-    wirePanel(m_usbControl);
-    m_zeldmxControl = new zeldmxInterfaceControl(*m_prompter, *m_pauser, m_devices->hollis(), this);
-    ui->m_stackedWidget_interfaceControls->insertWidget(1, m_zeldmxControl);
-    wirePanel(m_zeldmxControl);
-    m_tftpControl = new tftpInterfaceControl(*m_prompter, *m_pauser, m_devices->tarvo(),
-                                             m_devices->ethernet(), this);
-    ui->m_stackedWidget_interfaceControls->insertWidget(2, m_tftpControl);
-    wirePanel(m_tftpControl);
-    if (m_devices->verifyWaitMs() >= 0) {
-        m_usbControl->setVerifyWait(m_devices->verifyWaitMs());
-        m_zeldmxControl->setVerifyWait(m_devices->verifyWaitMs());
-        m_tftpControl->setVerifyWait(m_devices->verifyWaitMs());
+    for (InterfacePanel *panel : std::as_const(m_panels)) {
+        ui->m_stackedWidget_interfaceControls->insertWidget(panel->interfaceNumber(), panel);
+        wirePanel(panel);
+        if (m_devices->verifyWaitMs() >= 0)
+            panel->setVerifyWait(m_devices->verifyWaitMs());
+        m_shutdownSteps.append([panel] { panel->shutdown(); });
     }
-    m_shutdownSteps = {[this] { m_usbControl->shutdown(); },
-                       [this] { m_zeldmxControl->shutdown(); },
-                       [this] { m_tftpControl->shutdown(); }};
 
     // While an image is read the lists keep their look but take no input: a
     // click or key queued meanwhile must not switch the product whose file is
@@ -180,9 +157,9 @@ ZelBootLoader::~ZelBootLoader()
     // The panels reach the device layers and dialogs in their destructors;
     // those may be owned by this window and go with its members, before Qt
     // would delete the children.
-    delete m_usbControl;
-    delete m_zeldmxControl;
-    delete m_tftpControl;
+    // A panel being deleted is no longer one the window talks to.
+    for (InterfacePanel *&panel : m_panels)
+        delete std::exchange(panel, nullptr);
     delete ui;
 }
 
@@ -290,14 +267,51 @@ void ZelBootLoader::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
-template <typename Panel> void ZelBootLoader::wirePanel(Panel *panel)
+void ZelBootLoader::createPanels()
 {
-    connect(this, &ZelBootLoader::enableControl, panel, &Panel::handleEnableControl);
-    connect(panel, &Panel::signal_enableProgramButton, this, &ZelBootLoader::enableProgramButton);
-    connect(panel, &Panel::signal_updateStatus, this, &ZelBootLoader::handleStatusUpdate);
-    connect(panel, &Panel::signal_programComplete, this, &ZelBootLoader::handleProgramComplete);
-    connect(panel, &Panel::signal_log, m_logger, &Logger::log);
-    connect(panel, &Panel::signal_runRecord, this,
+    auto *usb = new usbInterfaceControl(*m_prompter, *m_pauser, m_devices->sr3(),
+                                        m_devices->serialPorts(), m_devices->hid(), this);
+    usb->setProductSource([this] { return selectedProduct(); });
+    m_panels = {usb, new zeldmxInterfaceControl(*m_prompter, *m_pauser, m_devices->hollis(), this),
+                new tftpInterfaceControl(*m_prompter, *m_pauser, m_devices->tarvo(),
+                                         m_devices->ethernet(), this)};
+    for (int number = 0; number < m_panels.size(); ++number)
+        Q_ASSERT(m_panels.at(number)->interfaceNumber() == number);
+}
+
+InterfacePanel *ZelBootLoader::panel(int interfaceNumber) const
+{
+    return m_panels.value(interfaceNumber, nullptr);
+}
+
+InterfacePanel *ZelBootLoader::activePanel() const
+{
+    return panel(currentInterfaceNumber());
+}
+
+usbInterfaceControl *ZelBootLoader::usbPanel() const
+{
+    return qobject_cast<usbInterfaceControl *>(panel(0));
+}
+
+zeldmxInterfaceControl *ZelBootLoader::zeldmxPanel() const
+{
+    return qobject_cast<zeldmxInterfaceControl *>(panel(1));
+}
+
+tftpInterfaceControl *ZelBootLoader::tftpPanel() const
+{
+    return qobject_cast<tftpInterfaceControl *>(panel(2));
+}
+
+void ZelBootLoader::wirePanel(InterfacePanel *panel)
+{
+    connect(this, &ZelBootLoader::enableControl, panel, &InterfacePanel::handleEnableControl);
+    connect(panel, &InterfacePanel::signal_enableProgramButton, this, &ZelBootLoader::enableProgramButton);
+    connect(panel, &InterfacePanel::signal_updateStatus, this, &ZelBootLoader::handleStatusUpdate);
+    connect(panel, &InterfacePanel::signal_programComplete, this, &ZelBootLoader::handleProgramComplete);
+    connect(panel, &InterfacePanel::signal_log, m_logger, &Logger::log);
+    connect(panel, &InterfacePanel::signal_runRecord, this,
             [this](const UpdateRecord &record) { handleRunRecord(record); });
 }
 
@@ -307,7 +321,7 @@ template <typename Panel> void ZelBootLoader::wirePanel(Panel *panel)
 void ZelBootLoader::applyStartOptions()
 {
     QComboBox *interfaces = ui->m_comboBox_interfaceSelect;
-    if (m_interfaceIndex >= 0 && m_interfaceIndex <= 2) {
+    if (panel(m_interfaceIndex)) {
         const int entry = interfaces->findData(m_interfaceIndex);
         if (entry >= 0 && entry != interfaces->currentIndex()) {
             interfaces->setCurrentIndex(entry);
@@ -338,12 +352,7 @@ int ZelBootLoader::currentInterfaceNumber() const
 
 QList<BootLoadProduct *> ZelBootLoader::productsOf(int interfaceNumber) const
 {
-    switch (interfaceNumber) {
-    case 0: return m_usbProducts;
-    case 1: return m_dmxProducts;
-    case 2: return m_ethernetProducts;
-    default: return {};
-    }
+    return m_products.value(interfaceNumber);
 }
 
 BootLoadProduct *ZelBootLoader::selectedProduct() const
@@ -357,8 +366,7 @@ void ZelBootLoader::applyControls()
 {
     const RunState state = m_state;
     const bool choosing = state == RunState::Idle || state == RunState::Loading;
-    const int number = currentInterfaceNumber();
-    const bool knownInterface = number >= 0 && number <= 2;
+    const bool knownInterface = activePanel() != nullptr;
 
     ui->m_pushButton_firmwareImageFileSelect->setEnabled(state == RunState::Idle);
     ui->m_comboBox_interfaceSelect->setEnabled(choosing);
@@ -381,12 +389,8 @@ bool ZelBootLoader::eventFilter(QObject *watched, QEvent *event)
 
 bool ZelBootLoader::activePanelRunInProgress() const
 {
-    switch (currentInterfaceNumber()) {
-    case 0: return m_usbControl->runInProgress();
-    case 1: return m_zeldmxControl->runInProgress();
-    case 2: return m_tftpControl->runInProgress();
-    default: return false;
-    }
+    const InterfacePanel *panel = activePanel();
+    return panel && panel->runInProgress();
 }
 
 void ZelBootLoader::enableProgramButton(bool enable)
@@ -526,8 +530,8 @@ void ZelBootLoader::on_m_comboBox_interfaceSelect_currentIndexChanged(int interf
         number = -1;
     log(LOG_INFO, tr("%1 interface selected.").arg(interfaces->itemText(interfaceSelectIndex)));
 
-    if (number == 1 || number == 2)
-        ui->m_ckx_FactoryDefault->hide();
+    // Shown again if the device type selected next offers it.
+    ui->m_ckx_FactoryDefault->hide();
     for (BootLoadProduct *product : productsOf(number))
         ui->m_comboBox_deviceSelect->addItem(product->name());
     applyControls();
@@ -539,13 +543,10 @@ void ZelBootLoader::on_m_comboBox_deviceSelect_currentIndexChanged(QString devic
     if (device.isEmpty())
         return;
     log(LOG_INFO, tr("%1 selected.").arg(device));
-    if (device == QLatin1String(kVireoPlayer)) {
-        m_usbControl->setDeviceKind(1);
-        ui->m_ckx_FactoryDefault->show();
-    } else {
-        m_usbControl->setDeviceKind(0);
-        ui->m_ckx_FactoryDefault->hide();
-    }
+    InterfacePanel *panel = activePanel();
+    if (panel)
+        panel->deviceTypeSelected(selectedProduct());
+    ui->m_ckx_FactoryDefault->setVisible(panel && panel->offersFactoryDefault());
 }
 
 void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
@@ -558,32 +559,16 @@ void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
     emit enableControl(false);
     QCoreApplication::processEvents();
 
-    const int number = currentInterfaceNumber();
+    InterfacePanel *panel = activePanel();
     BootLoadProduct *product = selectedProduct();
-    bool knownInterface = true;
-    switch (number) {
-    case 0:
-        break;
-    case 1:
-        if (product) {
-            m_zeldmxControl->setProduct(product);
-            m_zeldmxControl->setSerialNumPrefixes(product->serialNumPrefixes());
-        }
-        break;
-    case 2:
-        if (product) {
-            m_tftpControl->setProduct(product);
-            m_tftpControl->setDiscoverPort(product->discoverPort());
-        }
-        break;
-    default: {
-        knownInterface = false;
+    const bool knownInterface = panel != nullptr;
+    if (!panel) {
         const QString text = tr("Unknown interface type!");
         log(LOG_WARNING, text);
         m_prompter->showMessage(this, Prompter::Kind::Critical, tr("Error!"), text,
                                 QMessageBox::Ok);
-        break;
-    }
+    } else if (product) {
+        panel->imageAboutToBeSelected(product);
     }
 
     // An image is always read for one product; without one there is nothing
@@ -649,54 +634,6 @@ bool ZelBootLoader::programmable(BootLoadProduct *product)
     return false;
 }
 
-bool ZelBootLoader::usbVersionAllowed(BootLoadProduct *product)
-{
-    // The Vireo Player has no such limits.
-    if (m_usbControl->deviceKind() != 0)
-        return true;
-    // Only the three low bytes make a packed version.
-    const quint32 image = product->imageVersion() & BootLoadProduct::kPackedVersionMask;
-    const quint32 device = static_cast<quint32>(m_usbControl->deviceFirmwareVersion())
-        & BootLoadProduct::kPackedVersionMask;
-
-    // Refused here, the panel never starts: the record still gets the run.
-    const auto record = [&](UpdateRecord::Outcome outcome, const QString &reason) {
-        UpdateRecord run;
-        run.deviceType = product->name();
-        run.revisionBefore = usbInterfaceControl::formatVersion(device);
-        run.setImage(product->imageFileName(), product->imageSha256(),
-                     usbInterfaceControl::formatVersion(image));
-        run.outcome = outcome;
-        run.reason = reason;
-        handleRunRecord(run);
-    };
-    if (device > kOldestDowngradeFloor && image <= kOldestDowngradeFloor) {
-        const QString text = tr("Unable to downgrade firmware to version 1.00.54 or older");
-        log(LOG_SEVERE, text);
-        m_prompter->showMessage(nullptr, Prompter::Kind::Critical, tr("Critical Error"), text,
-                                QMessageBox::Ok);
-        record(UpdateRecord::Outcome::Failed, text + tr(". Nothing was sent."));
-        return false;
-    }
-    if (device >= kFirstSdhcVersion && image < kFirstSdhcVersion) {
-        const QString text =
-            tr("By downgrading the Firmware you will ***NOT*** be able to use SDHC cards larger "
-               "then 2GB. \n\nAre you sure you want to continue?");
-        log(LOG_WARNING, text);
-        const QMessageBox::StandardButton answer = m_prompter->askGuarding(
-            GuardingQuestion::Downgrade, nullptr, Prompter::Kind::Warning, tr("Warning"), text,
-            QMessageBox::Yes | QMessageBox::Abort, QMessageBox::Abort);
-        // Only an explicit Yes takes the player back; closing the box does not.
-        if (answer == QMessageBox::Yes)
-            return true;
-        record(UpdateRecord::Outcome::Cancelled,
-               tr("The downgrade to %1 was not confirmed. Nothing was sent.")
-                   .arg(usbInterfaceControl::formatVersion(image)));
-        return false;
-    }
-    return true;
-}
-
 bool ZelBootLoader::signatureAllowed(BootLoadProduct *product)
 {
     if (!product->imageSignature().needsConfirmation())
@@ -726,32 +663,15 @@ void ZelBootLoader::on_m_pushButton_program_clicked()
     applyControls();
     QCoreApplication::processEvents();
 
-    const int number = currentInterfaceNumber();
+    InterfacePanel *panel = activePanel();
     BootLoadProduct *product = selectedProduct();
     bool handedOver = false;
     m_inProgramCall = true;
-    if (number >= 0 && number <= 2 && programmable(product) && signatureAllowed(product)) {
+    if (panel && programmable(product) && signatureAllowed(product) && panel->allowsRun(product)) {
         // The panels are given what the product accepted, never the label's text.
-        switch (number) {
-        case 0:
-            if (usbVersionAllowed(product)) {
-                m_usbControl->setFirmwareFileName(product->imageFileName());
-                m_usbControl->setFactoryDefault(ui->m_ckx_FactoryDefault->isChecked());
-                m_usbControl->program(product);
-                handedOver = true;
-            }
-            break;
-        case 1:
-            m_zeldmxControl->setProduct(product);
-            m_zeldmxControl->program(product);
-            handedOver = true;
-            break;
-        case 2:
-            m_tftpControl->setProduct(product);
-            m_tftpControl->program(product->imageFileName());
-            handedOver = true;
-            break;
-        }
+        panel->setFactoryDefault(ui->m_ckx_FactoryDefault->isChecked());
+        panel->program(product);
+        handedOver = true;
     }
     m_inProgramCall = false;
 
@@ -856,7 +776,7 @@ void ZelBootLoader::loadTrustedKeys(const AppServices &services)
         }
     }
 
-    for (const QList<BootLoadProduct *> &products : {m_usbProducts, m_dmxProducts, m_ethernetProducts}) {
+    for (const QList<BootLoadProduct *> &products : std::as_const(m_products)) {
         for (BootLoadProduct *product : products)
             product->setTrustedKeys(m_trustedKeys.get());
     }

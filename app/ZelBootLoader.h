@@ -16,6 +16,7 @@
 
 class BootLoadProduct;
 class HistoryDialog;
+class InterfacePanel;
 class Logger;
 class ProductCatalogue;
 class QLabel;
@@ -97,9 +98,12 @@ public:
     void program();
     bool programOffered() const;
     BootLoadProduct *currentProduct() const;
-    usbInterfaceControl *usbPanel() const { return m_usbControl; }
-    zeldmxInterfaceControl *zeldmxPanel() const { return m_zeldmxControl; }
-    tftpInterfaceControl *tftpPanel() const { return m_tftpControl; }
+    // The panel of an interface (0 USB, 1 ZELDMX fixtures, 2 Ethernet
+    // controllers); null for any other number.
+    InterfacePanel *panel(int interfaceNumber) const;
+    usbInterfaceControl *usbPanel() const;
+    zeldmxInterfaceControl *zeldmxPanel() const;
+    tftpInterfaceControl *tftpPanel() const;
     RunEvents *runEvents() const { return m_runEvents; }
     // The keys image signatures are checked against this session.
     const TrustedKeys &trustedKeys() const { return *m_trustedKeys; }
@@ -142,10 +146,14 @@ private:
     void leaveProgramming(RunState next);
     void handleRunRecord(UpdateRecord record);
     void warnRecordNotWritten(const QString &run, const QString &error);
+    // The one place that knows which panel serves which interface.
+    void createPanels();
+    // The panel of the interface selected; null when none is.
+    InterfacePanel *activePanel() const;
     // True while the active panel's run goes on after program() returned.
     bool activePanelRunInProgress() const;
     void shutDown();
-    template <typename Panel> void wirePanel(Panel *panel);
+    void wirePanel(InterfacePanel *panel);
     void applyStartOptions();
     void log(LOGPRIORITY priority, const QString &text);
     int currentInterfaceNumber() const;
@@ -153,9 +161,6 @@ private:
     BootLoadProduct *selectedProduct() const;
     // False, after telling the operator, when PROGRAM has nothing it may send.
     bool programmable(BootLoadProduct *product);
-    // False when the operator must not or does not want to take the USB player
-    // back to the image's version.
-    bool usbVersionAllowed(BootLoadProduct *product);
     void writeShutdownLog();
     // Reads the trusted keys (key folders, -trustedKey=, the sample key under
     // simulation), logs what was found and hands them to every product.
@@ -185,12 +190,9 @@ private:
     QPointer<HistoryDialog> m_history;
     RunEvents *m_runEvents = nullptr;
 
-    usbInterfaceControl *m_usbControl = nullptr;
-    zeldmxInterfaceControl *m_zeldmxControl = nullptr;
-    tftpInterfaceControl *m_tftpControl = nullptr;
-    QList<BootLoadProduct *> m_usbProducts;
-    QList<BootLoadProduct *> m_dmxProducts;
-    QList<BootLoadProduct *> m_ethernetProducts;
+    // Both indexed by interface number.
+    QList<InterfacePanel *> m_panels;
+    QList<QList<BootLoadProduct *>> m_products;
 
     RunState m_state = RunState::Idle;
     // The active panel offers a device to program (its last

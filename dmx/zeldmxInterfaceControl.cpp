@@ -49,8 +49,9 @@ QTimer *singleShotTimer(QObject *owner)
 
 zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pauser,
                                                ZelHollis::Hollis &hollis, QWidget *parent)
-    : QWidget(parent), ui(new Ui::zeldmxInterfaceControlClass), m_prompter(prompter),
-      m_pauser(pauser), m_hollis(hollis)
+    : InterfacePanel(1, kDefaultVerifyWaitMs, parent), ui(new Ui::zeldmxInterfaceControlClass),
+      m_prompter(prompter), m_pauser(pauser), m_hollis(hollis),
+      m_recorder(*this, [](const BootLoadProduct &product) { return FixtureImageRevision::of(product).version; })
 {
     ui->setupUi(this);
     setObjectName("zeldmxInterfaceControl");
@@ -84,7 +85,6 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
     m_searchTimer = singleShotTimer(this);
     connect(m_searchTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleSearchTimeout);
     setTiming(m_timing);
-    m_verifyWaitMs = kDefaultVerifyWaitMs;
 
     // The fixtures listed are those of one port: another port needs its own list.
     connect(ui->m_comboBox_port, &QComboBox::currentIndexChanged, this,
@@ -109,14 +109,10 @@ void zeldmxInterfaceControl::setTiming(const Timing &timing)
     m_engine->setFinalizePause(timing.finalizePause);
 }
 
-void zeldmxInterfaceControl::setProduct(BootLoadProduct *product)
+void zeldmxInterfaceControl::imageAboutToBeSelected(BootLoadProduct *product)
 {
-    m_product = product;
-}
-
-BootLoadProduct *zeldmxInterfaceControl::product() const
-{
-    return m_product;
+    setProduct(product);
+    setSerialNumPrefixes(product->serialNumPrefixes());
 }
 
 void zeldmxInterfaceControl::setSerialNumPrefixes(const QList<quint32> &prefixes)
@@ -151,8 +147,8 @@ void zeldmxInterfaceControl::stopRun()
     if (m_confirming) {
         log(LOG_WARNING, tr("The run was not started: the updater is closing."));
         if (report)
-            emitRecord(runRecord(m_confirmingAddress), UpdateRecord::Outcome::Cancelled,
-                       tr("The updater closed before the update was confirmed."));
+            m_recorder.emitEnded(runRecord(m_confirmingAddress), UpdateRecord::Outcome::Cancelled,
+                                 tr("The updater closed before the update was confirmed."));
         return;
     }
     log(LOG_WARNING, tr("Programming stopped: the updater is closing; %1 of %2 fixtures were not "
@@ -163,8 +159,6 @@ void zeldmxInterfaceControl::stopRun()
         // The boot-load ends before its next step; what it had done stands.
         const std::optional<FixtureOutcome> o = m_engine->stop(tr("the updater is closing"));
         const quint32 serial = o ? o->serial : quint32(m_currentSerial);
-        UpdateRecord record = runRecord(paddedSerial(serial));
-        record.durationMs = m_fixtureClock.elapsed();
         UpdateRecord::Outcome outcome = UpdateRecord::Outcome::Cancelled;
         QString reason = notProgrammed; // refused before its boot-load began
         if (o) {
@@ -178,19 +172,20 @@ void zeldmxInterfaceControl::stopRun()
             }
         }
         if (report)
-            emitRecord(record, outcome, reason);
+            m_recorder.emitEnded(runRecord(paddedSerial(serial)), outcome, reason);
     } else if (!m_runOutcomes.isEmpty() && m_runOutcomes.last().updated()
                && !m_runOutcomes.last().check) {
         // Written, and its version not yet read back.
-        UpdateRecord record = runRecord(paddedSerial(m_runOutcomes.last().serial));
-        record.durationMs = m_fixtureClock.elapsed();
         if (report)
-            emitRecord(record, UpdateRecord::Outcome::NotVerified,
-                       tr("the updater closed before the fixture reported its firmware version"));
+            m_recorder.emitEnded(runRecord(paddedSerial(m_runOutcomes.last().serial)),
+                                 UpdateRecord::Outcome::NotVerified,
+                                 tr("the updater closed before the fixture reported its firmware version"));
     }
+    // Not started: no time spent on them.
+    m_recorder.stopClock();
     for (qsizetype i = m_runNext; i < m_runSerials.size() && report; ++i)
-        emitRecord(runRecord(paddedSerial(m_runSerials.at(i))), UpdateRecord::Outcome::Cancelled,
-                   notProgrammed);
+        m_recorder.emitEnded(runRecord(paddedSerial(m_runSerials.at(i))), UpdateRecord::Outcome::Cancelled,
+                             notProgrammed);
     m_runNext = int(m_runSerials.size());
 }
 
@@ -210,11 +205,6 @@ void zeldmxInterfaceControl::stopTimers()
 void zeldmxInterfaceControl::handleEnableControl(bool enable)
 {
     ui->m_groupBox_DMXControlPanel->setEnabled(enable);
-}
-
-void zeldmxInterfaceControl::log(LOGPRIORITY priority, const QString &text)
-{
-    emit signal_log(priority, LOGTYPE_GENERAL, objectName(), text);
 }
 
 bool zeldmxInterfaceControl::isLxFamily() const
@@ -700,6 +690,8 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
         answerSearch(false, tr("The fixture search was ended by a run."));
     stopTimers();
     m_running = true;
+    // Until a fixture's boot-load starts, a record of this run took no time.
+    m_recorder.stopClock();
     m_answersMissed = false;
     const QString address = programAll ? QStringLiteral("all") : paddedSerial(serial);
     m_confirming = true;
@@ -717,20 +709,19 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
         return;
     }
     bool go = answer == QMessageBox::Ok;
-    UpdateRecord stopped = runRecord(address);
-    stopped.outcome = UpdateRecord::Outcome::Cancelled;
-    stopped.reason = tr("The update was not confirmed.");
+    UpdateRecord::Outcome stoppedAs = UpdateRecord::Outcome::Cancelled;
+    QString stoppedWhy = tr("The update was not confirmed.");
     if (go && !programAll && !m_serialPrefixes.contains(serial >> 16)) {
         const QString text = tr("Serial number of fixture does not match the fixture type!");
         log(LOG_WARNING, text + QStringLiteral(" SN:%1").arg(paddedSerial(serial)));
         m_prompter.showMessage(this, Prompter::Kind::Critical, title, text, QMessageBox::Cancel);
         go = false;
-        stopped.outcome = UpdateRecord::Outcome::Failed;
-        stopped.reason = text + tr(" Nothing was sent to it.");
+        stoppedAs = UpdateRecord::Outcome::Failed;
+        stoppedWhy = text + tr(" Nothing was sent to it.");
     }
     if (!go) {
         m_running = false;
-        emit signal_runRecord(stopped);
+        m_recorder.emitEnded(runRecord(address), stoppedAs, stoppedWhy);
         setRunControlsEnabled(true);
         emit signal_enableProgramButton(true);
         resumeAfterCancel(windowWasOpen);
@@ -797,7 +788,7 @@ void zeldmxInterfaceControl::runNextFixture()
     while (m_runNext < m_runSerials.size()) {
         const quint32 s = m_runSerials.at(m_runNext++);
         m_currentSerial = s;
-        m_fixtureClock.start();
+        m_recorder.startClock();
         m_inEngine = true;
         const FixtureOutcome result = bootloadFixture(m_product, s);
         m_inEngine = false;
@@ -812,7 +803,7 @@ void zeldmxInterfaceControl::runNextFixture()
             readCheckRevision();
             return;
         }
-        emitRecord(outcome, m_fixtureClock.elapsed());
+        emitRecord(outcome);
     }
     m_running = false;
     finishRun(m_runProgramAll, int(m_runSerials.size()));
@@ -860,7 +851,7 @@ void zeldmxInterfaceControl::endCheck(const RevisionCheck &check)
         priority = LOG_WARNING;
     log(priority, QStringLiteral("SN:%1 - %2").arg(serial, check.summary()));
     outcome.check = check;
-    emitRecord(outcome, m_fixtureClock.elapsed());
+    emitRecord(outcome);
     if (check.revisionAfter.isNull())
         m_revisionsRead.remove(outcome.serial);
     else
@@ -870,41 +861,18 @@ void zeldmxInterfaceControl::endCheck(const RevisionCheck &check)
 
 UpdateRecord zeldmxInterfaceControl::runRecord(const QString &address) const
 {
-    UpdateRecord record;
-    record.interfaceNumber = 1;
-    record.deviceType = m_product ? m_product->name() : QString();
-    record.address = address;
-    if (m_product) {
-        record.setImage(m_product->imageFileName(), m_product->imageSha256(),
-                        FixtureImageRevision::of(*m_product).version);
-        if (address != QLatin1String("all"))
-            record.revisionBefore = m_revisionsRead.value(address.toUInt(nullptr, 16));
-    }
-    return record;
+    const bool oneFixture = m_product && address != QLatin1String("all");
+    return m_recorder.make(m_product, address,
+                           oneFixture ? m_revisionsRead.value(address.toUInt(nullptr, 16)) : QString());
 }
 
-void zeldmxInterfaceControl::emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome,
-                                        const QString &reason)
+void zeldmxInterfaceControl::emitRecord(const FixtureOutcome &outcome)
 {
-    record.outcome = outcome;
-    record.reason = reason;
-    emit signal_runRecord(record);
-}
-
-void zeldmxInterfaceControl::emitRecord(const FixtureOutcome &outcome, qint64 durationMs)
-{
-    UpdateRecord record = runRecord(paddedSerial(outcome.serial));
-    record.durationMs = durationMs;
-    if (outcome.check) {
-        record.outcome = outcome.check->outcome();
-        record.revisionAfter = outcome.check->revisionAfter;
-        if (record.outcome != UpdateRecord::Outcome::Verified)
-            record.reason = outcome.check->detail;
-    } else {
-        record.outcome = UpdateRecord::Outcome::Failed;
-        record.reason = outcome.reason;
-    }
-    emit signal_runRecord(record);
+    const UpdateRecord record = runRecord(paddedSerial(outcome.serial));
+    if (outcome.check)
+        m_recorder.emitChecked(record, *outcome.check);
+    else
+        m_recorder.emitEnded(record, UpdateRecord::Outcome::Failed, outcome.reason);
 }
 
 void zeldmxInterfaceControl::resumeAfterCancel(bool windowWasOpen)
@@ -1274,9 +1242,4 @@ void zeldmxInterfaceControl::answerSearch(bool found, const QString &message)
     m_searchTimer->stop();
     log(found ? LOG_INFO : LOG_WARNING, message);
     emit signal_deviceSearchDone(found, message);
-}
-
-void zeldmxInterfaceControl::setVerifyWait(int milliseconds)
-{
-    m_verifyWaitMs = qMax(0, milliseconds);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "base/LogTypes.h"
+#include "base/InterfacePanel.h"
 #include "base/UpdateRecord.h"
+#include "catalogue/RunRecorder.h"
 #include "dmx/FixtureOutcome.h"
 
 #include <QElapsedTimer>
@@ -9,7 +10,6 @@
 #include <QList>
 #include <QMultiMap>
 #include <QString>
-#include <QWidget>
 
 class BootLoadProduct;
 class FixtureBootloadEngine;
@@ -28,7 +28,7 @@ class zeldmxInterfaceControlClass;
 // Panel of the ZELDMX fixtures: finds the power supplies and the fixtures on
 // one of their ports, shows the chosen fixture's revision, and boot-loads one
 // fixture or every listed one.
-class zeldmxInterfaceControl : public QWidget
+class zeldmxInterfaceControl : public InterfacePanel
 {
     Q_OBJECT
 
@@ -46,37 +46,32 @@ public:
                            QWidget *parent = nullptr);
     ~zeldmxInterfaceControl() override;
 
-    // Stops the panel's timers and lets go of a connected USB supply. The
-    // window calls it before it writes its log; it may be called more than once.
+    // Stops the panel's timers and lets go of a connected USB supply.
     // A run under way ends here, and each of its fixtures not yet recorded is:
     // one written but not yet checked as not verified, one whose boot-load is
     // stopped as failed (or cancelled when nothing reached it), the ones not
     // started as cancelled.
-    void shutdown();
+    void shutdown() override;
 
     // A run without an operator: finds the device (a fixture serial number,
     // eight hex digits as listed, or "all"), selects it (or every fixture of
-    // the first port that has some) and offers PROGRAM, then answers once
-    // with signal_deviceSearchDone. A serial not found is left entered by
-    // hand, so that a run allowed the manual address can still program it.
-    void findDevice(const QString &address);
-    // How long the version read after each fixture's update may take to get
-    // an answer (10 s unless set).
-    void setVerifyWait(int milliseconds);
-    int verifyWait() const { return m_verifyWaitMs; }
+    // the first port that has some) and offers PROGRAM. A serial not found is
+    // left entered by hand, so that a run allowed the manual address can
+    // still program it.
+    void findDevice(const QString &address) override;
     // True while the fixtures of a run are checked after their update (and
-    // the next ones programmed): the run ends with signal_programComplete or
-    // signal_enableProgramButton.
-    bool runInProgress() const { return m_running; }
+    // the next ones programmed). The version read after each fixture's
+    // update waits 10 s unless setVerifyWait() says otherwise.
+    bool runInProgress() const override { return m_running; }
 
     void setTiming(const Timing &timing);
     Timing timing() const { return m_timing; }
 
-    void setProduct(BootLoadProduct *product);
-    BootLoadProduct *product() const;
+    // Takes the product and the serial number prefixes of its fixtures.
+    void imageAboutToBeSelected(BootLoadProduct *product) override;
     void setSerialNumPrefixes(const QList<quint32> &prefixes);
     QList<quint32> serialNumPrefixes() const;
-    void program(BootLoadProduct *product);
+    void program(BootLoadProduct *product) override;
 
     // The fixtures of the last run, in the order they were programmed.
     const QList<FixtureOutcome> &runOutcomes() const { return m_runOutcomes; }
@@ -84,17 +79,6 @@ public:
     // The boot-load of one fixture, on the current supply and port.
     FixtureOutcome bootloadIntelHex(BootLoadProduct *product, quint32 serial);
     FixtureOutcome bootloadIntelHexPSoC(BootLoadProduct *product, quint32 serial);
-
-signals:
-    void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
-    void signal_enableProgramButton(bool enable);
-    void signal_updateStatus(QString msg);
-    void signal_programComplete();
-    // One per device a run ended for: verified, not verified, mismatch,
-    // failed or cancelled; the window appends it to the update record.
-    void signal_runRecord(UpdateRecord record);
-    // The answer to findDevice(): found means selected, with PROGRAM offered.
-    void signal_deviceSearchDone(bool found, QString message);
 
 private slots:
     void on_m_pushButton_ZELDMXDiscoverEnabler_clicked();
@@ -109,14 +93,13 @@ private slots:
     void on_m_lineEdit_ZELDMXManualFixtureSN_textEdited(QString);
 
 public slots:
-    void handleEnableControl(bool enable);
+    void handleEnableControl(bool enable) override;
 
 private slots:
     void updatePorts();
     void handleFixtureFWNumber();
 
 private:
-    void log(LOGPRIORITY priority, const QString &text);
     bool isLxFamily() const;
     int supplyType(int device) const;
     int currentPort() const;
@@ -149,8 +132,8 @@ private:
     void handleCheckTimeout();
     void endCheck(const RevisionCheck &check);
     UpdateRecord runRecord(const QString &address) const;
-    void emitRecord(const FixtureOutcome &outcome, qint64 durationMs);
-    void emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome, const QString &reason);
+    // The fixture's record, timed from the start of its boot-load.
+    void emitRecord(const FixtureOutcome &outcome);
     // The part of shutdown() that ends a run under way.
     void stopRun();
     void finishRun(bool programAll, int fixtures);
@@ -176,7 +159,6 @@ private:
     Timing m_timing;
 
     int m_supply = -1;
-    BootLoadProduct *m_product = nullptr;
     QList<quint32> m_serialPrefixes;
     quint64 m_currentSerial = 0;
     QList<quint32> m_lxSerials;
@@ -205,14 +187,14 @@ private:
     QString m_confirmingAddress;    // what it asks about, as recorded
     bool m_inEngine = false;        // a fixture's boot-load is under way
     QList<FixtureOutcome> m_runOutcomes;
-    int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
+    // Its clock runs from the start of the current fixture's boot-load.
+    RunRecorder m_recorder;
 
     // The run under way: its fixtures, the next one, and the one being checked.
     QList<quint32> m_runSerials;
     int m_runNext = 0;
     bool m_runProgramAll = false;
     QList<quint32> m_beforeSerials; // whose revision is read before the run
-    QElapsedTimer m_fixtureClock;   // from the start of the current fixture's boot-load
     QElapsedTimer m_checkClock;     // from the first version read after it
     bool m_checkReadStarted = false;
     // The revision each fixture last reported, as the panel shows it.

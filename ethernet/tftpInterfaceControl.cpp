@@ -15,7 +15,6 @@
 #include "ethernet/TarvoLibrary.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QSet>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -31,6 +30,17 @@ constexpr int kRevisionRole = Qt::UserRole + 3; // revision read by the panel's 
 constexpr int kFleetRefreshMs = 100;
 // A controller may take this long to come back after taking an image.
 constexpr int kDefaultVerifyWaitMs = 60000;
+
+// The image's version as the records keep it: only an image whose first
+// processor names its version in the usual way has one.
+QString recordedImageVersion(const BootLoadProduct &product)
+{
+    const MicroprocessorImageInfo *first = product.processor(0);
+    const quint32 v = product.imageVersion();
+    return first && first->fileType() == 0 && first->blRev() == 1
+        ? QStringLiteral("%1.%2.%3").arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF)
+        : QString();
+}
 
 QString dotted(quint32 ip)
 {
@@ -52,8 +62,9 @@ ControllerVerifier::Route routeFor(const BootLoadProduct *product)
 
 tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, TarvoLibrary &tarvo,
                                            const EthernetSettings &settings, QWidget *parent)
-    : QWidget(parent), ui(new Ui::tftpInterfaceControlClass), m_prompter(prompter),
-      m_pauser(pauser), m_tarvo(tarvo), m_settings(settings)
+    : InterfacePanel(2, kDefaultVerifyWaitMs, parent), ui(new Ui::tftpInterfaceControlClass),
+      m_prompter(prompter), m_pauser(pauser), m_tarvo(tarvo), m_settings(settings),
+      m_recorder(*this, &recordedImageVersion)
 {
     ui->setupUi(this);
     setObjectName("tftpInterfaceControl");
@@ -70,7 +81,6 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
                     handleGetValue(ip, valueID, value);
             });
     std::fill(std::begin(m_infoBuffer), std::end(m_infoBuffer), 0);
-    m_verifyWaitMs = kDefaultVerifyWaitMs;
 }
 
 tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, TarvoLibrary &tarvo,
@@ -90,15 +100,21 @@ tftpInterfaceControl::~tftpInterfaceControl()
 
 void tftpInterfaceControl::setProduct(BootLoadProduct *product)
 {
-    // What a controller was found to be is relative to the type selected.
     if (product != m_product)
         m_identified.reset();
     m_product = product;
 }
 
-BootLoadProduct *tftpInterfaceControl::product() const
+void tftpInterfaceControl::imageAboutToBeSelected(BootLoadProduct *product)
 {
-    return m_product;
+    setProduct(product);
+    setDiscoverPort(product->discoverPort());
+}
+
+void tftpInterfaceControl::program(BootLoadProduct *product)
+{
+    setProduct(product);
+    program(product ? product->imageFileName() : QString());
 }
 
 void tftpInterfaceControl::setDiscoverPort(int port)
@@ -220,11 +236,6 @@ void tftpInterfaceControl::shutdown()
 void tftpInterfaceControl::handleEnableControl(bool enable)
 {
     ui->m_groupBox_TFTPControlPanel->setEnabled(enable);
-}
-
-void tftpInterfaceControl::log(LOGPRIORITY priority, const QString &text)
-{
-    emit signal_log(priority, LOGTYPE_GENERAL, objectName(), text);
 }
 
 QHostAddress tftpInterfaceControl::parseUnicastAddress(const QString &text)
@@ -696,7 +707,7 @@ void tftpInterfaceControl::program(const QString &fileName)
         qCDebug(lcDiscovery) << "ret =" << answer;
         if (answer != QMessageBox::Ok) {
             m_recorded.clear();
-            m_runClock.start();
+            m_recorder.startClock();
             emitRecord(record(m_manualAddress.toString(), QString()), UpdateRecord::Outcome::Cancelled,
                        tr("the manually entered address was not confirmed"));
             setControlsEnabled(true);
@@ -714,7 +725,7 @@ void tftpInterfaceControl::program(const QString &fileName)
     m_fileData = image;
     m_recorded.clear();
     m_checks.clear();
-    m_runClock.start();
+    m_recorder.startClock();
     if (m_manualAddress.isNull()) {
         startWrite(address, revisionBefore, false);
         return;
@@ -1082,7 +1093,7 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
             QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
         if (answer != QMessageBox::Ok) {
             m_recorded.clear();
-            m_runClock.start();
+            m_recorder.startClock();
             for (const ControllerWriteOutcome &o : fleet->outcomes())
                 emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::Cancelled,
                            tr("the run was not confirmed"));
@@ -1099,7 +1110,7 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
     m_fleetOutcomes.clear();
     m_recorded.clear();
     m_checks.clear();
-    m_runClock.start();
+    m_recorder.startClock();
     m_fleetRows = QList<QPair<QString, int>>(count, {tr("Waiting"), 0});
     m_fleetRowChanged = QList<bool>(count, true);
     m_fleetPercent = QList<int>(count, 0);
@@ -1466,38 +1477,20 @@ void tftpInterfaceControl::endSingleRun()
 
 UpdateRecord tftpInterfaceControl::record(const QString &address, const QString &revisionBefore) const
 {
-    UpdateRecord r;
-    r.time = QDateTime::currentDateTimeUtc();
-    r.interfaceNumber = 2;
-    r.address = address;
-    r.revisionBefore = revisionBefore.isEmpty() ? QString() : revisionBefore;
-    if (m_product) {
-        r.deviceType = m_product->name();
-        MicroprocessorImageInfo *first = m_product->processor(0);
-        const quint32 v = m_product->imageVersion();
-        const QString version = first && first->fileType() == 0 && first->blRev() == 1
-            ? QStringLiteral("%1.%2.%3").arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF)
-            : QString();
-        r.setImage(m_product->imageFileName(), m_product->imageSha256(), version);
-    }
-    return r;
+    return m_recorder.make(m_product, address, revisionBefore);
 }
 
 void tftpInterfaceControl::emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome, const QString &reason)
 {
-    record.outcome = outcome;
-    record.reason = reason.isEmpty() ? QString() : reason;
-    record.durationMs = m_runClock.isValid() ? m_runClock.elapsed() : 0;
     m_recorded.insert(record.address);
-    emit signal_runRecord(record);
+    m_recorder.emitEnded(record, outcome, reason);
 }
 
 void tftpInterfaceControl::recordCheck(const QString &address, const QString &revisionBefore,
                                        const RevisionCheck &check)
 {
-    UpdateRecord r = record(address, revisionBefore);
-    r.revisionAfter = check.revisionAfter;
-    emitRecord(r, check.outcome(), check.result == RevisionCheck::Result::Verified ? QString() : check.detail);
+    m_recorded.insert(address);
+    m_recorder.emitChecked(record(address, revisionBefore), check);
 }
 
 QString tftpInterfaceControl::revisionBeforeOf(const QString &address) const
@@ -1582,9 +1575,4 @@ void tftpInterfaceControl::finishSearch(bool found, const QString &message)
     m_searchReadingRevision = false;
     log(found ? LOG_INFO : LOG_WARNING, message);
     emit signal_deviceSearchDone(found, message);
-}
-
-void tftpInterfaceControl::setVerifyWait(int milliseconds)
-{
-    m_verifyWaitMs = qMax(0, milliseconds);
 }

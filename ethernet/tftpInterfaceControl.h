@@ -1,20 +1,19 @@
 #pragma once
 
-#include "base/LogTypes.h"
+#include "base/InterfacePanel.h"
 #include "base/RevisionCheck.h"
 #include "base/UpdateRecord.h"
+#include "catalogue/RunRecorder.h"
 #include "ethernet/ControllerWriteOutcome.h"
 #include "ethernet/EthernetSettings.h"
 #include "ethernet/FleetProgressView.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QSet>
 #include <QString>
-#include <QWidget>
 
 #include <memory>
 #include <optional>
@@ -37,7 +36,7 @@ class tftpInterfaceControlClass;
 // Panel of the Ethernet controllers: discovers the controllers of the chosen
 // type, shows the chosen one's firmware revision and writes the accepted
 // image to it by TFTP on a thread of its own.
-class tftpInterfaceControl : public QWidget
+class tftpInterfaceControl : public InterfacePanel
 {
     Q_OBJECT
 
@@ -55,31 +54,31 @@ public:
                          QWidget *parent = nullptr);
     ~tftpInterfaceControl() override;
 
-    // Stops any work under way and ends the panel's threads, waiting for
-    // them. The window calls it before it writes its log, so what is logged
-    // while stopping is kept; it may be called more than once.
-    void shutdown();
+    // Ends the panel's threads, waiting for them, so that what is logged
+    // while stopping is kept.
+    void shutdown() override;
 
-    // A run without an operator: finds the device (a controller IP address), selects it and
-    // offers PROGRAM, then answers with signal_deviceSearchDone. Not found,
-    // an address that was given is left entered by hand, so that a run
-    // allowed the manual address can still program it.
-    void findDevice(const QString &address);
-    // How long the revision read after a successful write waits for the
-    // controller to answer again, after EthernetSettings::verifySettleMs.
-    void setVerifyWait(int milliseconds);
-    int verifyWait() const { return m_verifyWaitMs; }
+    // A run without an operator: finds the device (a controller IP address),
+    // selects it and offers PROGRAM. Not found, an address that was given is
+    // left entered by hand, so that a run allowed the manual address can
+    // still program it.
+    void findDevice(const QString &address) override;
     // True while a write that program() started goes on, or the writes of a
     // "program all" run, and then while the written controllers are asked
     // for their revision. It ends with signal_programComplete() (every
     // controller updated), or with signal_enableProgramButton(true) when one
-    // failed and is still offered.
-    bool runInProgress() const;
+    // failed and is still offered. The verify wait counts from the end of
+    // EthernetSettings::verifySettleMs.
+    bool runInProgress() const override;
 
-    void setProduct(BootLoadProduct *product);
-    BootLoadProduct *product() const;
+    // What a controller was found to be is relative to the type selected.
+    void setProduct(BootLoadProduct *product) override;
+    // Takes the product and the port its controllers answer discovery on.
+    void imageAboutToBeSelected(BootLoadProduct *product) override;
     void setDiscoverPort(int port);
     int discoverPort() const;
+    // Takes the product and writes its accepted image, as program(fileName).
+    void program(BootLoadProduct *product) override;
     // Writes the product's accepted image (fileName names it in the log): to
     // the chosen controller, or with "Program All Discovered Devices" ticked,
     // to every listed one.
@@ -108,15 +107,6 @@ public:
     static int revisionFromInfo(const QByteArray &info);
 
 signals:
-    void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
-    void signal_enableProgramButton(bool enable);
-    void signal_updateStatus(QString msg);
-    void signal_programComplete();
-    // One per device a run ended for: verified, not verified, mismatch,
-    // failed or cancelled; the window appends it to the update record.
-    void signal_runRecord(UpdateRecord record);
-    // The answer to findDevice(): found means selected, with PROGRAM offered.
-    void signal_deviceSearchDone(bool found, QString message);
     // One controller of a "program all" run is done with (updated, failed or
     // not started), as soon as it is.
     void signal_controllerWriteDone(ControllerWriteOutcome outcome);
@@ -137,7 +127,7 @@ private slots:
     void programDone();
 
 public slots:
-    void handleEnableControl(bool enable);
+    void handleEnableControl(bool enable) override;
 
 private:
     // What a controller at a typed address said it is, before anything is
@@ -155,7 +145,6 @@ private:
         QString how;      // what it answered: "discovery" or "\"info\""; empty when nothing
     };
 
-    void log(LOGPRIORITY priority, const QString &text);
     void ensureDiscover();
     // A run is starting: nothing of the revision question may come back;
     // stops its timer and lets its read go.
@@ -209,7 +198,6 @@ private:
     EthernetSettings m_ownSettings;
     const EthernetSettings &m_settings;
 
-    BootLoadProduct *m_product = nullptr;
     std::unique_ptr<TarvoInput> m_discover;
     int m_discoverPort = 0;
     std::unique_ptr<ProgressHandle> m_progressDialog;
@@ -237,7 +225,8 @@ private:
     int m_fleetOverallShown = -1;
     QString m_fleetStatusShown;
     QList<ControllerWriteOutcome> m_fleetOutcomes;
-    int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
+    // Its clock runs from PROGRAM to the end of each check.
+    RunRecorder m_recorder;
 
     // The run's revision checks, under way and done.
     ControllerVerifier *m_verifier = nullptr;
@@ -245,7 +234,6 @@ private:
     bool m_verifyingFleet = false;
     QHash<QString, RevisionCheck> m_checks; // by controller address
     QSet<QString> m_recorded; // addresses of this run whose record was emitted
-    QElapsedTimer m_runClock; // from PROGRAM to the end of each check
     QString m_runRevisionBefore; // single write: what the panel showed
     // findDevice(): the address searched for, null when none is.
     QString m_searchAddress;

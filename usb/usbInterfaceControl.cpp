@@ -28,13 +28,20 @@ constexpr int kReadTimeoutMs = 60000;
 constexpr int kWriteTimeoutMs = 10000;
 constexpr int kResetTimeoutMs = 1;
 
+// Packed firmware versions (major << 16 | minor << 8 | build) of the Sorrel 3.
+// A player running something newer than 1.00.54 cannot be taken back to it.
+constexpr quint32 kOldestDowngradeFloor = 0x10036;
+// First version that reads SDHC cards larger than 2 GB.
+constexpr quint32 kFirstSdhcVersion = 0x10052;
+
 } // namespace
 
 usbInterfaceControl::usbInterfaceControl(Prompter &prompter, Pauser &pauser, Sr3UsbLibrary &sr3,
                                          SerialPorts &serialPorts, HidBackend &hid, QWidget *parent)
-    : QWidget(parent), ui(new Ui::usbInterfaceControlClass), m_prompter(prompter),
-      m_pauser(pauser), m_sr3(sr3), m_serialPorts(serialPorts), m_hidBackend(hid),
-      m_vireoProgress(std::make_unique<VireoProgress>(prompter))
+    : InterfacePanel(0, kDefaultVerifyWaitMs, parent), ui(new Ui::usbInterfaceControlClass),
+      m_prompter(prompter), m_pauser(pauser), m_sr3(sr3), m_serialPorts(serialPorts),
+      m_hidBackend(hid), m_vireoProgress(std::make_unique<VireoProgress>(prompter)),
+      m_recorder(*this, &usbInterfaceControl::imageVersionOf)
 {
     ui->setupUi(this);
     setObjectName("usbInterfaceControl");
@@ -43,7 +50,6 @@ usbInterfaceControl::usbInterfaceControl(Prompter &prompter, Pauser &pauser, Sr3
     connect(&m_postDownloadTimer, &QTimer::timeout, this, &usbInterfaceControl::postBootloadTimeout);
     m_checkTimer.setSingleShot(true);
     connect(&m_checkTimer, &QTimer::timeout, this, &usbInterfaceControl::sorrelCheckAttempt);
-    m_verifyWaitMs = kDefaultVerifyWaitMs;
 }
 
 usbInterfaceControl::~usbInterfaceControl()
@@ -60,6 +66,11 @@ void usbInterfaceControl::setDeviceKind(int kind)
 int usbInterfaceControl::deviceKind() const
 {
     return m_deviceKind;
+}
+
+void usbInterfaceControl::deviceTypeSelected(BootLoadProduct *product)
+{
+    setDeviceKind(product && product->name() == QLatin1String(kVireoPlayer) ? 1 : 0);
 }
 
 int usbInterfaceControl::deviceFirmwareVersion() const
@@ -146,11 +157,6 @@ void usbInterfaceControl::handleEnableControl(bool enable)
     ui->m_groupBox_USBControlPanel->setEnabled(enable);
 }
 
-void usbInterfaceControl::log(LOGPRIORITY priority, const QString &text)
-{
-    emit signal_log(priority, LOGTYPE_GENERAL, objectName(), text);
-}
-
 HCC_HID &usbInterfaceControl::hid()
 {
     if (!m_hid)
@@ -178,21 +184,18 @@ void usbInterfaceControl::offerDevice()
     emit signal_enableProgramButton(true);
 }
 
+QString usbInterfaceControl::imageVersionOf(const BootLoadProduct &product)
+{
+    if (!product.imageReady())
+        return QString();
+    return product.name() == QLatin1String(kVireoPlayer)
+        ? Device_VireoPlayer::imageVersion(product.imageData())
+        : formatVersion(product.imageVersion() & BootLoadProduct::kPackedVersionMask);
+}
+
 UpdateRecord usbInterfaceControl::newRecord(BootLoadProduct *product) const
 {
-    UpdateRecord record;
-    record.address = m_serialBefore;
-    record.revisionBefore = m_versionBefore;
-    if (!product)
-        return record;
-    record.deviceType = product->name();
-    if (product->imageReady()) {
-        const QString version = product->name() == QLatin1String(kVireoPlayer)
-            ? Device_VireoPlayer::imageVersion(product->imageData())
-            : formatVersion(product->imageVersion() & BootLoadProduct::kPackedVersionMask);
-        record.setImage(product->imageFileName(), product->imageSha256(), version);
-    }
-    return record;
+    return m_recorder.make(product, m_serialBefore, m_versionBefore);
 }
 
 void usbInterfaceControl::emitRecord(UpdateRecord::Outcome outcome, const QString &reason)
@@ -201,16 +204,13 @@ void usbInterfaceControl::emitRecord(UpdateRecord::Outcome outcome, const QStrin
     if (!m_recordPending)
         return;
     m_recordPending = false;
-    m_record.outcome = outcome;
-    m_record.reason = reason;
-    m_record.durationMs = m_runClock.isValid() ? m_runClock.elapsed() : 0;
-    emit signal_runRecord(m_record);
+    m_recorder.emitEnded(m_record, outcome, reason);
 }
 
 void usbInterfaceControl::recordCancelled(const QString &reason)
 {
     m_record = newRecord(m_productSource ? m_productSource() : nullptr);
-    m_runClock.invalidate();
+    m_recorder.stopClock();
     m_recordPending = true;
     emitRecord(UpdateRecord::Outcome::Cancelled, reason);
 }
@@ -424,6 +424,49 @@ bool usbInterfaceControl::askOverwrite(const QString &serialNumber, const QStrin
     return answer == QMessageBox::Yes;
 }
 
+bool usbInterfaceControl::allowsRun(BootLoadProduct *product)
+{
+    // The Vireo Player has no such limits.
+    if (m_deviceKind != 0)
+        return true;
+    // Only the three low bytes make a packed version.
+    const quint32 image = product->imageVersion() & BootLoadProduct::kPackedVersionMask;
+    const quint32 device = static_cast<quint32>(m_deviceFirmwareVersion) & BootLoadProduct::kPackedVersionMask;
+
+    // Refused here, the run never starts: the record still gets it, with
+    // no device named and no time taken.
+    const auto record = [&](UpdateRecord::Outcome outcome, const QString &reason) {
+        UpdateRecord run = m_recorder.make(product, QString(), formatVersion(device));
+        run.imageVersion = formatVersion(image);
+        m_recorder.stopClock();
+        m_recorder.emitEnded(run, outcome, reason);
+    };
+    if (device > kOldestDowngradeFloor && image <= kOldestDowngradeFloor) {
+        const QString text = tr("Unable to downgrade firmware to version 1.00.54 or older");
+        log(LOG_SEVERE, text);
+        m_prompter.showMessage(nullptr, Prompter::Kind::Critical, tr("Critical Error"), text,
+                               QMessageBox::Ok);
+        record(UpdateRecord::Outcome::Failed, text + tr(". Nothing was sent."));
+        return false;
+    }
+    if (device >= kFirstSdhcVersion && image < kFirstSdhcVersion) {
+        const QString text =
+            tr("By downgrading the Firmware you will ***NOT*** be able to use SDHC cards larger "
+               "then 2GB. \n\nAre you sure you want to continue?");
+        log(LOG_WARNING, text);
+        const QMessageBox::StandardButton answer = m_prompter.askGuarding(
+            GuardingQuestion::Downgrade, nullptr, Prompter::Kind::Warning, tr("Warning"), text,
+            QMessageBox::Yes | QMessageBox::Abort, QMessageBox::Abort);
+        // Only an explicit Yes takes the player back; closing the box does not.
+        if (answer == QMessageBox::Yes)
+            return true;
+        record(UpdateRecord::Outcome::Cancelled,
+               tr("The downgrade to %1 was not confirmed. Nothing was sent.").arg(formatVersion(image)));
+        return false;
+    }
+    return true;
+}
+
 void usbInterfaceControl::program(BootLoadProduct *product)
 {
     if (!product) {
@@ -438,6 +481,8 @@ void usbInterfaceControl::program(BootLoadProduct *product)
         log(LOG_WARNING, tr("The program is closing: %1 is not programmed.").arg(product->name()));
         return;
     }
+    if (product->imageReady())
+        m_firmwareFileName = product->imageFileName();
     log(LOG_INFO, tr("Programming %1...").arg(product->name()));
     m_outcome = UsbRunOutcome();
     m_outcome.result = UsbRunOutcome::Running;
@@ -447,7 +492,7 @@ void usbInterfaceControl::program(BootLoadProduct *product)
     m_recordPending = true;
     m_checking = false;
     m_writeStage = WriteStage::NothingSent;
-    m_runClock.start();
+    m_recorder.startClock();
     if (product->name() == QLatin1String(kVireoPlayer))
         programVireoPlayer(product);
     else
@@ -890,9 +935,4 @@ void usbInterfaceControl::findDevice(const QString &address)
                 false, m_connectProblem.isEmpty() ? tr("No %1 was found.").arg(player) : m_connectProblem);
         }
     });
-}
-
-void usbInterfaceControl::setVerifyWait(int milliseconds)
-{
-    m_verifyWaitMs = qMax(0, milliseconds);
 }

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "base/LogTypes.h"
+#include "base/InterfacePanel.h"
 #include "base/RevisionCheck.h"
 #include "base/UpdateRecord.h"
+#include "catalogue/RunRecorder.h"
 #include "usb/Device_VireoPlayer.h"
 #include "usb/UsbRunOutcome.h"
 
 #include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
-#include <QWidget>
 
 #include <functional>
 #include <memory>
@@ -30,7 +30,7 @@ class usbInterfaceControlClass;
 // Panel of the USB interface: connects to one USB player and reprograms it.
 // The Sorrel 3 is reached through its vendor library; the Vireo Player over
 // its serial port and, once in its boot loader, over HID.
-class usbInterfaceControl : public QWidget
+class usbInterfaceControl : public InterfacePanel
 {
     Q_OBJECT
 
@@ -47,26 +47,19 @@ public:
                         SerialPorts &serialPorts, HidBackend &hid, QWidget *parent = nullptr);
     ~usbInterfaceControl() override;
 
-    // Stops any work under way and ends the panel's threads, waiting for
-    // them. The window calls it before it writes its log, so what is logged
-    // while stopping is kept; it may be called more than once.
-    void shutdown();
+    // Ends the panel's threads, waiting for them, so that what is logged
+    // while stopping is kept.
+    void shutdown() override;
 
     // A run without an operator: connects as the Connect button does and
-    // answers once, from the event loop, with signal_deviceSearchDone: found
-    // when PROGRAM is offered, otherwise why not. The address is ignored:
-    // one player is attached at a time.
-    void findDevice(const QString &address);
-    // How long the revision read after a successful run waits for the device
-    // to answer again.
-    void setVerifyWait(int milliseconds);
-    int verifyWait() const { return m_verifyWaitMs; }
-    // True while a run that program() started goes on after program() has
-    // returned (a transfer on a thread, a wait for the device to restart, the
-    // read of its version afterwards). The
-    // run ends with signal_programComplete(), or with
-    // signal_enableProgramButton() when it failed and the device is still offered.
-    bool runInProgress() const;
+    // answers found when PROGRAM is offered, otherwise why not. The address
+    // is ignored: one player is attached at a time.
+    void findDevice(const QString &address) override;
+    bool searchesByAddress() const override { return false; }
+    // A run goes on after program() has returned during a transfer on a
+    // thread, a wait for the device to restart and the read of its version
+    // afterwards.
+    bool runInProgress() const override;
 
     // Where the panel finds the selected product before program() hands it
     // over: connecting a Vireo Player compares its version with the image's.
@@ -75,13 +68,23 @@ public:
     // 1 when the selected device type is the Vireo Player, 0 otherwise.
     void setDeviceKind(int kind);
     int deviceKind() const;
+    // Sets the device kind from the product's name.
+    void deviceTypeSelected(BootLoadProduct *product) override;
+    // The Vireo Player's show files can be restored after its update.
+    bool offersFactoryDefault() const override { return m_deviceKind == 1; }
     // Packed firmware version read from a connected Sorrel 3 (0 until one is read).
     int deviceFirmwareVersion() const;
     void setFirmwareFileName(const QString &fileName);
     QString firmwareFileName() const;
-    void setFactoryDefault(bool factoryDefault);
+    void setFactoryDefault(bool factoryDefault) override;
     bool factoryDefault() const;
-    void program(BootLoadProduct *product);
+    // A Sorrel 3 running something newer than the oldest version it can be
+    // taken back to is refused an older image; one taken back below the
+    // first version that reads large SDHC cards asks first. A refusal is
+    // recorded; nothing was sent.
+    bool allowsRun(BootLoadProduct *product) override;
+    // An accepted image's file name becomes the firmware file name.
+    void program(BootLoadProduct *product) override;
 
     UsbRunOutcome lastRunOutcome() const { return m_outcome; }
 
@@ -94,26 +97,14 @@ public:
     // byte only when it is not 0.
     static QString formatVersion(quint32 version);
 
-signals:
-    void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);
-    void signal_enableProgramButton(bool enable);
-    void signal_updateStatus(QString msg);
-    void signal_programComplete();
-    // One per device a run ended for: verified, not verified, mismatch,
-    // failed or cancelled; the window appends it to the update record.
-    void signal_runRecord(UpdateRecord record);
-    // The answer to findDevice(): found means selected, with PROGRAM offered.
-    void signal_deviceSearchDone(bool found, QString message);
-
 private slots:
     void on_m_pushButton_USBConnect_clicked();
 
 public slots:
-    void handleEnableControl(bool enable);
+    void handleEnableControl(bool enable) override;
     void postBootloadTimeout();
 
 private:
-    void log(LOGPRIORITY priority, const QString &text);
     void connectFailed(const QString &text);
     void connectSorrel3();
     void connectVireoPlayer();
@@ -141,6 +132,9 @@ private:
     bool checkTimeLeft() const;
     QString waitText() const;
     UpdateRecord newRecord(BootLoadProduct *product) const;
+    // The image's version as a player of the product reports it; null when
+    // the image is not accepted or does not say.
+    static QString imageVersionOf(const BootLoadProduct &product);
     void emitRecord(UpdateRecord::Outcome outcome, const QString &reason);
     // A question answered no before anything was sent.
     void recordCancelled(const QString &reason);
@@ -175,8 +169,8 @@ private:
     bool m_factoryDefault = false;
     bool m_shutDown = false;
     UsbRunOutcome m_outcome;
-    int m_verifyWaitMs = 0; // set by the constructor: each interface has its own default
     std::function<BootLoadProduct *()> m_productSource;
+    RunRecorder m_recorder;
 
     // The run under way: its record so far, when its write ended, what the
     // image's version looks like on the device's route (null: unknown).
@@ -184,7 +178,6 @@ private:
     // How far the run's write has gone: what a run stopped midway is recorded as.
     enum class WriteStage { NothingSent, Writing, Written };
     WriteStage m_writeStage = WriteStage::NothingSent;
-    QElapsedTimer m_runClock;
     QElapsedTimer m_checkClock;
     bool m_checking = false;
     QString m_expectedVersion;

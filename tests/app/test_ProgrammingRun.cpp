@@ -1,4 +1,5 @@
 #include "tests/app/WindowFixture.h"
+#include "app/RunEvents.h"
 
 #include "catalogue/BootLoadProduct.h"
 #include "dmx/zeldmxInterfaceControl.h"
@@ -466,13 +467,15 @@ void TestProgrammingRun::versionThresholds()
     else if (outcome == QLatin1String("allowed"))
         f.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Information"),
                                  QStringLiteral("Programming complete!\n\nverified: the device reports %1").arg(written));
+    QSignalSpy recorded(f.window->runEvents(), &RunEvents::runRecorded);
     clickProgram(f);
     QCOMPARE(f.prompter.pendingExpectations(), 0);
 
     const QString log = f.logLines().join(QLatin1Char('\n'));
-    QCOMPARE(log.contains(QStringLiteral("SEVERE - ZelBootLoader - ") + refusal),
+    // The USB panel decides, and logs, what its player may be taken back to.
+    QCOMPARE(log.contains(QStringLiteral("SEVERE - usbInterfaceControl - ") + refusal),
              outcome == QLatin1String("refused"));
-    QCOMPARE(log.contains(QStringLiteral("WARNING - ZelBootLoader - By downgrading the Firmware")), warned);
+    QCOMPARE(log.contains(QStringLiteral("WARNING - usbInterfaceControl - By downgrading the Firmware")), warned);
     const QList<FakePrompter::Shown> shown = f.prompter.shown().mid(shownBefore);
     if (outcome == QLatin1String("refused") || warned) {
         QVERIFY(!shown.isEmpty());
@@ -487,6 +490,25 @@ void TestProgrammingRun::versionThresholds()
         QCOMPARE(sr3(f).resetCount(), 2); // after the write, and after the check
         QCOMPARE(usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
     } else {
+        // Refused before anything was sent: one record, of no particular
+        // player, that took no time.
+        QCOMPARE(recorded.size(), 1);
+        const UpdateRecord r = recorded.first().first().value<UpdateRecord>();
+        QCOMPARE(r.interfaceNumber, 0);
+        QCOMPARE(r.deviceType, QStringLiteral("Sorrel 3"));
+        QVERIFY(r.address.isNull());
+        QCOMPARE(r.revisionBefore, usbInterfaceControl::formatVersion(device & 0xFFFFFF));
+        QCOMPARE(r.imageFile, file);
+        QCOMPARE(r.imageVersion, written);
+        QVERIFY(r.revisionAfter.isNull());
+        QCOMPARE(r.durationMs, 0);
+        if (outcome == QLatin1String("refused")) {
+            QCOMPARE(r.outcome, UpdateRecord::Outcome::Failed);
+            QCOMPARE(r.reason, refusal + QStringLiteral(". Nothing was sent."));
+        } else {
+            QCOMPARE(r.outcome, UpdateRecord::Outcome::Cancelled);
+            QCOMPARE(r.reason, QStringLiteral("The downgrade to %1 was not confirmed. Nothing was sent.").arg(written));
+        }
         QVERIFY(usb->firmwareFileName().isEmpty());
         QVERIFY(!sr3(f).erased());
         QVERIFY(sr3(f).records().isEmpty());
