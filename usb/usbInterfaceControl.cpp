@@ -9,24 +9,17 @@
 #include "catalogue/MicroprocessorImageInfo.h"
 #include "usb/DeviceNodeAccess.h"
 #include "usb/HCC_HID.h"
+#include "usb/Sorrel3Verifier.h"
 #include "usb/Sr3UsbLibrary.h"
 #include "usb/VireoProgress.h"
+#include "usb/VireoVerifier.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QScopeGuard>
 
 namespace {
 
 const char kVireoPlayer[] = "Vireo Player";
-const char kMfgFileNameKey[] = "mfg_log_2";
-
-// Time-outs of the Sorrel 3's boot loader while it is programmed, and the
-// short ones that let the reset return without waiting for an answer the
-// restarting player never gives.
-constexpr int kReadTimeoutMs = 60000;
-constexpr int kWriteTimeoutMs = 10000;
-constexpr int kResetTimeoutMs = 1;
 
 // Packed firmware versions (major << 16 | minor << 8 | build) of the Sorrel 3.
 // A player running something newer than 1.00.54 cannot be taken back to it.
@@ -40,16 +33,15 @@ usbInterfaceControl::usbInterfaceControl(Prompter &prompter, Pauser &pauser, Sr3
                                          SerialPorts &serialPorts, HidBackend &hid, QWidget *parent)
     : InterfacePanel(0, kDefaultVerifyWaitMs, parent), ui(new Ui::usbInterfaceControlClass),
       m_prompter(prompter), m_pauser(pauser), m_sr3(sr3), m_serialPorts(serialPorts),
-      m_hidBackend(hid), m_vireoProgress(std::make_unique<VireoProgress>(prompter)),
+      m_hidBackend(hid), m_vireoProgress(std::make_unique<VireoProgress>(prompter)), m_sorrel(sr3, pauser),
       m_recorder(*this, &usbInterfaceControl::imageVersionOf)
 {
     ui->setupUi(this);
     setObjectName("usbInterfaceControl");
     connect(&m_sr3, &Sr3UsbLibrary::signal_log, this, &usbInterfaceControl::signal_log);
-    m_postDownloadTimer.setSingleShot(true);
-    connect(&m_postDownloadTimer, &QTimer::timeout, this, &usbInterfaceControl::postBootloadTimeout);
-    m_checkTimer.setSingleShot(true);
-    connect(&m_checkTimer, &QTimer::timeout, this, &usbInterfaceControl::sorrelCheckAttempt);
+    m_search = new PlayerSearch([this] { return searchLook(); }, [this] { on_m_pushButton_USBConnect_clicked(); },
+                                this);
+    connect(m_search, &PlayerSearch::done, this, &usbInterfaceControl::signal_deviceSearchDone);
 }
 
 usbInterfaceControl::~usbInterfaceControl()
@@ -103,25 +95,13 @@ bool usbInterfaceControl::runInProgress() const
     return m_outcome.result == UsbRunOutcome::Running;
 }
 
-QString usbInterfaceControl::formatVersion(quint32 version)
-{
-    QStringList parts;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const quint32 byte = (version >> shift) & 0xFF;
-        if (shift == 24 && byte == 0)
-            continue;
-        parts.append(QStringLiteral("%1").arg(byte, 2, 10, QLatin1Char('0')));
-    }
-    return parts.join(QLatin1Char('.'));
-}
-
 void usbInterfaceControl::shutdown()
 {
     if (m_shutDown)
         return;
     m_shutDown = true;
-    m_postDownloadTimer.stop();
-    m_checkTimer.stop();
+    if (m_verifier)
+        m_verifier->abort();
     if (m_activeVireo)
         m_activeVireo->stop();
     if (m_hid)
@@ -149,7 +129,7 @@ void usbInterfaceControl::shutdown()
     // A Sorrel 3 still in its boot loader goes back to its firmware, unless
     // that firmware is half written: as after a failed write, it stays in its
     // boot loader.
-    releaseRawDevice(!halfWritten);
+    m_sorrel.release(!halfWritten);
 }
 
 void usbInterfaceControl::handleEnableControl(bool enable)
@@ -215,16 +195,6 @@ void usbInterfaceControl::recordCancelled(const QString &reason)
     emitRecord(UpdateRecord::Outcome::Cancelled, reason);
 }
 
-bool usbInterfaceControl::checkTimeLeft() const
-{
-    return m_checkClock.elapsed() + kVerifyPollMs <= m_verifyWaitMs;
-}
-
-QString usbInterfaceControl::waitText() const
-{
-    return tr("%1 s").arg(QString::number(m_verifyWaitMs / 1000.0, 'g', 4));
-}
-
 void usbInterfaceControl::connectFailed(const QString &text)
 {
     m_connectProblem = text;
@@ -283,14 +253,10 @@ void usbInterfaceControl::connectSorrel3()
     if (inBootLoader > 1)
         return connectFailed(tr("More than one Sorrel 3 (low level) found.\n\nDisconnect all but one."));
 
-    if (!m_sr3.open(0)) {
+    if (!m_sorrel.open()) {
         const int status = m_sr3.lastStatus();
         return connectFailed(tr("Error opening Sorrel 3: %1").arg(status));
     }
-    m_rawOpen = true;
-    m_sr3.setTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
-    m_inBootLoader = true;
-    m_pauser.pause(kSettleAfterOpenMs);
 
     int version = 0;
     if (m_sr3.getFirmwareVersion(version)) {
@@ -304,7 +270,7 @@ void usbInterfaceControl::connectSorrel3()
         if (m_prompter.askQuestion(this, tr("Warning"), question, QMessageBox::Yes | QMessageBox::No,
                                    QMessageBox::No)
             != QMessageBox::Yes) {
-            releaseRawDevice(false);
+            m_sorrel.release(false);
             ui->m_pushButton_USBConnect->setEnabled(true);
             m_connectProblem = tr("The Sorrel 3's firmware version could not be read, and going on "
                                   "anyway was refused.");
@@ -488,7 +454,6 @@ void usbInterfaceControl::program(BootLoadProduct *product)
     m_outcome.result = UsbRunOutcome::Running;
     m_outcome.product = product->name();
     m_record = newRecord(product);
-    m_expectedVersion = m_record.imageVersion;
     m_recordPending = true;
     m_checking = false;
     m_writeStage = WriteStage::NothingSent;
@@ -504,7 +469,7 @@ void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
     const std::unique_ptr<Device_VireoPlayer> vireo = makeVireo();
     m_activeVireo = vireo.get();
     // What is sent is what was checked when the file was selected.
-    m_vireoFileName = product->imageFileName().isEmpty() ? m_firmwareFileName : product->imageFileName();
+    const QString fileName = product->imageFileName().isEmpty() ? m_firmwareFileName : product->imageFileName();
     connect(vireo.get(), &Device_VireoPlayer::downloadStageChanged, this,
             [this](Device_VireoPlayer::DownloadStage stage) {
                 using Stage = Device_VireoPlayer::DownloadStage;
@@ -512,7 +477,7 @@ void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
                     : stage == Stage::Sending              ? WriteStage::Writing
                                                            : WriteStage::Written;
             });
-    const int result = vireo->downloadFW(this, product->imageData(), m_vireoFileName);
+    const int result = vireo->downloadFW(this, product->imageData(), fileName);
     m_activeVireo = nullptr;
     if (m_shutDown)
         return;
@@ -525,13 +490,15 @@ void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
         return;
     }
     log(LOG_INFO, tr("Firmware downloaded to the Vireo Player; waiting for it to restart."));
-    m_checking = true;
-    m_vireoSeenAgain = false;
-    m_checkClock.start();
+    auto *verifier = new VireoVerifier([this] { return makeVireo(); }, fileName, m_factoryDefault, m_outcome.product,
+                                       m_record.imageVersion, m_versionBefore, m_verifyWaitMs, this);
+    startVerifier(verifier);
+    connect(verifier, &VireoVerifier::identified, this, [this](const QString &serial) { m_record.address = serial; });
+    connect(verifier, &VireoVerifier::severalFound, this, &usbInterfaceControl::severalPlayersAfterDownload);
     QCoreApplication::processEvents();
     if (m_shutDown)
         return;
-    m_postDownloadTimer.start(m_postDownloadWaitMs);
+    verifier->start(m_postDownloadWaitMs);
 }
 
 void usbInterfaceControl::endVireoRunFailed(const QString &reason)
@@ -543,148 +510,37 @@ void usbInterfaceControl::endVireoRunFailed(const QString &reason)
     emit signal_enableProgramButton(false);
 }
 
-void usbInterfaceControl::postBootloadTimeout()
+void usbInterfaceControl::severalPlayersAfterDownload()
 {
-    if (m_shutDown || !runInProgress())
-        return;
-    if (m_vireoSeenAgain)
-        return continueVireoCheck();
-    const std::unique_ptr<Device_VireoPlayer> vireo = makeVireo();
-    m_activeVireo = vireo.get();
-    const auto done = qScopeGuard([this] { m_activeVireo = nullptr; });
-
-    const QList<SerialPortEntry> ports = vireo->findPlayerPorts();
-    const QStringList refusedPorts = ports.isEmpty() ? vireo->refusedPlayerPorts() : QStringList();
-    if (!refusedPorts.isEmpty()) {
-        // Back, but on a port this user may not open: waiting longer would not help.
-        vireo->progressStep(true);
-        m_vireoProgress->close();
-        const QString remark = m_factoryDefault
-            ? tr("Its firmware file name was not recorded and the factory show files were not restored.")
-            : tr("Its firmware file name was not recorded.");
-        endCheckedRun(RevisionCheck::noAnswer(tr("the Vireo Player is back, but this user may not "
-                                                 "open it (%1); to reach it: %2")
-                                                  .arg(refusedPorts.join(QStringLiteral("; ")),
-                                                       DeviceNodeAccess::advice())),
-                      remark);
-        ui->m_pushButton_USBConnect->setEnabled(true);
-        return;
-    }
-    if (ports.isEmpty()) {
-        if (checkTimeLeft()) {
-            m_postDownloadTimer.start(kVerifyPollMs);
-            return;
-        }
-        vireo->progressStep(true);
-        m_vireoProgress->close();
-        const QString remark = m_factoryDefault
-            ? tr("Its firmware file name was not recorded and the factory show files were not restored.")
-            : tr("Its firmware file name was not recorded.");
-        endCheckedRun(RevisionCheck::noAnswer(
-                          tr("the Vireo Player did not start again within %1").arg(waitText())),
-                      remark);
-        ui->m_pushButton_USBConnect->setEnabled(true);
-        return;
-    }
-    if (ports.size() > 1) {
-        // Which of them restarted cannot be told: nothing is written to any.
-        const QString text = m_factoryDefault
-            ? tr("More than one Vireo Player was found after the download.\n\nThe firmware was "
-                 "downloaded, but its file name was not recorded and the factory show files were "
-                 "not restored. Disconnect all but one Vireo Player and check it.")
-            : tr("More than one Vireo Player was found after the download.\n\nThe firmware was "
-                 "downloaded, but its file name was not recorded. Disconnect all but one Vireo "
-                 "Player and check it.");
-        log(LOG_WARNING, text);
-        m_checking = false;
-        emitRecord(UpdateRecord::Outcome::NotVerified,
-                   tr("more than one Vireo Player was found after the download"));
-        m_prompter.warning(this, tr("Vireo Player"), text);
-        vireo->progressStep(true);
-        return endVireoRunFailed(text);
-    }
-
-    m_vireoSeenAgain = true;
-    m_vireoPort = ports.first();
-    const QString found = tr("Found VireoPlayer after reboot.");
-    vireo->progressStep(false, &found);
-    m_activeVireo = nullptr;
-    continueVireoCheck();
+    const QString text = m_factoryDefault
+        ? tr("More than one Vireo Player was found after the download.\n\nThe firmware was "
+             "downloaded, but its file name was not recorded and the factory show files were "
+             "not restored. Disconnect all but one Vireo Player and check it.")
+        : tr("More than one Vireo Player was found after the download.\n\nThe firmware was "
+             "downloaded, but its file name was not recorded. Disconnect all but one Vireo "
+             "Player and check it.");
+    log(LOG_WARNING, text);
+    m_checking = false;
+    emitRecord(UpdateRecord::Outcome::NotVerified, tr("more than one Vireo Player was found after the download"));
+    m_prompter.warning(this, tr("Vireo Player"), text);
+    m_vireoProgress->step(true);
+    endVireoRunFailed(text);
 }
 
-void usbInterfaceControl::continueVireoCheck()
+void usbInterfaceControl::startVerifier(PlayerVerifier *verifier)
 {
-    const std::unique_ptr<Device_VireoPlayer> vireo = makeVireo();
-    m_activeVireo = vireo.get();
-    const auto done = qScopeGuard([this] { m_activeVireo = nullptr; });
-    vireo->setPort(m_vireoPort);
-
-    // Its port may be back before the player answers on it.
-    VireoDescriptor after;
-    vireo->getDescriptor(after);
-    if (m_shutDown || vireo->stopped())
-        return;
-    const bool answered = !after.firmwareVersion.isEmpty() || !after.serialNumber.isEmpty();
-    if (!answered && checkTimeLeft()) {
-        m_postDownloadTimer.start(kVerifyPollMs);
-        return;
-    }
-    RevisionCheck check;
-    if (!answered) {
-        check = RevisionCheck::noAnswer(
-            after.problem.isEmpty()
-                ? tr("the Vireo Player did not answer within %1").arg(waitText())
-                : tr("no complete answer from the Vireo Player within %1 (%2)").arg(waitText(), after.problem));
-    } else if (after.firmwareVersion.isEmpty()) {
-        check = RevisionCheck::notComparable(
-            QString(), after.problem.isEmpty()
-                ? tr("the player's descriptor gives no firmware version")
-                : tr("the player's descriptor gives no usable firmware version (%1)").arg(after.problem));
-    } else if (m_expectedVersion.isNull()) {
-        check = RevisionCheck::notComparable(
-            after.firmwareVersion,
-            tr("the player reports %1, but the image does not say which version it is")
-                .arg(after.firmwareVersion));
-    } else {
-        const QString comparable = Device_VireoPlayer::comparableVersion(after.firmwareVersion);
-        check = comparable.isNull()
-            ? RevisionCheck::notComparable(after.firmwareVersion,
-                                           tr("the player reports \"%1\", which cannot be compared "
-                                              "with the image's %2")
-                                               .arg(after.firmwareVersion, m_expectedVersion))
-            : judgedAgainstBefore(RevisionCheck::compare(comparable, m_expectedVersion),
-                                  Device_VireoPlayer::comparableVersion(m_versionBefore));
-        // The record keeps the player's own text.
-        check.revisionAfter = after.firmwareVersion;
-    }
-    if (!after.serialNumber.isEmpty())
-        m_record.address = after.serialNumber;
-
-    QStringList remarks;
-    if (!answered) {
-        // A player that did not answer its descriptor would only make each
-        // further request wait out its time.
-        remarks.append(m_factoryDefault ? tr("Its firmware file name was not recorded and the factory "
-                                             "show files were not restored.")
-                                        : tr("Its firmware file name was not recorded."));
-    } else {
-        const QString saving = tr("Saving firmware file name");
-        vireo->progressStep(false, &saving);
-        if (!vireo->setMfgValue(QLatin1String(kMfgFileNameKey), QFileInfo(m_vireoFileName).fileName()))
-            remarks.append(tr("The firmware file name was not recorded in the player."));
-        if (m_shutDown || vireo->stopped())
-            return;
-        if (m_factoryDefault && !vireo->restoreFactoryDefaults())
-            remarks.append(tr("Not every factory show file was restored."));
-        if (m_shutDown || vireo->stopped())
-            return;
-    }
-    const QString complete = tr("Complete");
-    vireo->progressStep(true, &complete);
-    log(LOG_INFO, tr("Program of %1 complete!").arg(m_outcome.product));
-    m_vireoProgress->close();
-    endCheckedRun(check, remarks.join(QLatin1Char(' ')));
-    ui->m_pushButton_USBConnect->setEnabled(true);
+    // The one before may still be on the stack of a box it led to.
+    if (m_verifier)
+        m_verifier->deleteLater();
+    m_verifier = verifier;
+    m_checking = true;
+    connect(verifier, &PlayerVerifier::status, this, &usbInterfaceControl::signal_updateStatus);
+    connect(verifier, &PlayerVerifier::log, this, &usbInterfaceControl::log);
+    connect(verifier, &PlayerVerifier::finished, this, [this](const RevisionCheck &check, const QString &remarks) {
+        m_vireoProgress->close();
+        endCheckedRun(check, remarks);
+        ui->m_pushButton_USBConnect->setEnabled(true);
+    });
 }
 
 void usbInterfaceControl::endCheckedRun(const RevisionCheck &check, const QString &remarks)
@@ -722,18 +578,6 @@ void usbInterfaceControl::endCheckedRun(const RevisionCheck &check, const QStrin
     emit signal_programComplete();
 }
 
-void usbInterfaceControl::releaseRawDevice(bool resetIfInBootLoader)
-{
-    if (!m_rawOpen)
-        return;
-    if (resetIfInBootLoader && m_inBootLoader)
-        m_sr3.reset();
-    m_sr3.close();
-    m_sr3.flush();
-    m_rawOpen = false;
-    m_inBootLoader = false;
-}
-
 void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
 {
     const QString name = product->name();
@@ -742,7 +586,7 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
     const quint32 pageSize = info ? info->pageSize() : 0;
     QString failure;
 
-    if (!m_rawOpen) {
+    if (!m_sorrel.isOpen()) {
         failure = tr("No Sorrel 3 is connected: press Connect first. Nothing was sent.");
         log(LOG_WARNING, failure);
         m_prompter.warning(this, tr("Warning"), failure);
@@ -812,10 +656,7 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
     }
 
     if (failure.isEmpty()) {
-        m_sr3.setTimeouts(kResetTimeoutMs, kResetTimeoutMs);
-        m_sr3.reset();
-        m_sr3.setTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
-        m_inBootLoader = false;
+        m_sorrel.resetIntoFirmware();
         m_writeStage = WriteStage::Written;
         emit signal_updateStatus(tr("Program USB device complete!"));
         log(LOG_INFO, tr("Program of %1 complete!").arg(name));
@@ -825,7 +666,7 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
     }
 
     // A failed run leaves the player in its boot loader, to be connected again.
-    releaseRawDevice(false);
+    m_sorrel.release(false);
     ui->m_label_SR3Device->clear();
     ui->m_label_SR3SorrelVersion->clear();
     if (!failure.isEmpty()) {
@@ -836,103 +677,27 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
         return;
     }
     // The run goes on until the player, restarted, has told its version.
-    m_checking = true;
-    m_sorrelAnsweredWithoutVersion = false;
-    m_checkClock.start();
+    auto *verifier = new Sorrel3Verifier(m_sorrel, name, m_record.imageVersion, m_versionBefore, m_verifyWaitMs, this);
+    startVerifier(verifier);
     log(LOG_INFO, tr("Reading the firmware version of the %1 again...").arg(name));
     // A player that is back at once ends the run here; one that takes its
     // time is looked for again from the event loop.
-    sorrelCheckAttempt();
+    verifier->start();
 }
 
-void usbInterfaceControl::sorrelCheckAttempt()
+void usbInterfaceControl::findDevice(const QString &)
 {
-    if (m_shutDown || !runInProgress())
-        return;
-    const QString name = m_outcome.product;
-    emit signal_updateStatus(tr("Checking the %1...").arg(name));
-    m_sorrelCheckProblem.clear();
-    // Found as the connect flow finds it: in its firmware, switched to its
-    // boot loader, opened and read; then reset into its firmware again.
-    QString reported;
-    const int inApplication = m_sr3.controllerCount();
-    const int inBootLoader = m_sr3.rawDeviceCount();
-    if (inApplication + inBootLoader > 1) {
-        m_sorrelCheckProblem = tr("more than one Sorrel 3 is connected");
-    } else if (inApplication == 1 && (m_sr3.connectController() != Sr3UsbLibrary::kSuccess
-                                      || m_sr3.enterBootLoader() != Sr3UsbLibrary::kSuccess)) {
-        m_sorrelCheckProblem = tr("the %1 did not switch to its boot loader").arg(name);
-    } else if (inApplication + inBootLoader == 1 && m_sr3.rawDeviceCount() == 1 && m_sr3.open(0)) {
-        m_rawOpen = true;
-        m_inBootLoader = true;
-        m_sr3.setTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
-        m_pauser.pause(kSettleAfterOpenMs);
-        int version = 0;
-        if (m_sr3.getFirmwareVersion(version))
-            reported = formatVersion(quint32(version) & BootLoadProduct::kPackedVersionMask);
-        else
-            m_sorrelAnsweredWithoutVersion = true;
-        m_sr3.setTimeouts(kResetTimeoutMs, kResetTimeoutMs);
-        m_sr3.reset();
-        m_sr3.setTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
-        m_inBootLoader = false;
-        releaseRawDevice(false);
-    }
-    if (!reported.isNull())
-        return finishSorrelCheck(judgedAgainstBefore(RevisionCheck::compare(reported, m_expectedVersion),
-                                                     m_versionBefore));
-    if (checkTimeLeft()) {
-        m_checkTimer.start(kVerifyPollMs);
-        return;
-    }
-    if (m_sorrelAnsweredWithoutVersion)
-        finishSorrelCheck(RevisionCheck::notComparable(
-            QString(), tr("the %1 is back, but its firmware version could not be read").arg(name)));
-    else if (!m_sorrelCheckProblem.isEmpty())
-        finishSorrelCheck(RevisionCheck::noAnswer(
-            tr("%1 until the wait of %2 was over").arg(m_sorrelCheckProblem, waitText())));
-    else
-        finishSorrelCheck(RevisionCheck::noAnswer(tr("the %1 did not answer within %2").arg(name, waitText())));
+    m_search->start();
 }
 
-RevisionCheck usbInterfaceControl::judgedAgainstBefore(const RevisionCheck &check, const QString &before) const
+PlayerSearch::Look usbInterfaceControl::searchLook() const
 {
-    if (check.result != RevisionCheck::Result::Verified || before.isNull() || before != check.expected)
-        return check;
-    RevisionCheck unproven = RevisionCheck::notComparable(
-        check.revisionAfter, tr("the %1 reports %2 as it did before the update, so its version cannot tell "
-                                "the image from the firmware it ran")
-                                 .arg(m_outcome.product, check.revisionAfter));
-    unproven.expected = check.expected;
-    return unproven;
-}
-
-void usbInterfaceControl::finishSorrelCheck(const RevisionCheck &check)
-{
-    endCheckedRun(check, QString());
-    ui->m_pushButton_USBConnect->setEnabled(true);
-}
-
-void usbInterfaceControl::findDevice(const QString &address)
-{
-    // One player is attached at a time: there is nothing to choose by.
-    Q_UNUSED(address);
-    QTimer::singleShot(0, this, [this] {
-        if (m_shutDown)
-            return emit signal_deviceSearchDone(false, tr("The program is closing."));
-        if (runInProgress())
-            return emit signal_deviceSearchDone(
-                false, tr("A %1 run is still in progress.").arg(m_outcome.product));
-        on_m_pushButton_USBConnect_clicked();
-        if (m_shutDown)
-            return emit signal_deviceSearchDone(false, tr("The program is closing."));
-        const QString player = m_deviceKind == 1 ? tr("Vireo Player") : tr("Sorrel 3");
-        if (m_offered) {
-            const QString which = m_serialBefore.isEmpty() ? player : tr("%1 %2").arg(player, m_serialBefore);
-            emit signal_deviceSearchDone(true, tr("%1 is ready to be programmed.").arg(which));
-        } else {
-            emit signal_deviceSearchDone(
-                false, m_connectProblem.isEmpty() ? tr("No %1 was found.").arg(player) : m_connectProblem);
-        }
-    });
+    PlayerSearch::Look look;
+    look.closing = m_shutDown;
+    look.running = runInProgress() ? m_outcome.product : QString();
+    look.vireoPlayer = m_deviceKind == 1;
+    look.offered = m_offered;
+    look.serialNumber = m_serialBefore;
+    look.problem = m_connectProblem;
+    return look;
 }

@@ -5,11 +5,13 @@
 #include "base/UpdateRecord.h"
 #include "catalogue/RunRecorder.h"
 #include "usb/Device_VireoPlayer.h"
+#include "usb/PlayerSearch.h"
+#include "usb/PlayerVerifier.h"
+#include "usb/Sorrel3Link.h"
 #include "usb/UsbRunOutcome.h"
 
-#include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -35,13 +37,12 @@ class usbInterfaceControl : public InterfacePanel
     Q_OBJECT
 
 public:
-    static constexpr int kSettleAfterOpenMs = 500;
+    static constexpr int kSettleAfterOpenMs = Sorrel3Link::kSettleAfterOpenMs;
     static constexpr int kDefaultPostDownloadWaitMs = 5000;
     static constexpr int kRecordReplySize = 32;
     static constexpr int kRecordRetries = 5;
     static constexpr int kDefaultVerifyWaitMs = 15000;
-    // Between two looks for a player that is starting again after its update.
-    static constexpr int kVerifyPollMs = 500;
+    static constexpr int kVerifyPollMs = PlayerVerifier::kPollMs;
 
     usbInterfaceControl(Prompter &prompter, Pauser &pauser, Sr3UsbLibrary &sr3,
                         SerialPorts &serialPorts, HidBackend &hid, QWidget *parent = nullptr);
@@ -95,14 +96,13 @@ public:
 
     // "01.00.54" for 0x00010036: each byte as two decimal digits, the top
     // byte only when it is not 0.
-    static QString formatVersion(quint32 version);
+    static QString formatVersion(quint32 version) { return Sorrel3Link::formatVersion(version); }
 
 private slots:
     void on_m_pushButton_USBConnect_clicked();
 
 public slots:
     void handleEnableControl(bool enable) override;
-    void postBootloadTimeout();
 
 private:
     void connectFailed(const QString &text);
@@ -110,27 +110,15 @@ private:
     void connectVireoPlayer();
     void programSorrel3(BootLoadProduct *product);
     void programVireoPlayer(BootLoadProduct *product);
-    // Lets go of the Sorrel 3's boot loader: reset first when asked and it
-    // is still there, then close.
-    void releaseRawDevice(bool resetIfInBootLoader);
-    void failSorrelRun(const QString &boxText, const QString &logText);
     // Ends a Vireo Player run that did not complete after program() returned.
     void endVireoRunFailed(const QString &reason);
-    // The player was seen after its download: its descriptor is read until
-    // it answers or the wait is over, then the shop-floor steps follow.
-    void continueVireoCheck();
-    // The Sorrel 3 after a good write: reconnected, read, and reset into its
-    // firmware again, until it answers or the wait is over.
-    void sorrelCheckAttempt();
-    void finishSorrelCheck(const RevisionCheck &check);
-    // A match with a device that already reported the image's version before
-    // the write proves nothing: it answers the same whether the write took or not.
-    RevisionCheck judgedAgainstBefore(const RevisionCheck &check, const QString &before) const;
+    void severalPlayersAfterDownload();
+    // The check after a good write takes the run over until it finishes.
+    void startVerifier(PlayerVerifier *verifier);
     // The end of a run whose write succeeded: the message, the record and
     // the outcome all carry the check's result.
     void endCheckedRun(const RevisionCheck &check, const QString &remarks);
-    bool checkTimeLeft() const;
-    QString waitText() const;
+    PlayerSearch::Look searchLook() const;
     UpdateRecord newRecord(BootLoadProduct *product) const;
     // The image's version as a player of the product reports it; null when
     // the image is not accepted or does not say.
@@ -155,13 +143,12 @@ private:
     // The Vireo Player object of the flow under way, so that shutdown can stop it.
     Device_VireoPlayer *m_activeVireo = nullptr;
     VireoTimings m_vireoTimings;
-    QTimer m_postDownloadTimer;
     int m_postDownloadWaitMs = kDefaultPostDownloadWaitMs;
-    QString m_vireoFileName;
+    Sorrel3Link m_sorrel;
+    QPointer<PlayerVerifier> m_verifier;
+    PlayerSearch *m_search = nullptr;
 
     int m_deviceKind = 0;
-    bool m_rawOpen = false;
-    bool m_inBootLoader = false;
     QString m_firmwareVersionText;
     int m_deviceFirmwareVersion = 0;
     QString m_bootLoaderVersionText;
@@ -172,22 +159,13 @@ private:
     std::function<BootLoadProduct *()> m_productSource;
     RunRecorder m_recorder;
 
-    // The run under way: its record so far, when its write ended, what the
-    // image's version looks like on the device's route (null: unknown).
+    // The run under way: its record so far.
     UpdateRecord m_record;
     // How far the run's write has gone: what a run stopped midway is recorded as.
     enum class WriteStage { NothingSent, Writing, Written };
     WriteStage m_writeStage = WriteStage::NothingSent;
-    QElapsedTimer m_checkClock;
     bool m_checking = false;
-    QString m_expectedVersion;
-    QTimer m_checkTimer;
-    // The Sorrel 3 answered the check but not with a version.
-    bool m_sorrelAnsweredWithoutVersion = false;
-    QString m_sorrelCheckProblem;
     bool m_recordPending = false;
-    SerialPortEntry m_vireoPort;
-    bool m_vireoSeenAgain = false;
     // What the last connect found: the player's version (null when unknown)
     // and, for a Vireo Player, its serial number.
     QString m_versionBefore;
