@@ -3,11 +3,9 @@
 #include "ui_usbInterfaceControl.h"
 
 #include "base/LogCategories.h"
-#include "base/Pauser.h"
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
-#include "usb/DeviceNodeAccess.h"
 #include "usb/HCC_HID.h"
 #include "usb/Sorrel3Verifier.h"
 #include "usb/Sr3UsbLibrary.h"
@@ -32,7 +30,7 @@ constexpr quint32 kFirstSdhcVersion = 0x10052;
 usbInterfaceControl::usbInterfaceControl(Prompter &prompter, Pauser &pauser, Sr3UsbLibrary &sr3,
                                          SerialPorts &serialPorts, HidBackend &hid, QWidget *parent)
     : InterfacePanel(0, kDefaultVerifyWaitMs, parent), ui(new Ui::usbInterfaceControlClass),
-      m_prompter(prompter), m_pauser(pauser), m_sr3(sr3), m_serialPorts(serialPorts),
+      m_prompter(prompter), m_sr3(sr3), m_serialPorts(serialPorts),
       m_hidBackend(hid), m_vireoProgress(std::make_unique<VireoProgress>(prompter)), m_sorrel(sr3, pauser),
       m_recorder(*this, &usbInterfaceControl::imageVersionOf)
 {

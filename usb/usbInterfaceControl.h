@@ -134,7 +134,6 @@ private:
 
     Ui::usbInterfaceControlClass *ui;
     Prompter &m_prompter;
-    Pauser &m_pauser;
     Sr3UsbLibrary &m_sr3;
     SerialPorts &m_serialPorts;
     HidBackend &m_hidBackend;

@@ -200,6 +200,7 @@ private slots:
     void vireoRunIsCheckedAndRecorded();
     void findDeviceConnectsAsTheButtonDoes_data();
     void findDeviceConnectsAsTheButtonDoes();
+    void findDeviceDuringARunOrWhileClosingConnectsNothing();
 
     void simulatedModeUpdatesBothPlayersAtItsOwnPace();
     void closingTheWindowLetsGoOfThePlayers();
@@ -864,6 +865,34 @@ void TestUsbPanelFlows::findDeviceConnectsAsTheButtonDoes()
         QCOMPARE(record.address, vireo ? QStringLiteral("VP-004217") : QString());
         QCOMPARE(r.sr3->records().size() + r.vireo->downloads(), 0);
     }
+}
+
+// A search must never take the player away from a run that is checking it,
+// nor claim one that is offered from before.
+void TestUsbPanelFlows::findDeviceDuringARunOrWhileClosingConnectsNothing()
+{
+    Run r = startSorrel();
+    r.usb->setVerifyWait(600000);
+    r.sr3->setNoReturn(true);
+    r.connectPlayer();
+    r.keepRecords();
+    r.program();
+    QVERIFY(r.usb->runInProgress());
+    QSignalSpy done(r.usb, &usbInterfaceControl::signal_deviceSearchDone);
+
+    r.usb->findDevice(QString());
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(done.takeFirst(), QVariantList({false, QStringLiteral("A Sorrel 3 run is still in progress.")}));
+    QVERIFY(r.usb->runInProgress());
+    QCOMPARE(r.usbLog().filter(QStringLiteral("Connecting to USB device...")).size(), 1);
+
+    r.usb->shutdown();
+    r.usb->findDevice(QString());
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(done.takeFirst(), QVariantList({false, QStringLiteral("The program is closing.")}));
+    QCOMPARE(r.usbLog().filter(QStringLiteral("Connecting to USB device...")).size(), 1);
+    QCOMPARE(r.records.size(), 1);
+    QCOMPARE(r.records.first().outcome, UpdateRecord::Outcome::NotVerified);
 }
 
 // What make run offers: the simulation and the panel with their own delays
