@@ -435,6 +435,11 @@ void zeldmxInterfaceControl::settleFixtureList()
         return;
     }
     m_listSettled = true;
+    offerSettledList();
+}
+
+void zeldmxInterfaceControl::offerSettledList()
+{
     const int count = ui->m_comboBox_ZELDMXFixtureSNs->count();
     emit signal_updateStatus(tr("Fixtures found: %1").arg(count));
     if (count > 0) {
@@ -468,13 +473,7 @@ void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
     // An answer taken while events were processed started a new list.
     if (!m_listSettled || m_running)
         return;
-    const int count = list->count();
-    emit signal_updateStatus(tr("Fixtures found: %1").arg(count));
-    if (count > 0) {
-        ui->m_checkBox_ZELDMXProgramAll->setEnabled(true);
-        readFixtureRevision();
-    }
-    m_search->listSettled();
+    offerSettledList();
 }
 
 void zeldmxInterfaceControl::readFixtureRevision()

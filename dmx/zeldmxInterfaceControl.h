@@ -111,6 +111,8 @@ private:
     void addFixtureEntry(quint32 serial);
     // The list is complete: read the LX features, or offer the fixtures.
     void settleFixtureList();
+    // The settled list is offered: its count, "all", the chosen fixture's revision.
+    void offerSettledList();
     void readFixtureRevision();
     void portChanged();
     // Serial of the manual field when all eight digits are typed.
