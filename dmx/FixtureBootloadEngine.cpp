@@ -5,6 +5,7 @@
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
+#include "dmx/FixtureSerial.h"
 #include "dmx/Hollis.h"
 
 #include <QCoreApplication>
@@ -33,11 +34,6 @@ constexpr int kMaxParagraphLength = 16;
 // Upper 16 bits of the serials of the fixture model that needs the model flag.
 constexpr quint16 kModelPrefixes[] = {0x8100, 0x8180, 0x8200, 0x8280,
                                       0x8300, 0x8380, 0x8400, 0x8480};
-
-QString paddedSerial(quint32 serial)
-{
-    return QStringLiteral("%1").arg(serial, 8, 16, QLatin1Char('0')).toUpper();
-}
 
 void processEvents()
 {
@@ -182,7 +178,7 @@ void FixtureBootloadEngine::open(Session &s, int maximum)
     // Without a cancel button: a fixture left half written is worse than waiting.
     s.progress = m_prompter.openProgress(m_dialogParent, tr("Bootloading"),
                                          QStringLiteral("Bootloading SN:%1")
-                                             .arg(paddedSerial(s.outcome.serial)),
+                                             .arg(FixtureSerial::text(s.outcome.serial)),
                                          QString(), 0, maximum);
     s.progress->setValue(0);
 }
@@ -230,7 +226,7 @@ std::optional<FixtureOutcome> FixtureBootloadEngine::stop(const QString &why)
     if (s.stopped || o.result != FixtureOutcome::Result::NotRun)
         return o; // already ended, by a refused step or an earlier stop
     s.stopped = true;
-    const QString serial = paddedSerial(o.serial);
+    const QString serial = FixtureSerial::text(o.serial);
     if (s.complete) {
         o.result = FixtureOutcome::Result::Updated;
         log(LOG_WARNING, QStringLiteral("SN:%1 - every step was sent; stopped: %2.").arg(serial, why));
@@ -274,7 +270,7 @@ bool FixtureBootloadEngine::accepted(Session &s, bool result, FixtureOutcome::St
     s.outcome.block = block;
     s.outcome.reason = tr("%1 was refused. %2").arg(what, consequence);
     log(LOG_SEVERE, tr("SN:%1 - %2 was refused. Nothing more was sent to this fixture. %3")
-                        .arg(paddedSerial(s.outcome.serial), what, consequence));
+                        .arg(FixtureSerial::text(s.outcome.serial), what, consequence));
     return false;
 }
 
@@ -322,7 +318,7 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHex(const BootLoadProduct &pr
 
     m_session = &s;
     log(LOG_INFO, QStringLiteral("Programming %1 SN:%2 processor:%3...")
-                      .arg(product.name(), paddedSerial(serial))
+                      .arg(product.name(), FixtureSerial::text(serial))
                       .arg(processorNumber));
     open(s, int(pages) + 25);
     const bool model = modelFlag(serial);
@@ -414,7 +410,7 @@ FixtureOutcome FixtureBootloadEngine::bootloadIntelHexPSoC(const BootLoadProduct
 
     m_session = &s;
     log(LOG_INFO, QStringLiteral("Programming %1 SN:%2 processor:%3...")
-                      .arg(product.name(), paddedSerial(serial))
+                      .arg(product.name(), FixtureSerial::text(serial))
                       .arg(1));
     open(s, paragraphs + int(pages) + 25);
 

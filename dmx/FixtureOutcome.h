@@ -31,4 +31,15 @@ struct FixtureOutcome {
     std::optional<RevisionCheck> check;
 
     bool updated() const { return result == Result::Updated; }
+
+    // Nothing was sent to the fixture, for reason.
+    static FixtureOutcome notRun(quint32 serial, int device, int port, const QString &reason)
+    {
+        FixtureOutcome outcome;
+        outcome.serial = serial;
+        outcome.device = device;
+        outcome.port = port;
+        outcome.reason = reason;
+        return outcome;
+    }
 };

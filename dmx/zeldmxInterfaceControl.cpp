@@ -5,14 +5,14 @@
 #include "base/Pauser.h"
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
-#include "catalogue/MicroprocessorImageInfo.h"
 #include "dmx/FixtureBootloadEngine.h"
 #include "dmx/FixtureRevision.h"
+#include "dmx/FixtureRun.h"
+#include "dmx/FixtureSerial.h"
 #include "dmx/Hollis.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
-#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -26,17 +26,6 @@ constexpr quint32 kLxPrefix = 0x7200;
 constexpr uint kLastLxVersionRefused = 2;
 // A fixture restarts within seconds of its finalize step and pause.
 constexpr int kDefaultVerifyWaitMs = 10000;
-
-QString paddedSerial(quint32 serial)
-{
-    return QStringLiteral("%1").arg(serial, 8, 16, QLatin1Char('0')).toUpper();
-}
-
-QString waitText(int ms)
-{
-    return ms % 1000 == 0 ? QCoreApplication::translate("zeldmxInterfaceControl", "%1 s").arg(ms / 1000)
-                          : QCoreApplication::translate("zeldmxInterfaceControl", "%1 ms").arg(ms);
-}
 
 QTimer *singleShotTimer(QObject *owner)
 {
@@ -67,6 +56,19 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
 
     m_engine = new FixtureBootloadEngine(m_prompter, m_pauser, this, this);
     connect(m_engine, &FixtureBootloadEngine::signal_log, this, &zeldmxInterfaceControl::signal_log);
+    const auto logText = [this](LOGPRIORITY priority, const QString &text) { log(priority, text); };
+    m_run = new FixtureRun(m_hollis, *m_engine, m_recorder, this);
+    connect(m_run, &FixtureRun::logged, this, logText);
+    connect(m_run, &FixtureRun::finished, this, [this] {
+        m_running = false;
+        finishRun();
+    });
+    m_search = new FixtureSearch(*this, this);
+    connect(m_search, &FixtureSearch::logged, this, logText);
+    connect(m_search, &FixtureSearch::done, this, [this](bool found, const QString &message) {
+        log(found ? LOG_INFO : LOG_WARNING, message);
+        emit signal_deviceSearchDone(found, message);
+    });
 
     m_fixtureTimer = singleShotTimer(this);
     connect(m_fixtureTimer, &QTimer::timeout, this,
@@ -78,12 +80,6 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
             &zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout);
     m_revisionTimer = singleShotTimer(this);
     connect(m_revisionTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleFixtureFWNumber);
-    m_checkTimer = singleShotTimer(this);
-    connect(m_checkTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleCheckTimeout);
-    m_beforeTimer = singleShotTimer(this);
-    connect(m_beforeTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleRevisionsBefore);
-    m_searchTimer = singleShotTimer(this);
-    connect(m_searchTimer, &QTimer::timeout, this, &zeldmxInterfaceControl::handleSearchTimeout);
     setTiming(m_timing);
 
     // The fixtures listed are those of one port: another port needs its own list.
@@ -107,6 +103,12 @@ void zeldmxInterfaceControl::setTiming(const Timing &timing)
     m_lxTimer->setInterval(timing.lxQueryWait);
     m_revisionTimer->setInterval(timing.revisionReadWait);
     m_engine->setFinalizePause(timing.finalizePause);
+    m_run->setReadWait(timing.revisionReadWait);
+    // Far beyond what one step takes: a step that never ends must not hold the search.
+    m_search->setWaits(qMax(timing.portListDelay, timing.fixtureWindow),
+                       2 * (timing.portListDelay + timing.fixtureWindow + timing.lxQueryWait
+                            + timing.revisionReadWait)
+                           + 1000);
 }
 
 void zeldmxInterfaceControl::imageAboutToBeSelected(BootLoadProduct *product)
@@ -131,6 +133,7 @@ void zeldmxInterfaceControl::shutdown()
         return;
     m_shutDown = true;
     stopTimers();
+    m_search->halt();
     if (m_running)
         stopRun();
     if (m_supply >= 0 && supplyType(m_supply) == kUsbSupply
@@ -143,50 +146,14 @@ void zeldmxInterfaceControl::stopRun()
     m_running = false;
     // Nobody takes records from a panel being destroyed.
     const bool report = !m_destroying;
-    const QString notProgrammed = tr("The updater closed before this fixture was programmed.");
-    if (m_confirming) {
-        log(LOG_WARNING, tr("The run was not started: the updater is closing."));
-        if (report)
-            m_recorder.emitEnded(runRecord(m_confirmingAddress), UpdateRecord::Outcome::Cancelled,
-                                 tr("The updater closed before the update was confirmed."));
+    if (!m_confirming) {
+        m_run->stop(report);
         return;
     }
-    log(LOG_WARNING, tr("Programming stopped: the updater is closing; %1 of %2 fixtures were not "
-                        "started.")
-                         .arg(m_runSerials.size() - m_runNext)
-                         .arg(m_runSerials.size()));
-    if (m_inEngine) {
-        // The boot-load ends before its next step; what it had done stands.
-        const std::optional<FixtureOutcome> o = m_engine->stop(tr("the updater is closing"));
-        const quint32 serial = o ? o->serial : quint32(m_currentSerial);
-        UpdateRecord::Outcome outcome = UpdateRecord::Outcome::Cancelled;
-        QString reason = notProgrammed; // refused before its boot-load began
-        if (o) {
-            m_runOutcomes.append(*o);
-            reason = o->reason;
-            if (o->updated()) {
-                outcome = UpdateRecord::Outcome::NotVerified;
-                reason = tr("the updater closed before the fixture was checked");
-            } else if (o->result == FixtureOutcome::Result::Failed) {
-                outcome = UpdateRecord::Outcome::Failed;
-            }
-        }
-        if (report)
-            m_recorder.emitEnded(runRecord(paddedSerial(serial)), outcome, reason);
-    } else if (!m_runOutcomes.isEmpty() && m_runOutcomes.last().updated()
-               && !m_runOutcomes.last().check) {
-        // Written, and its version not yet read back.
-        if (report)
-            m_recorder.emitEnded(runRecord(paddedSerial(m_runOutcomes.last().serial)),
-                                 UpdateRecord::Outcome::NotVerified,
-                                 tr("the updater closed before the fixture reported its firmware version"));
-    }
-    // Not started: no time spent on them.
-    m_recorder.stopClock();
-    for (qsizetype i = m_runNext; i < m_runSerials.size() && report; ++i)
-        m_recorder.emitEnded(runRecord(paddedSerial(m_runSerials.at(i))), UpdateRecord::Outcome::Cancelled,
-                             notProgrammed);
-    m_runNext = int(m_runSerials.size());
+    log(LOG_WARNING, tr("The run was not started: the updater is closing."));
+    if (report)
+        m_recorder.emitEnded(runRecord(m_confirmingAddress), UpdateRecord::Outcome::Cancelled,
+                             tr("The updater closed before the update was confirmed."));
 }
 
 void zeldmxInterfaceControl::stopTimers()
@@ -195,9 +162,6 @@ void zeldmxInterfaceControl::stopTimers()
     m_portsTimer->stop();
     m_lxTimer->stop();
     m_revisionTimer->stop();
-    m_checkTimer->stop();
-    m_beforeTimer->stop();
-    m_searchTimer->stop();
     m_discovering = false;
     m_revisionPending = false;
 }
@@ -269,9 +233,7 @@ void zeldmxInterfaceControl::handleDiscoveredDevice(int vaskUID)
             ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(!m_running);
     }
     emit signal_updateStatus(tr("Enablers found: %1").arg(supplies->count()));
-    // A search takes the supplies that answer within one window of the last.
-    if (m_searchStage == SearchStage::Supplies)
-        m_searchTimer->start();
+    m_search->supplyAnswered();
 }
 
 void zeldmxInterfaceControl::on_m_comboBox_ZELDMXEnablers_currentIndexChanged(int index)
@@ -371,13 +333,12 @@ void zeldmxInterfaceControl::handleDiscoveredFixture(ulong ip, quint64 sn)
     if (m_shutDown)
         return;
     m_fixtureTimer->stop();
-    if (m_searchStage == SearchStage::Fixtures)
-        m_searchTimer->start(searchStepLimit());
+    m_search->fixtureAnswered();
     const int device = deviceForAddress(ip);
     if (device != -1 && !m_fixtureResponses.contains(device, sn)) {
         log(LOG_INFO, QStringLiteral("Fixture response from Vask:%1 SN %2.")
                           .arg(device)
-                          .arg(paddedSerial(quint32(sn))));
+                          .arg(FixtureSerial::text(quint32(sn))));
         m_fixtureResponses.insert(device, sn);
     }
     // During a run the list is the run's; later answers count at the next discovery.
@@ -443,7 +404,7 @@ void zeldmxInterfaceControl::addFixtureEntry(quint32 serial)
     QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
     const QVariant data = QVariant::fromValue<quint64>(serial);
     if (list->findData(data) < 0)
-        list->addItem(paddedSerial(serial), data);
+        list->addItem(FixtureSerial::text(serial), data);
 }
 
 void zeldmxInterfaceControl::handleFixtureDiscoveryTimeout()
@@ -460,8 +421,7 @@ void zeldmxInterfaceControl::handleFixtureDiscoveryTimeout()
     ui->m_pushButton_ZELDMXDiscoverFixture->setEnabled(supplyType(m_supply) == kNetworkSupply);
     ui->m_lineEdit_ZELDMXManualFixtureSN->setEnabled(true);
     settleFixtureList();
-    if (m_searchStage == SearchStage::Fixtures)
-        searchFixturesKnown();
+    m_search->fixtureWindowEnded();
 }
 
 void zeldmxInterfaceControl::settleFixtureList()
@@ -475,13 +435,18 @@ void zeldmxInterfaceControl::settleFixtureList()
         return;
     }
     m_listSettled = true;
+    offerSettledList();
+}
+
+void zeldmxInterfaceControl::offerSettledList()
+{
     const int count = ui->m_comboBox_ZELDMXFixtureSNs->count();
     emit signal_updateStatus(tr("Fixtures found: %1").arg(count));
     if (count > 0) {
         ui->m_checkBox_ZELDMXProgramAll->setEnabled(true);
         readFixtureRevision();
     }
-    searchListSettled();
+    m_search->listSettled();
 }
 
 void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
@@ -508,13 +473,7 @@ void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
     // An answer taken while events were processed started a new list.
     if (!m_listSettled || m_running)
         return;
-    const int count = list->count();
-    emit signal_updateStatus(tr("Fixtures found: %1").arg(count));
-    if (count > 0) {
-        ui->m_checkBox_ZELDMXProgramAll->setEnabled(true);
-        readFixtureRevision();
-    }
-    searchListSettled();
+    offerSettledList();
 }
 
 void zeldmxInterfaceControl::readFixtureRevision()
@@ -546,20 +505,20 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
                                                          "fixture_firmware_version");
     bool allowed = true;
     if (!version.isValid()) {
-        m_revisionsRead.remove(serial);
+        m_run->noteRevision(serial, QString());
         ui->m_label_fixtureRev->setText(tr("Rev. ?"));
-        log(LOG_WARNING, tr("SN %1 did not report its firmware revision.").arg(paddedSerial(serial)));
+        log(LOG_WARNING, tr("SN %1 did not report its firmware revision.").arg(FixtureSerial::text(serial)));
         // Whether an LX fixture is new enough to take the update is not known.
         allowed = !isLxFamily();
     } else {
         const uint v = version.toUInt();
-        m_revisionsRead.insert(serial, QString::number(v));
+        m_run->noteRevision(serial, QString::number(v));
         ui->m_label_fixtureRev->setText(QStringLiteral("Rev. %1").arg(v));
         if (isLxFamily() && v <= kLastLxVersionRefused) {
             allowed = false;
             log(LOG_WARNING, tr("SN %1 runs firmware version %2: fixtures of this family below "
                                 "version %3 cannot be updated here.")
-                                 .arg(paddedSerial(serial))
+                                 .arg(FixtureSerial::text(serial))
                                  .arg(v)
                                  .arg(kLastLxVersionRefused + 1));
         }
@@ -567,8 +526,7 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
     m_listedFixtureProgrammable = allowed;
     emit signal_enableProgramButton(allowed);
     QCoreApplication::processEvents();
-    if (m_searchStage == SearchStage::Ports && m_searchAwaitsRevision)
-        searchRevisionRead(serial, allowed);
+    m_search->revisionShown(serial, allowed);
 }
 
 void zeldmxInterfaceControl::on_m_comboBox_ZELDMXFixtureSNs_currentIndexChanged(int)
@@ -680,20 +638,18 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
              "continue?")
               .arg(m_product->name())
         : tr("You are about to update the firmware of SN:%1!\nDo you wish to continue?")
-              .arg(paddedSerial(serial));
-    if (!programAll)
-        m_currentSerial = serial;
+              .arg(FixtureSerial::text(serial));
     // From here the run owns the panel: timers and answers wait, so that
     // nothing re-enables PROGRAM or changes the list under the confirmation.
     const bool windowWasOpen = m_discovering;
-    if (m_searchStage != SearchStage::None)
-        answerSearch(false, tr("The fixture search was ended by a run."));
+    if (m_search->isActive())
+        m_search->end(tr("The fixture search was ended by a run."));
     stopTimers();
     m_running = true;
     // Until a fixture's boot-load starts, a record of this run took no time.
     m_recorder.stopClock();
     m_answersMissed = false;
-    const QString address = programAll ? QStringLiteral("all") : paddedSerial(serial);
+    const QString address = programAll ? QStringLiteral("all") : FixtureSerial::text(serial);
     m_confirming = true;
     m_confirmingAddress = address;
     const QMessageBox::StandardButton answer = programAll
@@ -713,7 +669,7 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
     QString stoppedWhy = tr("The update was not confirmed.");
     if (go && !programAll && !m_serialPrefixes.contains(serial >> 16)) {
         const QString text = tr("Serial number of fixture does not match the fixture type!");
-        log(LOG_WARNING, text + QStringLiteral(" SN:%1").arg(paddedSerial(serial)));
+        log(LOG_WARNING, text + QStringLiteral(" SN:%1").arg(FixtureSerial::text(serial)));
         m_prompter.showMessage(this, Prompter::Kind::Critical, title, text, QMessageBox::Cancel);
         go = false;
         stoppedAs = UpdateRecord::Outcome::Failed;
@@ -745,134 +701,17 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
         refuseRun(tr("No fixtures are listed: press Discover Fixture SN first."));
         return;
     }
-    m_runOutcomes.clear();
-    m_runSerials = serials;
-    m_runNext = 0;
-    m_runProgramAll = programAll;
-    readRevisionsBefore();
-}
-
-void zeldmxInterfaceControl::readRevisionsBefore()
-{
-    m_beforeSerials.clear();
-    for (quint32 s : std::as_const(m_runSerials)) {
-        if (m_revisionsRead.contains(s))
-            continue;
-        quint16 scratch = 0;
-        if (m_hollis.fixtureReadFirmwareVersion(m_supply, 0, s, scratch))
-            m_beforeSerials.append(s);
-    }
-    if (m_beforeSerials.isEmpty())
-        runNextFixture();
-    else
-        m_beforeTimer->start(m_timing.revisionReadWait);
-}
-
-void zeldmxInterfaceControl::handleRevisionsBefore()
-{
-    if (!m_running)
-        return;
-    // A fixture that did not answer stays unknown: its check then compares
-    // with the image only.
-    for (quint32 s : std::as_const(m_beforeSerials)) {
-        const QVariant version = m_hollis.getFixtureProperty(m_supply, 0, s, "fixture_firmware_version");
-        if (version.isValid())
-            m_revisionsRead.insert(s, QString::number(version.toUInt()));
-    }
-    m_beforeSerials.clear();
-    runNextFixture();
-}
-
-void zeldmxInterfaceControl::runNextFixture()
-{
-    while (m_runNext < m_runSerials.size()) {
-        const quint32 s = m_runSerials.at(m_runNext++);
-        m_currentSerial = s;
-        m_recorder.startClock();
-        m_inEngine = true;
-        const FixtureOutcome result = bootloadFixture(m_product, s);
-        m_inEngine = false;
-        // Closed meanwhile: shutdown() has recorded this fixture and the rest.
-        if (m_shutDown)
-            return;
-        m_runOutcomes.append(result);
-        const FixtureOutcome &outcome = m_runOutcomes.last();
-        if (outcome.updated()) {
-            // The fixture has restarted: what it reports now tells whether it runs the image.
-            m_checkClock.start();
-            readCheckRevision();
-            return;
-        }
-        emitRecord(outcome);
-    }
-    m_running = false;
-    finishRun(m_runProgramAll, int(m_runSerials.size()));
-}
-
-void zeldmxInterfaceControl::readCheckRevision()
-{
-    const FixtureOutcome &outcome = m_runOutcomes.last();
-    quint16 scratch = 0;
-    // A read the library refused to start has no answer to wait for; it is
-    // tried again after the same time, so that a stale value never counts.
-    m_checkReadStarted =
-        m_hollis.fixtureReadFirmwareVersion(outcome.device, 0, outcome.serial, scratch);
-    const qint64 left = qMax<qint64>(0, m_verifyWaitMs - m_checkClock.elapsed());
-    m_checkTimer->start(int(qMin<qint64>(m_timing.revisionReadWait, left)));
-}
-
-void zeldmxInterfaceControl::handleCheckTimeout()
-{
-    if (!m_running || m_runOutcomes.isEmpty())
-        return;
-    const FixtureOutcome &outcome = m_runOutcomes.last();
-    const QVariant version = m_checkReadStarted
-        ? m_hollis.getFixtureProperty(outcome.device, 0, outcome.serial, "fixture_firmware_version")
-        : QVariant();
-    if (version.isValid()) {
-        const FixtureImageRevision image = FixtureImageRevision::of(*m_product);
-        endCheck(image.judge(version.toUInt(), m_revisionsRead.value(outcome.serial)));
-    } else if (m_checkClock.elapsed() >= m_verifyWaitMs) {
-        endCheck(RevisionCheck::noAnswer(
-            tr("the fixture did not report its firmware version within %1").arg(waitText(m_verifyWaitMs))));
-    } else {
-        readCheckRevision();
-    }
-}
-
-void zeldmxInterfaceControl::endCheck(const RevisionCheck &check)
-{
-    FixtureOutcome &outcome = m_runOutcomes.last();
-    const QString serial = paddedSerial(outcome.serial);
-    LOGPRIORITY priority = LOG_INFO;
-    if (check.failed())
-        priority = LOG_SEVERE;
-    else if (check.result != RevisionCheck::Result::Verified)
-        priority = LOG_WARNING;
-    log(priority, QStringLiteral("SN:%1 - %2").arg(serial, check.summary()));
-    outcome.check = check;
-    emitRecord(outcome);
-    if (check.revisionAfter.isNull())
-        m_revisionsRead.remove(outcome.serial);
-    else
-        m_revisionsRead.insert(outcome.serial, check.revisionAfter);
-    runNextFixture();
+    m_run->start(*m_product, serials, programAll, m_supply, currentPort(), m_verifyWaitMs);
 }
 
 UpdateRecord zeldmxInterfaceControl::runRecord(const QString &address) const
 {
-    const bool oneFixture = m_product && address != QLatin1String("all");
-    return m_recorder.make(m_product, address,
-                           oneFixture ? m_revisionsRead.value(address.toUInt(nullptr, 16)) : QString());
+    return m_run->record(m_product, address);
 }
 
-void zeldmxInterfaceControl::emitRecord(const FixtureOutcome &outcome)
+const QList<FixtureOutcome> &zeldmxInterfaceControl::runOutcomes() const
 {
-    const UpdateRecord record = runRecord(paddedSerial(outcome.serial));
-    if (outcome.check)
-        m_recorder.emitChecked(record, *outcome.check);
-    else
-        m_recorder.emitEnded(record, UpdateRecord::Outcome::Failed, outcome.reason);
+    return m_run->outcomes();
 }
 
 void zeldmxInterfaceControl::resumeAfterCancel(bool windowWasOpen)
@@ -889,39 +728,10 @@ void zeldmxInterfaceControl::resumeAfterCancel(bool windowWasOpen)
     }
 }
 
-FixtureOutcome zeldmxInterfaceControl::bootloadFixture(BootLoadProduct *product, quint32 serial)
-{
-    QString why;
-    switch (FixtureBootloadEngine::layoutOf(*product, &why)) {
-    case FixtureBootloadEngine::Layout::IntelHex:
-        return bootloadIntelHex(product, serial);
-    case FixtureBootloadEngine::Layout::IntelHexPSoC:
-        return bootloadIntelHexPSoC(product, serial);
-    case FixtureBootloadEngine::Layout::None:
-        break;
-    }
-    const MicroprocessorImageInfo *main = product->processor(0);
-    if (product->processorCount() == 1 && main)
-        log(LOG_WARNING, QStringLiteral("SN %1 unhandled single processor type %2.")
-                             .arg(paddedSerial(serial))
-                             .arg(main->fileType()));
-    return notRun(serial, why);
-}
-
-FixtureOutcome zeldmxInterfaceControl::notRun(quint32 serial, const QString &reason) const
-{
-    FixtureOutcome outcome;
-    outcome.serial = serial;
-    outcome.device = m_supply;
-    outcome.port = currentPort();
-    outcome.reason = reason;
-    return outcome;
-}
-
 FixtureOutcome zeldmxInterfaceControl::bootloadIntelHex(BootLoadProduct *product, quint32 serial)
 {
     if (!product)
-        return notRun(serial, tr("No device type is selected."));
+        return FixtureOutcome::notRun(serial, m_supply, currentPort(), tr("No device type is selected."));
     return m_engine->bootloadIntelHex(*product, serial, m_supply, currentPort());
 }
 
@@ -929,50 +739,18 @@ FixtureOutcome zeldmxInterfaceControl::bootloadIntelHexPSoC(BootLoadProduct *pro
                                                             quint32 serial)
 {
     if (!product)
-        return notRun(serial, tr("No device type is selected."));
+        return FixtureOutcome::notRun(serial, m_supply, currentPort(), tr("No device type is selected."));
     return m_engine->bootloadIntelHexPSoC(*product, serial, m_supply, currentPort());
 }
 
-void zeldmxInterfaceControl::finishRun(bool programAll, int fixtures)
+void zeldmxInterfaceControl::finishRun()
 {
-    // A fixture that reports another version after its update failed as
-    // surely as one that refused a step: both stay listed for a retry.
-    QStringList failedLines;
-    QStringList checkedLines;
-    QList<quint32> failed;
-    bool allVerified = true;
-    for (const FixtureOutcome &o : std::as_const(m_runOutcomes)) {
-        const QString sn = paddedSerial(o.serial);
-        if (!o.updated()) {
-            failed.append(o.serial);
-            failedLines.append(QStringLiteral("SN:%1 - %2").arg(sn, o.reason));
-            continue;
-        }
-        const QString line = QStringLiteral("SN:%1 - %2").arg(sn, o.check->summary());
-        if (o.check->failed()) {
-            failed.append(o.serial);
-            failedLines.append(line);
-        } else {
-            checkedLines.append(line);
-            allVerified = allVerified && o.check->result == RevisionCheck::Result::Verified;
-        }
-    }
-    const int updated = fixtures - int(failed.size());
-    const QString title = tr("Zel Firmware Updater");
+    const FixtureRun::Summary summary = m_run->summary();
+    log(summary.priority, summary.logLine);
+    m_prompter.showMessage(this, summary.kind, summary.title, summary.text, QMessageBox::Ok);
     QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
-    QLineEdit *serialField = ui->m_lineEdit_ZELDMXManualFixtureSN;
-    const QString checked = checkedLines.join(QLatin1Char('\n'));
-
-    if (failed.isEmpty()) {
-        const QString count = tr("%1 of %2 fixtures were updated.").arg(updated).arg(fixtures);
-        log(LOG_INFO, count);
-        QString text = tr("Programming complete!");
-        if (programAll)
-            text += QStringLiteral("\n\n") + count;
-        text += QStringLiteral("\n\n") + checked;
-        m_prompter.showMessage(this,
-                               allVerified ? Prompter::Kind::Information : Prompter::Kind::Warning,
-                               tr("Information"), text, QMessageBox::Ok);
+    if (summary.failed.isEmpty()) {
+        QLineEdit *serialField = ui->m_lineEdit_ZELDMXManualFixtureSN;
         list->clear();
         ui->m_label_fixtureRev->clear();
         m_listSettled = false;
@@ -983,31 +761,10 @@ void zeldmxInterfaceControl::finishRun(bool programAll, int fixtures)
         emit signal_programComplete();
         return;
     }
-
-    QStringList failedSerials;
-    for (quint32 s : std::as_const(failed))
-        failedSerials.append(paddedSerial(s));
-    log(LOG_SEVERE, tr("%1 of %2 fixtures were updated. Not updated: %3.")
-                        .arg(updated)
-                        .arg(fixtures)
-                        .arg(failedSerials.join(QStringLiteral(", "))));
-    const QString text = programAll
-        ? tr("Programming finished with errors: %1 of %2 fixtures were updated.\n\nNot "
-             "updated:\n%3\n\n%4The fixtures that were not updated stay in the list. Check "
-             "their connection and press PROGRAM to try them again.")
-              .arg(updated)
-              .arg(fixtures)
-              .arg(failedLines.join(QLatin1Char('\n')),
-                   checked.isEmpty() ? QString() : tr("Updated:\n%1\n\n").arg(checked))
-        : tr("Programming failed.\n\n%1\n\nCheck the fixture's connection and press PROGRAM to "
-             "try again.")
-              .arg(failedLines.join(QLatin1Char('\n')));
-    m_prompter.showMessage(this, Prompter::Kind::Critical, title, text, QMessageBox::Ok);
-
-    if (programAll) {
+    if (m_run->programsAll()) {
         const QSignalBlocker blocker(list);
         list->clear();
-        for (quint32 s : std::as_const(failed))
+        for (quint32 s : summary.failed)
             addFixtureEntry(s);
     }
     // The fixtures stay offered as they are: one left in its boot loader does
@@ -1023,223 +780,110 @@ void zeldmxInterfaceControl::finishRun(bool programAll, int fixtures)
 
 void zeldmxInterfaceControl::findDevice(const QString &address)
 {
-    const QString given = address.trimmed();
-    QString refusal;
-    if (m_searchStage != SearchStage::None || m_running)
-        refusal = tr("A fixture search or a run is already under way.");
-    static const QRegularExpression serialPattern(QStringLiteral("^[0-9A-Fa-f]{8}$"));
-    const bool all = given.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0;
-    if (refusal.isEmpty() && !all && !serialPattern.match(given).hasMatch())
-        refusal = tr("\"%1\" is not a fixture serial number: give its eight hexadecimal digits, "
-                     "or \"all\".")
-                      .arg(given);
-    if (!refusal.isEmpty()) {
-        QTimer::singleShot(0, this, [this, refusal] {
-            log(LOG_WARNING, refusal);
-            emit signal_deviceSearchDone(false, refusal);
-        });
-        return;
-    }
-    m_searchAll = all;
-    m_searchSerial = all ? 0 : given.toUInt(nullptr, 16);
-    m_searchNote.clear();
-    m_searchStage = SearchStage::Supplies;
-    QTimer::singleShot(0, this, &zeldmxInterfaceControl::beginSearch);
+    m_search->start(address);
 }
 
-int zeldmxInterfaceControl::searchStepLimit() const
+QString zeldmxInterfaceControl::productName() const
 {
-    // Far beyond what one step takes: a step that never ends must not hold the search.
-    return 2 * (m_timing.portListDelay + m_timing.fixtureWindow + m_timing.lxQueryWait
-                + m_timing.revisionReadWait)
-        + 1000;
+    return m_product ? m_product->name() : QString();
 }
 
-void zeldmxInterfaceControl::beginSearch()
+bool zeldmxInterfaceControl::ofProductType(quint32 serial) const
 {
-    if (m_shutDown || m_searchStage != SearchStage::Supplies)
-        return;
-    log(LOG_INFO, m_searchAll ? tr("Looking for every fixture on the supplies...")
-                              : tr("Looking for fixture %1...").arg(paddedSerial(m_searchSerial)));
+    return m_serialPrefixes.contains(serial >> 16);
+}
+
+void zeldmxInterfaceControl::discoverSupplies()
+{
     on_m_pushButton_ZELDMXDiscoverEnabler_clicked();
-    m_searchTimer->start(qMax(m_timing.portListDelay, m_timing.fixtureWindow));
 }
 
-void zeldmxInterfaceControl::handleSearchTimeout()
+int zeldmxInterfaceControl::supplyCount() const
 {
-    switch (m_searchStage) {
-    case SearchStage::None:
-        return;
-    case SearchStage::Supplies:
-        if (ui->m_comboBox_ZELDMXEnablers->count() == 0) {
-            searchNotFound();
-            return;
-        }
-        // The first supply's ports are listed now rather than after their delay.
-        if (m_portsTimer->isActive()) {
-            m_portsTimer->stop();
-            updatePorts();
-        }
-        m_searchSupplyIndex = 0;
-        searchSupply();
-        return;
-    case SearchStage::Fixtures:
-        // The discovery did not settle: look at what answered so far.
-        searchFixturesKnown();
-        return;
-    case SearchStage::Ports:
-        searchNextPort();
-        return;
+    return ui->m_comboBox_ZELDMXEnablers->count();
+}
+
+void zeldmxInterfaceControl::chooseSupply(int index)
+{
+    // The first supply's ports are listed now rather than after their delay.
+    if (m_portsTimer->isActive()) {
+        m_portsTimer->stop();
+        updatePorts();
     }
-}
-
-void zeldmxInterfaceControl::searchSupply()
-{
     QComboBox *supplies = ui->m_comboBox_ZELDMXEnablers;
-    if (m_searchSupplyIndex >= supplies->count()) {
-        searchNotFound();
-        return;
-    }
-    if (supplies->currentIndex() != m_searchSupplyIndex)
-        supplies->setCurrentIndex(m_searchSupplyIndex);
-    m_searchStage = SearchStage::Fixtures;
-    m_searchTimer->start(searchStepLimit());
+    if (supplies->currentIndex() != index)
+        supplies->setCurrentIndex(index);
+}
+
+QString zeldmxInterfaceControl::supplyName() const
+{
+    return ui->m_comboBox_ZELDMXEnablers->currentText();
+}
+
+bool zeldmxInterfaceControl::discoverFixtures()
+{
     // A USB supply lists its fixtures while connected; a network supply's are discovered.
     if (supplyType(m_supply) != kNetworkSupply)
-        searchFixturesKnown();
-    else if (!m_discovering)
+        return false;
+    if (!m_discovering)
         on_m_pushButton_ZELDMXDiscoverFixture_clicked();
+    return true;
 }
 
-void zeldmxInterfaceControl::searchFixturesKnown()
+QList<FixtureSearch::Controls::Port> zeldmxInterfaceControl::ports() const
 {
-    if (m_searchStage != SearchStage::Fixtures)
-        return;
-    m_searchPorts.clear();
     const QComboBox *ports = ui->m_comboBox_port;
-    const QString supplyName = ui->m_comboBox_ZELDMXEnablers->currentText();
-    for (int i = 0; i < ports->count(); ++i) {
-        bool candidate = false;
-        for (quint64 s : m_hollis.portFixtureList(m_supply, ports->itemData(i).toInt())) {
-            const quint32 serial = quint32(s);
-            const bool ofType = m_serialPrefixes.contains(serial >> 16);
-            if (m_searchAll) {
-                candidate = candidate || ofType;
-            } else if (serial == m_searchSerial) {
-                candidate = ofType;
-                if (!ofType)
-                    m_searchNote = tr("Fixture %1 answers on port %2 of %3, but it is not a %4.")
-                                       .arg(paddedSerial(serial), ports->itemText(i), supplyName,
-                                            m_product ? m_product->name()
-                                                      : tr("fixture of the selected type"));
-            }
-        }
-        if (candidate)
-            m_searchPorts.append(i);
-    }
-    m_searchStage = SearchStage::Ports;
-    searchNextPort();
+    QList<Port> list;
+    for (int i = 0; i < ports->count(); ++i)
+        list.append({ports->itemText(i), m_hollis.portFixtureList(m_supply, ports->itemData(i).toInt())});
+    return list;
 }
 
-void zeldmxInterfaceControl::searchNextPort()
+void zeldmxInterfaceControl::choosePort(int index)
 {
-    if (m_searchStage != SearchStage::Ports)
-        return;
-    m_searchAwaitsRevision = false;
-    if (m_searchPorts.isEmpty()) {
-        ++m_searchSupplyIndex;
-        searchSupply();
-        return;
-    }
-    // The port's list is built and settled as the operator's choice of port
-    // would; its end (searchListSettled) takes the search on.
-    m_searchTimer->start(searchStepLimit());
     QComboBox *ports = ui->m_comboBox_port;
-    const int port = m_searchPorts.takeFirst();
-    if (ports->currentIndex() != port)
-        ports->setCurrentIndex(port);
+    if (ports->currentIndex() != index)
+        ports->setCurrentIndex(index);
     else
         portChanged();
 }
 
-void zeldmxInterfaceControl::searchListSettled()
+QString zeldmxInterfaceControl::chosenPortName() const
 {
-    if (m_searchStage != SearchStage::Ports || m_searchAwaitsRevision)
-        return;
+    return ui->m_comboBox_port->currentText();
+}
+
+int zeldmxInterfaceControl::listedCount() const
+{
+    return ui->m_comboBox_ZELDMXFixtureSNs->count();
+}
+
+bool zeldmxInterfaceControl::chooseListed(bool all, quint32 serial)
+{
     QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
-    const int entry = m_searchAll ? (list->count() > 0 ? list->currentIndex() : -1)
-                                  : list->findData(QVariant::fromValue<quint64>(m_searchSerial));
-    if (entry < 0) {
-        // Not listed for this product here (the LX feature tells): the next port.
-        QTimer::singleShot(0, this, &zeldmxInterfaceControl::searchNextPort);
-        return;
-    }
-    // Found once its revision is read and shown, as the operator would see it.
-    m_searchAwaitsRevision = true;
+    const int entry = all ? (list->count() > 0 ? list->currentIndex() : -1)
+                          : list->findData(QVariant::fromValue<quint64>(serial));
+    if (entry < 0)
+        return false;
     if (list->currentIndex() != entry)
         list->setCurrentIndex(entry);
+    return true;
 }
 
-void zeldmxInterfaceControl::searchRevisionRead(quint32 serial, bool allowed)
+QString zeldmxInterfaceControl::revisionShown() const
 {
-    if (!m_searchAll && serial != m_searchSerial)
-        return;
-    const QString where = tr("port %1 of %2").arg(ui->m_comboBox_port->currentText(),
-                                                  ui->m_comboBox_ZELDMXEnablers->currentText());
-    // PROGRAM takes a typed serial first: the field is emptied so that it
-    // acts on what the search chose.
+    return ui->m_label_fixtureRev->text();
+}
+
+void zeldmxInterfaceControl::offerListed(bool all)
+{
     ui->m_lineEdit_ZELDMXManualFixtureSN->clear();
-    if (m_searchAll && allowed) {
-        ui->m_checkBox_ZELDMXProgramAll->setChecked(true);
-        answerSearch(true, tr("%1 fixtures found on %2; all of them are chosen.")
-                               .arg(ui->m_comboBox_ZELDMXFixtureSNs->count())
-                               .arg(where));
-        return;
-    }
-    ui->m_checkBox_ZELDMXProgramAll->setChecked(false);
-    if (!allowed) {
-        // Not entered by hand either: that would be a way around the version
-        // rule. Nor is "all" offered past a fixture that the rule refuses.
-        answerSearch(false, tr("Fixture %1 was found on %2, but its firmware revision cannot be "
-                               "updated here (%3).")
-                                .arg(paddedSerial(serial), where, ui->m_label_fixtureRev->text()));
-        return;
-    }
-    answerSearch(true, tr("Fixture %1 found on %2.").arg(paddedSerial(serial), where));
+    ui->m_checkBox_ZELDMXProgramAll->setChecked(all);
 }
 
-void zeldmxInterfaceControl::searchNotFound()
+void zeldmxInterfaceControl::typeSerial(quint32 serial)
 {
-    const bool noSupply = ui->m_comboBox_ZELDMXEnablers->count() == 0;
-    QString message;
-    if (m_searchAll) {
-        const QString type = m_product ? m_product->name() : tr("selected type");
-        message = noSupply
-            ? tr("No power supply answered discovery, so no %1 fixture can be reached.").arg(type)
-            : tr("No %1 fixture was found on any supply.").arg(type);
-        answerSearch(false, message);
-        return;
-    }
-    const QString serial = paddedSerial(m_searchSerial);
-    if (noSupply)
-        message = tr("No power supply answered discovery, so fixture %1 cannot be reached.")
-                      .arg(serial);
-    else if (!m_searchNote.isEmpty())
-        message = m_searchNote;
-    else
-        message = tr("Fixture %1 was not found on any supply.").arg(serial);
-    // Left as the operator would type it, with PROGRAM offered as typing offers it.
     QLineEdit *serialField = ui->m_lineEdit_ZELDMXManualFixtureSN;
-    serialField->setText(serial);
+    serialField->setText(FixtureSerial::text(serial));
     on_m_lineEdit_ZELDMXManualFixtureSN_textEdited(serialField->text());
-    answerSearch(false, message);
-}
-
-void zeldmxInterfaceControl::answerSearch(bool found, const QString &message)
-{
-    m_searchStage = SearchStage::None;
-    m_searchAwaitsRevision = false;
-    m_searchTimer->stop();
-    log(found ? LOG_INFO : LOG_WARNING, message);
-    emit signal_deviceSearchDone(found, message);
 }

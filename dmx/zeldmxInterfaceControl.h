@@ -4,15 +4,15 @@
 #include "base/UpdateRecord.h"
 #include "catalogue/RunRecorder.h"
 #include "dmx/FixtureOutcome.h"
+#include "dmx/FixtureSearch.h"
 
-#include <QElapsedTimer>
-#include <QHash>
 #include <QList>
 #include <QMultiMap>
 #include <QString>
 
 class BootLoadProduct;
 class FixtureBootloadEngine;
+class FixtureRun;
 class Pauser;
 class Prompter;
 class QTimer;
@@ -27,8 +27,10 @@ class zeldmxInterfaceControlClass;
 
 // Panel of the ZELDMX fixtures: finds the power supplies and the fixtures on
 // one of their ports, shows the chosen fixture's revision, and boot-loads one
-// fixture or every listed one.
-class zeldmxInterfaceControl : public InterfacePanel
+// fixture or every listed one. The run (FixtureRun) and the search of a run
+// without an operator (FixtureSearch) are stages of their own; the search
+// works the panel's controls through FixtureSearch::Controls.
+class zeldmxInterfaceControl : public InterfacePanel, private FixtureSearch::Controls
 {
     Q_OBJECT
 
@@ -74,7 +76,7 @@ public:
     void program(BootLoadProduct *product) override;
 
     // The fixtures of the last run, in the order they were programmed.
-    const QList<FixtureOutcome> &runOutcomes() const { return m_runOutcomes; }
+    const QList<FixtureOutcome> &runOutcomes() const;
 
     // The boot-load of one fixture, on the current supply and port.
     FixtureOutcome bootloadIntelHex(BootLoadProduct *product, quint32 serial);
@@ -109,6 +111,8 @@ private:
     void addFixtureEntry(quint32 serial);
     // The list is complete: read the LX features, or offer the fixtures.
     void settleFixtureList();
+    // The settled list is offered: its count, "all", the chosen fixture's revision.
+    void offerSettledList();
     void readFixtureRevision();
     void portChanged();
     // Serial of the manual field when all eight digits are typed.
@@ -119,57 +123,46 @@ private:
     void refuseRun(const QString &reason);
     // Takes up what the confirmation held back.
     void resumeAfterCancel(bool windowWasOpen);
-    FixtureOutcome bootloadFixture(BootLoadProduct *product, quint32 serial);
-    FixtureOutcome notRun(quint32 serial, const QString &reason) const;
-    // Reads the revision of the run's fixtures not read yet, then starts the
-    // run: a revision the image shares with the firmware it replaces proves nothing.
-    void readRevisionsBefore();
-    void handleRevisionsBefore();
-    // Programs the run's fixtures in turn until one needs its version read
-    // again, or the run is over.
-    void runNextFixture();
-    void readCheckRevision();
-    void handleCheckTimeout();
-    void endCheck(const RevisionCheck &check);
     UpdateRecord runRecord(const QString &address) const;
-    // The fixture's record, timed from the start of its boot-load.
-    void emitRecord(const FixtureOutcome &outcome);
     // The part of shutdown() that ends a run under way.
     void stopRun();
-    void finishRun(bool programAll, int fixtures);
+    void finishRun();
 
-    // The steps of findDevice(), each started by the panel's own timers and answers.
-    enum class SearchStage { None, Supplies, Fixtures, Ports };
-    void beginSearch();
-    void handleSearchTimeout();
-    void searchSupply();
-    void searchFixturesKnown();
-    void searchNextPort();
-    void searchListSettled();
-    void searchRevisionRead(quint32 serial, bool allowed);
-    void searchNotFound();
-    void answerSearch(bool found, const QString &message);
-    int searchStepLimit() const;
+    // FixtureSearch::Controls
+    bool runUnderWay() const override { return m_running; }
+    QString productName() const override;
+    bool ofProductType(quint32 serial) const override;
+    void discoverSupplies() override;
+    int supplyCount() const override;
+    void chooseSupply(int index) override;
+    QString supplyName() const override;
+    bool discoverFixtures() override;
+    QList<Port> ports() const override;
+    void choosePort(int index) override;
+    QString chosenPortName() const override;
+    int listedCount() const override;
+    bool chooseListed(bool all, quint32 serial) override;
+    QString revisionShown() const override;
+    void offerListed(bool all) override;
+    void typeSerial(quint32 serial) override;
 
     Ui::zeldmxInterfaceControlClass *ui;
     Prompter &m_prompter;
     Pauser &m_pauser;
     ZelHollis::Hollis &m_hollis;
     FixtureBootloadEngine *m_engine = nullptr;
+    FixtureRun *m_run = nullptr;
+    FixtureSearch *m_search = nullptr;
     Timing m_timing;
 
     int m_supply = -1;
     QList<quint32> m_serialPrefixes;
-    quint64 m_currentSerial = 0;
     QList<quint32> m_lxSerials;
     QMultiMap<int, quint64> m_fixtureResponses; // (supply, serial) logged this session
     QTimer *m_fixtureTimer = nullptr;
     QTimer *m_portsTimer = nullptr;
     QTimer *m_lxTimer = nullptr;
     QTimer *m_revisionTimer = nullptr;
-    QTimer *m_checkTimer = nullptr;
-    QTimer *m_beforeTimer = nullptr;
-    QTimer *m_searchTimer = nullptr;
 
     bool m_discovering = false;     // a fixture discovery window is open
     bool m_listSettled = false;     // the fixture list is complete and offered
@@ -185,26 +178,6 @@ private:
     bool m_destroying = false;      // records are no longer emitted
     bool m_confirming = false;      // the run's confirmation is open
     QString m_confirmingAddress;    // what it asks about, as recorded
-    bool m_inEngine = false;        // a fixture's boot-load is under way
-    QList<FixtureOutcome> m_runOutcomes;
     // Its clock runs from the start of the current fixture's boot-load.
     RunRecorder m_recorder;
-
-    // The run under way: its fixtures, the next one, and the one being checked.
-    QList<quint32> m_runSerials;
-    int m_runNext = 0;
-    bool m_runProgramAll = false;
-    QList<quint32> m_beforeSerials; // whose revision is read before the run
-    QElapsedTimer m_checkClock;     // from the first version read after it
-    bool m_checkReadStarted = false;
-    // The revision each fixture last reported, as the panel shows it.
-    QHash<quint32, QString> m_revisionsRead;
-
-    SearchStage m_searchStage = SearchStage::None;
-    bool m_searchAll = false;
-    quint32 m_searchSerial = 0;
-    int m_searchSupplyIndex = 0;
-    QList<int> m_searchPorts;     // port entries of the supply that may hold the fixture(s)
-    bool m_searchAwaitsRevision = false;
-    QString m_searchNote;         // the serial answers, but as another fixture type
 };
