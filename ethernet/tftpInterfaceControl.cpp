@@ -10,8 +10,7 @@
 #include "ethernet/ControllerVerifier.h"
 #include "ethernet/EthernetLogging.h"
 #include "ethernet/FleetProgressDialog.h"
-#include "ethernet/FleetProgressTracker.h"
-#include "ethernet/FleetWriter.h"
+#include "ethernet/FleetRun.h"
 #include "ethernet/QTFTP.h"
 #include "ethernet/RevisionQuery.h"
 #include "ethernet/TarvoInput.h"
@@ -225,8 +224,6 @@ void tftpInterfaceControl::shutdown()
                 emitRecord(record(w.address, w.revisionBefore), UpdateRecord::Outcome::NotVerified,
                            tr("the updater closed before the controller answered"));
     }
-    delete m_fleetProgress;
-    m_fleetProgress = nullptr;
     releaseRun();
     m_fileData.clear();
     closeProgress();
@@ -845,7 +842,7 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
 
     handleEnableControl(false);
     QCoreApplication::processEvents();
-    auto *fleet = new FleetWriter(targets, image, this);
+    auto *fleet = new FleetRun(targets, image, this);
     const int count = int(fleet->outcomes().size());
     if (!confirmed) {
         const QMessageBox::StandardButton answer = m_prompter.confirmRun(
@@ -874,117 +871,34 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
     m_fleetOutcomes.clear();
     m_recorded.clear();
     m_recorder.startClock();
-    fleet->setConcurrency(fleetConcurrency());
-    fleet->setTimeout(m_product->name() == QLatin1String("Marlow Mk3") ? m_settings.marlowMk3WriteTimeoutMs
-                                                                       : m_settings.writeTimeoutMs);
-    fleet->setPort(m_settings.tftpPort);
-    // Connected before the panel: a row is up to date before its controller is reported done.
-    m_fleetProgress = new FleetProgressTracker(*fleet, m_fleetProgressFactory, this,
-                                               tr("Program All Discovered Devices"));
-    connect(m_fleetProgress, &FleetProgressTracker::message, this, &tftpInterfaceControl::log);
-    connect(fleet, &FleetWriter::writeFinished, this, &tftpInterfaceControl::fleetWriteFinished);
-    connect(fleet, &FleetWriter::finished, this, &tftpInterfaceControl::fleetDone);
-    log(LOG_INFO, tr("Programming all %1 discovered %2 controllers, at most %3 at a time.")
-                      .arg(count)
-                      .arg(m_product->name())
-                      .arg(fleet->concurrency()));
-    m_fleetProgress->refresh();
-    fleet->start();
+    connect(fleet, &FleetRun::message, this, &tftpInterfaceControl::log);
+    connect(fleet, &FleetRun::writeEnded, this, &tftpInterfaceControl::fleetWriteEnded);
+    connect(fleet, &FleetRun::finished, this, &tftpInterfaceControl::fleetDone);
+    fleet->start(fleetConcurrency(),
+                 m_product->name() == QLatin1String("Marlow Mk3") ? m_settings.marlowMk3WriteTimeoutMs
+                                                                  : m_settings.writeTimeoutMs,
+                 m_settings.tftpPort, m_fleetProgressFactory, this, m_product->name());
 }
 
-void tftpInterfaceControl::fleetWriteFinished(int index)
+void tftpInterfaceControl::fleetWriteEnded(const ControllerWriteOutcome &outcome)
 {
-    if (!m_fleet || index < 0 || index >= m_fleet->outcomes().size())
-        return;
-    const ControllerWriteOutcome outcome = m_fleet->outcomes().at(index);
-    const QString who = QStringLiteral("%1 %2").arg(outcome.address, outcome.idstring).trimmed();
-    switch (outcome.result) {
-    case ControllerWriteOutcome::Result::Updated:
-        log(LOG_INFO, tr("Controller %1 updated: %2 bytes written.").arg(who).arg(outcome.bytesWritten));
-        break;
-    case ControllerWriteOutcome::Result::NotStarted:
-        log(LOG_INFO, tr("Controller %1 not started: the run was cancelled.").arg(who));
-        emitRecord(record(outcome.address, outcome.revisionBefore), UpdateRecord::Outcome::Cancelled,
-                   outcome.reason);
-        break;
-    default:
-        log(LOG_WARNING, tr("Controller %1 not updated: %2").arg(who, outcome.reason));
-        emitRecord(record(outcome.address, outcome.revisionBefore), UpdateRecord::Outcome::Failed,
-                   outcome.reason);
-        break;
-    }
+    if (outcome.result == ControllerWriteOutcome::Result::NotStarted)
+        emitRecord(record(outcome.address, outcome.revisionBefore), UpdateRecord::Outcome::Cancelled, outcome.reason);
+    else if (!outcome.updated())
+        emitRecord(record(outcome.address, outcome.revisionBefore), UpdateRecord::Outcome::Failed, outcome.reason);
     emit signal_controllerWriteDone(outcome);
-}
-
-QString tftpInterfaceControl::fleetSummary(const QList<ControllerWriteOutcome> &outcomes) const
-{
-    QStringList failed, notStarted, updated;
-    int mismatches = 0;
-    for (const ControllerWriteOutcome &o : outcomes) {
-        const QString who = QStringLiteral("%1 %2").arg(o.address, o.idstring).trimmed();
-        const auto check = m_check->checks().constFind(o.address);
-        if (o.updated() && check != m_check->checks().constEnd()) {
-            updated.append(tr("%1: %2").arg(who, check->summary()));
-            mismatches += check->failed() ? 1 : 0;
-        } else if (o.updated())
-            updated.append(who);
-        else if (o.result == ControllerWriteOutcome::Result::NotStarted)
-            notStarted.append(who);
-        else
-            failed.append(tr("%1: %2").arg(who, o.reason));
-    }
-    QString text = updated.size() == outcomes.size()
-        ? tr("All %1 controllers were updated.").arg(outcomes.size())
-        : tr("%1 of %2 controllers were updated. The %3 others stay in the list, ticked for a retry.")
-              .arg(updated.size())
-              .arg(outcomes.size())
-              .arg(outcomes.size() - updated.size());
-    if (mismatches > 0)
-        text += QLatin1Char('\n')
-            + tr("%1 of them report another revision than the image's: their update failed.").arg(mismatches);
-    if (!failed.isEmpty())
-        text += QStringLiteral("\n\n") + tr("Failed:") + QLatin1Char('\n') + failed.join(QLatin1Char('\n'));
-    if (!notStarted.isEmpty())
-        text += QStringLiteral("\n\n") + tr("Not started (cancelled):") + QLatin1Char('\n')
-            + notStarted.join(QLatin1Char('\n'));
-    if (!updated.isEmpty())
-        text += QStringLiteral("\n\n") + tr("Updated:") + QLatin1Char('\n') + updated.join(QLatin1Char('\n'));
-    return text;
 }
 
 void tftpInterfaceControl::fleetDone()
 {
-    FleetWriter *fleet = m_fleet;
+    FleetRun *fleet = m_fleet;
     if (!fleet)
         return;
     m_fleetOutcomes = fleet->outcomes();
     m_fleet = nullptr;
     fleet->disconnect(this);
-    // Its threads have all ended; it goes once the signal that got here returns,
-    // and with it the window's bookkeeping, which a cancel may have led here.
+    // Its threads have all ended; it goes once the signal that got here returns.
     fleet->deleteLater();
-    m_fleetProgress->finish();
-    m_fleetProgress->deleteLater();
-    m_fleetProgress = nullptr;
-
-    QSet<QString> left;
-    int updated = 0;
-    int notStarted = 0;
-    for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes)) {
-        if (o.updated())
-            ++updated;
-        else
-            left.insert(o.address);
-        if (o.result == ControllerWriteOutcome::Result::NotStarted)
-            ++notStarted;
-    }
-    const int total = int(m_fleetOutcomes.size());
-    log(left.isEmpty() ? LOG_INFO : LOG_WARNING,
-        tr("Program all complete: %1 of %2 controllers updated, %3 failed, %4 not started.")
-            .arg(updated)
-            .arg(total)
-            .arg(total - updated - notStarted)
-            .arg(notStarted));
 
     // The discovery object goes with the run, as after a single write.
     if (m_discover) {
@@ -1033,9 +947,9 @@ void tftpInterfaceControl::endFleetRun()
 
     const QString title = tr("Program All Discovered Devices");
     if (left.isEmpty() && !mismatch)
-        m_prompter.information(this, title, fleetSummary(m_fleetOutcomes));
+        m_prompter.information(this, title, FleetRun::summary(m_fleetOutcomes, m_check->checks()));
     else
-        m_prompter.warning(this, title, fleetSummary(m_fleetOutcomes));
+        m_prompter.warning(this, title, FleetRun::summary(m_fleetOutcomes, m_check->checks()));
     if (left.isEmpty())
         emit signal_programComplete();
     else

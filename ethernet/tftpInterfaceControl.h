@@ -21,8 +21,7 @@
 
 class BootLoadProduct;
 class ControllerSearch;
-class FleetProgressTracker;
-class FleetWriter;
+class FleetRun;
 class Pauser;
 class ProgressHandle;
 class Prompter;
@@ -148,9 +147,8 @@ private:
     void rememberRevision(quint32 address, quint32 revision);
     void updateProgramAllControls();
     bool programAllOffered() const;
-    void fleetWriteFinished(int index);
+    void fleetWriteEnded(const ControllerWriteOutcome &outcome);
     void fleetDone();
-    QString fleetSummary(const QList<ControllerWriteOutcome> &outcomes) const;
     bool startDiscovery();
     void searchReadRevision(int index);
     void searchFinished(bool found, const QString &message);
@@ -182,9 +180,8 @@ private:
     QString m_lastWriteStatus;
     QString m_writeAddress;
 
-    FleetWriter *m_fleet = nullptr;
+    FleetRun *m_fleet = nullptr;
     FleetProgressFactory m_fleetProgressFactory;
-    FleetProgressTracker *m_fleetProgress = nullptr;
     QList<ControllerWriteOutcome> m_fleetOutcomes;
     // Its clock runs from PROGRAM to the end of each check.
     RunRecorder m_recorder;
