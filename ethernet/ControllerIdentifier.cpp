@@ -131,14 +131,8 @@ void ControllerIdentifier::stop()
 {
     delete m_window;
     m_window = nullptr;
-    if (m_read) {
-        m_read->disconnect(this);
-        // It ends at its next short wait; its buffer lives until then.
-        m_read->abort();
-        m_read->wait();
-        delete m_read;
-        m_read = nullptr;
-    }
+    // Its buffer lives until it has ended.
+    QTFTP::discard(m_read);
     m_address.clear();
 }
 

@@ -88,11 +88,5 @@ void RevisionQuery::stop()
 void RevisionQuery::release()
 {
     m_timer->stop();
-    if (m_read) {
-        m_read->disconnect(this);
-        m_read->abort();
-        m_read->wait();
-        delete m_read;
-        m_read = nullptr;
-    }
+    QTFTP::discard(m_read);
 }
