@@ -8,6 +8,7 @@
 #include "catalogue/MicroprocessorImageInfo.h"
 #include "ethernet/ControllerSearch.h"
 #include "ethernet/ControllerVerifier.h"
+#include "ethernet/ControllerWrite.h"
 #include "ethernet/EthernetLogging.h"
 #include "ethernet/FleetProgressDialog.h"
 #include "ethernet/FleetRun.h"
@@ -62,6 +63,10 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
     updateProgramAllControls();
     m_fleetProgressFactory = &FleetProgressDialog::open;
     connect(&m_tarvo, &TarvoLibrary::signal_log, this, &tftpInterfaceControl::signal_log);
+
+    m_write = new ControllerWrite(m_settings, this);
+    connect(m_write, &ControllerWrite::progress, this, &tftpInterfaceControl::programProgress);
+    connect(m_write, &ControllerWrite::finished, this, &tftpInterfaceControl::programDone);
 
     m_check = new UpdateCheck(m_settings, m_tarvo, this);
     connect(m_check, &UpdateCheck::message, this, &tftpInterfaceControl::log);
@@ -139,7 +144,7 @@ int tftpInterfaceControl::discoverPort() const
 
 bool tftpInterfaceControl::runInProgress() const
 {
-    return m_writeThread != nullptr || m_fleet != nullptr || m_check->isRunning() || m_identifier->isActive();
+    return m_write->isRunning() || m_fleet != nullptr || m_check->isRunning() || m_identifier->isActive();
 }
 
 int tftpInterfaceControl::fleetConcurrency() const
@@ -161,12 +166,6 @@ void tftpInterfaceControl::shutdown()
 {
     delete m_discoveryTimer;
     m_discoveryTimer = nullptr;
-    // A transfer stopped here must not come back as a run's end: the window
-    // may already be going away.
-    if (m_writeThread) {
-        m_writeThread->disconnect(this);
-        m_writeThread->abort();
-    }
     m_query->release();
     // The product may be gone once the panel is being destroyed.
     const bool report = !m_destroying;
@@ -179,20 +178,20 @@ void tftpInterfaceControl::shutdown()
             emitRecord(record(address, QString()), UpdateRecord::Outcome::Cancelled,
                        tr("not started: the updater closed before the write began"));
     }
-    if (m_writeThread) {
-        // Its end may be waiting in the queue: what the thread did decides.
-        m_writeThread->wait();
-        const int result = m_writeThread->result();
-        if (result >= 0 && result == m_fileData.size()) {
+    if (m_write->isRunning()) {
+        // A write stopped here must not come back as a run's end: the window
+        // may already be going away.
+        const QString address = m_write->address();
+        if (m_write->abort()) {
             log(LOG_WARNING, tr("Write to %1 completed; the updater closed before the controller was checked.")
-                                 .arg(m_writeAddress));
+                                 .arg(address));
             if (report)
-                emitRecord(record(m_writeAddress, m_runRevisionBefore), UpdateRecord::Outcome::NotVerified,
+                emitRecord(record(address, m_runRevisionBefore), UpdateRecord::Outcome::NotVerified,
                            tr("the updater closed before the controller was checked"));
         } else {
-            log(LOG_WARNING, tr("Write to %1 stopped: the updater is closing.").arg(m_writeAddress));
+            log(LOG_WARNING, tr("Write to %1 stopped: the updater is closing.").arg(address));
             if (report)
-                emitRecord(record(m_writeAddress, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
+                emitRecord(record(address, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
                            tr("stopped: the updater is closing"));
         }
     }
@@ -547,7 +546,7 @@ void tftpInterfaceControl::on_m_checkBox_tftpProgramAll_toggled(bool checked)
 
 void tftpInterfaceControl::program(const QString &fileName)
 {
-    if (!m_writeThread && !m_fleet && !m_check->isRunning() && programAllOffered()) {
+    if (!m_write->isRunning() && !m_fleet && !m_check->isRunning() && programAllOffered()) {
         programAll(fileName);
         return;
     }
@@ -560,8 +559,8 @@ void tftpInterfaceControl::program(const QString &fileName)
         log(LOG_WARNING, tr("The controllers are still being programmed: nothing more was started."));
         return;
     }
-    if (m_writeThread) {
-        log(LOG_WARNING, tr("A write to %1 is still under way: nothing more was started.").arg(m_writeAddress));
+    if (m_write->isRunning()) {
+        log(LOG_WARNING, tr("A write to %1 is still under way: nothing more was started.").arg(m_write->address()));
         return;
     }
     handleEnableControl(false);
@@ -640,28 +639,16 @@ void tftpInterfaceControl::program(const QString &fileName)
 
 void tftpInterfaceControl::startWrite(const QString &address, const QString &revisionBefore, bool typeUnconfirmed)
 {
-    m_writeAddress = address;
     m_runRevisionBefore = revisionBefore;
     m_runTypeUnconfirmed = typeUnconfirmed;
-    m_lastWriteStatus.clear();
-    const int timeout = m_product->name() == QLatin1String("Marlow Mk3")
-        ? m_settings.marlowMk3WriteTimeoutMs
-        : m_settings.writeTimeoutMs;
-    m_writeThread = new QTFTP(this, timeout);
-    m_writeThread->setPort(m_settings.tftpPort);
-    connect(m_writeThread, &QTFTP::progressDlg, this, &tftpInterfaceControl::programProgress);
-    connect(m_writeThread, &QTFTP::commandFinished, this,
-            qOverload<int>(&tftpInterfaceControl::programDone));
-    connect(m_writeThread, &QTFTP::statusMessage, this, [this](const QString &text) {
-        // Closing the socket comes after whatever went wrong.
-        if (text != QLatin1String("TFTP: Disconnected"))
-            m_lastWriteStatus = text;
-        qCDebug(lcTftp) << "write:" << text;
-    });
-    qCDebug(lcTftp) << "Connecting to" << address;
-    m_writeThread->commandWrite(address, QStringLiteral("firmware"), m_fileData.data(),
-                                unsigned(m_fileData.size()));
-    m_writeThread->start();
+    m_write->start(address, m_fileData, writeTimeoutMs());
+}
+
+int tftpInterfaceControl::writeTimeoutMs() const
+{
+    // The Marlow Mk3 answers quickly: a lost block ends sooner.
+    return m_product->name() == QLatin1String("Marlow Mk3") ? m_settings.marlowMk3WriteTimeoutMs
+                                                            : m_settings.writeTimeoutMs;
 }
 
 void tftpInterfaceControl::identifyForWrite(const QString &address)
@@ -745,21 +732,11 @@ void tftpInterfaceControl::releaseRun()
     }
     // The revision read, if one is left, is stopped rather than waited for.
     m_query->release();
-    if (m_writeThread) {
-        m_writeThread->quit();
-        m_writeThread->wait();
-        delete m_writeThread;
-        m_writeThread = nullptr;
-    }
 }
 
-void tftpInterfaceControl::programDone(int result)
+void tftpInterfaceControl::programDone(int result, const QString &reason)
 {
-    // An end queued before shutdown() stopped the write is not the end of a run.
-    if (!m_writeThread)
-        return;
-    const QString address = m_writeAddress;
-    const QString reason = m_lastWriteStatus;
+    const QString address = m_write->address();
     closeProgress();
     releaseRun();
     m_fileData.clear();
@@ -792,15 +769,10 @@ void tftpInterfaceControl::programDone(int result)
     emit signal_enableProgramButton(true);
 }
 
-void tftpInterfaceControl::programDone()
-{
-    programDone(0);
-}
-
 void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
 {
     log(LOG_INFO, tr("Programming using file %1").arg(fileName));
-    if (m_writeThread || m_fleet || m_check->isRunning()) {
+    if (m_write->isRunning() || m_fleet || m_check->isRunning()) {
         log(LOG_WARNING, tr("The controllers are still being programmed: nothing more was started."));
         return;
     }
@@ -874,10 +846,8 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
     connect(fleet, &FleetRun::message, this, &tftpInterfaceControl::log);
     connect(fleet, &FleetRun::writeEnded, this, &tftpInterfaceControl::fleetWriteEnded);
     connect(fleet, &FleetRun::finished, this, &tftpInterfaceControl::fleetDone);
-    fleet->start(fleetConcurrency(),
-                 m_product->name() == QLatin1String("Marlow Mk3") ? m_settings.marlowMk3WriteTimeoutMs
-                                                                  : m_settings.writeTimeoutMs,
-                 m_settings.tftpPort, m_fleetProgressFactory, this, m_product->name());
+    fleet->start(fleetConcurrency(), writeTimeoutMs(), m_settings.tftpPort, m_fleetProgressFactory, this,
+                 m_product->name());
 }
 
 void tftpInterfaceControl::fleetWriteEnded(const ControllerWriteOutcome &outcome)

@@ -20,12 +20,12 @@
 #include <memory>
 
 class BootLoadProduct;
+class ControllerWrite;
 class ControllerSearch;
 class FleetRun;
 class Pauser;
 class ProgressHandle;
 class Prompter;
-class QTFTP;
 class QTimer;
 class RevisionQuery;
 class TarvoInput;
@@ -125,8 +125,7 @@ private slots:
     void on_m_lineEdit_tftpManualIPEntry_textChanged(QString text);
     void on_m_checkBox_tftpProgramAll_toggled(bool checked);
     void programProgress(int status);
-    void programDone(int result);
-    void programDone();
+    void programDone(int result, const QString &reason);
 
 public slots:
     void handleEnableControl(bool enable) override;
@@ -139,6 +138,7 @@ private:
     void identifyForWrite(const QString &address);
     void typedAddressIdentified(const Identity &identity);
     void startWrite(const QString &address, const QString &revisionBefore, bool typeUnconfirmed);
+    int writeTimeoutMs() const;
     void queryFirmwareVersion(int index);
     void setControlsEnabled(bool enable);
     void releaseRun();
@@ -166,39 +166,37 @@ private:
     EthernetSettings m_ownSettings;
     const EthernetSettings &m_settings;
 
+    // Discovery, the list and the chosen controller's revision.
     std::unique_ptr<TarvoInput> m_discover;
     int m_discoverPort = 0;
-    std::unique_ptr<ProgressHandle> m_progressDialog;
-    // The chosen controller's revision; a run that starts stops it, so that
-    // nothing of it comes back and hands the controls over.
-    RevisionQuery *m_query = nullptr;
-    QByteArray m_fileData;
-    QTFTP *m_writeThread = nullptr;
     QTimer *m_discoveryTimer = nullptr;
-    QHostAddress m_manualAddress;
-    // What the write thread said last: the reason given when a write fails.
-    QString m_lastWriteStatus;
-    QString m_writeAddress;
-
-    FleetRun *m_fleet = nullptr;
-    FleetProgressFactory m_fleetProgressFactory;
-    QList<ControllerWriteOutcome> m_fleetOutcomes;
-    // Its clock runs from PROGRAM to the end of each check.
-    RunRecorder m_recorder;
-    QSet<QString> m_recorded; // addresses of this run whose record was emitted
-
-    UpdateCheck *m_check = nullptr;
-    bool m_verifyingFleet = false;
-    QString m_runRevisionBefore; // single write: what the panel showed
     // Discovery replies of the current discovery, by address, whatever their
     // type: what findDevice() tells of an address that is not listed.
     QHash<quint32, ControllerIdentifier::Reply> m_replies;
-    // Asks a typed address what it is before PROGRAM writes to it.
-    ControllerIdentifier *m_identifier = nullptr;
-    // The controller written did not say what it is before the write.
-    bool m_runTypeUnconfirmed = false;
+    // A run that starts stops it, so that nothing of it comes back and hands
+    // the controls over.
+    RevisionQuery *m_query = nullptr;
+    QHostAddress m_manualAddress;
     // findDevice(), with the identifier of the addresses it does not find listed.
     ControllerIdentifier *m_searchIdentifier = nullptr;
     ControllerSearch *m_search = nullptr;
+
+    // The run: the image it sends, the write to one controller (a typed
+    // address is asked what it is first) or to them all, and the check.
+    QByteArray m_fileData;
+    ControllerIdentifier *m_identifier = nullptr;
+    ControllerWrite *m_write = nullptr;
+    std::unique_ptr<ProgressHandle> m_progressDialog;
+    QString m_runRevisionBefore; // single write: what the panel showed
+    // The controller written did not say what it is before the write.
+    bool m_runTypeUnconfirmed = false;
+    FleetRun *m_fleet = nullptr;
+    FleetProgressFactory m_fleetProgressFactory;
+    QList<ControllerWriteOutcome> m_fleetOutcomes;
+    UpdateCheck *m_check = nullptr;
+    bool m_verifyingFleet = false;
+    // Its clock runs from PROGRAM to the end of each check.
+    RunRecorder m_recorder;
+    QSet<QString> m_recorded; // addresses of this run whose record was emitted
     bool m_destroying = false;
 };
