@@ -71,9 +71,10 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
     m_check = new UpdateCheck(m_settings, m_tarvo, this);
     connect(m_check, &UpdateCheck::message, this, &tftpInterfaceControl::log);
     connect(m_check, &UpdateCheck::status, this, &tftpInterfaceControl::signal_updateStatus);
-    connect(m_check, &UpdateCheck::checked, this, [this](const UpdateCheck::Written &written, const RevisionCheck &check) {
-        m_recorder.emitChecked(record(written.address, written.revisionBefore), check);
-    });
+    connect(m_check, &UpdateCheck::checked, this,
+            [this](const UpdateCheck::Written &written, const RevisionCheck &check) {
+                m_recorder.emitChecked(record(written.address, written.revisionBefore), check);
+            });
     connect(m_check, &UpdateCheck::finished, this, &tftpInterfaceControl::verificationDone);
 
     m_identifier = new ControllerIdentifier(m_settings, m_pauser, this);
