@@ -210,10 +210,8 @@ void tftpInterfaceControl::shutdown()
             if (o.updated())
                 emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::NotVerified,
                            tr("the updater closed before the controller was checked"));
-            else if (o.result == ControllerWriteOutcome::Result::NotStarted)
-                emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::Cancelled, o.reason);
             else
-                emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::Failed, o.reason);
+                recordNotUpdated(o);
         }
     }
     if (m_check->isRunning()) {
@@ -853,11 +851,18 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
 
 void tftpInterfaceControl::fleetWriteEnded(const ControllerWriteOutcome &outcome)
 {
-    if (outcome.result == ControllerWriteOutcome::Result::NotStarted)
-        emitRecord(record(outcome.address, outcome.revisionBefore), UpdateRecord::Outcome::Cancelled, outcome.reason);
-    else if (!outcome.updated())
-        emitRecord(record(outcome.address, outcome.revisionBefore), UpdateRecord::Outcome::Failed, outcome.reason);
+    // An updated one is recorded once it has been checked.
+    if (!outcome.updated())
+        recordNotUpdated(outcome);
     emit signal_controllerWriteDone(outcome);
+}
+
+void tftpInterfaceControl::recordNotUpdated(const ControllerWriteOutcome &outcome)
+{
+    emitRecord(record(outcome.address, outcome.revisionBefore),
+               outcome.result == ControllerWriteOutcome::Result::NotStarted ? UpdateRecord::Outcome::Cancelled
+                                                                            : UpdateRecord::Outcome::Failed,
+               outcome.reason);
 }
 
 void tftpInterfaceControl::fleetDone()

@@ -148,6 +148,7 @@ private:
     void updateProgramAllControls();
     bool programAllOffered() const;
     void fleetWriteEnded(const ControllerWriteOutcome &outcome);
+    void recordNotUpdated(const ControllerWriteOutcome &outcome);
     void fleetDone();
     bool startDiscovery();
     void searchReadRevision(int index);
