@@ -37,7 +37,9 @@ class tftpInterfaceControlClass;
 
 // Panel of the Ethernet controllers: discovers the controllers of the chosen
 // type, shows the chosen one's firmware revision and writes the accepted
-// image to it by TFTP on a thread of its own.
+// image to it, or to them all. The panel decides and shows; asking,
+// writing, checking and searching are its stages' (ControllerIdentifier,
+// RevisionQuery, ControllerWrite, FleetRun, UpdateCheck, ControllerSearch).
 class tftpInterfaceControl : public InterfacePanel
 {
     Q_OBJECT
