@@ -1,5 +1,6 @@
 #include "ethernet/ControllerVerifier.h"
 
+#include "catalogue/BootLoadProduct.h"
 #include "ethernet/EthernetLogging.h"
 #include "ethernet/QTFTP.h"
 #include "ethernet/TarvoInput.h"
@@ -50,6 +51,16 @@ ControllerVerifier::ControllerVerifier(const QList<Target> &targets, const QStri
 ControllerVerifier::~ControllerVerifier()
 {
     abort();
+}
+
+ControllerVerifier::Route ControllerVerifier::routeFor(const BootLoadProduct *product)
+{
+    const QString name = product ? product->name() : QString();
+    if (name.contains(QLatin1String("Brisa Quad"), Qt::CaseSensitive))
+        return Route::Value;
+    if (name.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
+        return Route::Discovery;
+    return Route::Info;
 }
 
 std::optional<quint32> ControllerVerifier::buildNumber(quint32 packedVersion, bool versioned)

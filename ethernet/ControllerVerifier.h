@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+class BootLoadProduct;
 class QTimer;
 class TarvoInput;
 class TarvoLibrary;
@@ -61,6 +62,8 @@ public:
     bool isDone() const { return m_done; }
     const QList<RevisionCheck> &checks() const { return m_checks; }
 
+    // The route by which a product's controllers report their revision.
+    static Route routeFor(const BootLoadProduct *product);
     // The image's build number in the routes' form: the low byte of the
     // packed version; nothing when the image was not read with one.
     static std::optional<quint32> buildNumber(quint32 packedVersion, bool versioned);

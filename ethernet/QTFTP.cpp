@@ -377,3 +377,14 @@ void QTFTP::doRead()
         ++expected;
     }
 }
+
+void QTFTP::discard(QTFTP *&thread)
+{
+    if (!thread)
+        return;
+    thread->disconnect();
+    thread->abort();
+    thread->wait();
+    delete thread;
+    thread = nullptr;
+}

@@ -49,6 +49,10 @@ public:
     // Safe from any thread.
     void abort() { m_abort = true; }
     int result() const { return m_result; }
+    // Lets go of a transfer nobody waits for any more: nothing more is
+    // signalled, it ends at its next wait, and the thread is deleted once it
+    // has. thread is null afterwards.
+    static void discard(QTFTP *&thread);
 
 signals:
     void statusMessage(QString mess);

@@ -6,11 +6,14 @@
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
+#include "ethernet/ControllerSearch.h"
 #include "ethernet/ControllerVerifier.h"
+#include "ethernet/ControllerWrite.h"
 #include "ethernet/EthernetLogging.h"
 #include "ethernet/FleetProgressDialog.h"
-#include "ethernet/FleetWriter.h"
+#include "ethernet/FleetRun.h"
 #include "ethernet/QTFTP.h"
+#include "ethernet/RevisionQuery.h"
 #include "ethernet/TarvoInput.h"
 #include "ethernet/TarvoLibrary.h"
 
@@ -26,8 +29,6 @@ constexpr int kAddressRole = Qt::UserRole;     // quint32, host order
 constexpr int kVersionRole = Qt::UserRole + 1; // kept discovery version (Marlow)
 constexpr int kIdRole = Qt::UserRole + 2;      // the reply's idstring
 constexpr int kRevisionRole = Qt::UserRole + 3; // revision read by the panel's route
-// How often the progress window of a "program all" run is brought up to date.
-constexpr int kFleetRefreshMs = 100;
 // A controller may take this long to come back after taking an image.
 constexpr int kDefaultVerifyWaitMs = 60000;
 
@@ -47,17 +48,6 @@ QString dotted(quint32 ip)
     return QHostAddress(ip).toString();
 }
 
-// The route by which the panel reads a controller's revision, by product name.
-ControllerVerifier::Route routeFor(const BootLoadProduct *product)
-{
-    const QString name = product ? product->name() : QString();
-    if (name.contains(QLatin1String("Brisa Quad"), Qt::CaseSensitive))
-        return ControllerVerifier::Route::Value;
-    if (name.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
-        return ControllerVerifier::Route::Discovery;
-    return ControllerVerifier::Route::Info;
-}
-
 } // namespace
 
 tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, TarvoLibrary &tarvo,
@@ -73,14 +63,40 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
     updateProgramAllControls();
     m_fleetProgressFactory = &FleetProgressDialog::open;
     connect(&m_tarvo, &TarvoLibrary::signal_log, this, &tftpInterfaceControl::signal_log);
-    // The library answers every asker alike: a reply the panel did not wait
-    // for (a check's, or one after its window closed) must not touch PROGRAM.
-    connect(&m_tarvo, &TarvoLibrary::signalDeviceVariableReply, this,
-            [this](unsigned long ip, quint16 valueID, quint32 value) {
-                if (m_queryTimer && m_queryTimer->isActive())
-                    handleGetValue(ip, valueID, value);
+
+    m_write = new ControllerWrite(m_settings, this);
+    connect(m_write, &ControllerWrite::progress, this, &tftpInterfaceControl::programProgress);
+    connect(m_write, &ControllerWrite::finished, this, &tftpInterfaceControl::programDone);
+
+    m_check = new UpdateCheck(m_settings, m_tarvo, this);
+    connect(m_check, &UpdateCheck::message, this, &tftpInterfaceControl::log);
+    connect(m_check, &UpdateCheck::status, this, &tftpInterfaceControl::signal_updateStatus);
+    connect(m_check, &UpdateCheck::checked, this,
+            [this](const UpdateCheck::Written &written, const RevisionCheck &check) {
+                m_recorder.emitChecked(record(written.address, written.revisionBefore), check);
             });
-    std::fill(std::begin(m_infoBuffer), std::end(m_infoBuffer), 0);
+    connect(m_check, &UpdateCheck::finished, this, &tftpInterfaceControl::verificationDone);
+
+    m_identifier = new ControllerIdentifier(m_settings, m_pauser, this);
+    m_searchIdentifier = new ControllerIdentifier(m_settings, m_pauser, this);
+    for (ControllerIdentifier *identifier : {m_identifier, m_searchIdentifier}) {
+        connect(identifier, &ControllerIdentifier::message, this, &tftpInterfaceControl::log);
+        connect(identifier, &ControllerIdentifier::status, this, &tftpInterfaceControl::signal_updateStatus);
+    }
+    connect(m_identifier, &ControllerIdentifier::identified, this, &tftpInterfaceControl::typedAddressIdentified);
+    m_search = new ControllerSearch(*m_searchIdentifier, this);
+    connect(m_search, &ControllerSearch::message, this, &tftpInterfaceControl::log);
+    connect(m_search, &ControllerSearch::readRevision, this, &tftpInterfaceControl::searchReadRevision);
+    connect(m_search, &ControllerSearch::enterAddress, ui->m_lineEdit_tftpManualIPEntry, &QLineEdit::setText);
+    connect(m_search, &ControllerSearch::finished, this, &tftpInterfaceControl::searchFinished);
+
+    // A reply the panel did not wait for (a check's, or one after its window
+    // closed) must not touch PROGRAM: the query passes on only its own.
+    m_query = new RevisionQuery(m_settings, m_tarvo, this);
+    connect(m_query, &RevisionQuery::message, this, &tftpInterfaceControl::log);
+    connect(m_query, &RevisionQuery::valueReply, this, &tftpInterfaceControl::handleGetValue);
+    connect(m_query, &RevisionQuery::infoRead, this, &tftpInterfaceControl::handleInfoRead);
+    connect(m_query, &RevisionQuery::timedOut, this, &tftpInterfaceControl::handleFWQueryTimeout);
 }
 
 tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, TarvoLibrary &tarvo,
@@ -101,7 +117,7 @@ tftpInterfaceControl::~tftpInterfaceControl()
 void tftpInterfaceControl::setProduct(BootLoadProduct *product)
 {
     if (product != m_product)
-        m_identified.reset();
+        m_search->forget();
     m_product = product;
 }
 
@@ -129,8 +145,7 @@ int tftpInterfaceControl::discoverPort() const
 
 bool tftpInterfaceControl::runInProgress() const
 {
-    return m_writeThread != nullptr || m_fleet != nullptr || m_verifier != nullptr
-        || (!m_identifyAddress.isNull() && m_identifyForWrite);
+    return m_write->isRunning() || m_fleet != nullptr || m_check->isRunning() || m_identifier->isActive();
 }
 
 int tftpInterfaceControl::fleetConcurrency() const
@@ -152,43 +167,32 @@ void tftpInterfaceControl::shutdown()
 {
     delete m_discoveryTimer;
     m_discoveryTimer = nullptr;
-    delete m_queryTimer;
-    m_queryTimer = nullptr;
-    // A transfer stopped here must not come back as a run's end: the window
-    // may already be going away.
-    for (QTFTP *thread : {m_writeThread, m_readThread}) {
-        if (thread) {
-            thread->disconnect(this);
-            thread->abort();
-        }
-    }
+    m_query->release();
     // The product may be gone once the panel is being destroyed.
     const bool report = !m_destroying;
-    if (!m_identifyAddress.isNull()) {
-        const QString address = m_identifyAddress;
-        const bool run = m_identifyForWrite;
-        stopIdentification();
-        if (run) {
-            log(LOG_WARNING, tr("Nothing was written to %1: the updater is closing.").arg(address));
-            if (report)
-                emitRecord(record(address, QString()), UpdateRecord::Outcome::Cancelled,
-                           tr("not started: the updater closed before the write began"));
-        }
+    m_search->stop();
+    if (m_identifier->isActive()) {
+        const QString address = m_identifier->address();
+        m_identifier->stop();
+        log(LOG_WARNING, tr("Nothing was written to %1: the updater is closing.").arg(address));
+        if (report)
+            emitRecord(record(address, QString()), UpdateRecord::Outcome::Cancelled,
+                       tr("not started: the updater closed before the write began"));
     }
-    if (m_writeThread) {
-        // Its end may be waiting in the queue: what the thread did decides.
-        m_writeThread->wait();
-        const int result = m_writeThread->result();
-        if (result >= 0 && result == m_fileData.size()) {
+    if (m_write->isRunning()) {
+        // A write stopped here must not come back as a run's end: the window
+        // may already be going away.
+        const QString address = m_write->address();
+        if (m_write->abort()) {
             log(LOG_WARNING, tr("Write to %1 completed; the updater closed before the controller was checked.")
-                                 .arg(m_writeAddress));
+                                 .arg(address));
             if (report)
-                emitRecord(record(m_writeAddress, m_runRevisionBefore), UpdateRecord::Outcome::NotVerified,
+                emitRecord(record(address, m_runRevisionBefore), UpdateRecord::Outcome::NotVerified,
                            tr("the updater closed before the controller was checked"));
         } else {
-            log(LOG_WARNING, tr("Write to %1 stopped: the updater is closing.").arg(m_writeAddress));
+            log(LOG_WARNING, tr("Write to %1 stopped: the updater is closing.").arg(address));
             if (report)
-                emitRecord(record(m_writeAddress, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
+                emitRecord(record(address, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
                            tr("stopped: the updater is closing"));
         }
     }
@@ -206,27 +210,17 @@ void tftpInterfaceControl::shutdown()
             if (o.updated())
                 emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::NotVerified,
                            tr("the updater closed before the controller was checked"));
-            else if (o.result == ControllerWriteOutcome::Result::NotStarted)
-                emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::Cancelled, o.reason);
             else
-                emitRecord(record(o.address, o.revisionBefore), UpdateRecord::Outcome::Failed, o.reason);
+                recordNotUpdated(o);
         }
     }
-    if (m_verifier) {
+    if (m_check->isRunning()) {
         log(LOG_WARNING, tr("Revision check stopped: the updater is closing."));
-        m_verifier->disconnect(this);
-        delete m_verifier;
-        m_verifier = nullptr;
+        m_check->stop();
         if (report)
-            recordUnchecked(tr("the updater closed before the controller answered"));
-    }
-    m_searchAddress.clear();
-    m_searchReadingRevision = false;
-    delete m_fleetRefresh;
-    m_fleetRefresh = nullptr;
-    if (m_fleetView) {
-        m_fleetView->close();
-        m_fleetView.reset();
+            for (const UpdateCheck::Written &w : m_check->unchecked())
+                emitRecord(record(w.address, w.revisionBefore), UpdateRecord::Outcome::NotVerified,
+                           tr("the updater closed before the controller answered"));
     }
     releaseRun();
     m_fileData.clear();
@@ -295,7 +289,7 @@ bool tftpInterfaceControl::startDiscovery()
 
     ensureDiscover();
     m_replies.clear();
-    m_identified.reset();
+    m_search->forget();
 
     handleEnableControl(false);
     ui->m_comboBox_TFTPDevicesDiscovered->clear();
@@ -324,12 +318,15 @@ bool tftpInterfaceControl::startDiscovery()
     return false;
 }
 
+int tftpInterfaceControl::discoveryPortInUse() const
+{
+    return m_settings.discoveryPortOverride > 0 ? m_settings.discoveryPortOverride : m_discoverPort;
+}
+
 void tftpInterfaceControl::ensureDiscover()
 {
     if (!m_discover) {
-        const int port = m_settings.discoveryPortOverride > 0 ? m_settings.discoveryPortOverride
-                                                              : m_discoverPort;
-        m_discover = std::make_unique<TarvoInput>(port, m_settings);
+        m_discover = std::make_unique<TarvoInput>(discoveryPortInUse(), m_settings);
         connect(m_discover.get(), &TarvoInput::signalDiscoverResponse, this,
                 &tftpInterfaceControl::handleDiscoverResponseTFTP);
     }
@@ -342,46 +339,24 @@ void tftpInterfaceControl::handleDiscoverResponseTFTP(char *mac, unsigned long i
     Q_UNUSED(mac);
     Q_UNUSED(sn);
     Q_UNUSED(uni);
-    const QString version = QString::fromLatin1(verstring);
-    const QString id = QString::fromLatin1(idstring);
+    const ControllerIdentifier::Reply reply {QString::fromLatin1(verstring), QString::fromLatin1(idstring)};
+    const QString &version = reply.verstring;
+    const QString &id = reply.idstring;
     if (!isUnicastHost(quint32(ip))) {
         // Written to, such an address would reach every host or this one.
         log(LOG_WARNING, tr("Discovery reply from %1 dropped: %2 is not the address of one controller.")
-                             .arg(describe(version, id), dotted(quint32(ip))));
+                             .arg(ControllerIdentifier::describe(reply), dotted(quint32(ip))));
         if (m_discoveryTimer)
             m_discoveryTimer->start(m_settings.discoveryWindowMs);
         return;
     }
-    if (!m_identifyAddress.isNull() && m_identifyTimer
-        && quint32(ip) == QHostAddress(m_identifyAddress).toIPv4Address()) {
-        Identity identity;
-        identity.address = m_identifyAddress;
-        identity.as = describe(version, id);
-        identity.how = tr("discovery");
-        const QString sft = sftText();
-        identity.kind = !sft.isEmpty() && version.contains(sft, Qt::CaseSensitive) ? Identity::Kind::Selected
-                                                                                   : Identity::Kind::Other;
-        if (m_product && m_product->name().contains(QLatin1String("Marlow"), Qt::CaseInsensitive)
-            && version.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
-            identity.revision = QString::number(ver);
-        // Later replies are not its answer.
-        delete m_identifyTimer;
-        m_identifyTimer = nullptr;
-        // Not from inside the discovery object's signal: the run's end may delete it.
-        QMetaObject::invokeMethod(
-            this,
-            [this, identity] {
-                if (m_identifyAddress == identity.address && !m_identifyRead)
-                    identified(identity);
-            },
-            Qt::QueuedConnection);
+    if (m_identifier->takeDiscoveryReply(quint32(ip), ver, reply))
         return;
-    }
     // After the window has closed the list is in use: late replies are not added.
     if (!m_discoveryTimer)
         return;
     m_discoveryTimer->start(m_settings.discoveryWindowMs);
-    m_replies.insert(quint32(ip), {version, id});
+    m_replies.insert(quint32(ip), reply);
 
     MicroprocessorImageInfo *first = m_product ? m_product->processor(0) : nullptr;
     if (!first || !version.contains(first->sft(), Qt::CaseSensitive))
@@ -401,36 +376,15 @@ void tftpInterfaceControl::handleDiscoveryTimeout()
     m_discoveryTimer = nullptr;
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     list->blockSignals(false);
-    if (!m_searchAddress.isNull()) {
-        const quint32 wanted = QHostAddress(m_searchAddress).toIPv4Address();
-        int found = -1;
-        for (int i = 0; i < list->count() && found < 0; ++i)
+    if (m_search->isActive()) {
+        const quint32 wanted = QHostAddress(m_search->address()).toIPv4Address();
+        int listed = -1;
+        for (int i = 0; i < list->count() && listed < 0; ++i)
             if (list->itemData(i, kAddressRole).toUInt() == wanted)
-                found = i;
-        if (found < 0) {
-            const QString address = m_searchAddress;
-            log(LOG_WARNING, list->count() > 0 ? tr("Controller %1 is not among those discovered.").arg(address)
-                                               : tr("No device discovered."));
-            const auto reply = m_replies.constFind(wanted);
-            if (reply != m_replies.constEnd()) {
-                // It answered, as another type: nothing is offered for it.
-                Identity identity;
-                identity.address = address;
-                identity.kind = Identity::Kind::Other;
-                identity.as = describe(reply->verstring, reply->idstring);
-                identity.how = tr("discovery");
-                identified(identity);
-                return;
-            }
-            // Silent to discovery: its "info" may still say what it is.
-            startIdentification(address, false);
-            return;
-        }
-        m_searchReadingRevision = true;
-        if (found == list->currentIndex())
-            queryFirmwareVersion(found);
-        else
-            list->setCurrentIndex(found); // its revision is asked for as the operator's choice would be
+                listed = i;
+        const auto reply = m_replies.constFind(wanted);
+        m_search->discoveryEnded(listed, list->count(),
+                                 reply != m_replies.constEnd() ? std::optional(*reply) : std::nullopt, m_product);
         return;
     }
     if (list->count() > 0) {
@@ -450,13 +404,7 @@ void tftpInterfaceControl::queryFirmwareVersion(int index)
     const QString name = m_product->name();
 
     if (name.contains(QLatin1String("Brisa Quad"), Qt::CaseSensitive)) {
-        if (!m_queryTimer) {
-            m_queryTimer = new QTimer(this);
-            m_queryTimer->setSingleShot(true);
-            connect(m_queryTimer, &QTimer::timeout, this, &tftpInterfaceControl::handleFWQueryTimeout);
-        }
-        m_queryTimer->start(m_settings.queryWindowMs);
-        m_tarvo.getValue(dotted(address), TarvoLibrary::kFirmwareRevision);
+        m_query->askValue(address);
         return;
     }
     const QVariant kept = list->itemData(index, kVersionRole);
@@ -466,57 +414,9 @@ void tftpInterfaceControl::queryFirmwareVersion(int index)
     }
     // Other controllers, and a Marlow whose reply did not say it was one,
     // are asked through their "info" file.
-    startInfoRead(address);
-}
-
-void tftpInterfaceControl::startInfoRead(quint32 address)
-{
     handleEnableControl(false);
     QCoreApplication::processEvents();
-    if (!m_queryTimer) {
-        m_queryTimer = new QTimer(this);
-        m_queryTimer->setSingleShot(true);
-        connect(m_queryTimer, &QTimer::timeout, this, &tftpInterfaceControl::handleFWQueryTimeout);
-    }
-    m_queryTimer->start(m_settings.queryWindowMs);
-    if (!m_readThread) {
-        m_readThread = new QTFTP(this, m_settings.infoReadTimeoutMs);
-        connect(m_readThread, &QTFTP::commandFinished, this, &tftpInterfaceControl::handleReadThreadDone);
-        connect(m_readThread, &QTFTP::statusMessage, this,
-                [](const QString &text) { qCDebug(lcTftp) << "info read:" << text; });
-    }
-    if (m_readThread->isRunning()) {
-        qCDebug(lcTftp) << "an info read is still under way; no second one started";
-        return;
-    }
-    // Its end was reported; the thread itself may still be winding down.
-    m_readThread->wait();
-    m_infoAddress = address;
-    log(LOG_INFO, tr("Querying firmware rev. from %1.").arg(dotted(address)));
-    std::fill(std::begin(m_infoBuffer), std::end(m_infoBuffer), 0);
-    m_readThread->setPort(m_settings.tftpPort);
-    m_readThread->commandRead(dotted(address), QStringLiteral("info"), m_infoBuffer,
-                              sizeof m_infoBuffer);
-    m_readThread->start();
-}
-
-void tftpInterfaceControl::stopQueryTimer()
-{
-    delete m_queryTimer;
-    m_queryTimer = nullptr;
-}
-
-void tftpInterfaceControl::stopRevisionQuery()
-{
-    stopQueryTimer();
-    if (m_readThread) {
-        m_readThread->disconnect(this);
-        m_readThread->abort();
-        connect(m_readThread, &QThread::finished, m_readThread, &QObject::deleteLater);
-        if (!m_readThread->isRunning())
-            delete m_readThread;
-        m_readThread = nullptr;
-    }
+    m_query->readInfo(address);
 }
 
 void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, quint32 value)
@@ -535,43 +435,41 @@ void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, qui
         rememberRevision(quint32(ip), value);
         log(LOG_INFO, tr("Firmware: %1").arg(ui->m_label_FWVersion->text()));
         QCoreApplication::processEvents();
-        stopQueryTimer();
+        m_query->answered();
         ok = true;
     }
     emit signal_enableProgramButton(ok || programAllOffered());
     handleEnableControl(true);
     // An answer about another controller leaves the search to the query's time-out.
     if (ok)
-        searchRevisionRead(true);
+        m_search->revisionRead(true, ui->m_label_FWVersion->text());
 }
 
-void tftpInterfaceControl::handleReadThreadDone(int result)
+void tftpInterfaceControl::handleInfoRead(quint32 address, int result, const QByteArray &info)
 {
     if (runInProgress())
         return;
     bool ok = false;
     if (result > 0) {
-        const QByteArray info(m_infoBuffer, int(qstrnlen(m_infoBuffer, sizeof m_infoBuffer)));
         qCDebug(lcTftp) << "Info:" << info;
         ui->m_label_FWVersion->setText(tr("Rev. %1").arg(revisionFromInfo(info)));
         // The record keeps what was reported, whole: the label shows a build number.
         if (const std::optional<quint32> revision = ControllerVerifier::infoRevision(info))
-            rememberRevision(m_infoAddress, *revision);
+            rememberRevision(address, *revision);
         log(LOG_INFO, tr("Firmware: %1").arg(ui->m_label_FWVersion->text()));
         QCoreApplication::processEvents();
-        stopQueryTimer();
+        m_query->answered();
         ok = true;
     }
     // The controller takes no new request for a while after answering.
     m_pauser.pause(m_settings.afterInfoPauseMs);
     emit signal_enableProgramButton(ok || programAllOffered());
     handleEnableControl(true);
-    searchRevisionRead(ok);
+    m_search->revisionRead(ok, ui->m_label_FWVersion->text());
 }
 
 void tftpInterfaceControl::handleFWQueryTimeout()
 {
-    stopQueryTimer();
     if (runInProgress())
         return;
     log(LOG_WARNING, tr("No firmware version query response from device."));
@@ -579,7 +477,7 @@ void tftpInterfaceControl::handleFWQueryTimeout()
     // Programming them all does not depend on this one controller's revision.
     if (programAllOffered())
         emit signal_enableProgramButton(true);
-    searchRevisionRead(false);
+    m_search->revisionRead(false, ui->m_label_FWVersion->text());
 }
 
 void tftpInterfaceControl::on_m_comboBox_TFTPDevicesDiscovered_currentIndexChanged(int index)
@@ -647,12 +545,12 @@ void tftpInterfaceControl::on_m_checkBox_tftpProgramAll_toggled(bool checked)
 
 void tftpInterfaceControl::program(const QString &fileName)
 {
-    if (!m_writeThread && !m_fleet && !m_verifier && programAllOffered()) {
+    if (!m_write->isRunning() && !m_fleet && !m_check->isRunning() && programAllOffered()) {
         programAll(fileName);
         return;
     }
     log(LOG_INFO, tr("Programming using file %1").arg(fileName));
-    if (m_verifier) {
+    if (m_check->isRunning()) {
         log(LOG_WARNING, tr("The controllers just written are still being checked: nothing more was started."));
         return;
     }
@@ -660,8 +558,8 @@ void tftpInterfaceControl::program(const QString &fileName)
         log(LOG_WARNING, tr("The controllers are still being programmed: nothing more was started."));
         return;
     }
-    if (m_writeThread) {
-        log(LOG_WARNING, tr("A write to %1 is still under way: nothing more was started.").arg(m_writeAddress));
+    if (m_write->isRunning()) {
+        log(LOG_WARNING, tr("A write to %1 is still under way: nothing more was started.").arg(m_write->address()));
         return;
     }
     handleEnableControl(false);
@@ -721,10 +619,9 @@ void tftpInterfaceControl::program(const QString &fileName)
 
     // From here the run is under way: nothing of the revision question may
     // come back and hand the controls over.
-    stopRevisionQuery();
+    m_query->stop();
     m_fileData = image;
     m_recorded.clear();
-    m_checks.clear();
     m_recorder.startClock();
     if (m_manualAddress.isNull()) {
         startWrite(address, revisionBefore, false);
@@ -732,183 +629,40 @@ void tftpInterfaceControl::program(const QString &fileName)
     }
     // A typed address may name anything: it is asked what it is first,
     // unless the search that typed it in already knows.
-    const std::optional<Identity> known = m_identified;
-    m_identified.reset();
-    if (known && known->address == address) {
-        m_identifyAddress = address;
-        m_identifyForWrite = true;
-        identified(*known);
+    if (const std::optional<Identity> known = m_search->takeLearnt(address)) {
+        typedAddressIdentified(*known);
         return;
     }
-    startIdentification(address, true);
+    identifyForWrite(address);
 }
 
 void tftpInterfaceControl::startWrite(const QString &address, const QString &revisionBefore, bool typeUnconfirmed)
 {
-    m_writeAddress = address;
     m_runRevisionBefore = revisionBefore;
     m_runTypeUnconfirmed = typeUnconfirmed;
-    m_lastWriteStatus.clear();
-    const int timeout = m_product->name() == QLatin1String("Marlow Mk3")
-        ? m_settings.marlowMk3WriteTimeoutMs
-        : m_settings.writeTimeoutMs;
-    m_writeThread = new QTFTP(this, timeout);
-    m_writeThread->setPort(m_settings.tftpPort);
-    connect(m_writeThread, &QTFTP::progressDlg, this, &tftpInterfaceControl::programProgress);
-    connect(m_writeThread, &QTFTP::commandFinished, this,
-            qOverload<int>(&tftpInterfaceControl::programDone));
-    connect(m_writeThread, &QTFTP::statusMessage, this, [this](const QString &text) {
-        // Closing the socket comes after whatever went wrong.
-        if (text != QLatin1String("TFTP: Disconnected"))
-            m_lastWriteStatus = text;
-        qCDebug(lcTftp) << "write:" << text;
-    });
-    qCDebug(lcTftp) << "Connecting to" << address;
-    m_writeThread->commandWrite(address, QStringLiteral("firmware"), m_fileData.data(),
-                                unsigned(m_fileData.size()));
-    m_writeThread->start();
+    m_write->start(address, m_fileData, writeTimeoutMs());
 }
 
-QString tftpInterfaceControl::sftText() const
+int tftpInterfaceControl::writeTimeoutMs() const
 {
-    MicroprocessorImageInfo *first = m_product ? m_product->processor(0) : nullptr;
-    return first ? first->sft() : QString();
+    // The Marlow Mk3 answers quickly: a lost block ends sooner.
+    return m_product->name() == QLatin1String("Marlow Mk3") ? m_settings.marlowMk3WriteTimeoutMs
+                                                            : m_settings.writeTimeoutMs;
 }
 
-QString tftpInterfaceControl::describe(const QString &verstring, const QString &idstring) const
+void tftpInterfaceControl::identifyForWrite(const QString &address)
 {
-    const QString id = idstring.trimmed();
-    const QString version = verstring.trimmed();
-    if (id.isEmpty())
-        return version.isEmpty() ? tr("a controller without a name") : version;
-    return version.isEmpty() ? id : QStringLiteral("%1 (%2)").arg(id, version);
-}
-
-void tftpInterfaceControl::startIdentification(const QString &address, bool forWrite)
-{
-    m_identifyAddress = address;
-    m_identifyForWrite = forWrite;
-    const QString text = tr("Asking %1 what it is.").arg(address);
-    log(LOG_INFO, text);
-    emit signal_updateStatus(text);
-    // A search has just sent discovery and heard nothing from it.
-    if (!forWrite) {
-        identifyByInfo();
-        return;
-    }
     ensureDiscover();
-    if (!m_discover->sendDiscover(kDiscoveryRequestAddress)) {
+    const bool sent = m_discover->sendDiscover(kDiscoveryRequestAddress);
+    if (!sent)
         qCDebug(lcDiscovery) << "identification: discovery request not sent";
-        identifyByInfo();
-        return;
-    }
-    m_identifyTimer = new QTimer(this);
-    m_identifyTimer->setSingleShot(true);
-    connect(m_identifyTimer, &QTimer::timeout, this, [this] {
-        // Gone once its own signal has returned.
-        m_identifyTimer->deleteLater();
-        m_identifyTimer = nullptr;
-        identifyByInfo();
-    });
-    m_identifyTimer->start(m_settings.discoveryWindowMs);
+    m_identifier->start(address, m_product, sent);
 }
 
-void tftpInterfaceControl::identifyByInfo()
-{
-    m_identifyBuffer = QByteArray(int(sizeof m_infoBuffer), '\0');
-    m_identifyRead = new QTFTP(this, m_settings.infoReadTimeoutMs);
-    m_identifyRead->setPort(m_settings.tftpPort);
-    connect(m_identifyRead, &QTFTP::commandFinished, this, &tftpInterfaceControl::identifyReadDone);
-    connect(m_identifyRead, &QTFTP::statusMessage, this,
-            [](const QString &text) { qCDebug(lcTftp) << "identification:" << text; });
-    // One byte short of the buffer: the text always ends in a NUL.
-    m_identifyRead->commandRead(m_identifyAddress, QStringLiteral("info"), m_identifyBuffer.data(),
-                                unsigned(m_identifyBuffer.size() - 1));
-    m_identifyRead->start();
-}
-
-void tftpInterfaceControl::identifyReadDone(int result)
-{
-    // Only the read under way answers; one stopped earlier may still have queued its end.
-    if (!m_identifyRead || sender() != m_identifyRead)
-        return;
-    const QByteArray info(m_identifyBuffer.constData(),
-                          int(qstrnlen(m_identifyBuffer.constData(), m_identifyBuffer.size())));
-    m_identifyRead->disconnect(this);
-    m_identifyRead->wait();
-    delete m_identifyRead;
-    m_identifyRead = nullptr;
-
-    Identity identity;
-    identity.address = m_identifyAddress;
-    if (result > 0) {
-        qCDebug(lcTftp) << "identification: info" << info;
-        // The controller takes no new request for a while after answering.
-        m_pauser.pause(m_settings.afterInfoPauseMs);
-        const QString version = ControllerVerifier::infoVersionText(info);
-        if (!version.isNull()) {
-            const QString sft = sftText();
-            identity.kind = !sft.isEmpty() && version.contains(sft, Qt::CaseSensitive) ? Identity::Kind::Selected
-                                                                                       : Identity::Kind::Other;
-            identity.as = describe(version, QString::fromLatin1(info.left(qMax(0, info.indexOf('*')))));
-        }
-        // Answered, whether or not it said what it is.
-        identity.how = tr("\"info\"");
-        const std::optional<quint32> revision = ControllerVerifier::infoRevision(info);
-        if (revision && routeFor(m_product) == ControllerVerifier::Route::Info)
-            identity.revision = QString::number(*revision);
-    }
-    identified(identity);
-}
-
-void tftpInterfaceControl::stopIdentification()
-{
-    delete m_identifyTimer;
-    m_identifyTimer = nullptr;
-    if (m_identifyRead) {
-        m_identifyRead->disconnect(this);
-        // It ends at its next short wait; its buffer lives until then.
-        m_identifyRead->abort();
-        m_identifyRead->wait();
-        delete m_identifyRead;
-        m_identifyRead = nullptr;
-    }
-    m_identifyAddress.clear();
-    m_identifyForWrite = false;
-}
-
-void tftpInterfaceControl::identified(const Identity &identity)
+void tftpInterfaceControl::typedAddressIdentified(const Identity &identity)
 {
     const QString address = identity.address;
     const QString type = m_product ? m_product->name() : QString();
-    const bool forWrite = m_identifyForWrite;
-    stopIdentification();
-
-    if (!forWrite) {
-        handleEnableControl(true);
-        if (identity.kind == Identity::Kind::Other) {
-            finishSearch(false, tr("Controller %1 answers %2 as %3, not as %4: nothing is sent to it.")
-                                    .arg(address, identity.how, identity.as, type));
-            return;
-        }
-        // As an operator would: the address typed in, for PROGRAM to use
-        // once its question has been answered.
-        ui->m_lineEdit_tftpManualIPEntry->setText(address);
-        m_identified = identity;
-        if (identity.kind == Identity::Kind::Selected)
-            finishSearch(false, tr("Controller %1 did not answer discovery; its %2 says it is %3: it is entered "
-                                   "as a manual address.")
-                                    .arg(address, identity.how, identity.as));
-        else if (identity.how.isEmpty())
-            finishSearch(false, tr("Controller %1 answered neither discovery nor a read of its \"info\".")
-                                    .arg(address));
-        else
-            finishSearch(false, tr("Controller %1 did not answer discovery, and its \"info\" does not say "
-                                   "what it is.")
-                                    .arg(address));
-        return;
-    }
-
     switch (identity.kind) {
     case Identity::Kind::Selected:
         log(LOG_INFO, tr("Controller %1 answers %2 as %3.").arg(address, identity.how, identity.as));
@@ -975,30 +729,13 @@ void tftpInterfaceControl::releaseRun()
         m_discover->disconnect(this);
         m_discover.reset();
     }
-    for (QTFTP **thread : {&m_writeThread, &m_readThread}) {
-        if (*thread) {
-            (*thread)->quit();
-            (*thread)->wait();
-            delete *thread;
-            *thread = nullptr;
-        }
-    }
+    // The revision read, if one is left, is stopped rather than waited for.
+    m_query->release();
 }
 
-void tftpInterfaceControl::programDone(int result)
+void tftpInterfaceControl::programDone(int result, const QString &reason)
 {
-    // An end queued before shutdown() stopped the write is not the end of a run.
-    if (!m_writeThread)
-        return;
-    const QString address = m_writeAddress;
-    const QString reason = m_lastWriteStatus;
-    // Finished before its end was reported; the read thread, if one is
-    // left, is stopped rather than waited for.
-    if (m_readThread) {
-        m_readThread->disconnect(this);
-        m_readThread->abort();
-    }
-    stopQueryTimer();
+    const QString address = m_write->address();
     closeProgress();
     releaseRun();
     m_fileData.clear();
@@ -1006,7 +743,7 @@ void tftpInterfaceControl::programDone(int result)
     if (result >= 0) {
         log(LOG_INFO, tr("Program complete: %1").arg(result));
         // The run goes on until the controller has told what it runs now.
-        startVerification({address}, false);
+        startVerification({{address, m_runRevisionBefore}}, false);
         return;
     }
 
@@ -1031,15 +768,10 @@ void tftpInterfaceControl::programDone(int result)
     emit signal_enableProgramButton(true);
 }
 
-void tftpInterfaceControl::programDone()
-{
-    programDone(0);
-}
-
 void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
 {
     log(LOG_INFO, tr("Programming using file %1").arg(fileName));
-    if (m_writeThread || m_fleet || m_verifier) {
+    if (m_write->isRunning() || m_fleet || m_check->isRunning()) {
         log(LOG_WARNING, tr("The controllers are still being programmed: nothing more was started."));
         return;
     }
@@ -1081,7 +813,7 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
 
     handleEnableControl(false);
     QCoreApplication::processEvents();
-    auto *fleet = new FleetWriter(targets, image, this);
+    auto *fleet = new FleetRun(targets, image, this);
     const int count = int(fleet->outcomes().size());
     if (!confirmed) {
         const QMessageBox::StandardButton answer = m_prompter.confirmRun(
@@ -1105,232 +837,54 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
         }
     }
 
-    stopRevisionQuery();
+    m_query->stop();
     m_fleet = fleet;
     m_fleetOutcomes.clear();
     m_recorded.clear();
-    m_checks.clear();
     m_recorder.startClock();
-    m_fleetRows = QList<QPair<QString, int>>(count, {tr("Waiting"), 0});
-    m_fleetRowChanged = QList<bool>(count, true);
-    m_fleetPercent = QList<int>(count, 0);
-    m_fleetOverallShown = -1;
-    m_fleetStatusShown.clear();
-    fleet->setConcurrency(fleetConcurrency());
-    fleet->setTimeout(m_product->name() == QLatin1String("Marlow Mk3") ? m_settings.marlowMk3WriteTimeoutMs
-                                                                       : m_settings.writeTimeoutMs);
-    fleet->setPort(m_settings.tftpPort);
-    connect(fleet, &FleetWriter::writeStarted, this, &tftpInterfaceControl::fleetWriteStarted);
-    connect(fleet, &FleetWriter::writeProgress, this, &tftpInterfaceControl::fleetWriteProgress);
-    connect(fleet, &FleetWriter::writeFinished, this, &tftpInterfaceControl::fleetWriteFinished);
-    connect(fleet, &FleetWriter::finished, this, &tftpInterfaceControl::fleetDone);
-
-    QList<FleetProgressView::Row> rows;
-    for (const ControllerWriteOutcome &outcome : fleet->outcomes())
-        rows.append({outcome.address, outcome.idstring});
-    if (m_fleetProgressFactory)
-        m_fleetView = m_fleetProgressFactory(this, tr("Program All Discovered Devices"), rows,
-                                             [this] {
-                                                 // Acted on from the event loop, not from
-                                                 // inside the dialog's own handler.
-                                                 QMetaObject::invokeMethod(
-                                                     this, &tftpInterfaceControl::fleetCancelRequested,
-                                                     Qt::QueuedConnection);
-                                             });
-    if (m_fleetView) {
-        m_fleetView->setCancelEnabled(true);
-        m_fleetRefresh = new QTimer(this);
-        connect(m_fleetRefresh, &QTimer::timeout, this, &tftpInterfaceControl::refreshFleetView);
-        m_fleetRefresh->start(kFleetRefreshMs);
-    }
-    log(LOG_INFO, tr("Programming all %1 discovered %2 controllers, at most %3 at a time.")
-                      .arg(count)
-                      .arg(m_product->name())
-                      .arg(fleet->concurrency()));
-    refreshFleetView();
-    fleet->start();
+    connect(fleet, &FleetRun::message, this, &tftpInterfaceControl::log);
+    connect(fleet, &FleetRun::writeEnded, this, &tftpInterfaceControl::fleetWriteEnded);
+    connect(fleet, &FleetRun::finished, this, &tftpInterfaceControl::fleetDone);
+    fleet->start(fleetConcurrency(), writeTimeoutMs(), m_settings.tftpPort, m_fleetProgressFactory, this,
+                 m_product->name());
 }
 
-void tftpInterfaceControl::setFleetRow(int index, const QString &state, int percent)
+void tftpInterfaceControl::fleetWriteEnded(const ControllerWriteOutcome &outcome)
 {
-    if (index < 0 || index >= m_fleetRows.size())
-        return;
-    m_fleetRows[index] = {state, percent};
-    m_fleetRowChanged[index] = true;
-}
-
-void tftpInterfaceControl::refreshFleetView()
-{
-    if (!m_fleet || !m_fleetView)
-        return;
-    for (int i = 0; i < m_fleetRows.size(); ++i) {
-        if (m_fleetRowChanged.at(i)) {
-            m_fleetRowChanged[i] = false;
-            m_fleetView->setRow(i, m_fleetRows.at(i).first, m_fleetRows.at(i).second);
-        }
-    }
-    int sum = 0;
-    for (int percent : std::as_const(m_fleetPercent))
-        sum += percent;
-    if (sum != m_fleetOverallShown) {
-        m_fleetOverallShown = sum;
-        m_fleetView->setOverall(sum, int(m_fleetPercent.size()) * 100);
-    }
-    int done = 0;
-    for (const ControllerWriteOutcome &outcome : m_fleet->outcomes())
-        done += outcome.finished() ? 1 : 0;
-    const QString status = m_fleet->isCancelled()
-        ? tr("Cancelling: waiting for the %1 writes under way to finish.").arg(m_fleet->activeWrites())
-        : tr("%1 of %2 controllers done, %3 being written.")
-              .arg(done)
-              .arg(m_fleet->outcomes().size())
-              .arg(m_fleet->activeWrites());
-    if (status != m_fleetStatusShown) {
-        m_fleetStatusShown = status;
-        m_fleetView->setStatus(status);
-    }
-}
-
-void tftpInterfaceControl::fleetWriteStarted(int index)
-{
-    setFleetRow(index, tr("Connecting"), 0);
-}
-
-void tftpInterfaceControl::fleetWriteProgress(int index, int percent)
-{
-    if (index < 0 || index >= m_fleetPercent.size())
-        return;
-    m_fleetPercent[index] = percent;
-    setFleetRow(index, tr("Writing"), percent);
-}
-
-void tftpInterfaceControl::fleetWriteFinished(int index)
-{
-    if (!m_fleet || index < 0 || index >= m_fleet->outcomes().size())
-        return;
-    const ControllerWriteOutcome outcome = m_fleet->outcomes().at(index);
-    const QString who = QStringLiteral("%1 %2").arg(outcome.address, outcome.idstring).trimmed();
-    QString state;
-    switch (outcome.result) {
-    case ControllerWriteOutcome::Result::Updated:
-        state = tr("Updated");
-        log(LOG_INFO, tr("Controller %1 updated: %2 bytes written.").arg(who).arg(outcome.bytesWritten));
-        m_fleetPercent[index] = 100;
-        break;
-    case ControllerWriteOutcome::Result::NotStarted:
-        state = tr("Not started");
-        log(LOG_INFO, tr("Controller %1 not started: the run was cancelled.").arg(who));
-        emitRecord(record(outcome.address, outcome.revisionBefore), UpdateRecord::Outcome::Cancelled,
-                   outcome.reason);
-        break;
-    default:
-        state = tr("Failed: %1").arg(outcome.reason);
-        log(LOG_WARNING, tr("Controller %1 not updated: %2").arg(who, outcome.reason));
-        emitRecord(record(outcome.address, outcome.revisionBefore), UpdateRecord::Outcome::Failed,
-                   outcome.reason);
-        break;
-    }
-    setFleetRow(index, state, m_fleetPercent[index]);
-    // Whatever became of it, this row has no more to do.
-    m_fleetPercent[index] = 100;
+    // An updated one is recorded once it has been checked.
+    if (!outcome.updated())
+        recordNotUpdated(outcome);
     emit signal_controllerWriteDone(outcome);
 }
 
-void tftpInterfaceControl::fleetCancelRequested()
+void tftpInterfaceControl::recordNotUpdated(const ControllerWriteOutcome &outcome)
 {
-    if (!m_fleet || m_fleet->isCancelled() || !m_fleet->isRunning())
-        return;
-    log(LOG_WARNING, tr("Programming all controllers cancelled: the %1 writes under way finish, no "
-                        "new one starts.")
-                         .arg(m_fleet->activeWrites()));
-    if (m_fleetView)
-        m_fleetView->setCancelEnabled(false);
-    m_fleet->cancel();
-    refreshFleetView();
-}
-
-QString tftpInterfaceControl::fleetSummary(const QList<ControllerWriteOutcome> &outcomes) const
-{
-    QStringList failed, notStarted, updated;
-    int mismatches = 0;
-    for (const ControllerWriteOutcome &o : outcomes) {
-        const QString who = QStringLiteral("%1 %2").arg(o.address, o.idstring).trimmed();
-        const auto check = m_checks.constFind(o.address);
-        if (o.updated() && check != m_checks.constEnd()) {
-            updated.append(tr("%1: %2").arg(who, check->summary()));
-            mismatches += check->failed() ? 1 : 0;
-        } else if (o.updated())
-            updated.append(who);
-        else if (o.result == ControllerWriteOutcome::Result::NotStarted)
-            notStarted.append(who);
-        else
-            failed.append(tr("%1: %2").arg(who, o.reason));
-    }
-    QString text = updated.size() == outcomes.size()
-        ? tr("All %1 controllers were updated.").arg(outcomes.size())
-        : tr("%1 of %2 controllers were updated. The %3 others stay in the list, ticked for a retry.")
-              .arg(updated.size())
-              .arg(outcomes.size())
-              .arg(outcomes.size() - updated.size());
-    if (mismatches > 0)
-        text += QLatin1Char('\n')
-            + tr("%1 of them report another revision than the image's: their update failed.").arg(mismatches);
-    if (!failed.isEmpty())
-        text += QStringLiteral("\n\n") + tr("Failed:") + QLatin1Char('\n') + failed.join(QLatin1Char('\n'));
-    if (!notStarted.isEmpty())
-        text += QStringLiteral("\n\n") + tr("Not started (cancelled):") + QLatin1Char('\n')
-            + notStarted.join(QLatin1Char('\n'));
-    if (!updated.isEmpty())
-        text += QStringLiteral("\n\n") + tr("Updated:") + QLatin1Char('\n') + updated.join(QLatin1Char('\n'));
-    return text;
+    emitRecord(record(outcome.address, outcome.revisionBefore),
+               outcome.result == ControllerWriteOutcome::Result::NotStarted ? UpdateRecord::Outcome::Cancelled
+                                                                            : UpdateRecord::Outcome::Failed,
+               outcome.reason);
 }
 
 void tftpInterfaceControl::fleetDone()
 {
-    FleetWriter *fleet = m_fleet;
+    FleetRun *fleet = m_fleet;
     if (!fleet)
         return;
-    refreshFleetView();
-    delete m_fleetRefresh;
-    m_fleetRefresh = nullptr;
     m_fleetOutcomes = fleet->outcomes();
     m_fleet = nullptr;
     fleet->disconnect(this);
     // Its threads have all ended; it goes once the signal that got here returns.
     fleet->deleteLater();
-    if (m_fleetView) {
-        m_fleetView->close();
-        m_fleetView.reset();
-    }
-
-    QSet<QString> left;
-    int updated = 0;
-    int notStarted = 0;
-    for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes)) {
-        if (o.updated())
-            ++updated;
-        else
-            left.insert(o.address);
-        if (o.result == ControllerWriteOutcome::Result::NotStarted)
-            ++notStarted;
-    }
-    const int total = int(m_fleetOutcomes.size());
-    log(left.isEmpty() ? LOG_INFO : LOG_WARNING,
-        tr("Program all complete: %1 of %2 controllers updated, %3 failed, %4 not started.")
-            .arg(updated)
-            .arg(total)
-            .arg(total - updated - notStarted)
-            .arg(notStarted));
 
     // The discovery object goes with the run, as after a single write.
     if (m_discover) {
         m_discover->disconnect(this);
         m_discover.reset();
     }
-    QStringList written;
+    QList<UpdateCheck::Written> written;
     for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes))
         if (o.updated())
-            written.append(o.address);
+            written.append({o.address, o.revisionBefore});
     if (!written.isEmpty()) {
         startVerification(written, true);
         return;
@@ -1345,7 +899,7 @@ void tftpInterfaceControl::endFleetRun()
     for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes)) {
         if (!o.updated())
             left.insert(o.address);
-        else if (m_checks.value(o.address).failed())
+        else if (m_check->checks().value(o.address).failed())
             mismatch = true;
     }
     // Only the controllers that still need the image stay offered.
@@ -1369,81 +923,24 @@ void tftpInterfaceControl::endFleetRun()
 
     const QString title = tr("Program All Discovered Devices");
     if (left.isEmpty() && !mismatch)
-        m_prompter.information(this, title, fleetSummary(m_fleetOutcomes));
+        m_prompter.information(this, title, FleetRun::summary(m_fleetOutcomes, m_check->checks()));
     else
-        m_prompter.warning(this, title, fleetSummary(m_fleetOutcomes));
+        m_prompter.warning(this, title, FleetRun::summary(m_fleetOutcomes, m_check->checks()));
     if (left.isEmpty())
         emit signal_programComplete();
     else
         emit signal_enableProgramButton(true);
 }
 
-void tftpInterfaceControl::startVerification(const QStringList &addresses, bool fleet)
+void tftpInterfaceControl::startVerification(const QList<UpdateCheck::Written> &written, bool fleet)
 {
-    m_verifyAddresses = addresses;
     m_verifyingFleet = fleet;
     handleEnableControl(false);
-
-    // The routes report the build number, the last byte of the image's version.
-    MicroprocessorImageInfo *first = m_product ? m_product->processor(0) : nullptr;
-    const bool versioned = first && first->fileType() == 0 && first->blRev() == 1;
-    const std::optional<quint32> build =
-        ControllerVerifier::buildNumber(m_product ? m_product->imageVersion() : 0, versioned);
-    const ControllerVerifier::Route route = routeFor(m_product);
-    QList<ControllerVerifier::Target> targets;
-    for (const QString &address : addresses) {
-        ControllerVerifier::Target target;
-        target.address = address;
-        target.route = route;
-        target.revisionBefore = revisionBeforeOf(address);
-        if (!fleet && m_runTypeUnconfirmed) {
-            target.typeText = sftText();
-            target.typeName = m_product ? m_product->name() : QString();
-        }
-        targets.append(target);
-    }
-
-    const int port = m_settings.discoveryPortOverride > 0 ? m_settings.discoveryPortOverride : m_discoverPort;
-    m_verifier = new ControllerVerifier(targets, build ? QString::number(*build) : QString(),
-                                        tr("the image carries no version number a controller reports"),
-                                        m_settings, m_tarvo, port, this);
-    m_verifier->setWait(m_verifyWaitMs);
-    connect(m_verifier, &ControllerVerifier::checked, this, &tftpInterfaceControl::verificationChecked);
-    connect(m_verifier, &ControllerVerifier::finished, this, &tftpInterfaceControl::verificationDone);
-    const QString text = addresses.size() == 1
-        ? tr("Checking the firmware revision of %1: it has %2 s to answer.")
-              .arg(addresses.first(), QString::number((m_settings.verifySettleMs + m_verifyWaitMs) / 1000.0, 'g', 3))
-        : tr("Checking the firmware revision of %1 controllers: they have %2 s to answer.")
-              .arg(addresses.size())
-              .arg(QString::number((m_settings.verifySettleMs + m_verifyWaitMs) / 1000.0, 'g', 3));
-    log(LOG_INFO, text);
-    emit signal_updateStatus(text);
-    m_verifier->start();
-}
-
-void tftpInterfaceControl::verificationChecked(int index)
-{
-    if (!m_verifier || index < 0 || index >= m_verifyAddresses.size())
-        return;
-    const QString address = m_verifyAddresses.at(index);
-    const RevisionCheck check = m_verifier->checks().at(index);
-    m_checks.insert(address, check);
-    const LOGPRIORITY priority = check.failed() ? LOG_SEVERE
-        : check.result == RevisionCheck::Result::Verified ? LOG_INFO
-                                                          : LOG_WARNING;
-    log(priority, tr("Revision check of %1: %2").arg(address, check.summary()));
-    recordCheck(address, revisionBeforeOf(address), check);
+    m_check->start(written, m_product, !fleet && m_runTypeUnconfirmed, discoveryPortInUse(), m_verifyWaitMs);
 }
 
 void tftpInterfaceControl::verificationDone()
 {
-    ControllerVerifier *verifier = m_verifier;
-    if (!verifier)
-        return;
-    m_verifier = nullptr;
-    verifier->disconnect(this);
-    // It goes once the signal that got here returns.
-    verifier->deleteLater();
     if (m_verifyingFleet)
         endFleetRun();
     else
@@ -1452,8 +949,8 @@ void tftpInterfaceControl::verificationDone()
 
 void tftpInterfaceControl::endSingleRun()
 {
-    const QString address = m_verifyAddresses.value(0);
-    const RevisionCheck check = m_checks.value(address);
+    const QString address = m_check->written().value(0).address;
+    const RevisionCheck check = m_check->checks().value(address);
     ui->m_comboBox_TFTPDevicesDiscovered->clear();
     ui->m_label_FWVersion->clear();
     {
@@ -1486,93 +983,33 @@ void tftpInterfaceControl::emitRecord(UpdateRecord record, UpdateRecord::Outcome
     m_recorder.emitEnded(record, outcome, reason);
 }
 
-void tftpInterfaceControl::recordCheck(const QString &address, const QString &revisionBefore,
-                                       const RevisionCheck &check)
-{
-    m_recorded.insert(address);
-    m_recorder.emitChecked(record(address, revisionBefore), check);
-}
-
-QString tftpInterfaceControl::revisionBeforeOf(const QString &address) const
-{
-    if (!m_verifyingFleet)
-        return m_runRevisionBefore;
-    for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes))
-        if (o.address == address)
-            return o.revisionBefore;
-    return QString();
-}
-
-void tftpInterfaceControl::recordUnchecked(const QString &why)
-{
-    for (const QString &address : std::as_const(m_verifyAddresses)) {
-        if (m_recorded.contains(address))
-            continue;
-        emitRecord(record(address, revisionBeforeOf(address)), UpdateRecord::Outcome::NotVerified, why);
-    }
-}
-
 void tftpInterfaceControl::findDevice(const QString &address)
 {
-    auto answerLater = [this](const QString &message) {
-        log(LOG_WARNING, message);
-        QMetaObject::invokeMethod(this, [this, message] { emit signal_deviceSearchDone(false, message); },
-                                  Qt::QueuedConnection);
-    };
-    const QHostAddress host = parseUnicastAddress(address);
-    if (host.isNull()) {
-        answerLater(tr("\"%1\" is not the IP address of a controller.").arg(address));
-        return;
+    QString refusal = m_search->begin(address, parseUnicastAddress(address), runInProgress() || m_discoveryTimer);
+    if (refusal.isNull()) {
+        // A fresh search: what was typed before no longer stands in for discovery.
+        ui->m_lineEdit_tftpManualIPEntry->clear();
+        if (startDiscovery())
+            return;
+        refusal = m_search->discoveryNotStarted(m_product && m_product->processor(0));
     }
-    if (!m_searchAddress.isNull() || runInProgress() || m_discoveryTimer) {
-        answerLater(tr("Controller %1 was not searched for: the panel is busy.").arg(host.toString()));
-        return;
-    }
-    m_searchAddress = host.toString();
-    m_searchReadingRevision = false;
-    // A fresh search: what was typed before no longer stands in for discovery.
-    ui->m_lineEdit_tftpManualIPEntry->clear();
-    if (!startDiscovery()) {
-        const QString message = m_product && m_product->processor(0)
-            ? tr("Controller %1 was not searched for: the discovery request could not be sent.")
-                  .arg(m_searchAddress)
-            : tr("Controller %1 was not searched for: no device type with a controller description is "
-                 "selected.")
-                  .arg(m_searchAddress);
-        m_searchAddress.clear();
-        answerLater(message);
-    }
+    log(LOG_WARNING, refusal);
+    QMetaObject::invokeMethod(this, [this, refusal] { emit signal_deviceSearchDone(false, refusal); },
+                              Qt::QueuedConnection);
 }
 
-void tftpInterfaceControl::searchRevisionRead(bool ok)
+void tftpInterfaceControl::searchReadRevision(int index)
 {
-    if (!m_searchReadingRevision)
-        return;
-    m_searchReadingRevision = false;
-    const QString address = m_searchAddress;
-    if (ok) {
-        finishSearch(true, tr("Controller %1 found: %2.").arg(address, ui->m_label_FWVersion->text()));
-        return;
-    }
-    // Discovery said what it is: it may be written as a typed address, which
-    // a run must be allowed to do.
-    Identity identity;
-    identity.address = address;
-    identity.kind = Identity::Kind::Selected;
-    const Reply reply = m_replies.value(QHostAddress(address).toIPv4Address());
-    identity.as = describe(reply.verstring, reply.idstring);
-    identity.how = tr("discovery");
-    ui->m_lineEdit_tftpManualIPEntry->setText(address);
-    m_identified = identity;
-    finishSearch(false, tr("Controller %1 answered discovery but not the question for its firmware revision; "
-                           "it is entered as a manual address.")
-                            .arg(address));
+    // As the operator's choice would be.
+    if (index == ui->m_comboBox_TFTPDevicesDiscovered->currentIndex())
+        queryFirmwareVersion(index);
+    else
+        ui->m_comboBox_TFTPDevicesDiscovered->setCurrentIndex(index);
 }
 
-void tftpInterfaceControl::finishSearch(bool found, const QString &message)
+void tftpInterfaceControl::searchFinished(bool found, const QString &message)
 {
-    m_searchAddress.clear();
-    m_searchReadingRevision = false;
+    handleEnableControl(true);
     log(found ? LOG_INFO : LOG_WARNING, message);
     emit signal_deviceSearchDone(found, message);
 }

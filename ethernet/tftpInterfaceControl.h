@@ -4,9 +4,11 @@
 #include "base/RevisionCheck.h"
 #include "base/UpdateRecord.h"
 #include "catalogue/RunRecorder.h"
+#include "ethernet/ControllerIdentifier.h"
 #include "ethernet/ControllerWriteOutcome.h"
 #include "ethernet/EthernetSettings.h"
 #include "ethernet/FleetProgressView.h"
+#include "ethernet/UpdateCheck.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -16,16 +18,16 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 class BootLoadProduct;
-class ControllerVerifier;
-class FleetWriter;
+class ControllerWrite;
+class ControllerSearch;
+class FleetRun;
 class Pauser;
 class ProgressHandle;
 class Prompter;
-class QTFTP;
 class QTimer;
+class RevisionQuery;
 class TarvoInput;
 class TarvoLibrary;
 
@@ -35,7 +37,9 @@ class tftpInterfaceControlClass;
 
 // Panel of the Ethernet controllers: discovers the controllers of the chosen
 // type, shows the chosen one's firmware revision and writes the accepted
-// image to it by TFTP on a thread of its own.
+// image to it, or to them all. The panel decides and shows; asking,
+// writing, checking and searching are its stages' (ControllerIdentifier,
+// RevisionQuery, ControllerWrite, FleetRun, UpdateCheck, ControllerSearch).
 class tftpInterfaceControl : public InterfacePanel
 {
     Q_OBJECT
@@ -117,79 +121,46 @@ private slots:
                                     unsigned long uni, char *verstring, char *idstring);
     void handleDiscoveryTimeout();
     void handleFWQueryTimeout();
-    void handleReadThreadDone(int result);
+    void handleInfoRead(quint32 address, int result, const QByteArray &info);
     void handleGetValue(unsigned long ip, quint16 valueID, quint32 value);
     void on_m_comboBox_TFTPDevicesDiscovered_currentIndexChanged(int index);
     void on_m_lineEdit_tftpManualIPEntry_textChanged(QString text);
     void on_m_checkBox_tftpProgramAll_toggled(bool checked);
     void programProgress(int status);
-    void programDone(int result);
-    void programDone();
+    void programDone(int result, const QString &reason);
 
 public slots:
     void handleEnableControl(bool enable) override;
 
 private:
-    // What a controller at a typed address said it is, before anything is
-    // written to it.
-    struct Identity {
-        enum class Kind {
-            Selected, // answered as the selected device type
-            Other,    // answered as another type
-            Unknown,  // did not say: no answer, or an "info" without a version string
-        };
-        QString address;
-        Kind kind = Kind::Unknown;
-        QString as;       // what it answered as: "idstring (verstring)"
-        QString revision; // what the panel's revision route would have shown; null when not read
-        QString how;      // what it answered: "discovery" or "\"info\""; empty when nothing
-    };
+    using Identity = ControllerIdentifier::Identity;
 
     void ensureDiscover();
-    // A run is starting: nothing of the revision question may come back;
-    // stops its timer and lets its read go.
-    void stopRevisionQuery();
-    void startIdentification(const QString &address, bool forWrite);
-    void identifyByInfo();
-    void identifyReadDone(int result);
-    void identified(const Identity &identity);
-    void stopIdentification();
-    QString describe(const QString &verstring, const QString &idstring) const;
-    // The verstring test of the selected product (its SFT text); empty when none.
-    QString sftText() const;
+    int discoveryPortInUse() const;
+    void identifyForWrite(const QString &address);
+    void typedAddressIdentified(const Identity &identity);
     void startWrite(const QString &address, const QString &revisionBefore, bool typeUnconfirmed);
+    int writeTimeoutMs() const;
     void queryFirmwareVersion(int index);
-    void startInfoRead(quint32 address);
     void setControlsEnabled(bool enable);
-    void stopQueryTimer();
     void releaseRun();
     void closeProgress();
     QString currentEntryText() const;
     void rememberRevision(quint32 address, quint32 revision);
     void updateProgramAllControls();
     bool programAllOffered() const;
-    void fleetWriteStarted(int index);
-    void fleetWriteProgress(int index, int percent);
-    void fleetWriteFinished(int index);
-    void fleetCancelRequested();
+    void fleetWriteEnded(const ControllerWriteOutcome &outcome);
+    void recordNotUpdated(const ControllerWriteOutcome &outcome);
     void fleetDone();
-    void setFleetRow(int index, const QString &state, int percent);
-    void refreshFleetView();
-    QString fleetSummary(const QList<ControllerWriteOutcome> &outcomes) const;
     bool startDiscovery();
-    void finishSearch(bool found, const QString &message);
-    void searchRevisionRead(bool ok);
-    void startVerification(const QStringList &addresses, bool fleet);
-    void verificationChecked(int index);
+    void searchReadRevision(int index);
+    void searchFinished(bool found, const QString &message);
+    void startVerification(const QList<UpdateCheck::Written> &written, bool fleet);
     void verificationDone();
     void endSingleRun();
     void endFleetRun();
     UpdateRecord record(const QString &address, const QString &revisionBefore) const;
     void emitRecord(UpdateRecord record, UpdateRecord::Outcome outcome, const QString &reason);
-    void recordCheck(const QString &address, const QString &revisionBefore, const RevisionCheck &check);
-    // What the panel read of this controller before the run; null when nothing.
-    QString revisionBeforeOf(const QString &address) const;
-    void recordUnchecked(const QString &why);
 
     Ui::tftpInterfaceControlClass *ui;
     Prompter &m_prompter;
@@ -198,63 +169,37 @@ private:
     EthernetSettings m_ownSettings;
     const EthernetSettings &m_settings;
 
+    // Discovery, the list and the chosen controller's revision.
     std::unique_ptr<TarvoInput> m_discover;
     int m_discoverPort = 0;
-    std::unique_ptr<ProgressHandle> m_progressDialog;
-    QTFTP *m_readThread = nullptr;
-    char m_infoBuffer[512];
-    QByteArray m_fileData;
-    QTFTP *m_writeThread = nullptr;
     QTimer *m_discoveryTimer = nullptr;
-    QTimer *m_queryTimer = nullptr;
-    QHostAddress m_manualAddress;
-    // What the write thread said last: the reason given when a write fails.
-    QString m_lastWriteStatus;
-    QString m_writeAddress;
-    quint32 m_infoAddress = 0;
-
-    FleetWriter *m_fleet = nullptr;
-    FleetProgressFactory m_fleetProgressFactory;
-    std::unique_ptr<FleetProgressView> m_fleetView;
-    // What the rows show, applied to the view a few times a second: with many
-    // writes at once, drawing every step would hold up the window.
-    QTimer *m_fleetRefresh = nullptr;
-    QList<QPair<QString, int>> m_fleetRows;
-    QList<bool> m_fleetRowChanged;
-    QList<int> m_fleetPercent; // per row, for the overall bar; a finished row counts as whole
-    int m_fleetOverallShown = -1;
-    QString m_fleetStatusShown;
-    QList<ControllerWriteOutcome> m_fleetOutcomes;
-    // Its clock runs from PROGRAM to the end of each check.
-    RunRecorder m_recorder;
-
-    // The run's revision checks, under way and done.
-    ControllerVerifier *m_verifier = nullptr;
-    QStringList m_verifyAddresses;
-    bool m_verifyingFleet = false;
-    QHash<QString, RevisionCheck> m_checks; // by controller address
-    QSet<QString> m_recorded; // addresses of this run whose record was emitted
-    QString m_runRevisionBefore; // single write: what the panel showed
-    // findDevice(): the address searched for, null when none is.
-    QString m_searchAddress;
-    bool m_searchReadingRevision = false;
-    bool m_destroying = false;
-
     // Discovery replies of the current discovery, by address, whatever their
     // type: what findDevice() tells of an address that is not listed.
-    struct Reply {
-        QString verstring;
-        QString idstring;
-    };
-    QHash<quint32, Reply> m_replies;
-    // Asking a typed address what it is: for PROGRAM (a run) or for findDevice().
-    QString m_identifyAddress;
-    bool m_identifyForWrite = false;
-    QTimer *m_identifyTimer = nullptr;
-    QTFTP *m_identifyRead = nullptr;
-    QByteArray m_identifyBuffer;
-    // What findDevice() learnt, for the PROGRAM that follows it.
-    std::optional<Identity> m_identified;
+    QHash<quint32, ControllerIdentifier::Reply> m_replies;
+    // A run that starts stops it, so that nothing of it comes back and hands
+    // the controls over.
+    RevisionQuery *m_query = nullptr;
+    QHostAddress m_manualAddress;
+    // findDevice(), with the identifier of the addresses it does not find listed.
+    ControllerIdentifier *m_searchIdentifier = nullptr;
+    ControllerSearch *m_search = nullptr;
+
+    // The run: the image it sends, the write to one controller (a typed
+    // address is asked what it is first) or to them all, and the check.
+    QByteArray m_fileData;
+    ControllerIdentifier *m_identifier = nullptr;
+    ControllerWrite *m_write = nullptr;
+    std::unique_ptr<ProgressHandle> m_progressDialog;
+    QString m_runRevisionBefore; // single write: what the panel showed
     // The controller written did not say what it is before the write.
     bool m_runTypeUnconfirmed = false;
+    FleetRun *m_fleet = nullptr;
+    FleetProgressFactory m_fleetProgressFactory;
+    QList<ControllerWriteOutcome> m_fleetOutcomes;
+    UpdateCheck *m_check = nullptr;
+    bool m_verifyingFleet = false;
+    // Its clock runs from PROGRAM to the end of each check.
+    RunRecorder m_recorder;
+    QSet<QString> m_recorded; // addresses of this run whose record was emitted
+    bool m_destroying = false;
 };
