@@ -214,7 +214,6 @@ void BootLoadProduct::dropImage()
     m_imageData.clear();
     m_imageSha256.clear();
     m_imageFileName.clear();
-    m_imageVersion = 0;
     m_signature = SignatureVerdict();
     for (MicroprocessorImageInfo *info : std::as_const(m_processors))
         info->clearImage();
@@ -359,7 +358,8 @@ void BootLoadProduct::reportMismatch(const QString &fileName, const QByteArray &
         text += QStringLiteral("\n\n") + owners;
     }
     // Logged before the box, which may stay open a long time.
-    QString logged = tr("File mismatch: %1 is not an image for %2").arg(fileName, m_name);
+    QString logged = tr("File mismatch: %1 is not an image for %2")
+                         .arg(fileName, m_name.isEmpty() ? tr("the device type selected") : m_name);
     if (!why.isEmpty())
         logged += QStringLiteral(": ") + why;
     logged += QLatin1Char('.');
