@@ -155,10 +155,12 @@ void HistoryDialog::applyFilter()
 {
     const int interfaceNumber = ui->m_comboBox_interface->currentData().toInt();
     const QString device = ui->m_lineEdit_device->text().trimmed();
+    const bool cancelled = ui->m_checkBox_showCancelled->isChecked();
     int shown = 0;
     for (int row = 0; row < m_records.size(); ++row) {
         const UpdateRecord &record = m_records.at(row);
-        const bool match = (interfaceNumber < 0 || record.interfaceNumber == interfaceNumber)
+        const bool match = (cancelled || record.outcome != UpdateRecord::Outcome::Cancelled)
+            && (interfaceNumber < 0 || record.interfaceNumber == interfaceNumber)
             && (device.isEmpty() || record.deviceType.contains(device, Qt::CaseInsensitive)
                 || record.address.contains(device, Qt::CaseInsensitive));
         ui->m_tableWidget_records->setRowHidden(row, !match);
@@ -218,6 +220,11 @@ void HistoryDialog::on_m_comboBox_interface_currentIndexChanged(int)
 }
 
 void HistoryDialog::on_m_lineEdit_device_textChanged(const QString &)
+{
+    applyFilter();
+}
+
+void HistoryDialog::on_m_checkBox_showCancelled_toggled(bool)
 {
     applyFilter();
 }

@@ -12,7 +12,8 @@ class HistoryDialog;
 
 // The update record as a table, newest first: filter it by interface and by
 // device (type, address or serial), copy the selected rows as CSV. Lines of
-// the file that could not be read are named above the table.
+// the file that could not be read are named above the table. Cancelled runs
+// (a question answered No, nothing sent) are listed only when asked for.
 class HistoryDialog : public QDialog
 {
     Q_OBJECT
@@ -34,6 +35,7 @@ public slots:
 private slots:
     void on_m_comboBox_interface_currentIndexChanged(int index);
     void on_m_lineEdit_device_textChanged(const QString &text);
+    void on_m_checkBox_showCancelled_toggled(bool checked);
     void updateCopyButton();
 
 private:

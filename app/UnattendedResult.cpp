@@ -20,8 +20,22 @@ QString UnattendedResult::allowingOption() const
 QJsonObject UnattendedResult::toJson() const
 {
     QJsonObject object = record ? record->toJson() : QJsonObject();
-    if (!record)
+    if (!record) {
         object.insert(QStringLiteral("outcome"), QJsonValue::Null);
+        // A run that ended before any device's record still says what it was
+        // about; what it did not know stays null.
+        const QJsonObject fields = known ? known->toJson() : UpdateRecord().toJson();
+        for (const char *key : {"interface", "deviceType", "address", "imageFile", "imageSha256",
+                                "imageVersion", "signature", "signedBy", "trustedComment"}) {
+            const QString name = QLatin1String(key);
+            QJsonValue value = fields.value(name);
+            if (value.isUndefined())
+                continue;
+            if (value.isString() && value.toString().isEmpty())
+                value = QJsonValue::Null;
+            object.insert(name, value);
+        }
+    }
     if (devices.size() > 1) {
         QJsonArray each;
         for (const UpdateRecord &device : devices)

@@ -21,6 +21,10 @@ public:
     ExitCode exitCode = ExitCode::FailedOrMismatch;
     QString message;
     std::optional<UpdateRecord> record; // the device's, or the one that decided a run of several
+    // Without a record: what the run knew of the device and the image when it
+    // ended (from its options, and the image once it was accepted). Written
+    // as the record's fields of the same names.
+    std::optional<UpdateRecord> known;
     QList<UpdateRecord> devices;         // every record of a run of several devices
     std::optional<GuardingQuestion> refusedQuestion;
     QList<GuardingQuestion> allowedQuestions; // what -yes= gave to the run

@@ -5,8 +5,10 @@
 #include "app/ZelBootLoader.h"
 #include "base/InterfacePanel.h"
 #include "catalogue/BootLoadProduct.h"
+#include "catalogue/ImageVersion.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace {
 
@@ -274,11 +276,32 @@ void UnattendedRun::abandon(const QString &why)
         finishFromRecords(reason + QLatin1Char(' '));
 }
 
+UpdateRecord UnattendedRun::knownSoFar() const
+{
+    UpdateRecord known;
+    known.interfaceNumber = m_options.interfaceIndex;
+    known.deviceType = m_options.deviceType;
+    known.address = m_options.deviceAddress;
+    if (!m_options.firmwarePath.isEmpty())
+        known.imageFile = QFileInfo(m_options.firmwarePath).absoluteFilePath();
+    const BootLoadProduct *product = m_window ? m_window->currentProduct() : nullptr;
+    if (product && product->imageReady() && product->name() == m_options.deviceType) {
+        known.setImage(product->imageFileName(), product->imageSha256(), ImageVersion::of(*product).version);
+        const SignatureVerdict signature = product->imageSignature();
+        const bool valid = signature.state == SignatureVerdict::State::Valid;
+        known.setSignature(signature.name(), valid ? signature.signedBy() : QString(),
+                           valid ? signature.trustedComment : QString());
+    }
+    return known;
+}
+
 void UnattendedRun::finish(ExitCode code, const QString &message)
 {
     if (m_finished)
         return;
     m_finished = true;
+    if (!m_result.record)
+        m_result.known = knownSoFar();
     m_stepLimit.stop();
     for (const QMetaObject::Connection &c : std::as_const(m_stepConnections))
         disconnect(c);

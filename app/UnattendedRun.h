@@ -64,6 +64,8 @@ private:
     void finish(ExitCode code, const QString &message);
     void armStepLimit(const QString &what);
     QString addressText() const;
+    // What the run knows of its device and image without a record.
+    UpdateRecord knownSoFar() const;
 
     QPointer<ZelBootLoader> m_window;
     StartOptions m_options;

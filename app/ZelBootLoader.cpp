@@ -14,6 +14,7 @@
 #include "base/UpdateRecord.h"
 #include "base/UpdateRecordFile.h"
 #include "catalogue/BootLoadProduct.h"
+#include "catalogue/ImageVersion.h"
 #include "catalogue/ProductCatalogue.h"
 #include "catalogue/TrustedKeys.h"
 #include "dmx/zeldmxInterfaceControl.h"
@@ -27,7 +28,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QStandardPaths>
+#include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTextStream>
 
 #include <cstdio>
@@ -59,16 +63,12 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
 {
     takeServices(services);
 
+    // Before the form: its icons come from these resources.
+    initResources();
     ui->setupUi(this);
     setObjectName(QStringLiteral("ZelBootLoader"));
 
-    m_label_version = new QLabel(tr("v%1.%2.%3 build %4 (%5)")
-                                     .arg(ZEL_VERSION_MAJOR)
-                                     .arg(ZEL_VERSION_MINOR)
-                                     .arg(ZEL_VERSION_PATCH)
-                                     .arg(QStringLiteral("57"))
-                                     .arg(20130709),
-                                 this);
+    m_label_version = new QLabel(QStringLiteral("v") + versionText(), this);
     m_label_version->setObjectName(QStringLiteral("m_label_version"));
     statusBar()->addWidget(m_label_version);
 
@@ -79,6 +79,15 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
     m_label_signature->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->m_label_fileFirmwareVersion) + 1,
                                      m_label_signature);
+    // The image's version as the interface's devices report theirs, between
+    // the summary and the signature.
+    m_label_imageVersion = new QLabel(this);
+    m_label_imageVersion->setObjectName(QStringLiteral("m_label_imageVersion"));
+    m_label_imageVersion->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->m_label_fileFirmwareVersion) + 1,
+                                     m_label_imageVersion);
+    // The status message is elided to the room it has: on a resize it gets more or less.
+    statusBar()->installEventFilter(this);
 
     m_runEvents = new RunEvents(this);
     m_logger = Logger::instance(this);
@@ -149,6 +158,19 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
     applyControls();
 
     connect(ui->actionHistory, &QAction::triggered, this, &ZelBootLoader::showHistory);
+    connect(ui->actionStartOver, &QAction::triggered, this, &ZelBootLoader::startOver);
+    connect(ui->m_pushButton_startOver, &QPushButton::clicked, this, &ZelBootLoader::startOver);
+    connect(ui->actionAbout, &QAction::triggered, this, &ZelBootLoader::showAbout);
+}
+
+QString ZelBootLoader::versionText()
+{
+    return tr("%1.%2.%3 build %4 (%5)")
+        .arg(ZEL_VERSION_MAJOR)
+        .arg(ZEL_VERSION_MINOR)
+        .arg(ZEL_VERSION_PATCH)
+        .arg(QStringLiteral("57"))
+        .arg(20130709);
 }
 
 ZelBootLoader::~ZelBootLoader()
@@ -186,6 +208,7 @@ void ZelBootLoader::readCatalogue(const QString &givenPath)
     // A catalogue named by the caller is the only one; otherwise the first
     // place that has one wins.
     if (!givenPath.isEmpty()) {
+        m_cataloguePath = givenPath;
         log(LOG_INFO, tr("Product catalogue in use: %1").arg(QDir::toNativeSeparators(givenPath)));
         m_catalogue->readProductCatalogue(givenPath);
         return;
@@ -199,6 +222,7 @@ void ZelBootLoader::readCatalogue(const QString &givenPath)
         m_catalogue->readProductCatalogue(nowhere, QLatin1String(DataFiles::kCatalogue));
         return;
     }
+    m_cataloguePath = search.found;
     log(LOG_INFO, tr("Product catalogue in use: %1").arg(QDir::toNativeSeparators(search.found)));
     m_catalogue->readProductCatalogue(search.found);
 }
@@ -377,6 +401,9 @@ void ZelBootLoader::applyControls()
     const bool program = m_deviceOffered && (state == RunState::Idle || state == RunState::Ready);
     ui->m_pushButton_program->setEnabled(program);
     ui->m_ckx_FactoryDefault->setEnabled(program);
+    const bool startOver = startOverOffered();
+    ui->m_pushButton_startOver->setEnabled(startOver);
+    ui->actionStartOver->setEnabled(startOver);
 }
 
 bool ZelBootLoader::eventFilter(QObject *watched, QEvent *event)
@@ -384,7 +411,106 @@ bool ZelBootLoader::eventFilter(QObject *watched, QEvent *event)
     if (m_state == RunState::Loading && event->isInputEvent()
         && (watched == ui->m_comboBox_interfaceSelect || watched == ui->m_comboBox_deviceSelect))
         return true;
+    if (watched == statusBar() && event->type() == QEvent::Resize)
+        showStatus();
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool ZelBootLoader::event(QEvent *event)
+{
+    // A menu's status tip stands in for the message while the pointer is on
+    // an entry; leaving it must bring the message back, not clear it.
+    if (event->type() == QEvent::StatusTip && static_cast<QStatusTipEvent *>(event)->tip().isEmpty()) {
+        showStatus();
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+int ZelBootLoader::statusRoom() const
+{
+    // The status bar draws its message from a small margin on the left up to
+    // the first permanent label, or to the size grip.
+    const QStatusBar *bar = statusBar();
+    int right = bar->width() - 12;
+    if (m_label_simulated && m_label_simulated->isVisible())
+        right = qMin(right, m_label_simulated->x() - 2);
+    return qMax(0, right - 6);
+}
+
+void ZelBootLoader::showStatus()
+{
+    QStatusBar *bar = statusBar();
+    if (m_statusText.isEmpty()) {
+        bar->clearMessage();
+        bar->setToolTip(QString());
+        return;
+    }
+    bar->showMessage(bar->fontMetrics().elidedText(m_statusText, Qt::ElideMiddle, statusRoom()));
+    bar->setToolTip(m_statusText);
+}
+
+void ZelBootLoader::clearStatus()
+{
+    m_statusText.clear();
+    showStatus();
+}
+
+bool ZelBootLoader::anyPanelRunInProgress() const
+{
+    for (const InterfacePanel *panel : m_panels) {
+        if (panel && panel->runInProgress())
+            return true;
+    }
+    return false;
+}
+
+bool ZelBootLoader::startOverOffered() const
+{
+    return (m_state == RunState::Idle || m_state == RunState::Ready) && !anyPanelRunInProgress();
+}
+
+void ZelBootLoader::startOver()
+{
+    if (!startOverOffered())
+        return;
+    const QString image = ui->m_label_firmwareImageFile->text();
+    // What an earlier interface's product accepted goes too: nothing chosen
+    // before may be sent after starting over.
+    for (const QList<BootLoadProduct *> &products : std::as_const(m_products)) {
+        for (BootLoadProduct *product : products)
+            product->dropImage();
+    }
+    for (InterfacePanel *panel : std::as_const(m_panels))
+        panel->startOver();
+    m_state = RunState::Idle;
+    m_deviceOffered = false;
+    ui->m_label_firmwareImageFile->clear();
+    ui->m_label_fileFirmwareVersion->clear();
+    showImageVersion(nullptr);
+    showSignature(nullptr);
+    clearStatus();
+    applyControls();
+    log(LOG_INFO, image.isEmpty()
+                      ? tr("Started over: the device lists were cleared.")
+                      : tr("Started over: the image %1 was dropped and the device lists were cleared.")
+                            .arg(QDir::toNativeSeparators(image)));
+}
+
+void ZelBootLoader::showAbout()
+{
+    const QString catalogue = m_cataloguePath.isEmpty()
+        ? tr("none was found")
+        : QDir::toNativeSeparators(QFileInfo(m_cataloguePath).absoluteFilePath());
+    const QString output = m_outputFolder.isEmpty()
+        ? tr("none can be written; the session log goes to the error output")
+        : QDir::toNativeSeparators(m_outputFolder);
+    const QString text = tr("Zel Firmware Updater\n\nVersion %1\nQt %2 (built with Qt %3)\n"
+                            "Product catalogue: %4\nOutput folder: %5")
+                             .arg(versionText(), QString::fromLatin1(qVersion()),
+                                  QLibraryInfo::version().toString(), catalogue, output);
+    m_prompter->showMessage(this, Prompter::Kind::Information, tr("About Zel Firmware Updater"), text,
+                            QMessageBox::Ok);
 }
 
 bool ZelBootLoader::activePanelRunInProgress() const
@@ -447,7 +573,7 @@ void ZelBootLoader::handleRunRecord(UpdateRecord record)
     case UpdateRecord::Outcome::Failed: priority = LOG_SEVERE; break;
     }
     log(priority, text);
-    statusBar()->showMessage(text);
+    handleStatusUpdate(text);
     QString error;
     if (!recordUpdate(record, &error)) {
         emit m_runEvents->recordNotWritten(record, error);
@@ -500,7 +626,8 @@ BootLoadProduct *ZelBootLoader::currentProduct() const
 
 void ZelBootLoader::handleStatusUpdate(QString msg)
 {
-    statusBar()->showMessage(msg);
+    m_statusText = msg;
+    showStatus();
 }
 
 void ZelBootLoader::handleProgramComplete()
@@ -515,13 +642,16 @@ void ZelBootLoader::handleProgramComplete()
 
 void ZelBootLoader::on_m_comboBox_interfaceSelect_currentIndexChanged(int interfaceSelectIndex)
 {
-    // A new interface starts over: no image, no device offered.
+    // A new interface starts over: no image, no device offered, and no
+    // message of the interface before.
     m_state = RunState::Idle;
     m_deviceOffered = false;
     applyControls();
     ui->m_comboBox_deviceSelect->clear();
     ui->m_label_firmwareImageFile->clear();
+    showImageVersion(nullptr);
     showSignature(nullptr);
+    clearStatus();
 
     QComboBox *interfaces = ui->m_comboBox_interfaceSelect;
     bool ok = false;
@@ -554,7 +684,10 @@ void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
     if (m_state != RunState::Idle)
         return;
     m_state = RunState::Loading;
+    showImageVersion(nullptr);
     showSignature(nullptr);
+    // What the status bar said belonged to the image before.
+    clearStatus();
     applyControls();
     emit enableControl(false);
     QCoreApplication::processEvents();
@@ -611,6 +744,7 @@ void ZelBootLoader::on_m_pushButton_firmwareImageFileSelect_clicked()
     m_state = loaded ? RunState::Ready : RunState::Idle;
     if (loaded) {
         ui->m_label_fileFirmwareVersion->setText(product->imageSummary());
+        showImageVersion(product);
         showSignature(product);
     }
     applyControls();
@@ -660,6 +794,8 @@ void ZelBootLoader::on_m_pushButton_program_clicked()
     log(LOG_INFO, QStringLiteral("Programming device."));
     const RunState before = m_state;
     m_state = RunState::Programming;
+    // The message of the run before is no longer true of this one.
+    clearStatus();
     applyControls();
     QCoreApplication::processEvents();
 
@@ -709,16 +845,31 @@ QUrl ZelBootLoader::helpUrlFor(const QString &appDir)
 void ZelBootLoader::on_actionHelp_triggered(bool)
 {
     const DataFiles::Search search = DataFiles::find(QLatin1String(DataFiles::kHelpPage));
+    QString page;
+    QUrl url;
     if (!search.found.isEmpty()) {
-        QUrl url = QUrl::fromLocalFile(QFileInfo(search.found).absoluteFilePath());
+        page = QFileInfo(search.found).absoluteFilePath();
+        url = QUrl::fromLocalFile(page);
         url.setScheme(QStringLiteral("file"));
-        m_openUrl(url);
-        return;
+    } else {
+        // The browser then says the page is missing; the log says where it was looked for.
+        log(LOG_WARNING, tr("The help page was not found. Places looked in, in this order:\n%1")
+                             .arg(DataFiles::placesText(search)));
+        page = helpPageFor(QCoreApplication::applicationDirPath());
+        url = helpUrlFor(QCoreApplication::applicationDirPath());
     }
-    // The browser then says the page is missing; the log says where it was looked for.
-    log(LOG_WARNING, tr("The help page was not found. Places looked in, in this order:\n%1")
-                         .arg(DataFiles::placesText(search)));
-    m_openUrl(helpUrlFor(QCoreApplication::applicationDirPath()));
+    if (m_openUrl(url))
+        return;
+    // No browser could be started: the operator can still open the file by hand.
+    const QString text = search.found.isEmpty()
+        ? tr("The help page could not be opened: it was not found. Places looked in, in this "
+             "order:\n%1")
+              .arg(DataFiles::placesText(search))
+        : tr("The help page could not be opened: no web browser could be started.\n\n"
+             "Open this file by hand:\n%1")
+              .arg(QDir::toNativeSeparators(page));
+    log(LOG_WARNING, text);
+    m_prompter->showMessage(this, Prompter::Kind::Warning, tr("Help"), text, QMessageBox::Ok);
 }
 
 void ZelBootLoader::loadTrustedKeys(const AppServices &services)
@@ -760,7 +911,6 @@ void ZelBootLoader::loadTrustedKeys(const AppServices &services)
     // Under simulation the sample images show as signed; the sample key is
     // never trusted for real devices, and alone it asks nothing of unsigned images.
     if (m_devices->simulated()) {
-        initResources();
         QFile file(sampleKeyResource());
         QString error;
         const std::optional<SigningKey> sample = file.open(QIODevice::ReadOnly)
@@ -780,6 +930,17 @@ void ZelBootLoader::loadTrustedKeys(const AppServices &services)
         for (BootLoadProduct *product : products)
             product->setTrustedKeys(m_trustedKeys.get());
     }
+}
+
+void ZelBootLoader::showImageVersion(BootLoadProduct *product)
+{
+    if (!product || !product->imageReady()) {
+        m_label_imageVersion->clear();
+        return;
+    }
+    const QString line = ImageVersion::of(*product).line();
+    m_label_imageVersion->setText(line);
+    log(LOG_INFO, line);
 }
 
 void ZelBootLoader::showSignature(BootLoadProduct *product)

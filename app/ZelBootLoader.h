@@ -105,6 +105,17 @@ public:
     zeldmxInterfaceControl *zeldmxPanel() const;
     tftpInterfaceControl *tftpPanel() const;
     RunEvents *runEvents() const { return m_runEvents; }
+    // File > Start Over: drops the accepted image and the panels' lists and
+    // returns to the state after start-up; the interface and device type
+    // chosen stay. Offered while no run is in progress.
+    void startOver();
+    bool startOverOffered() const;
+    // Help > About: version, build, Qt, the catalogue in use, the output folder.
+    void showAbout();
+    // The status message as a panel or the run gave it; the status bar shows
+    // it elided to the room it has, and whole as its tool tip.
+    QString statusText() const { return m_statusText; }
+
     // The keys image signatures are checked against this session.
     const TrustedKeys &trustedKeys() const { return *m_trustedKeys; }
     // Where the public key of the simulated devices' sample images is built in.
@@ -129,6 +140,7 @@ private slots:
     void updateLogDisplay(QString log);
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -167,6 +179,18 @@ private:
     void loadTrustedKeys(const AppServices &services);
     // Shows the accepted image's signature beside its summary.
     void showSignature(BootLoadProduct *product);
+    // The line under the summary: the image's version as the interface's
+    // devices report theirs.
+    void showImageVersion(BootLoadProduct *product);
+    // The status message, elided in the middle to the room left of the
+    // permanent labels.
+    void showStatus();
+    void clearStatus();
+    int statusRoom() const;
+    // True while any panel's run goes on.
+    bool anyPanelRunInProgress() const;
+    // What the window says of itself: "2.6.2 build 57 (20130709)".
+    static QString versionText();
     // False when the image is unsigned though keys are installed and the
     // operator (or -yes=unsigned) did not confirm it.
     bool signatureAllowed(BootLoadProduct *product);
@@ -186,6 +210,10 @@ private:
     QLabel *m_label_version = nullptr;
     QLabel *m_label_simulated = nullptr;
     QLabel *m_label_signature = nullptr;
+    QLabel *m_label_imageVersion = nullptr;
+    QString m_statusText;
+    // The catalogue read at start-up, as the log names it; empty when none was found.
+    QString m_cataloguePath;
     std::unique_ptr<TrustedKeys> m_trustedKeys;
     QPointer<HistoryDialog> m_history;
     RunEvents *m_runEvents = nullptr;

@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/DeviceEnvironment.h"
 #include "app/ExitCode.h"
+#include "app/PlatformNoiseFilter.h"
 #include "app/TerminationWatcher.h"
 #include "app/UnattendedPrompter.h"
 #include "app/UnattendedResult.h"
@@ -10,6 +11,7 @@
 #include "base/QtPrompter.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <memory>
@@ -47,6 +49,14 @@ int answerWithoutWindow(int argc, char *argv[])
     UnattendedResult result;
     result.exitCode = ExitCode::BadOptionsOrImageRefused;
     result.allowedQuestions = options.allowedQuestions;
+    // What the options did say of the device and the image.
+    UpdateRecord known;
+    known.interfaceNumber = options.interfaceIndex;
+    known.deviceType = options.deviceType;
+    known.address = options.deviceAddress;
+    if (!options.firmwarePath.isEmpty())
+        known.imageFile = QFileInfo(options.firmwarePath).absoluteFilePath();
+    result.known = known;
     if (!options.errors.isEmpty()) {
         result.message = options.errors.join(QStringLiteral("; "));
         for (const QString &error : options.errors)
@@ -98,11 +108,15 @@ int main(int argc, char *argv[])
 {
     if (const int code = answerWithoutWindow(argc, argv); code >= 0)
         return code;
+    const bool unattended = runsUnattended(argc, argv);
     // A production line's run has no display to open: it runs off-screen
     // rather than failing to start.
-    if (runsUnattended(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+    if (unattended && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
         && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Its error output is the run's own: what the platform lacks is no news there.
+    if (unattended)
+        PlatformNoiseFilter::install();
 
     QApplication app(argc, argv);
     // Ties the window to the menu entry and its icon.

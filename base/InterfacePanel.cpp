@@ -24,6 +24,10 @@ bool InterfacePanel::allowsRun(BootLoadProduct *)
     return true;
 }
 
+void InterfacePanel::startOver()
+{
+}
+
 void InterfacePanel::setVerifyWait(int milliseconds)
 {
     m_verifyWaitMs = qMax(0, milliseconds);

@@ -55,6 +55,12 @@ public:
     // its log; it may be called more than once.
     virtual void shutdown() = 0;
 
+    // The operator started over (File > Start Over): no run is in progress,
+    // the window has dropped the image. The panel forgets the devices it
+    // listed and what it read of them, as it was after start-up. By default
+    // there is nothing to forget.
+    virtual void startOver();
+
     // A run without an operator: finds the device, selects it and offers
     // PROGRAM, then answers once, from the event loop, with
     // signal_deviceSearchDone.

@@ -18,6 +18,7 @@
 #include "base/QtPrompter.h"
 #include "catalogue/BootLoadProduct.h"
 #include "catalogue/MicroprocessorImageInfo.h"
+#include "ethernet/FleetWriter.h"
 #include "ethernet/QTFTP.h"
 #include "ethernet/TarvoInput.h"
 #include "ethernet/TarvoNotPresent.h"
@@ -397,7 +398,19 @@ bool startFleet(std::vector<std::unique_ptr<Peer>> &sims, int count, int process
     return true;
 }
 
-void benchFleet(const QString &file, int processes, int delayMs)
+// The limits a fleet run is timed at: the default first, then the others
+// asked for, each once.
+QList<int> fleetLimits(const QList<int> &others)
+{
+    QList<int> limits{FleetWriter::kDefaultConcurrency};
+    for (int limit : others) {
+        if (limit > 0 && !limits.contains(limit))
+            limits.append(limit);
+    }
+    return limits;
+}
+
+void benchFleet(const QString &file, int processes, int delayMs, const QList<int> &limits)
 {
     std::printf("\n4. Program all: 1 MiB (%s, %lld bytes) to 1, 10 and 50 controllers, %d simulator "
                 "process(es), %s\n", qPrintable(QFileInfo(file).fileName()), QFile(file).size(), processes,
@@ -448,7 +461,7 @@ void benchFleet(const QString &file, int processes, int delayMs)
                     single, done ? "" : " (FAILED)", gap, after.self - before.self, after.children - before.children);
     }
 
-    for (int limit : {8, 50}) {
+    for (int limit : limits) {
         for (int count : {1, 10, 50}) {
             std::vector<std::unique_ptr<Peer>> sims;
             if (!startFleet(sims, count, std::min(processes, count), delayMs) || !discover(count)) {
@@ -474,9 +487,10 @@ void benchFleet(const QString &file, int processes, int delayMs)
                 written += int(sim->output().count("WRITTEN"));
             sims.clear();
             const CpuTimes after = CpuTimes::now();
-            std::printf("  limit %2d, %2d controllers: %8.1f ms (%5.2f x single, %5.1f ms each); %d updated, %d "
+            std::printf("  limit %2d%s, %2d controllers: %8.1f ms (%5.2f x single, %5.1f ms each); %d updated, %d "
                         "written; longest event-loop gap %5.1f ms; CPU updater %.2f s, simulator %.2f s%s\n",
-                        limit, count, total, total / single, total / count, updated, written, gap,
+                        limit, limit == FleetWriter::kDefaultConcurrency ? " (default)" : "", count, total,
+                        total / single, total / count, updated, written, gap,
                         after.self - before.self, after.children - before.children, done ? "" : " (NOT FINISHED)");
             all->setChecked(false);
         }
@@ -519,11 +533,18 @@ int main(int argc, char *argv[])
     QStringList parts;
     int processes = 1;
     int delayMs = 1;
+    // The limits compared with the default: --limits=8,50 (the default's rows come first).
+    QList<int> otherLimits{8, 50};
     for (const QString &arg : app.arguments().mid(1)) {
         if (arg.startsWith(QLatin1String("--simulators=")))
             processes = std::max(1, arg.section(QLatin1Char('='), 1).toInt());
         else if (arg.startsWith(QLatin1String("--delay=")))
             delayMs = std::max(0, arg.section(QLatin1Char('='), 1).toInt());
+        else if (arg.startsWith(QLatin1String("--limits="))) {
+            otherLimits.clear();
+            for (const QString &limit : arg.section(QLatin1Char('='), 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
+                otherLimits.append(limit.toInt());
+        }
         else
             parts.append(arg);
     }
@@ -535,9 +556,10 @@ int main(int argc, char *argv[])
     if (wanted("stall"))
         benchStall(hex);
     if (wanted("fleet")) {
-        benchFleet(hex, processes, 0);
+        const QList<int> limits = fleetLimits(otherLimits);
+        benchFleet(hex, processes, 0, limits);
         if (delayMs > 0)
-            benchFleet(hex, processes, delayMs);
+            benchFleet(hex, processes, delayMs, limits);
     }
     return 0;
 }

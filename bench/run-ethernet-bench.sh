@@ -4,7 +4,8 @@
 #   bench/run-ethernet-bench.sh     or     make bench-ethernet
 # 1 MiB TFTP write against tftp-hpa, a 2000-reply discovery burst, the
 # window's longest event-loop stall during a 1 MiB write, and "program all"
-# to 1, 10 and 50 controllers against one single write. Name parts to run only
+# to 1, 10 and 50 controllers (the default limit first, then --limits=8,50)
+# against one single write. Name parts to run only
 # those:   bench/run-ethernet-bench.sh fleet     or     make bench-fleet
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -5,7 +5,9 @@
 #include "catalogue/HexFileState.h"
 #include "catalogue/ImageDump.h"
 #include "catalogue/ImageSource.h"
+#include "catalogue/IntelHexRecord.h"
 #include "catalogue/MicroprocessorImageInfo.h"
+#include "catalogue/ProductCatalogue.h"
 #include "catalogue/TrustedKeys.h"
 
 #include <QCryptographicHash>
@@ -14,6 +16,7 @@
 #include <QScopeGuard>
 
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -48,6 +51,52 @@ QString packedVersionText(quint32 v)
     return QStringLiteral("%1.%2.%3").arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF);
 }
 
+QString hexWord(quint32 value)
+{
+    return QStringLiteral("0x") + QString::number(value, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+}
+
+// The little-endian word at a byte offset of the first Intel HEX section of
+// a file; nothing unless the section gives all four bytes in good records.
+std::optional<quint32> hexWordAt(const QByteArray &file, quint64 offset)
+{
+    ImageSource source(file);
+    IntelHexRecord record;
+    quint64 upper = 0;
+    quint32 value = 0;
+    int given = 0;
+    while (!source.atEnd()) {
+        const QByteArrayView line = source.readLine();
+        if (line.isEmpty() || line.front() != ':')
+            break;
+        record.parse(line);
+        if (!record.wellFormed() || !record.checksumOk())
+            return std::nullopt;
+        if (record.type() == IntelHexRecord::ExtendedLinearAddress && record.byteCount() >= 2) {
+            upper = quint64(record.data()[0] << 8 | record.data()[1]);
+        } else if (record.type() == IntelHexRecord::Data) {
+            const quint64 address = upper << 16 | record.address();
+            for (int i = 0; i < record.byteCount(); ++i) {
+                if (address + i < offset || address + i >= offset + 4)
+                    continue;
+                const int k = int(address + i - offset);
+                value = (value & ~(0xFFu << (8 * k))) | quint32(record.data()[i]) << (8 * k);
+                given |= 1 << k;
+            }
+        }
+    }
+    return given == 0xF ? std::optional<quint32>(value) : std::nullopt;
+}
+
+// "A", "A and B", "A, B and C".
+QString listed(const QStringList &names)
+{
+    if (names.size() < 2)
+        return names.value(0);
+    return BootLoadProduct::tr("%1 and %2").arg(names.mid(0, names.size() - 1).join(QStringLiteral(", ")),
+                                                names.last());
+}
+
 } // namespace
 
 BootLoadProduct::BootLoadProduct(Prompter &prompter, QObject *parent)
@@ -63,6 +112,35 @@ void BootLoadProduct::addProcessor(MicroprocessorImageInfo *info)
 {
     if (info)
         m_processors.insert(info->hierarchy(), info);
+}
+
+void BootLoadProduct::setCatalogue(const ProductCatalogue *catalogue)
+{
+    m_catalogue = catalogue;
+}
+
+bool BootLoadProduct::imageCarriesMark(const QByteArray &imageFile) const
+{
+    const MicroprocessorImageInfo *main = processor(0);
+    if (!main || main->fileType() != 0 || takesRawImage())
+        return false;
+    quint32 location = 0;
+    quint32 mark = 0;
+    if (main->blRev() == 1) {
+        location = main->magicLoc();
+        mark = main->magicFlag();
+    } else if (main->blRev() == 3) {
+        location = main->bl3SftLoc();
+        mark = main->bl3SftVal();
+    } else {
+        return false;
+    }
+    // Where the reader would keep nothing of the file, the product sees no mark.
+    const quint64 offset = quint64(main->wordSize()) * location;
+    if (offset + 4 > main->imageSize())
+        return false;
+    const std::optional<quint32> word = hexWordAt(imageFile, offset);
+    return word && *word == mark;
 }
 
 bool BootLoadProduct::takesRawImage() const
@@ -130,17 +208,22 @@ bool BootLoadProduct::readImageFile(const QString &fileName, QByteArray &content
     return true;
 }
 
-bool BootLoadProduct::loadImage(const QString &fileName)
+void BootLoadProduct::dropImage()
 {
     m_imageReady = false;
     m_imageData.clear();
     m_imageSha256.clear();
     m_imageFileName.clear();
     m_signature = SignatureVerdict();
-    // Whatever happens below, the images of an earlier file must not be taken
-    // for this one's.
     for (MicroprocessorImageInfo *info : std::as_const(m_processors))
         info->clearImage();
+}
+
+bool BootLoadProduct::loadImage(const QString &fileName)
+{
+    // Whatever happens below, the images of an earlier file must not be taken
+    // for this one's.
+    dropImage();
 
     // A raw file is sent as it is: only a device type that takes such a file
     // may skip the checks. For any other, a .bin name would mean programming
@@ -183,6 +266,7 @@ bool BootLoadProduct::loadImage(const QString &fileName)
     });
 
     bool outcome = false;
+    QString why;
     for (qint32 i = 0; i < processorCount(); ++i) {
         MicroprocessorImageInfo *info = processor(i);
         if (info && info->fileType() == 0) {
@@ -194,10 +278,24 @@ bool BootLoadProduct::loadImage(const QString &fileName)
             case 1:
                 // Every Intel HEX processor must pass its own checks: an image
                 // whose second section fails them must not ride on the first.
-                outcome = info->checkMagic() && checkVersion(*info);
+                outcome = info->checkMagic();
+                if (!outcome)
+                    why = tr("processor %1 holds %2 at word 0x%3, not the magic value %4")
+                              .arg(i + 1)
+                              .arg(hexWord(info->readWord32(quint64(info->wordSize()) * info->magicLoc())))
+                              .arg(QString::number(info->magicLoc(), 16).toUpper())
+                              .arg(hexWord(info->magicFlag()));
+                else
+                    outcome = checkVersion(*info, why);
                 break;
             case 3:
                 outcome = info->checkSft();
+                if (!outcome)
+                    why = tr("processor %1 holds %2 at word 0x%3, not the SFT value %4")
+                              .arg(i + 1)
+                              .arg(info->readWord32(quint64(info->wordSize()) * info->bl3SftLoc()))
+                              .arg(QString::number(info->bl3SftLoc(), 16).toUpper())
+                              .arg(info->bl3SftVal());
                 break;
             default:
                 m_prompter.warning(nullptr, tr("Error"), tr("ZELDMX bootloader version not specified."));
@@ -207,6 +305,7 @@ bool BootLoadProduct::loadImage(const QString &fileName)
             // A refused PSoC line means the file cannot be what it claims to be.
             if (!info->readCypressPSoC(source)) {
                 outcome = false;
+                why = tr("the PSoC section of processor %1 was refused").arg(i + 1);
             } else if (!holdsData(*info)) {
                 // Nothing to send to this processor: the file lacks its section.
                 m_prompter.warning(nullptr, QStringLiteral("Warning"),
@@ -214,12 +313,12 @@ bool BootLoadProduct::loadImage(const QString &fileName)
                                        .arg(i + 1)
                                        .arg(info->objectName()));
                 outcome = false;
+                why = tr("the file holds no PSoC section for processor %1").arg(i + 1);
             }
         }
 
         if (!outcome) {
-            m_prompter.critical(nullptr, tr("File mismatch!"),
-                                tr("The firmware image file does not match the device selected!"));
+            reportMismatch(fileName, contents, why);
             break;
         }
         emit signal_log(LOG_INFO, LOGTYPE_GENERAL, QStringLiteral("BootLoadProduct"),
@@ -246,7 +345,31 @@ bool BootLoadProduct::checkSignature(const QString &fileName, const QByteArray &
     return false;
 }
 
-bool BootLoadProduct::checkVersion(const MicroprocessorImageInfo &info)
+void BootLoadProduct::reportMismatch(const QString &fileName, const QByteArray &contents,
+                                     const QString &why)
+{
+    QString text = tr("The firmware image file does not match the device selected!");
+    QString owners;
+    if (m_catalogue) {
+        QStringList names = m_catalogue->productsMarkedIn(contents);
+        names.removeAll(m_name);
+        owners = names.isEmpty() ? tr("No product of the catalogue takes this image.")
+                                 : tr("This image is for %1.").arg(listed(names));
+        text += QStringLiteral("\n\n") + owners;
+    }
+    // Logged before the box, which may stay open a long time.
+    QString logged = tr("File mismatch: %1 is not an image for %2")
+                         .arg(fileName, m_name.isEmpty() ? tr("the device type selected") : m_name);
+    if (!why.isEmpty())
+        logged += QStringLiteral(": ") + why;
+    logged += QLatin1Char('.');
+    if (!owners.isEmpty())
+        logged += QLatin1Char(' ') + owners;
+    emit signal_log(LOG_WARNING, LOGTYPE_GENERAL, QStringLiteral("BootLoadProduct"), logged);
+    m_prompter.critical(nullptr, tr("File mismatch!"), text);
+}
+
+bool BootLoadProduct::checkVersion(const MicroprocessorImageInfo &info, QString &refusal)
 {
     // Bits 24-31 are no part of a packed version: an image that keeps its
     // version in three bytes leaves the fourth erased (0xFF).
@@ -265,6 +388,7 @@ bool BootLoadProduct::checkVersion(const MicroprocessorImageInfo &info)
             m_prompter.critical(nullptr, tr("Warning"),
                                 tr("This firmware version %1 is obsolete for this fixture and cannot be flashed.")
                                     .arg(packedVersionText(v)));
+            refusal = tr("its version %1 is obsolete for this fixture").arg(packedVersionText(v));
             return false;
         }
         return true;
@@ -274,7 +398,13 @@ bool BootLoadProduct::checkVersion(const MicroprocessorImageInfo &info)
                 return true;
         }
         qCDebug(lcHex) << "Major version =" << major;
-        return major == info.firmwareMajorVersion();
+        if (major == info.firmwareMajorVersion())
+            return true;
+        refusal = tr("its major version %1 is not %2, the one %3 takes")
+                      .arg(major)
+                      .arg(info.firmwareMajorVersion())
+                      .arg(m_name);
+        return false;
     default:
         return false;
     }

@@ -7,11 +7,13 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
 
 class MicroprocessorImageInfo;
+class ProductCatalogue;
 class Prompter;
 class QFile;
 class TrustedKeys;
@@ -49,6 +51,9 @@ public:
     // Reads and checks an image file; true when it may be programmed. The
     // image's dump (ImageDump) is written in the background.
     bool loadImage(const QString &fileName);
+    // Forgets the accepted image, as if none had been read: nothing of it
+    // can be sent any more.
+    void dropImage();
     // True for the device type that is sent its raw .bin file unchecked.
     bool takesRawImage() const;
     // True once an image was read and accepted by loadImage: the only state in
@@ -62,6 +67,14 @@ public:
     // Lower-case hex SHA-256 of imageData(); empty unless imageReady().
     QString imageSha256() const;
     QString imageSummary() const;
+
+    // The catalogue the product is one of: an image refused as another's
+    // then names the products it is for.
+    void setCatalogue(const ProductCatalogue *catalogue);
+    // Whether an Intel HEX image file carries this product's mark where the
+    // product's first processor keeps it: its magic value, or the SFT value
+    // of a revision 3 boot loader. Never true for the raw-image product.
+    bool imageCarriesMark(const QByteArray &imageFile) const;
 
     // The keys an image's signature is checked against; none given means
     // none is trusted. The keys must outlive the product.
@@ -78,8 +91,11 @@ private:
     // after telling the operator, otherwise.
     bool readImageFile(const QString &fileName, QByteArray &contents);
     // Version rules of revision 1 images after a good magic value; returns
-    // the new outcome.
-    bool checkVersion(const MicroprocessorImageInfo &info);
+    // the new outcome, and when it is false, why in refusal.
+    bool checkVersion(const MicroprocessorImageInfo &info, QString &refusal);
+    // Tells the log at once and then the operator that the file is not one
+    // for this product, why, and which products it is for.
+    void reportMismatch(const QString &fileName, const QByteArray &contents, const QString &why);
     // The signature beside the file, checked over contents: the bytes every
     // panel's data comes from. False, after telling the operator, when it
     // refuses the image.
@@ -101,4 +117,5 @@ private:
     QString m_imageFileName;
     const TrustedKeys *m_trustedKeys = nullptr;
     SignatureVerdict m_signature;
+    QPointer<const ProductCatalogue> m_catalogue;
 };

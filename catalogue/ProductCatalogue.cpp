@@ -102,6 +102,18 @@ QList<BootLoadProduct *> ProductCatalogue::products(int interfaceType) const
     }
 }
 
+QStringList ProductCatalogue::productsMarkedIn(const QByteArray &imageFile) const
+{
+    QStringList names;
+    for (const QList<BootLoadProduct *> *list : {&m_usbProducts, &m_dmxProducts, &m_ethernetProducts}) {
+        for (const BootLoadProduct *product : *list) {
+            if (!names.contains(product->name()) && product->imageCarriesMark(imageFile))
+                names.append(product->name());
+        }
+    }
+    return names;
+}
+
 void ProductCatalogue::logAndAlert(const QString &text)
 {
     const QString full = m_searchNote.isEmpty() ? text : text + QStringLiteral("\n\n") + m_searchNote;
@@ -226,6 +238,7 @@ bool ProductCatalogue::readProduct(int interfaceType, const QDomElement &product
     }
 
     product->setInterfaceType(interfaceType);
+    product->setCatalogue(this);
     list.append(product.release());
     return true;
 }

@@ -2,9 +2,11 @@
 
 #include "base/LogTypes.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class BootLoadProduct;
 class MicroprocessorImageInfo;
@@ -48,6 +50,10 @@ public:
     const QList<BootLoadProduct *> &ethernetProducts() const { return m_ethernetProducts; }
     // 0 USB, 1 ZELDMX fixtures, 2 Ethernet controllers; empty for any other number.
     QList<BootLoadProduct *> products(int interfaceType) const;
+    // The names of the products, of every interface, whose mark an Intel HEX
+    // image file carries (BootLoadProduct::imageCarriesMark), in catalogue
+    // order per interface.
+    QStringList productsMarkedIn(const QByteArray &imageFile) const;
 
 signals:
     void signal_log(LOGPRIORITY logLevel, LOGTYPE logType, QString objectName, QString logMessage);

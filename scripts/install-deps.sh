@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
   libhidapi-dev
   libsodium-dev minisign
+  python3
   clang libclang-rt-14-dev
   srecord
   xvfb xauth

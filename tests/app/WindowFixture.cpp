@@ -16,9 +16,9 @@ WindowFixture::WindowFixture(const Options &options)
     services.cataloguePath = options.cataloguePath;
     services.keyFolders = options.keyFolders;
     services.trustedKeyPaths = options.trustedKeyPaths;
-    services.openUrl = [this](const QUrl &url) {
+    services.openUrl = [this, starts = options.browserStarts](const QUrl &url) {
         openedUrls.append(url);
-        return true;
+        return starts;
     };
     window = std::make_unique<ZelBootLoader>(options.interfaceIndex, options.deviceType,
                                              options.deviceAddress, options.autoConnect, services);

@@ -37,6 +37,8 @@ struct WindowFixture {
         // the machine running the tests change nothing.
         std::optional<QStringList> keyFolders = QStringList();
         QStringList trustedKeyPaths;
+        // Whether a web browser can be started for the help page.
+        bool browserStarts = true;
     };
 
     explicit WindowFixture(const Options &options);

@@ -6,6 +6,7 @@
 #include "base/UpdateRecordFile.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -176,6 +178,42 @@ private slots:
                                       "4000,%1\n")
                            .arg(odd.imageSha256));
         QVERIFY(f.prompter.shown().isEmpty());
+    }
+
+    // Questions answered No fill the record with runs that sent nothing: they
+    // stay recorded, and History lists them only when asked to.
+    void cancelledRunsStayRecordedButAreListedOnlyWhenAsked()
+    {
+        QTemporaryDir cwd;
+        QDir::setCurrent(cwd.path());
+        const auto back = qScopeGuard([this] { QDir::setCurrent(m_workDir.path()); });
+        const UpdateRecordFile file(cwd.path());
+        for (const UpdateRecord &r : {record(1, 1, "Cove Wash", "8100C001", UpdateRecord::Outcome::Cancelled),
+                                      record(2, 1, "Cove Wash", "8100C001", UpdateRecord::Outcome::Verified),
+                                      record(3, 0, "Sorrel 3", "S3-0042", UpdateRecord::Outcome::Cancelled),
+                                      record(4, 2, "Kestrel", "10.0.0.7", UpdateRecord::Outcome::Failed)})
+            QVERIFY(file.append(r));
+        WindowFixture::Options options;
+        options.cataloguePath = sampleCataloguePath();
+        WindowFixture f(options);
+        f.window->showHistory();
+        auto *dialog = f.window->findChild<HistoryDialog *>();
+        auto *table = dialog->findChild<QTableWidget *>(QStringLiteral("m_tableWidget_records"));
+        auto *cancelled = dialog->findChild<QCheckBox *>(QStringLiteral("m_checkBox_showCancelled"));
+        auto *count = dialog->findChild<QLabel *>(QStringLiteral("m_label_count"));
+        QCOMPARE(cancelled->text(), QStringLiteral("Show cancelled"));
+        QVERIFY(!cancelled->isChecked());
+        QCOMPARE(table->rowCount(), 4);
+        QCOMPARE(column(table, 4, true), (QStringList{"failed", "verified"}));
+        QCOMPARE(count->text(), QStringLiteral("2 of 4 updates shown."));
+
+        cancelled->setChecked(true);
+        QCOMPARE(column(table, 4, true), (QStringList{"failed", "cancelled", "verified", "cancelled"}));
+        // With the other filters, as any row.
+        dialog->findChild<QLineEdit *>(QStringLiteral("m_lineEdit_device"))->setText(QStringLiteral("8100C001"));
+        QCOMPARE(column(table, 4, true), (QStringList{"verified", "cancelled"}));
+        cancelled->setChecked(false);
+        QCOMPARE(column(table, 4, true), QStringList{"verified"});
     }
 
     // A run that ends while updates.jsonl cannot take its line: the operator

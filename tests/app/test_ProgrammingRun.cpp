@@ -208,7 +208,8 @@ void TestProgrammingRun::rejectedFileReopensDialogThereAndOnlyGoodNameIsShown()
     const QString good = image(QStringLiteral("good.hex"), kSorrelMagic, 0x10203);
     f.prompter.expectFileDialog(bad);
     f.prompter.expectMessage(Prompter::Kind::Critical, QStringLiteral("File mismatch!"),
-                             QStringLiteral("The firmware image file does not match the device selected!"));
+                             QStringLiteral("The firmware image file does not match the device selected!\n\n"
+                                            "No product of the catalogue takes this image."));
     f.prompter.expectFileDialog(good);
     clickFileSelect(f);
     QCOMPARE(f.prompter.pendingExpectations(), 0);

@@ -1,5 +1,6 @@
 // How a run without an operator answers each kind of box.
 
+#include "app/PlatformNoiseFilter.h"
 #include "app/UnattendedPrompter.h"
 #include "tests/support/FakePrompter.h"
 
@@ -16,6 +17,8 @@ private slots:
     void answersByTheRunsRules_data();
     void answersByTheRunsRules();
     void imageFileIsOfferedOnce();
+    void platformNoiseIsKeptOutAndNothingElse_data();
+    void platformNoiseIsKeptOutAndNothingElse();
 };
 
 void TestUnattendedPrompter::answersByTheRunsRules_data()
@@ -79,6 +82,32 @@ void TestUnattendedPrompter::imageFileIsOfferedOnce()
     QCOMPARE(prompter.getOpenFileName(nullptr, "Select", "", "*.hex"), QString());
     prompter.critical(nullptr, "File mismatch!", "The firmware image file does not match the device selected!");
     QCOMPARE(prompter.lastProblem(), QStringLiteral("The firmware image file does not match the device selected!"));
+}
+
+void TestUnattendedPrompter::platformNoiseIsKeptOutAndNothingElse_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("noise");
+    QTest::newRow("no runtime folder")
+        << int(QtWarningMsg) << "QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '/tmp/runtime-root'" << true;
+    QTest::newRow("off-screen window hints")
+        << int(QtWarningMsg) << "This plugin does not support propagateSizeHints()" << true;
+    QTest::newRow("off-screen raise") << int(QtWarningMsg) << "This plugin does not support raise()" << true;
+    QTest::newRow("a run's own warning")
+        << int(QtWarningMsg) << "Simulated Ethernet controllers could not start: Address in use" << false;
+    QTest::newRow("the same words inside another warning")
+        << int(QtWarningMsg) << "QTFTP: This plugin does not support propagateSizeHints()" << false;
+    QTest::newRow("a critical message is never held back")
+        << int(QtCriticalMsg) << "This plugin does not support propagateSizeHints()" << false;
+}
+
+void TestUnattendedPrompter::platformNoiseIsKeptOutAndNothingElse()
+{
+    QFETCH(int, type);
+    QFETCH(QString, message);
+    QFETCH(bool, noise);
+    QCOMPARE(PlatformNoiseFilter::isNoise(QtMsgType(type), message), noise);
 }
 
 QTEST_MAIN(TestUnattendedPrompter)

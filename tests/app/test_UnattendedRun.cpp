@@ -269,7 +269,36 @@ void TestUnattendedRun::verifiedRunOnEachInterface()
     QCOMPARE(r.value("imageSha256").toString().size(), 64);
     QVERIFY(!r.value("revisionAfter").toString().isEmpty());
     QCOMPARE(r.value("revisionAfter"), o.result.value("revisionAfter"));
+    // The run's error output is its own: none of Qt's talk about the platform.
+    for (const char *noise : {"propagateSizeHints", "XDG_RUNTIME_DIR", "This plugin does not support"})
+        QVERIFY2(!o.err.contains(QLatin1String(noise)), qPrintable(o.err));
 }
+
+namespace {
+
+// The value of one -name= option among the arguments; null when not given.
+QString option(const QStringList &arguments, const QString &name)
+{
+    for (const QString &argument : arguments) {
+        if (argument.startsWith(name))
+            return argument.mid(name.size());
+    }
+    return QString();
+}
+
+// A run that ended before any device's record still names what it was about.
+void checkKnownFields(const QJsonObject &result, const QStringList &arguments)
+{
+    const QString address = option(arguments, QStringLiteral("-deviceAddress="));
+    QCOMPARE(result.value("deviceType").toString(), option(arguments, QStringLiteral("-deviceType=")));
+    QCOMPARE(result.value("address").toString(), address);
+    QCOMPARE(result.value("address").isNull(), address.isNull());
+    QCOMPARE(result.value("imageFile").toString(),
+             QFileInfo(option(arguments, QStringLiteral("-firmware="))).absoluteFilePath());
+    QVERIFY(result.contains("interface"));
+}
+
+} // namespace
 
 void TestUnattendedRun::failingRunsEndWithTheirExitCode_data()
 {
@@ -313,6 +342,12 @@ void TestUnattendedRun::failingRunsEndWithTheirExitCode()
         QVERIFY(o.records.isEmpty());
         QVERIFY(o.result.value("outcome").isNull());
         QCOMPARE(o.result.value("allowWith").toString(), QStringLiteral("-yes=manual-address"));
+        checkKnownFields(o.result, arguments);
+        QCOMPARE(o.result.value("interface").toString(), QStringLiteral("ethernet"));
+        // The image was accepted before the search: it is known whole.
+        QCOMPARE(o.result.value("imageSha256").toString().size(), 64);
+        QCOMPARE(o.result.value("imageVersion").toString(), QStringLiteral("2.1.34"));
+        QCOMPARE(o.result.value("signature").toString(), QStringLiteral("unsigned"));
     } else {
         QCOMPARE(o.records.size(), 1);
         QCOMPARE(o.records.first().value("outcome").toString(), outcome);
@@ -380,6 +415,8 @@ void TestUnattendedRun::badOptionsAndRefusedImagesEndWithCodeTwo()
     QCOMPARE(o.result.value("exitCode").toInt(), 2);
     QVERIFY2((o.err + o.out + o.result.value("message").toString()).contains(said), qPrintable(describe(o)));
     QVERIFY(o.records.isEmpty());
+    checkKnownFields(o.result, arguments);
+    QCOMPARE(o.result.value("interface").toString(), QStringLiteral("zeldmx"));
 }
 
 void TestUnattendedRun::killBetweenRunsLosesNoEarlierLine()

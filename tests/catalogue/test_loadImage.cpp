@@ -288,7 +288,16 @@ void TestLoadImage::usbImageNeedsTheMagicValue()
     QCOMPARE(product.imageReady(), accepted);
     QCOMPARE(product.imageData(), accepted ? hexText(imageWith(magic, 0xFF020A03)) : QByteArray());
     QCOMPARE(product.imageFileName(), accepted ? file : QString());
-    QCOMPARE(log.size(), accepted ? 1 : 0);
+    // One line either way: a refusal says why at once, before its box is answered.
+    QCOMPARE(log.size(), 1);
+    if (!accepted) {
+        QCOMPARE(log.at(0).at(0).value<LOGPRIORITY>(), LOG_WARNING);
+        QCOMPARE(log.at(0).at(3).toString(),
+                 QStringLiteral("File mismatch: %1 is not an image for the device type selected: processor 1 holds 0xCAFEBABF at word "
+                                "0x%2, not the magic value 0x%3.")
+                     .arg(file, QString::number(product.processor(0)->magicLoc(), 16).toUpper(),
+                          QString::number(kMagic, 16).toUpper()));
+    }
     if (accepted) {
         QCOMPARE(log.at(0).at(0).value<LOGPRIORITY>(), LOG_INFO);
         QCOMPARE(log.at(0).at(1).value<LOGTYPE>(), LOGTYPE_GENERAL);
@@ -426,7 +435,11 @@ void TestLoadImage::psocSectionWithoutDataRefusesTheFile()
     m_prompter.expectMessage(Kind::Critical, kMismatchTitle, kMismatchText);
     QVERIFY(!product.loadImage(writeFile("fw.txt", hexText(imageWith(kMagic, 0x00010203)) + psoc)));
     QVERIFY(!product.imageReady());
-    QCOMPARE(log.size(), 1); // processor 1 only
+    // Processor 1 read, then the refusal with its reason.
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log.at(1).at(0).value<LOGPRIORITY>(), LOG_WARNING);
+    QVERIFY2(log.at(1).at(3).toString().endsWith(QStringLiteral(": the file holds no PSoC section for processor 2.")),
+             qPrintable(log.at(1).at(3).toString()));
 }
 
 void TestLoadImage::crOnlyLineEndsReadTheWholeFile()
@@ -494,7 +507,11 @@ void TestLoadImage::refusedPsocLineRefusesTheFile()
     m_prompter.expectMessage(Kind::Critical, kMismatchTitle, kMismatchText);
     QVERIFY(!product.loadImage(writeFile("fw.txt", text)));
     QVERIFY(!product.imageReady());
-    QCOMPARE(log.size(), 1); // processor 1 only
+    // Processor 1 read, then the refusal with its reason.
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log.at(1).at(0).value<LOGPRIORITY>(), LOG_WARNING);
+    QVERIFY2(log.at(1).at(3).toString().endsWith(QStringLiteral(": the PSoC section of processor 2 was refused.")),
+             qPrintable(log.at(1).at(3).toString()));
 }
 
 void TestLoadImage::unknownBootloaderRevisionRefusesAndClosesTheFile()
@@ -570,7 +587,9 @@ void TestLoadImage::laterIntelProcessorWithoutAGoodImageRefusesTheFile()
     const QByteArray text = hexText(imageWith(kMagic, 0x00010203)) + "\n";
     QVERIFY(!product.loadImage(writeFile("two.hex", text)));
     QVERIFY(!product.imageReady());
-    QCOMPARE(log.size(), 1); // the first processor's line only
+    // The first processor's line, then the refusal.
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log.at(1).at(0).value<LOGPRIORITY>(), LOG_WARNING);
 }
 
 QTEST_GUILESS_MAIN(TestLoadImage)

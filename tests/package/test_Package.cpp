@@ -115,7 +115,8 @@ void TestPackage::fileListIsWhatIsInstalledAndNothingElse()
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
         expected.append(QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id));
     const QDir samples(qEnvironmentVariable("ZEL_SOURCE_DIR") + QStringLiteral("/resources/samples"));
-    const QStringList sampleFiles = samples.entryList({QStringLiteral("*.hex"), QStringLiteral("*.hex.minisig")}, QDir::Files);
+    const QStringList sampleFiles = samples.entryList({QStringLiteral("*.hex"), QStringLiteral("*.bin"), QStringLiteral("*.minisig")},
+                                                       QDir::Files);
     QVERIFY(!sampleFiles.isEmpty());
     for (const QString &sample : sampleFiles)
         expected.append(QStringLiteral("usr/share/zel-updater/samples/") + sample);
