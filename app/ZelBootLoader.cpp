@@ -28,7 +28,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QLibraryInfo>
+#include <QProgressBar>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -86,6 +88,14 @@ ZelBootLoader::ZelBootLoader(int interfaceIndex, const QString &deviceType,
     m_label_imageVersion->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->m_label_fileFirmwareVersion) + 1,
                                      m_label_imageVersion);
+    // Shown while a panel waits for something, left of the permanent labels.
+    m_progress_busy = new QProgressBar(this);
+    m_progress_busy->setObjectName(QStringLiteral("m_progress_busy"));
+    m_progress_busy->setRange(0, 0);
+    m_progress_busy->setTextVisible(false);
+    m_progress_busy->setMaximumSize(80, 14);
+    statusBar()->addPermanentWidget(m_progress_busy);
+    m_progress_busy->hide();
     // The status message is elided to the room it has: on a resize it gets more or less.
     statusBar()->installEventFilter(this);
 
@@ -333,6 +343,7 @@ void ZelBootLoader::wirePanel(InterfacePanel *panel)
     connect(this, &ZelBootLoader::enableControl, panel, &InterfacePanel::handleEnableControl);
     connect(panel, &InterfacePanel::signal_enableProgramButton, this, &ZelBootLoader::enableProgramButton);
     connect(panel, &InterfacePanel::signal_updateStatus, this, &ZelBootLoader::handleStatusUpdate);
+    connect(panel, &InterfacePanel::signal_waitStatus, this, &ZelBootLoader::handleWaitStatus);
     connect(panel, &InterfacePanel::signal_programComplete, this, &ZelBootLoader::handleProgramComplete);
     connect(panel, &InterfacePanel::signal_log, m_logger, &Logger::log);
     connect(panel, &InterfacePanel::signal_runRecord, this,
@@ -433,6 +444,8 @@ int ZelBootLoader::statusRoom() const
     // the first permanent label, or to the size grip.
     const QStatusBar *bar = statusBar();
     int right = bar->width() - 12;
+    if (m_progress_busy && m_progress_busy->isVisible())
+        right = qMin(right, m_progress_busy->x() - 2);
     if (m_label_simulated && m_label_simulated->isVisible())
         right = qMin(right, m_label_simulated->x() - 2);
     return qMax(0, right - 6);
@@ -627,6 +640,27 @@ BootLoadProduct *ZelBootLoader::currentProduct() const
 void ZelBootLoader::handleStatusUpdate(QString msg)
 {
     m_statusText = msg;
+    showStatus();
+}
+
+void ZelBootLoader::handleWaitStatus(QString text)
+{
+    if (text.isEmpty()) {
+        m_progress_busy->hide();
+        // The wait's text goes with it; a message given since then stays.
+        if (!m_waitText.isEmpty() && m_statusText == m_waitText)
+            clearStatus();
+        m_waitText.clear();
+        return;
+    }
+    m_waitText = text;
+    m_statusText = text;
+    if (!m_progress_busy->isVisible()) {
+        m_progress_busy->show();
+        // The message's room ends where the indicator now stands.
+        if (statusBar()->layout())
+            statusBar()->layout()->activate();
+    }
     showStatus();
 }
 

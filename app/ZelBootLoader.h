@@ -20,6 +20,7 @@ class InterfacePanel;
 class Logger;
 class ProductCatalogue;
 class QLabel;
+class QProgressBar;
 class RunEvents;
 class TrustedKeys;
 class tftpInterfaceControl;
@@ -128,6 +129,9 @@ signals:
 public slots:
     void enableProgramButton(bool enable);
     void handleStatusUpdate(QString msg);
+    // A panel's wait: its text in the status bar beside a busy indicator;
+    // empty when the wait is over, which takes its text away too.
+    void handleWaitStatus(QString text);
     void handleProgramComplete();
 
 private slots:
@@ -211,6 +215,8 @@ private:
     QLabel *m_label_simulated = nullptr;
     QLabel *m_label_signature = nullptr;
     QLabel *m_label_imageVersion = nullptr;
+    QProgressBar *m_progress_busy = nullptr;
+    QString m_waitText;
     QString m_statusText;
     // The catalogue read at start-up, as the log names it; empty when none was found.
     QString m_cataloguePath;

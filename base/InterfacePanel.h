@@ -3,8 +3,11 @@
 #include "base/LogTypes.h"
 #include "base/UpdateRecord.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
+
+class QTimer;
 
 class BootLoadProduct;
 
@@ -85,6 +88,9 @@ signals:
     void signal_runRecord(UpdateRecord record);
     // The answer to findDevice(): found means selected, with PROGRAM offered.
     void signal_deviceSearchDone(bool found, QString message);
+    // The wait the panel is in, as the status bar shows it beside a busy
+    // indicator; an empty text says the wait is over.
+    void signal_waitStatus(QString text);
 
 public slots:
     virtual void handleEnableControl(bool enable) = 0;
@@ -94,9 +100,25 @@ protected:
 
     void log(LOGPRIORITY priority, const QString &text);
 
+    // A wait the operator should see: what it waits for, ending in "…".
+    // With showElapsed the seconds since it began follow the text
+    // ("Checking SN:8100C001 after the update… 4 s") and count on.
+    void beginWait(const QString &text, bool showElapsed = false);
+    // The same wait says something new ("… 3 found"); its clock runs on.
+    void updateWait(const QString &text);
+    // Ends the wait, if there is one.
+    void endWait();
+    bool waiting() const { return !m_waitText.isEmpty(); }
+
     BootLoadProduct *m_product = nullptr;
     int m_verifyWaitMs = 0;
 
 private:
+    void emitWaitStatus();
+
     const int m_interfaceNumber;
+    QString m_waitText;
+    bool m_waitShowsElapsed = false;
+    QElapsedTimer m_waitClock;
+    QTimer *m_waitTick = nullptr;
 };
