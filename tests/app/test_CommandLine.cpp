@@ -225,7 +225,7 @@ void TestCommandLine::executableAnswersWithoutDisplay_data()
            "  0  verified\n"
            "  1  failed or mismatch\n"
            "  2  bad options or image refused\n"
-           "  3  device not found\n"
+           "  3  device not found or not accessible to this user\n"
            "  4  a guarding question was met that -yes did not allow\n"
            "  5  not verified\n"
            "  6  verified, but the update record could not be written\n"
