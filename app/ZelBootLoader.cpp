@@ -643,7 +643,7 @@ void ZelBootLoader::handleStatusUpdate(QString msg)
     showStatus();
 }
 
-void ZelBootLoader::handleWaitStatus(QString text)
+void ZelBootLoader::handleWaitStatus(const QString &text)
 {
     if (text.isEmpty()) {
         m_progress_busy->hide();

@@ -129,9 +129,6 @@ signals:
 public slots:
     void enableProgramButton(bool enable);
     void handleStatusUpdate(QString msg);
-    // A panel's wait: its text in the status bar beside a busy indicator;
-    // empty when the wait is over, which takes its text away too.
-    void handleWaitStatus(QString text);
     void handleProgramComplete();
 
 private slots:
@@ -190,6 +187,10 @@ private:
     // permanent labels.
     void showStatus();
     void clearStatus();
+    // A panel's wait: its text in the status bar beside a busy indicator;
+    // empty when the wait is over, which takes its text away too. Not a
+    // slot: the window's slots keep their order.
+    void handleWaitStatus(const QString &text);
     int statusRoom() const;
     // True while any panel's run goes on.
     bool anyPanelRunInProgress() const;
