@@ -25,7 +25,10 @@ public:
         QString revisionBefore;
     };
 
-    static constexpr int kDefaultConcurrency = 8;
+    // Writes wait mostly on the controllers' turnaround, not on this side:
+    // fifty at a time took 50 controllers in about twice one write's time
+    // with the event loop never stalled for 50 ms (bench_ethernet fleet).
+    static constexpr int kDefaultConcurrency = 50;
 
     // Entries naming one address more than once are written once, under the
     // first entry: a controller never gets two writes at once.

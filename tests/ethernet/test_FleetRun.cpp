@@ -223,7 +223,7 @@ void TestFleetRun::checkBox_followsTheList_andTheQuestionCanSendNothing()
     Rig rig(6);
     QVERIFY(rig.loadImage());
     QVERIFY(!rig.all()->isEnabled());
-    QCOMPARE(rig.panel->fleetConcurrency(), 8);
+    QCOMPARE(rig.panel->fleetConcurrency(), 50);
 
     rig.discover();
     QTRY_COMPARE(rig.list()->count(), 6);
