@@ -427,9 +427,14 @@ void zeldmxInterfaceControl::handleFixtureDiscoveryTimeout()
 void zeldmxInterfaceControl::settleFixtureList()
 {
     if (isLxFamily()) {
-        for (quint32 serial : std::as_const(m_lxSerials)) {
-            bool scratch = false;
-            m_hollis.fixtureReadLXEnable(m_supply, 0, serial, scratch);
+        // Those of the other ports too: an empty list then says where the product's fixtures are.
+        const QComboBox *ports = ui->m_comboBox_port;
+        for (int i = 0; i < ports->count(); ++i) {
+            for (quint64 serial : m_hollis.portFixtureList(m_supply, ports->itemData(i).toInt())) {
+                bool scratch = false;
+                if (ofProductType(quint32(serial)))
+                    m_hollis.fixtureReadLXEnable(m_supply, 0, serial, scratch);
+            }
         }
         m_lxTimer->start();
         return;
@@ -441,7 +446,16 @@ void zeldmxInterfaceControl::settleFixtureList()
 void zeldmxInterfaceControl::offerSettledList()
 {
     const int count = ui->m_comboBox_ZELDMXFixtureSNs->count();
-    emit signal_updateStatus(tr("Fixtures found: %1").arg(count));
+    QString status = tr("Fixtures found: %1").arg(count);
+    // A search goes on to the other ports itself.
+    if (count == 0 && !m_search->isActive()) {
+        const QStringList elsewhere = answeredOnOtherPorts();
+        for (const QString &line : elsewhere)
+            log(LOG_WARNING, line);
+        if (!elsewhere.isEmpty())
+            status += QStringLiteral(" \u2014 ") + elsewhere.join(QLatin1Char(' '));
+    }
+    emit signal_updateStatus(status);
     if (count > 0) {
         ui->m_checkBox_ZELDMXProgramAll->setEnabled(true);
         readFixtureRevision();
@@ -455,16 +469,11 @@ void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
     if (m_running || m_discovering)
         return;
     QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
-    const QString name = m_product ? m_product->name() : QString();
-    const bool wantsLx = name.contains(QLatin1String("lX"));
-    const bool wantsPlain = name.contains(QLatin1String("Vireo"));
     {
         const QSignalBlocker blocker(list);
         list->clear();
         for (quint32 serial : std::as_const(m_lxSerials)) {
-            const bool lx =
-                m_hollis.getFixtureProperty(m_supply, 0, serial, "lx_enabled").toBool();
-            if ((lx && wantsLx) || (!lx && wantsPlain))
+            if (listsFixture(serial))
                 addFixtureEntry(serial);
         }
     }
@@ -474,6 +483,35 @@ void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
     if (!m_listSettled || m_running)
         return;
     offerSettledList();
+}
+
+bool zeldmxInterfaceControl::listsFixture(quint32 serial) const
+{
+    if (!ofProductType(serial))
+        return false;
+    if (!isLxFamily())
+        return true;
+    const QString name = m_product ? m_product->name() : QString();
+    const bool lx = m_hollis.getFixtureProperty(m_supply, 0, serial, "lx_enabled").toBool();
+    return lx ? name.contains(QLatin1String("lX")) : name.contains(QLatin1String("Vireo"));
+}
+
+QStringList zeldmxInterfaceControl::answeredOnOtherPorts() const
+{
+    QStringList said;
+    const QComboBox *ports = ui->m_comboBox_port;
+    for (int i = 0; i < ports->count(); ++i) {
+        if (i == ports->currentIndex())
+            continue;
+        int count = 0;
+        for (quint64 serial : m_hollis.portFixtureList(m_supply, ports->itemData(i).toInt()))
+            count += listsFixture(quint32(serial)) ? 1 : 0;
+        if (count == 1)
+            said.append(tr("1 %1 fixture answered on port %2.").arg(productName(), ports->itemText(i)));
+        else if (count > 1)
+            said.append(tr("%1 %2 fixtures answered on port %3.").arg(count).arg(productName(), ports->itemText(i)));
+    }
+    return said;
 }
 
 void zeldmxInterfaceControl::readFixtureRevision()

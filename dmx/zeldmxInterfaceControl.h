@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMultiMap>
 #include <QString>
+#include <QStringList>
 
 class BootLoadProduct;
 class FixtureBootloadEngine;
@@ -113,6 +114,11 @@ private:
     void settleFixtureList();
     // The settled list is offered: its count, "all", the chosen fixture's revision.
     void offerSettledList();
+    // Whether the list takes the fixture: the product's prefixes and, in the
+    // LX family, the feature its name asks for.
+    bool listsFixture(quint32 serial) const;
+    // "1 Cove Wash fixture answered on port 2.", for each other port of the supply.
+    QStringList answeredOnOtherPorts() const;
     void readFixtureRevision();
     void portChanged();
     // Serial of the manual field when all eight digits are typed.

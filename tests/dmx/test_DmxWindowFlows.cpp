@@ -178,6 +178,8 @@ private slots:
     void discovery_suppliesPortsFixturesAndRevisions();
     void lxFamily_listedByFeatureAndVersion_data();
     void lxFamily_listedByFeatureAndVersion();
+    void emptyPort_saysWhichOtherPortsHaveTheProductsFixtures_data();
+    void emptyPort_saysWhichOtherPortsHaveTheProductsFixtures();
     void manualSerial_completeOnlyAndPrefixChecked();
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision_data();
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision();
@@ -325,6 +327,55 @@ void TestDmxWindowFlows::lxFamily_listedByFeatureAndVersion()
     QTest::keyClicks(d.serial, "72");
     QCOMPARE(d.program->isEnabled(), programmable);
     expectNoOtherBox(*f);
+}
+
+void TestDmxWindowFlows::emptyPort_saysWhichOtherPortsHaveTheProductsFixtures_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<int>("portIndex");
+    QTest::addColumn<QList<int>>("morePorts"); // a Cove Wash fixture more on each of these port indexes
+    QTest::addColumn<QStringList>("said");
+
+    QTest::newRow("one on port 2") << "Cove Wash" << 0 << QList<int>{}
+                                   << QStringList{"1 Cove Wash fixture answered on port 2."};
+    QTest::newRow("three on port 2, one on port 4")
+        << "Cove Wash" << 0 << QList<int>{1, 1, 3}
+        << QStringList{"3 Cove Wash fixtures answered on port 2.", "1 Cove Wash fixture answered on port 4."};
+    // Port 1 also has a Kestrel without the feature, which is no Kestrel lX.
+    QTest::newRow("LX family: the feature tells") << "Kestrel lX" << 1 << QList<int>{}
+                                                  << QStringList{"1 Kestrel lX fixture answered on port 1."};
+    QTest::newRow("some on the chosen port: nothing more") << "Cove Wash" << 1 << QList<int>{0} << QStringList{};
+}
+
+void TestDmxWindowFlows::emptyPort_saysWhichOtherPortsHaveTheProductsFixtures()
+{
+    QFETCH(QString, product);
+    QFETCH(int, portIndex);
+    QFETCH(QList<int>, morePorts);
+    QFETCH(QStringList, said);
+    const QString image = product == QLatin1String("Kestrel lX")
+        ? writeFile(m_workDir.filePath("kestrel.hex"), hexText(sampleImage(0x20000, 0xA55A7201, 0x00030105)))
+        : coveImage();
+    auto f = window(product, image);
+    Dmx d(*f);
+    QList<SimulatedHollis::Fixture> fixtures = d.sim->fixtures(SimulatedHollis::kNetworkSupply);
+    for (int port : morePorts) {
+        fixtures.append(*d.sim->fixture(0x8100C001));
+        fixtures.last().serial = 0x8100C010 + fixtures.size();
+        fixtures.last().port = port;
+    }
+    d.sim->setFixtures(SimulatedHollis::kNetworkSupply, fixtures);
+    d.findSupplies();
+    d.findFixtures(portIndex);
+
+    const QString found = QStringLiteral("Fixtures found: %1").arg(d.listed().size());
+    QCOMPARE(d.listed().isEmpty(), !said.isEmpty());
+    QTRY_COMPARE(f->window->statusText(), said.isEmpty() ? found : found + QStringLiteral(" \u2014 ") + said.join(' '));
+    QStringList logged;
+    for (const QString &line : f->logLines().filter(" fixture"))
+        if (line.contains(" answered on port "))
+            logged.append(line.section(QStringLiteral("WARNING - zeldmxInterfaceControl - "), 1));
+    QCOMPARE(logged, said);
 }
 
 void TestDmxWindowFlows::manualSerial_completeOnlyAndPrefixChecked()
