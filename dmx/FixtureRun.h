@@ -71,6 +71,9 @@ public:
 
 signals:
     void logged(LOGPRIORITY priority, QString text);
+    // The wait the run is in ("Checking SN:8100C001 after the update…"), and
+    // whether its seconds are worth showing; an empty text ends it.
+    void waitChanged(QString text, bool showElapsed);
     void finished();
 
 private:
@@ -80,6 +83,7 @@ private:
     void checked(const RevisionCheck &check);
     // The fixture's record, timed from the start of its boot-load.
     void emitRecord(const FixtureOutcome &outcome);
+    void wait(const QString &text, bool showElapsed = false);
 
     ZelHollis::Hollis &m_hollis;
     FixtureBootloadEngine &m_engine;
@@ -100,4 +104,5 @@ private:
     bool m_active = false;
     bool m_inEngine = false; // a fixture's boot-load is under way
     bool m_stopped = false;
+    bool m_waiting = false;
 };

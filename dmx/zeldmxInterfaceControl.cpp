@@ -59,6 +59,12 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
     const auto logText = [this](LOGPRIORITY priority, const QString &text) { log(priority, text); };
     m_run = new FixtureRun(m_hollis, *m_engine, m_recorder, this);
     connect(m_run, &FixtureRun::logged, this, logText);
+    connect(m_run, &FixtureRun::waitChanged, this, [this](const QString &text, bool showElapsed) {
+        if (text.isEmpty())
+            endWait();
+        else
+            beginWait(text, showElapsed);
+    });
     connect(m_run, &FixtureRun::finished, this, [this] {
         m_running = false;
         finishRun();
@@ -156,6 +162,14 @@ void zeldmxInterfaceControl::stopRun()
                              tr("The updater closed before the update was confirmed."));
 }
 
+void zeldmxInterfaceControl::showListStatus(const QString &text)
+{
+    if (text.isEmpty() && m_listStatus.isEmpty())
+        return;
+    m_listStatus = text;
+    emit signal_updateStatus(text);
+}
+
 void zeldmxInterfaceControl::stopTimers()
 {
     m_fixtureTimer->stop();
@@ -164,6 +178,7 @@ void zeldmxInterfaceControl::stopTimers()
     m_revisionTimer->stop();
     m_discovering = false;
     m_revisionPending = false;
+    endWait();
 }
 
 void zeldmxInterfaceControl::handleEnableControl(bool enable)
@@ -238,6 +253,7 @@ void zeldmxInterfaceControl::handleDiscoveredDevice(int vaskUID)
 
 void zeldmxInterfaceControl::on_m_comboBox_ZELDMXEnablers_currentIndexChanged(int index)
 {
+    showListStatus(QString());
     ui->m_comboBox_ZELDMXFixtureSNs->clear();
     m_lxSerials.clear();
     m_listSettled = false;
@@ -293,6 +309,7 @@ void zeldmxInterfaceControl::portChanged()
 {
     if (m_fillingPorts || m_running)
         return;
+    showListStatus(QString());
     ui->m_label_fixtureRev->clear();
     ui->m_checkBox_ZELDMXProgramAll->setEnabled(false);
     refreshFixtureList();
@@ -320,7 +337,8 @@ void zeldmxInterfaceControl::on_m_pushButton_ZELDMXDiscoverFixture_clicked()
     ui->m_lineEdit_ZELDMXManualFixtureSN->setEnabled(false);
     ui->m_checkBox_ZELDMXProgramAll->setEnabled(false);
     emit signal_enableProgramButton(false);
-    emit signal_updateStatus(tr("Discovering fixtures..."));
+    showListStatus(QString());
+    beginWait(discoveryWaitText());
     QCoreApplication::processEvents();
 
     m_discovering = true;
@@ -352,7 +370,19 @@ void zeldmxInterfaceControl::handleDiscoveredFixture(ulong ip, quint64 sn)
         ui->m_label_fixtureRev->clear();
     }
     refreshFixtureList();
+    updateWait(discoveryWaitText());
     m_fixtureTimer->start();
+}
+
+QString zeldmxInterfaceControl::discoveryWaitText() const
+{
+    const QComboBox *ports = ui->m_comboBox_port;
+    const QString text = ports->currentIndex() < 0
+        ? tr("Discovering fixtures…")
+        : tr("Discovering fixtures on port %1…").arg(ports->currentText());
+    // Fixtures of the LX family are listed only once their features are read.
+    const int found = ui->m_comboBox_ZELDMXFixtureSNs->count();
+    return found > 0 ? tr("%1 %2 found").arg(text).arg(found) : text;
 }
 
 void zeldmxInterfaceControl::refreshFixtureList()
@@ -436,6 +466,7 @@ void zeldmxInterfaceControl::settleFixtureList()
                     m_hollis.fixtureReadLXEnable(m_supply, 0, serial, scratch);
             }
         }
+        beginWait(tr("Reading which fixtures have the LX feature…"));
         m_lxTimer->start();
         return;
     }
@@ -445,6 +476,7 @@ void zeldmxInterfaceControl::settleFixtureList()
 
 void zeldmxInterfaceControl::offerSettledList()
 {
+    endWait();
     const int count = ui->m_comboBox_ZELDMXFixtureSNs->count();
     QString status = tr("Fixtures found: %1").arg(count);
     // A search goes on to the other ports itself.
@@ -453,9 +485,9 @@ void zeldmxInterfaceControl::offerSettledList()
         for (const QString &line : elsewhere)
             log(LOG_WARNING, line);
         if (!elsewhere.isEmpty())
-            status += QStringLiteral(" \u2014 ") + elsewhere.join(QLatin1Char(' '));
+            status += QStringLiteral(" — ") + elsewhere.join(QLatin1Char(' '));
     }
-    emit signal_updateStatus(status);
+    showListStatus(status);
     if (count > 0) {
         ui->m_checkBox_ZELDMXProgramAll->setEnabled(true);
         readFixtureRevision();
@@ -521,6 +553,7 @@ void zeldmxInterfaceControl::readFixtureRevision()
         return;
     const quint32 serial = quint32(list->currentData().toULongLong());
     quint16 scratch = 0;
+    beginWait(tr("Reading the revision of SN:%1…").arg(FixtureSerial::text(serial)));
     m_hollis.fixtureReadFirmwareVersion(m_supply, 0, serial, scratch);
     m_revisionSerial = serial;
     m_revisionPending = true;
@@ -531,8 +564,13 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
 {
     m_revisionPending = false;
     const QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
-    if (m_running || m_discovering || list->count() == 0)
+    // A discovery window has a wait of its own; a run ended this one.
+    if (m_running || m_discovering)
         return;
+    if (list->count() == 0) {
+        endWait();
+        return;
+    }
     const quint32 serial = quint32(list->currentData().toULongLong());
     // Another fixture was chosen while this one was read: read that one.
     if (serial != m_revisionSerial) {
@@ -562,6 +600,10 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
         }
     }
     m_listedFixtureProgrammable = allowed;
+    endWait();
+    // What the status bar said of the list before the read is still true.
+    if (!m_listStatus.isEmpty())
+        emit signal_updateStatus(m_listStatus);
     emit signal_enableProgramButton(allowed);
     QCoreApplication::processEvents();
     m_search->revisionShown(serial, allowed);
@@ -683,6 +725,8 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
     if (m_search->isActive())
         m_search->end(tr("The fixture search was ended by a run."));
     stopTimers();
+    // The window clears the status bar for the run.
+    m_listStatus.clear();
     m_running = true;
     // Until a fixture's boot-load starts, a record of this run took no time.
     m_recorder.stopClock();
@@ -758,6 +802,7 @@ void zeldmxInterfaceControl::resumeAfterCancel(bool windowWasOpen)
     if (windowWasOpen || m_answersMissed) {
         m_discovering = true;
         refreshFixtureList();
+        updateWait(discoveryWaitText());
         m_fixtureTimer->start();
     } else if (!m_listSettled && (list->count() > 0 || !m_lxSerials.isEmpty())) {
         settleFixtureList();

@@ -120,6 +120,11 @@ private:
     // "1 Cove Wash fixture answered on port 2.", for each other port of the supply.
     QStringList answeredOnOtherPorts() const;
     void readFixtureRevision();
+    // "Discovering fixtures on port 2… 3 found".
+    QString discoveryWaitText() const;
+    // What the status bar says of the fixture list; an empty text, once the
+    // list is gone, takes it away.
+    void showListStatus(const QString &text);
     void portChanged();
     // Serial of the manual field when all eight digits are typed.
     bool manualSerial(quint32 &serial) const;
@@ -184,6 +189,7 @@ private:
     bool m_destroying = false;      // records are no longer emitted
     bool m_confirming = false;      // the run's confirmation is open
     QString m_confirmingAddress;    // what it asks about, as recorded
+    QString m_listStatus;           // what the status bar says of the list shown
     // Its clock runs from the start of the current fixture's boot-load.
     RunRecorder m_recorder;
 };

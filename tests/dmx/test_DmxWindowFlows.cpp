@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
@@ -180,6 +181,7 @@ private slots:
     void lxFamily_listedByFeatureAndVersion();
     void emptyPort_saysWhichOtherPortsHaveTheProductsFixtures_data();
     void emptyPort_saysWhichOtherPortsHaveTheProductsFixtures();
+    void waits_saySoInTheStatusBarAndEndOnEveryPath();
     void manualSerial_completeOnlyAndPrefixChecked();
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision_data();
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision();
@@ -370,12 +372,66 @@ void TestDmxWindowFlows::emptyPort_saysWhichOtherPortsHaveTheProductsFixtures()
 
     const QString found = QStringLiteral("Fixtures found: %1").arg(d.listed().size());
     QCOMPARE(d.listed().isEmpty(), !said.isEmpty());
-    QTRY_COMPARE(f->window->statusText(), said.isEmpty() ? found : found + QStringLiteral(" \u2014 ") + said.join(' '));
+    QTRY_COMPARE(f->window->statusText(), said.isEmpty() ? found : found + QStringLiteral(" — ") + said.join(' '));
     QStringList logged;
     for (const QString &line : f->logLines().filter(" fixture"))
         if (line.contains(" answered on port "))
             logged.append(line.section(QStringLiteral("WARNING - zeldmxInterfaceControl - "), 1));
     QCOMPARE(logged, said);
+}
+
+void TestDmxWindowFlows::waits_saySoInTheStatusBarAndEndOnEveryPath()
+{
+    auto f = window("Cove Wash", coveImage());
+    Dmx d(*f);
+    f->window->show();
+    const auto *busy = f->find<QProgressBar>("m_progress_busy");
+    QStringList waits; // as the panel said them, repeats left out; "" ends one
+    bool shownBeside = true; // each in the status bar, beside the busy indicator
+    QString stopWhen;
+    connect(d.panel, &InterfacePanel::signal_waitStatus, this, [&](const QString &text) {
+        if (waits.isEmpty() || waits.last() != text)
+            waits.append(text);
+        shownBeside = shownBeside && (text.isEmpty() || (busy->isVisible() && f->window->statusText() == text));
+        if (!stopWhen.isEmpty() && text == stopWhen)
+            d.panel->shutdown();
+        // The written fixture answers once the wait has shown its seconds.
+        if (text == QStringLiteral("Checking SN:8100C001 after the update… 1 s"))
+            d.sim->setFixtureAnswering(0x8100C001, true);
+    });
+    const QStringList listed{"Discovering fixtures on port 2…", "Discovering fixtures on port 2… 1 found", "",
+                             "Reading the revision of SN:8100C001…", ""};
+    d.findSupplies();
+    d.findFixtures(1);
+    QTRY_VERIFY(d.program->isEnabled());
+    QCOMPARE(waits, listed);
+    QCOMPARE(f->window->statusText(), QStringLiteral("Fixtures found: 1"));
+    QVERIFY(busy->isHidden());
+
+    // The check after the update counts its seconds until the fixture answers.
+    waits.clear();
+    d.sim->setNoReturn(true);
+    d.panel->setVerifyWait(60000);
+    f->prompter.expectMessage(Kind::Warning, kTitle, QString());
+    f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"), QString());
+    d.programToTheEnd();
+    expectNoOtherBox(*f);
+    QCOMPARE(waits, (QStringList{"Checking SN:8100C001 after the update…", "Checking SN:8100C001 after the update… 1 s", ""}));
+    QCOMPARE(f->window->statusText(), QStringLiteral("Cove Wash 8100C001: verified"));
+    QVERIFY(busy->isHidden());
+
+    // Closed while a fixture is checked: that wait ends too.
+    waits.clear();
+    d.findFixtures(1);
+    QTRY_VERIFY(d.program->isEnabled());
+    QCOMPARE(waits, listed);
+    waits.clear();
+    stopWhen = QStringLiteral("Checking SN:8100C001 after the update…");
+    f->prompter.expectMessage(Kind::Warning, kTitle, QString());
+    d.programToTheEnd();
+    QCOMPARE(waits, (QStringList{stopWhen, ""}));
+    QVERIFY(busy->isHidden());
+    QVERIFY(shownBeside);
 }
 
 void TestDmxWindowFlows::manualSerial_completeOnlyAndPrefixChecked()
