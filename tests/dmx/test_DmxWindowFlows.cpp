@@ -407,6 +407,13 @@ void TestDmxWindowFlows::waits_saySoInTheStatusBarAndEndOnEveryPath()
     QCOMPARE(waits, listed);
     QCOMPARE(f->window->statusText(), QStringLiteral("Fixtures found: 1"));
     QVERIFY(busy->isHidden());
+    // Another port, another list: what was said of the one before goes with it.
+    d.ports->setCurrentIndex(0);
+    QVERIFY(d.listed().isEmpty());
+    QVERIFY(f->window->statusText().isEmpty());
+    d.ports->setCurrentIndex(1);
+    QTRY_VERIFY(d.program->isEnabled());
+    QCOMPARE(f->window->statusText(), QStringLiteral("Fixtures found: 1"));
 
     // The check after the update counts its seconds until the fixture answers.
     waits.clear();
