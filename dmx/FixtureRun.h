@@ -50,6 +50,7 @@ public:
     // The revision each fixture last reported, as the panel shows it; a null
     // revision forgets it. Records carry it as the revision before.
     void noteRevision(quint32 serial, const QString &revision);
+    void forgetRevisions() { m_revisions.clear(); }
     // A record of product's image for address: a serial, or "all".
     UpdateRecord record(const BootLoadProduct *product, const QString &address) const;
 

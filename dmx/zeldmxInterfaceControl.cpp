@@ -147,6 +147,30 @@ void zeldmxInterfaceControl::shutdown()
         m_hollis.usbDisconnect(m_supply);
 }
 
+void zeldmxInterfaceControl::startOver()
+{
+    if (m_search->isActive())
+        m_search->end(tr("The fixture search ended: the operator started over."));
+    stopTimers();
+    // The window has cleared the status bar.
+    m_listStatus.clear();
+    {
+        const QSignalBlocker blocker(ui->m_comboBox_ZELDMXFixtureSNs);
+        ui->m_comboBox_ZELDMXFixtureSNs->clear();
+    }
+    m_lxSerials.clear();
+    m_listSettled = false;
+    m_answersMissed = false;
+    m_listedFixtureProgrammable = false;
+    m_fixtureResponses.clear();
+    m_run->forgetRevisions();
+    ui->m_label_fixtureRev->clear();
+    ui->m_lineEdit_ZELDMXManualFixtureSN->clear();
+    ui->m_checkBox_ZELDMXProgramAll->setChecked(false);
+    setRunControlsEnabled(true);
+    emit signal_enableProgramButton(false);
+}
+
 void zeldmxInterfaceControl::stopRun()
 {
     m_running = false;

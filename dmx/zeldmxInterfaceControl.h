@@ -55,6 +55,9 @@ public:
     // stopped as failed (or cancelled when nothing reached it), the ones not
     // started as cancelled.
     void shutdown() override;
+    // Forgets the fixtures listed and what was read of them, as after
+    // start-up; the supplies found and the port chosen stay.
+    void startOver() override;
 
     // A run without an operator: finds the device (a fixture serial number,
     // eight hex digits as listed, or "all"), selects it (or every fixture of
