@@ -5,6 +5,7 @@
 #include "base/Pauser.h"
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
+#include "catalogue/ImageVersion.h"
 #include "dmx/FixtureBootloadEngine.h"
 #include "dmx/FixtureRevision.h"
 #include "dmx/FixtureRun.h"
@@ -613,7 +614,10 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
     } else {
         const uint v = version.toUInt();
         m_run->noteRevision(serial, QString::number(v));
-        ui->m_label_fixtureRev->setText(QStringLiteral("Rev. %1").arg(v));
+        // Where the accepted image would take it, when the two compare.
+        const QString image = m_product ? ImageVersion::of(*m_product).reported : QString();
+        ui->m_label_fixtureRev->setText(image.isEmpty() ? QStringLiteral("Rev. %1").arg(v)
+                                                        : QStringLiteral("Rev. %1 → %2").arg(v).arg(image));
         if (isLxFamily() && v <= kLastLxVersionRefused) {
             allowed = false;
             log(LOG_WARNING, tr("SN %1 runs firmware version %2: fixtures of this family below "
@@ -979,7 +983,7 @@ bool zeldmxInterfaceControl::chooseListed(bool all, quint32 serial)
 
 QString zeldmxInterfaceControl::revisionShown() const
 {
-    return ui->m_label_fixtureRev->text();
+    return ui->m_label_fixtureRev->text().section(QStringLiteral(" → "), 0, 0);
 }
 
 void zeldmxInterfaceControl::offerListed(bool all)

@@ -90,6 +90,8 @@ struct Dmx {
         QVERIFY(!enabler->isEnabled());
         QTRY_VERIFY(enabler->isEnabled());
     }
+    // The fixture's revision as shown, without where the image would take it.
+    QString rev() const { return revision->text().section(QStringLiteral(" → "), 0, 0); }
     const SimulatedHollis::Fixture &fixture(quint32 serial) const { return *sim->fixture(serial); }
     QByteArray image() const { return panel->product()->processor(0)->image(); }
     // PROGRAM, and the wait until the run (the checks after each update included) is over.
@@ -182,6 +184,8 @@ private slots:
     void emptyPort_saysWhichOtherPortsHaveTheProductsFixtures_data();
     void emptyPort_saysWhichOtherPortsHaveTheProductsFixtures();
     void waits_saySoInTheStatusBarAndEndOnEveryPath();
+    void revision_showsWhereTheImageTakesItWhenTheyCompare_data();
+    void revision_showsWhereTheImageTakesItWhenTheyCompare();
     void manualSerial_completeOnlyAndPrefixChecked();
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision_data();
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision();
@@ -254,7 +258,7 @@ void TestDmxWindowFlows::discovery_suppliesPortsFixturesAndRevisions()
     QCOMPARE(d.listed(), QStringList{"8100C001"}); // 8280ABCD: no Cove Wash prefix
     QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN 8100C001.").size(), 1);
     QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN").size(), 7);
-    QTRY_COMPARE(d.revision->text(), QStringLiteral("Rev. 4"));
+    QTRY_COMPARE(d.rev(), QStringLiteral("Rev. 4"));
     QVERIFY(d.program->isEnabled());
     QVERIFY(d.all->isEnabled());
 
@@ -270,14 +274,14 @@ void TestDmxWindowFlows::discovery_suppliesPortsFixturesAndRevisions()
     QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN 8100C001.").size(), 1);
     QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN 8100C002.").size(), 1);
     QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN").size(), 8);
-    QTRY_COMPARE(d.revision->text(), QStringLiteral("Rev. 4"));
+    QTRY_COMPARE(d.rev(), QStringLiteral("Rev. 4"));
 
     // A USB supply is connected when chosen and offers the fixtures it knows;
     // it is let go when another supply is chosen.
     d.supplies->setCurrentIndex(1);
     QVERIFY(f->devices->hollis().getDeviceProperty(SimulatedHollis::kUsbSupply, "connected").toBool());
     QVERIFY(!d.discover->isEnabled());
-    QTRY_COMPARE(d.revision->text(), QStringLiteral("Rev. 5"));
+    QTRY_COMPARE(d.rev(), QStringLiteral("Rev. 5"));
     QCOMPARE(d.listed(), QStringList{"8180E001"});
     QVERIFY(d.program->isEnabled());
     d.supplies->setCurrentIndex(0);
@@ -321,7 +325,7 @@ void TestDmxWindowFlows::lxFamily_listedByFeatureAndVersion()
 
     d.findSupplies();
     d.findFixtures(0); // port 1 also carries 0072A001, not of this family
-    QTRY_COMPARE(d.revision->text(), revision);
+    QTRY_COMPARE(d.rev(), revision);
     QCOMPARE(d.listed(), listed);
     QCOMPARE(d.program->isEnabled(), programmable);
     QCOMPARE(linesWith(*f, "cannot be updated here").size(), programmable ? 0 : 1);
@@ -407,6 +411,7 @@ void TestDmxWindowFlows::waits_saySoInTheStatusBarAndEndOnEveryPath()
     QCOMPARE(waits, listed);
     QCOMPARE(f->window->statusText(), QStringLiteral("Fixtures found: 1"));
     QVERIFY(busy->isHidden());
+    QCOMPARE(d.revision->text(), QStringLiteral("Rev. 4 → 5")); // where the image takes it
     // Another port, another list: what was said of the one before goes with it.
     d.ports->setCurrentIndex(0);
     QVERIFY(d.listed().isEmpty());
@@ -439,6 +444,25 @@ void TestDmxWindowFlows::waits_saySoInTheStatusBarAndEndOnEveryPath()
     QCOMPARE(waits, (QStringList{stopWhen, ""}));
     QVERIFY(busy->isHidden());
     QVERIFY(shownBeside);
+}
+
+void TestDmxWindowFlows::revision_showsWhereTheImageTakesItWhenTheyCompare_data()
+{
+    QTest::addColumn<quint32>("version");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("image 5.1.3") << 0x00050103u << "Rev. 4 → 5";
+    QTest::newRow("image 0.1.3: no revision to compare") << 0x00000103u << "Rev. 4";
+}
+
+void TestDmxWindowFlows::revision_showsWhereTheImageTakesItWhenTheyCompare()
+{
+    QFETCH(quint32, version);
+    QFETCH(QString, shown);
+    auto f = window("Cove Wash", coveImage(version));
+    Dmx d(*f);
+    d.findSupplies();
+    d.findFixtures(1);
+    QTRY_COMPARE(d.revision->text(), shown);
 }
 
 void TestDmxWindowFlows::manualSerial_completeOnlyAndPrefixChecked()
@@ -533,7 +557,7 @@ void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision()
     Dmx d(*f);
     d.findSupplies();
     d.findFixtures(portIndex);
-    QTRY_COMPARE(d.revision->text(), before);
+    QTRY_COMPARE(d.rev(), before);
     QCOMPARE(d.fixtures->currentText(), serial);
     QSignalSpy complete(d.panel, &zeldmxInterfaceControl::signal_programComplete);
     Records records(d.panel);
@@ -586,7 +610,7 @@ void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision()
 
     // Discovered again, the fixture reports the image's version.
     d.findFixtures(portIndex);
-    QTRY_COMPARE(d.revision->text(), after);
+    QTRY_COMPARE(d.rev(), after);
     QVERIFY(d.program->isEnabled());
 }
 
