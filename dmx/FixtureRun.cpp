@@ -63,10 +63,14 @@ void FixtureRun::start(BootLoadProduct &product, const QList<quint32> &serials, 
         if (m_hollis.fixtureReadFirmwareVersion(m_supply, 0, s, scratch))
             m_beforeSerials.append(s);
     }
-    if (m_beforeSerials.isEmpty())
+    if (m_beforeSerials.isEmpty()) {
         runNext();
-    else
-        m_beforeTimer->start();
+        return;
+    }
+    wait(m_beforeSerials.size() == 1
+             ? tr("Reading the revision of SN:%1…").arg(FixtureSerial::text(m_beforeSerials.first()))
+             : tr("Reading the revisions of %1 fixtures…").arg(m_beforeSerials.size()));
+    m_beforeTimer->start();
 }
 
 void FixtureRun::revisionsBeforeRead()
@@ -86,6 +90,8 @@ void FixtureRun::revisionsBeforeRead()
 
 void FixtureRun::runNext()
 {
+    // The boot-load shows its own progress.
+    wait(QString());
     while (m_next < m_serials.size()) {
         m_current = m_serials.at(m_next++);
         m_recorder.startClock();
@@ -98,6 +104,7 @@ void FixtureRun::runNext()
         m_outcomes.append(result);
         if (result.updated()) {
             // The fixture has restarted: what it reports now tells whether it runs the image.
+            wait(tr("Checking SN:%1 after the update…").arg(FixtureSerial::text(result.serial)), true);
             m_verifier->start(result.device, result.serial, FixtureImageRevision::of(*m_product),
                               m_revisions.value(result.serial));
             return;
@@ -129,6 +136,7 @@ FixtureOutcome FixtureRun::bootload(quint32 serial)
 
 void FixtureRun::checked(const RevisionCheck &check)
 {
+    wait(QString());
     FixtureOutcome &outcome = m_outcomes.last();
     LOGPRIORITY priority = LOG_INFO;
     if (check.failed())
@@ -157,6 +165,7 @@ void FixtureRun::stop(bool report)
     m_stopped = true;
     m_beforeTimer->stop();
     m_verifier->abort();
+    wait(QString());
     const QString notProgrammed = tr("The updater closed before this fixture was programmed.");
     emit logged(LOG_WARNING, tr("Programming stopped: the updater is closing; %1 of %2 fixtures "
                                 "were not started.")
@@ -193,6 +202,14 @@ void FixtureRun::stop(bool report)
         m_recorder.emitEnded(record(m_product, FixtureSerial::text(m_serials.at(i))),
                              UpdateRecord::Outcome::Cancelled, notProgrammed);
     m_next = int(m_serials.size());
+}
+
+void FixtureRun::wait(const QString &text, bool showElapsed)
+{
+    if (text.isEmpty() && !m_waiting)
+        return;
+    m_waiting = !text.isEmpty();
+    emit waitChanged(text, showElapsed);
 }
 
 FixtureRun::Summary FixtureRun::summary() const

@@ -50,6 +50,7 @@ public:
     // The revision each fixture last reported, as the panel shows it; a null
     // revision forgets it. Records carry it as the revision before.
     void noteRevision(quint32 serial, const QString &revision);
+    void forgetRevisions() { m_revisions.clear(); }
     // A record of product's image for address: a serial, or "all".
     UpdateRecord record(const BootLoadProduct *product, const QString &address) const;
 
@@ -71,6 +72,9 @@ public:
 
 signals:
     void logged(LOGPRIORITY priority, QString text);
+    // The wait the run is in ("Checking SN:8100C001 after the update…"), and
+    // whether its seconds are worth showing; an empty text ends it.
+    void waitChanged(QString text, bool showElapsed);
     void finished();
 
 private:
@@ -80,6 +84,7 @@ private:
     void checked(const RevisionCheck &check);
     // The fixture's record, timed from the start of its boot-load.
     void emitRecord(const FixtureOutcome &outcome);
+    void wait(const QString &text, bool showElapsed = false);
 
     ZelHollis::Hollis &m_hollis;
     FixtureBootloadEngine &m_engine;
@@ -100,4 +105,5 @@ private:
     bool m_active = false;
     bool m_inEngine = false; // a fixture's boot-load is under way
     bool m_stopped = false;
+    bool m_waiting = false;
 };

@@ -22,7 +22,10 @@ void FixtureSearch::start(const QString &address)
 {
     const QString given = address.trimmed();
     QString refusal;
-    if (m_stage != Stage::None || m_controls.runUnderWay())
+    // Closing, the panel takes no further step: the caller still gets its answer.
+    if (m_halted)
+        refusal = tr("The fixture search did not start: the updater is closing.");
+    else if (m_stage != Stage::None || m_controls.runUnderWay())
         refusal = tr("A fixture search or a run is already under way.");
     static const QRegularExpression serialPattern(QStringLiteral("^[0-9A-Fa-f]{8}$"));
     const bool all = given.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0;

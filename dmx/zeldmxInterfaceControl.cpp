@@ -5,6 +5,7 @@
 #include "base/Pauser.h"
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
+#include "catalogue/ImageVersion.h"
 #include "dmx/FixtureBootloadEngine.h"
 #include "dmx/FixtureRevision.h"
 #include "dmx/FixtureRun.h"
@@ -59,6 +60,12 @@ zeldmxInterfaceControl::zeldmxInterfaceControl(Prompter &prompter, Pauser &pause
     const auto logText = [this](LOGPRIORITY priority, const QString &text) { log(priority, text); };
     m_run = new FixtureRun(m_hollis, *m_engine, m_recorder, this);
     connect(m_run, &FixtureRun::logged, this, logText);
+    connect(m_run, &FixtureRun::waitChanged, this, [this](const QString &text, bool showElapsed) {
+        if (text.isEmpty())
+            endWait();
+        else
+            beginWait(text, showElapsed);
+    });
     connect(m_run, &FixtureRun::finished, this, [this] {
         m_running = false;
         finishRun();
@@ -141,6 +148,30 @@ void zeldmxInterfaceControl::shutdown()
         m_hollis.usbDisconnect(m_supply);
 }
 
+void zeldmxInterfaceControl::startOver()
+{
+    if (m_search->isActive())
+        m_search->end(tr("The fixture search ended: the operator started over."));
+    stopTimers();
+    // The window has cleared the status bar.
+    m_listStatus.clear();
+    {
+        const QSignalBlocker blocker(ui->m_comboBox_ZELDMXFixtureSNs);
+        ui->m_comboBox_ZELDMXFixtureSNs->clear();
+    }
+    m_lxSerials.clear();
+    m_listSettled = false;
+    m_answersMissed = false;
+    m_listedFixtureProgrammable = false;
+    m_fixtureResponses.clear();
+    m_run->forgetRevisions();
+    ui->m_label_fixtureRev->clear();
+    ui->m_lineEdit_ZELDMXManualFixtureSN->clear();
+    ui->m_checkBox_ZELDMXProgramAll->setChecked(false);
+    setRunControlsEnabled(true);
+    emit signal_enableProgramButton(false);
+}
+
 void zeldmxInterfaceControl::stopRun()
 {
     m_running = false;
@@ -156,6 +187,14 @@ void zeldmxInterfaceControl::stopRun()
                              tr("The updater closed before the update was confirmed."));
 }
 
+void zeldmxInterfaceControl::showListStatus(const QString &text)
+{
+    if (text.isEmpty() && m_listStatus.isEmpty())
+        return;
+    m_listStatus = text;
+    emit signal_updateStatus(text);
+}
+
 void zeldmxInterfaceControl::stopTimers()
 {
     m_fixtureTimer->stop();
@@ -164,6 +203,7 @@ void zeldmxInterfaceControl::stopTimers()
     m_revisionTimer->stop();
     m_discovering = false;
     m_revisionPending = false;
+    endWait();
 }
 
 void zeldmxInterfaceControl::handleEnableControl(bool enable)
@@ -238,6 +278,7 @@ void zeldmxInterfaceControl::handleDiscoveredDevice(int vaskUID)
 
 void zeldmxInterfaceControl::on_m_comboBox_ZELDMXEnablers_currentIndexChanged(int index)
 {
+    showListStatus(QString());
     ui->m_comboBox_ZELDMXFixtureSNs->clear();
     m_lxSerials.clear();
     m_listSettled = false;
@@ -293,6 +334,7 @@ void zeldmxInterfaceControl::portChanged()
 {
     if (m_fillingPorts || m_running)
         return;
+    showListStatus(QString());
     ui->m_label_fixtureRev->clear();
     ui->m_checkBox_ZELDMXProgramAll->setEnabled(false);
     refreshFixtureList();
@@ -320,7 +362,8 @@ void zeldmxInterfaceControl::on_m_pushButton_ZELDMXDiscoverFixture_clicked()
     ui->m_lineEdit_ZELDMXManualFixtureSN->setEnabled(false);
     ui->m_checkBox_ZELDMXProgramAll->setEnabled(false);
     emit signal_enableProgramButton(false);
-    emit signal_updateStatus(tr("Discovering fixtures..."));
+    showListStatus(QString());
+    beginWait(discoveryWaitText());
     QCoreApplication::processEvents();
 
     m_discovering = true;
@@ -352,7 +395,19 @@ void zeldmxInterfaceControl::handleDiscoveredFixture(ulong ip, quint64 sn)
         ui->m_label_fixtureRev->clear();
     }
     refreshFixtureList();
+    updateWait(discoveryWaitText());
     m_fixtureTimer->start();
+}
+
+QString zeldmxInterfaceControl::discoveryWaitText() const
+{
+    const QComboBox *ports = ui->m_comboBox_port;
+    const QString text = ports->currentIndex() < 0
+        ? tr("Discovering fixtures…")
+        : tr("Discovering fixtures on port %1…").arg(ports->currentText());
+    // Fixtures of the LX family are listed only once their features are read.
+    const int found = ui->m_comboBox_ZELDMXFixtureSNs->count();
+    return found > 0 ? tr("%1 %2 found").arg(text).arg(found) : text;
 }
 
 void zeldmxInterfaceControl::refreshFixtureList()
@@ -427,10 +482,16 @@ void zeldmxInterfaceControl::handleFixtureDiscoveryTimeout()
 void zeldmxInterfaceControl::settleFixtureList()
 {
     if (isLxFamily()) {
-        for (quint32 serial : std::as_const(m_lxSerials)) {
-            bool scratch = false;
-            m_hollis.fixtureReadLXEnable(m_supply, 0, serial, scratch);
+        // Those of the other ports too: an empty list then says where the product's fixtures are.
+        const QComboBox *ports = ui->m_comboBox_port;
+        for (int i = 0; i < ports->count(); ++i) {
+            for (quint64 serial : m_hollis.portFixtureList(m_supply, ports->itemData(i).toInt())) {
+                bool scratch = false;
+                if (ofProductType(quint32(serial)))
+                    m_hollis.fixtureReadLXEnable(m_supply, 0, serial, scratch);
+            }
         }
+        beginWait(tr("Reading which fixtures have the LX feature…"));
         m_lxTimer->start();
         return;
     }
@@ -440,8 +501,18 @@ void zeldmxInterfaceControl::settleFixtureList()
 
 void zeldmxInterfaceControl::offerSettledList()
 {
+    endWait();
     const int count = ui->m_comboBox_ZELDMXFixtureSNs->count();
-    emit signal_updateStatus(tr("Fixtures found: %1").arg(count));
+    QString status = tr("Fixtures found: %1").arg(count);
+    // A search goes on to the other ports itself.
+    if (count == 0 && !m_search->isActive()) {
+        const QStringList elsewhere = answeredOnOtherPorts();
+        for (const QString &line : elsewhere)
+            log(LOG_WARNING, line);
+        if (!elsewhere.isEmpty())
+            status += QStringLiteral(" — ") + elsewhere.join(QLatin1Char(' '));
+    }
+    showListStatus(status);
     if (count > 0) {
         ui->m_checkBox_ZELDMXProgramAll->setEnabled(true);
         readFixtureRevision();
@@ -455,16 +526,11 @@ void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
     if (m_running || m_discovering)
         return;
     QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
-    const QString name = m_product ? m_product->name() : QString();
-    const bool wantsLx = name.contains(QLatin1String("lX"));
-    const bool wantsPlain = name.contains(QLatin1String("Vireo"));
     {
         const QSignalBlocker blocker(list);
         list->clear();
         for (quint32 serial : std::as_const(m_lxSerials)) {
-            const bool lx =
-                m_hollis.getFixtureProperty(m_supply, 0, serial, "lx_enabled").toBool();
-            if ((lx && wantsLx) || (!lx && wantsPlain))
+            if (listsFixture(serial))
                 addFixtureEntry(serial);
         }
     }
@@ -476,6 +542,35 @@ void zeldmxInterfaceControl::handleFixtureLXEnableQueryTimeout()
     offerSettledList();
 }
 
+bool zeldmxInterfaceControl::listsFixture(quint32 serial) const
+{
+    if (!ofProductType(serial))
+        return false;
+    if (!isLxFamily())
+        return true;
+    const QString name = m_product ? m_product->name() : QString();
+    const bool lx = m_hollis.getFixtureProperty(m_supply, 0, serial, "lx_enabled").toBool();
+    return lx ? name.contains(QLatin1String("lX")) : name.contains(QLatin1String("Vireo"));
+}
+
+QStringList zeldmxInterfaceControl::answeredOnOtherPorts() const
+{
+    QStringList said;
+    const QComboBox *ports = ui->m_comboBox_port;
+    for (int i = 0; i < ports->count(); ++i) {
+        if (i == ports->currentIndex())
+            continue;
+        int count = 0;
+        for (quint64 serial : m_hollis.portFixtureList(m_supply, ports->itemData(i).toInt()))
+            count += listsFixture(quint32(serial)) ? 1 : 0;
+        if (count == 1)
+            said.append(tr("1 %1 fixture answered on port %2.").arg(productName(), ports->itemText(i)));
+        else if (count > 1)
+            said.append(tr("%1 %2 fixtures answered on port %3.").arg(count).arg(productName(), ports->itemText(i)));
+    }
+    return said;
+}
+
 void zeldmxInterfaceControl::readFixtureRevision()
 {
     const QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
@@ -483,6 +578,7 @@ void zeldmxInterfaceControl::readFixtureRevision()
         return;
     const quint32 serial = quint32(list->currentData().toULongLong());
     quint16 scratch = 0;
+    beginWait(tr("Reading the revision of SN:%1…").arg(FixtureSerial::text(serial)));
     m_hollis.fixtureReadFirmwareVersion(m_supply, 0, serial, scratch);
     m_revisionSerial = serial;
     m_revisionPending = true;
@@ -493,8 +589,13 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
 {
     m_revisionPending = false;
     const QComboBox *list = ui->m_comboBox_ZELDMXFixtureSNs;
-    if (m_running || m_discovering || list->count() == 0)
+    // A discovery window has a wait of its own; a run ended this one.
+    if (m_running || m_discovering)
         return;
+    if (list->count() == 0) {
+        endWait();
+        return;
+    }
     const quint32 serial = quint32(list->currentData().toULongLong());
     // Another fixture was chosen while this one was read: read that one.
     if (serial != m_revisionSerial) {
@@ -513,7 +614,10 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
     } else {
         const uint v = version.toUInt();
         m_run->noteRevision(serial, QString::number(v));
-        ui->m_label_fixtureRev->setText(QStringLiteral("Rev. %1").arg(v));
+        // Where the accepted image would take it, when the two compare.
+        const QString image = m_product ? ImageVersion::of(*m_product).reported : QString();
+        ui->m_label_fixtureRev->setText(image.isEmpty() ? QStringLiteral("Rev. %1").arg(v)
+                                                        : QStringLiteral("Rev. %1 → %2").arg(v).arg(image));
         if (isLxFamily() && v <= kLastLxVersionRefused) {
             allowed = false;
             log(LOG_WARNING, tr("SN %1 runs firmware version %2: fixtures of this family below "
@@ -524,6 +628,10 @@ void zeldmxInterfaceControl::handleFixtureFWNumber()
         }
     }
     m_listedFixtureProgrammable = allowed;
+    endWait();
+    // What the status bar said of the list before the read is still true.
+    if (!m_listStatus.isEmpty())
+        emit signal_updateStatus(m_listStatus);
     emit signal_enableProgramButton(allowed);
     QCoreApplication::processEvents();
     m_search->revisionShown(serial, allowed);
@@ -645,6 +753,8 @@ void zeldmxInterfaceControl::program(BootLoadProduct *product)
     if (m_search->isActive())
         m_search->end(tr("The fixture search was ended by a run."));
     stopTimers();
+    // The window clears the status bar for the run.
+    m_listStatus.clear();
     m_running = true;
     // Until a fixture's boot-load starts, a record of this run took no time.
     m_recorder.stopClock();
@@ -720,6 +830,7 @@ void zeldmxInterfaceControl::resumeAfterCancel(bool windowWasOpen)
     if (windowWasOpen || m_answersMissed) {
         m_discovering = true;
         refreshFixtureList();
+        updateWait(discoveryWaitText());
         m_fixtureTimer->start();
     } else if (!m_listSettled && (list->count() > 0 || !m_lxSerials.isEmpty())) {
         settleFixtureList();
@@ -872,7 +983,7 @@ bool zeldmxInterfaceControl::chooseListed(bool all, quint32 serial)
 
 QString zeldmxInterfaceControl::revisionShown() const
 {
-    return ui->m_label_fixtureRev->text();
+    return ui->m_label_fixtureRev->text().section(QStringLiteral(" → "), 0, 0);
 }
 
 void zeldmxInterfaceControl::offerListed(bool all)

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMultiMap>
 #include <QString>
+#include <QStringList>
 
 class BootLoadProduct;
 class FixtureBootloadEngine;
@@ -54,6 +55,9 @@ public:
     // stopped as failed (or cancelled when nothing reached it), the ones not
     // started as cancelled.
     void shutdown() override;
+    // Forgets the fixtures listed and what was read of them, as after
+    // start-up; the supplies found and the port chosen stay.
+    void startOver() override;
 
     // A run without an operator: finds the device (a fixture serial number,
     // eight hex digits as listed, or "all"), selects it (or every fixture of
@@ -113,7 +117,17 @@ private:
     void settleFixtureList();
     // The settled list is offered: its count, "all", the chosen fixture's revision.
     void offerSettledList();
+    // Whether the list takes the fixture: the product's prefixes and, in the
+    // LX family, the feature its name asks for.
+    bool listsFixture(quint32 serial) const;
+    // "1 Cove Wash fixture answered on port 2.", for each other port of the supply.
+    QStringList answeredOnOtherPorts() const;
     void readFixtureRevision();
+    // "Discovering fixtures on port 2… 3 found".
+    QString discoveryWaitText() const;
+    // What the status bar says of the fixture list; an empty text, once the
+    // list is gone, takes it away.
+    void showListStatus(const QString &text);
     void portChanged();
     // Serial of the manual field when all eight digits are typed.
     bool manualSerial(quint32 &serial) const;
@@ -178,6 +192,7 @@ private:
     bool m_destroying = false;      // records are no longer emitted
     bool m_confirming = false;      // the run's confirmation is open
     QString m_confirmingAddress;    // what it asks about, as recorded
+    QString m_listStatus;           // what the status bar says of the list shown
     // Its clock runs from the start of the current fixture's boot-load.
     RunRecorder m_recorder;
 };

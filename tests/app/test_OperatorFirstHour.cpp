@@ -9,6 +9,8 @@
 #include "base/InterfacePanel.h"
 #include "base/Logger.h"
 #include "catalogue/BootLoadProduct.h"
+#include "dmx/Hollis.h"
+#include "dmx/SimulatedHollis.h"
 #include "tests/ethernet/ControllerImage.h"
 
 #include <QAction>
@@ -17,9 +19,11 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -173,6 +177,8 @@ private slots:
     void eachSampleRunsToTheEndOnItsSimulatedDevice();
     void startOverReturnsToTheStateAfterStartUp_data();
     void startOverReturnsToTheStateAfterStartUp();
+    void startOverForgetsTheFixturesFoundButKeepsThePort_data();
+    void startOverForgetsTheFixturesFoundButKeepsThePort();
     void helpMenuSaysWhereThePageIsWhenNoBrowserStarts_data();
     void helpMenuSaysWhereThePageIsWhenNoBrowserStarts();
     void mismatchSaysWhichProductTheImageIsFor_data();
@@ -412,6 +418,67 @@ void TestOperatorFirstHour::startOverReturnsToTheStateAfterStartUp()
     QCOMPARE(f->window->runState(), ZelBootLoader::RunState::Ready);
     QCOMPARE(text(*f, "m_label_imageVersion"), QStringLiteral("Image version 01.00.90"));
     screenshot(*f, QStringLiteral("start over from %1, then Sorrel 3").arg(state));
+}
+
+void TestOperatorFirstHour::startOverForgetsTheFixturesFoundButKeepsThePort_data()
+{
+    QTest::addColumn<bool>("discovering");
+    QTest::newRow("fixtures listed, a revision read") << false;
+    QTest::newRow("while fixtures are discovered") << true;
+}
+
+void TestOperatorFirstHour::startOverForgetsTheFixturesFoundButKeepsThePort()
+{
+    QFETCH(bool, discovering);
+    auto f = window();
+    f->window->show();
+    choose(*f, 1, QStringLiteral("Cove Wash"));
+    selectImage(*f, sample(QStringLiteral("CoveWash-5.1.3.hex")));
+    QVERIFY(findDevice(*f, 1, QStringLiteral("8100C001")).first);
+    auto *fixtures = f->find<QComboBox>(QStringLiteral("m_comboBox_ZELDMXFixtureSNs"));
+    auto *ports = f->find<QComboBox>(QStringLiteral("m_comboBox_port"));
+    auto *serial = f->find<QLineEdit>(QStringLiteral("m_lineEdit_ZELDMXManualFixtureSN"));
+    const auto *busy = f->find<QProgressBar>(QStringLiteral("m_progress_busy"));
+    QCOMPARE(fixtures->count(), 1);
+    QVERIFY(!text(*f, "m_label_fixtureRev").isEmpty());
+    if (discovering) {
+        f->find<QPushButton>(QStringLiteral("m_pushButton_ZELDMXDiscoverFixture"))->click();
+        QVERIFY(busy->isVisible());
+        QVERIFY2(f->window->statusText().startsWith(QStringLiteral("Discovering fixtures on port 2…")),
+                 qPrintable(f->window->statusText()));
+    }
+
+    f->find<QPushButton>(QStringLiteral("m_pushButton_startOver"))->click();
+    QCOMPARE(fixtures->count(), 0);
+    QVERIFY(text(*f, "m_label_fixtureRev").isEmpty());
+    QVERIFY(busy->isHidden());
+    QVERIFY(f->window->statusText().isEmpty());
+    QCOMPARE(ports->currentText(), QStringLiteral("2"));
+    // Offered again once an image is accepted and the window enables the panel.
+    for (const char *control : {"m_pushButton_ZELDMXDiscoverEnabler", "m_pushButton_ZELDMXDiscoverFixture"})
+        QVERIFY2(f->find<QPushButton>(QLatin1String(control))->isEnabledTo(f->window->panel(1)), control);
+    QVERIFY(serial->isEnabledTo(f->window->panel(1)));
+    screenshot(*f, QStringLiteral("start over from the fixture list"));
+    if (discovering)
+        return; // the discovery's late answers may list the fixtures again
+
+    // The revision read before is forgotten: the fixture, updated meanwhile
+    // by other means, is read again as the run starts.
+    auto *sim = static_cast<ZelHollis::SimulatedHollis *>(&f->devices->hollis().backend());
+    QList<ZelHollis::SimulatedHollis::Fixture> supplied = sim->fixtures(ZelHollis::SimulatedHollis::kNetworkSupply);
+    for (ZelHollis::SimulatedHollis::Fixture &fixture : supplied)
+        fixture.firmwareVersion = fixture.serial == 0x8100C001 ? 5 : fixture.firmwareVersion;
+    sim->setFixtures(ZelHollis::SimulatedHollis::kNetworkSupply, supplied);
+    selectImage(*f, sample(QStringLiteral("CoveWash-5.1.3.hex")));
+    QTest::keyClicks(serial, QStringLiteral("8100C001"));
+    QSignalSpy recorded(f->window->runEvents(), &RunEvents::runRecorded);
+    f->prompter.expectMessage(Kind::Warning, QStringLiteral("Zel Firmware Updater"), QString());
+    f->prompter.expectMessage(Kind::Warning, QStringLiteral("Information"), QString());
+    f->find<QPushButton>(QStringLiteral("m_pushButton_program"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(recorded.size() == 1 && f->prompter.pendingExpectations() == 0, 60000);
+    const UpdateRecord record = recorded.first().first().value<UpdateRecord>();
+    QCOMPARE(record.revisionBefore, QStringLiteral("5"));
+    QCOMPARE(UpdateRecord::outcomeName(record.outcome), QStringLiteral("not verified"));
 }
 
 void TestOperatorFirstHour::helpMenuSaysWhereThePageIsWhenNoBrowserStarts_data()

@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
@@ -89,6 +90,8 @@ struct Dmx {
         QVERIFY(!enabler->isEnabled());
         QTRY_VERIFY(enabler->isEnabled());
     }
+    // The fixture's revision as shown, without where the image would take it.
+    QString rev() const { return revision->text().section(QStringLiteral(" → "), 0, 0); }
     const SimulatedHollis::Fixture &fixture(quint32 serial) const { return *sim->fixture(serial); }
     QByteArray image() const { return panel->product()->processor(0)->image(); }
     // PROGRAM, and the wait until the run (the checks after each update included) is over.
@@ -178,6 +181,11 @@ private slots:
     void discovery_suppliesPortsFixturesAndRevisions();
     void lxFamily_listedByFeatureAndVersion_data();
     void lxFamily_listedByFeatureAndVersion();
+    void emptyPort_saysWhichOtherPortsHaveTheProductsFixtures_data();
+    void emptyPort_saysWhichOtherPortsHaveTheProductsFixtures();
+    void waits_saySoInTheStatusBarAndEndOnEveryPath();
+    void revision_showsWhereTheImageTakesItWhenTheyCompare_data();
+    void revision_showsWhereTheImageTakesItWhenTheyCompare();
     void manualSerial_completeOnlyAndPrefixChecked();
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision_data();
     void programOne_fixtureHoldsTheImageAndShowsItsNewRevision();
@@ -250,7 +258,7 @@ void TestDmxWindowFlows::discovery_suppliesPortsFixturesAndRevisions()
     QCOMPARE(d.listed(), QStringList{"8100C001"}); // 8280ABCD: no Cove Wash prefix
     QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN 8100C001.").size(), 1);
     QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN").size(), 7);
-    QTRY_COMPARE(d.revision->text(), QStringLiteral("Rev. 4"));
+    QTRY_COMPARE(d.rev(), QStringLiteral("Rev. 4"));
     QVERIFY(d.program->isEnabled());
     QVERIFY(d.all->isEnabled());
 
@@ -266,14 +274,14 @@ void TestDmxWindowFlows::discovery_suppliesPortsFixturesAndRevisions()
     QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN 8100C001.").size(), 1);
     QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN 8100C002.").size(), 1);
     QCOMPARE(linesWith(*f, "Fixture response from Vask:1 SN").size(), 8);
-    QTRY_COMPARE(d.revision->text(), QStringLiteral("Rev. 4"));
+    QTRY_COMPARE(d.rev(), QStringLiteral("Rev. 4"));
 
     // A USB supply is connected when chosen and offers the fixtures it knows;
     // it is let go when another supply is chosen.
     d.supplies->setCurrentIndex(1);
     QVERIFY(f->devices->hollis().getDeviceProperty(SimulatedHollis::kUsbSupply, "connected").toBool());
     QVERIFY(!d.discover->isEnabled());
-    QTRY_COMPARE(d.revision->text(), QStringLiteral("Rev. 5"));
+    QTRY_COMPARE(d.rev(), QStringLiteral("Rev. 5"));
     QCOMPARE(d.listed(), QStringList{"8180E001"});
     QVERIFY(d.program->isEnabled());
     d.supplies->setCurrentIndex(0);
@@ -317,7 +325,7 @@ void TestDmxWindowFlows::lxFamily_listedByFeatureAndVersion()
 
     d.findSupplies();
     d.findFixtures(0); // port 1 also carries 0072A001, not of this family
-    QTRY_COMPARE(d.revision->text(), revision);
+    QTRY_COMPARE(d.rev(), revision);
     QCOMPARE(d.listed(), listed);
     QCOMPARE(d.program->isEnabled(), programmable);
     QCOMPARE(linesWith(*f, "cannot be updated here").size(), programmable ? 0 : 1);
@@ -325,6 +333,136 @@ void TestDmxWindowFlows::lxFamily_listedByFeatureAndVersion()
     QTest::keyClicks(d.serial, "72");
     QCOMPARE(d.program->isEnabled(), programmable);
     expectNoOtherBox(*f);
+}
+
+void TestDmxWindowFlows::emptyPort_saysWhichOtherPortsHaveTheProductsFixtures_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<int>("portIndex");
+    QTest::addColumn<QList<int>>("morePorts"); // a Cove Wash fixture more on each of these port indexes
+    QTest::addColumn<QStringList>("said");
+
+    QTest::newRow("one on port 2") << "Cove Wash" << 0 << QList<int>{}
+                                   << QStringList{"1 Cove Wash fixture answered on port 2."};
+    QTest::newRow("three on port 2, one on port 4")
+        << "Cove Wash" << 0 << QList<int>{1, 1, 3}
+        << QStringList{"3 Cove Wash fixtures answered on port 2.", "1 Cove Wash fixture answered on port 4."};
+    // Port 1 also has a Kestrel without the feature, which is no Kestrel lX.
+    QTest::newRow("LX family: the feature tells") << "Kestrel lX" << 1 << QList<int>{}
+                                                  << QStringList{"1 Kestrel lX fixture answered on port 1."};
+    QTest::newRow("some on the chosen port: nothing more") << "Cove Wash" << 1 << QList<int>{0} << QStringList{};
+}
+
+void TestDmxWindowFlows::emptyPort_saysWhichOtherPortsHaveTheProductsFixtures()
+{
+    QFETCH(QString, product);
+    QFETCH(int, portIndex);
+    QFETCH(QList<int>, morePorts);
+    QFETCH(QStringList, said);
+    const QString image = product == QLatin1String("Kestrel lX")
+        ? writeFile(m_workDir.filePath("kestrel.hex"), hexText(sampleImage(0x20000, 0xA55A7201, 0x00030105)))
+        : coveImage();
+    auto f = window(product, image);
+    Dmx d(*f);
+    QList<SimulatedHollis::Fixture> fixtures = d.sim->fixtures(SimulatedHollis::kNetworkSupply);
+    for (int port : morePorts) {
+        fixtures.append(*d.sim->fixture(0x8100C001));
+        fixtures.last().serial = 0x8100C010 + fixtures.size();
+        fixtures.last().port = port;
+    }
+    d.sim->setFixtures(SimulatedHollis::kNetworkSupply, fixtures);
+    d.findSupplies();
+    d.findFixtures(portIndex);
+
+    const QString found = QStringLiteral("Fixtures found: %1").arg(d.listed().size());
+    QCOMPARE(d.listed().isEmpty(), !said.isEmpty());
+    QTRY_COMPARE(f->window->statusText(), said.isEmpty() ? found : found + QStringLiteral(" — ") + said.join(' '));
+    QStringList logged;
+    for (const QString &line : f->logLines().filter(" fixture"))
+        if (line.contains(" answered on port "))
+            logged.append(line.section(QStringLiteral("WARNING - zeldmxInterfaceControl - "), 1));
+    QCOMPARE(logged, said);
+}
+
+void TestDmxWindowFlows::waits_saySoInTheStatusBarAndEndOnEveryPath()
+{
+    auto f = window("Cove Wash", coveImage());
+    Dmx d(*f);
+    f->window->show();
+    const auto *busy = f->find<QProgressBar>("m_progress_busy");
+    QStringList waits; // as the panel said them, repeats left out; "" ends one
+    bool shownBeside = true; // each in the status bar, beside the busy indicator
+    QString stopWhen;
+    connect(d.panel, &InterfacePanel::signal_waitStatus, this, [&](const QString &text) {
+        if (waits.isEmpty() || waits.last() != text)
+            waits.append(text);
+        shownBeside = shownBeside && (text.isEmpty() || (busy->isVisible() && f->window->statusText() == text));
+        if (!stopWhen.isEmpty() && text == stopWhen)
+            d.panel->shutdown();
+        // The written fixture answers once the wait has shown its seconds.
+        if (text == QStringLiteral("Checking SN:8100C001 after the update… 1 s"))
+            d.sim->setFixtureAnswering(0x8100C001, true);
+    });
+    const QStringList listed{"Discovering fixtures on port 2…", "Discovering fixtures on port 2… 1 found", "",
+                             "Reading the revision of SN:8100C001…", ""};
+    d.findSupplies();
+    d.findFixtures(1);
+    QTRY_VERIFY(d.program->isEnabled());
+    QCOMPARE(waits, listed);
+    QCOMPARE(f->window->statusText(), QStringLiteral("Fixtures found: 1"));
+    QVERIFY(busy->isHidden());
+    QCOMPARE(d.revision->text(), QStringLiteral("Rev. 4 → 5")); // where the image takes it
+    // Another port, another list: what was said of the one before goes with it.
+    d.ports->setCurrentIndex(0);
+    QVERIFY(d.listed().isEmpty());
+    QVERIFY(f->window->statusText().isEmpty());
+    d.ports->setCurrentIndex(1);
+    QTRY_VERIFY(d.program->isEnabled());
+    QCOMPARE(f->window->statusText(), QStringLiteral("Fixtures found: 1"));
+
+    // The check after the update counts its seconds until the fixture answers.
+    waits.clear();
+    d.sim->setNoReturn(true);
+    d.panel->setVerifyWait(60000);
+    f->prompter.expectMessage(Kind::Warning, kTitle, QString());
+    f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"), QString());
+    d.programToTheEnd();
+    expectNoOtherBox(*f);
+    QCOMPARE(waits, (QStringList{"Checking SN:8100C001 after the update…", "Checking SN:8100C001 after the update… 1 s", ""}));
+    QCOMPARE(f->window->statusText(), QStringLiteral("Cove Wash 8100C001: verified"));
+    QVERIFY(busy->isHidden());
+
+    // Closed while a fixture is checked: that wait ends too.
+    waits.clear();
+    d.findFixtures(1);
+    QTRY_VERIFY(d.program->isEnabled());
+    QCOMPARE(waits, listed);
+    waits.clear();
+    stopWhen = QStringLiteral("Checking SN:8100C001 after the update…");
+    f->prompter.expectMessage(Kind::Warning, kTitle, QString());
+    d.programToTheEnd();
+    QCOMPARE(waits, (QStringList{stopWhen, ""}));
+    QVERIFY(busy->isHidden());
+    QVERIFY(shownBeside);
+}
+
+void TestDmxWindowFlows::revision_showsWhereTheImageTakesItWhenTheyCompare_data()
+{
+    QTest::addColumn<quint32>("version");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("image 5.1.3") << 0x00050103u << "Rev. 4 → 5";
+    QTest::newRow("image 0.1.3: no revision to compare") << 0x00000103u << "Rev. 4";
+}
+
+void TestDmxWindowFlows::revision_showsWhereTheImageTakesItWhenTheyCompare()
+{
+    QFETCH(quint32, version);
+    QFETCH(QString, shown);
+    auto f = window("Cove Wash", coveImage(version));
+    Dmx d(*f);
+    d.findSupplies();
+    d.findFixtures(1);
+    QTRY_COMPARE(d.revision->text(), shown);
 }
 
 void TestDmxWindowFlows::manualSerial_completeOnlyAndPrefixChecked()
@@ -419,7 +557,7 @@ void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision()
     Dmx d(*f);
     d.findSupplies();
     d.findFixtures(portIndex);
-    QTRY_COMPARE(d.revision->text(), before);
+    QTRY_COMPARE(d.rev(), before);
     QCOMPARE(d.fixtures->currentText(), serial);
     QSignalSpy complete(d.panel, &zeldmxInterfaceControl::signal_programComplete);
     Records records(d.panel);
@@ -472,7 +610,7 @@ void TestDmxWindowFlows::programOne_fixtureHoldsTheImageAndShowsItsNewRevision()
 
     // Discovered again, the fixture reports the image's version.
     d.findFixtures(portIndex);
-    QTRY_COMPARE(d.revision->text(), after);
+    QTRY_COMPARE(d.rev(), after);
     QVERIFY(d.program->isEnabled());
 }
 

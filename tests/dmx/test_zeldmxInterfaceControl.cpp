@@ -30,6 +30,7 @@ private slots:
     void discoverEnabler_withoutLibrary_saysSoOnceAndFindsNone();
     void discoverEnabler_simulated_findsBothSupplies();
     void serialField_cursorStaysAtTheEndOfWhatWasTyped();
+    void findDevice_afterShutdown_answersNotFoundFromTheEventLoop();
 
 private:
     FakePrompter m_prompter;
@@ -194,6 +195,20 @@ void TestZeldmxInterfaceControl::discoverEnabler_simulated_findsBothSupplies()
     QCOMPARE(supplies->itemText(0), QString("Vask Net-4 (127.0.0.20)"));
     QCOMPARE(supplies->itemText(1), QString("Vask USB-4"));
     QVERIFY(lines.contains("Discovered Vask device #1 - Vask Net-4 (127.0.0.20)"));
+}
+
+void TestZeldmxInterfaceControl::findDevice_afterShutdown_answersNotFoundFromTheEventLoop()
+{
+    Hollis hollis(std::make_unique<ZelHollis::SimulatedHollis>());
+    zeldmxInterfaceControl panel(m_prompter, m_pauser, hollis);
+    panel.shutdown();
+    QSignalSpy done(&panel, &zeldmxInterfaceControl::signal_deviceSearchDone);
+    panel.findDevice(QStringLiteral("8100C001"));
+    QCOMPARE(done.size(), 0);
+    QVERIFY(done.wait(30000));
+    QCOMPARE(done.first().at(0).toBool(), false);
+    QCOMPARE(done.first().at(1).toString(),
+             QStringLiteral("The fixture search did not start: the updater is closing."));
 }
 
 void TestZeldmxInterfaceControl::serialField_cursorStaysAtTheEndOfWhatWasTyped()
