@@ -14,7 +14,6 @@ void Sorrel3Verifier::attempt()
 {
     if (isAborted())
         return;
-    emit status(tr("Checking the %1...").arg(m_product));
     Sr3UsbLibrary &sr3 = m_link.library();
     QString problem;
     QString reported;

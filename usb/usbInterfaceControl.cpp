@@ -98,6 +98,7 @@ void usbInterfaceControl::shutdown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    endWait();
     if (m_verifier)
         m_verifier->abort();
     if (m_activeVireo)
@@ -193,9 +194,17 @@ void usbInterfaceControl::recordCancelled(const QString &reason)
     emitRecord(UpdateRecord::Outcome::Cancelled, reason);
 }
 
+void usbInterfaceControl::endWaitWith(const QString &status)
+{
+    // Said first, the status replaces the wait's text rather than following a blank.
+    emit signal_updateStatus(status);
+    endWait();
+}
+
 void usbInterfaceControl::connectFailed(const QString &text)
 {
     m_connectProblem = text;
+    endWait();
     log(LOG_WARNING, text);
     m_prompter.warning(this, tr("Warning"), text);
     log(LOG_WARNING, tr("USB device connect failed!"));
@@ -227,7 +236,7 @@ void usbInterfaceControl::on_m_pushButton_USBConnect_clicked()
 
 void usbInterfaceControl::connectSorrel3()
 {
-    emit signal_updateStatus(tr("Connecting to Sorrel3..."));
+    beginWait(tr("Connecting to Sorrel3..."));
     QCoreApplication::processEvents();
     // Nothing known about this player yet; an earlier player's version must
     // not decide what this one may be given.
@@ -263,6 +272,7 @@ void usbInterfaceControl::connectSorrel3()
         m_versionBefore = formatVersion(quint32(version) & BootLoadProduct::kPackedVersionMask);
     } else {
         m_firmwareVersionText = tr("UNKNOWN");
+        endWait();
         const QString question = tr("Could not read version from Sorrel 3.\n\nDo you want to continue anyway?");
         log(LOG_WARNING, tr("Could not read version from Sorrel 3."));
         if (m_prompter.askQuestion(this, tr("Warning"), question, QMessageBox::Yes | QMessageBox::No,
@@ -283,19 +293,23 @@ void usbInterfaceControl::connectSorrel3()
 
     ui->m_label_SR3Device->setText(m_firmwareVersionText);
     ui->m_label_SR3SorrelVersion->setText(m_bootLoaderVersionText);
-    emit signal_updateStatus(tr("Connected to Sorrel3."));
+    endWaitWith(tr("Connected to Sorrel3."));
     log(LOG_INFO, tr("USB device connect succeeded."));
     offerDevice();
 }
 
 void usbInterfaceControl::connectVireoPlayer()
 {
-    emit signal_updateStatus(tr("Connecting to Vireo Player..."));
+    beginWait(tr("Connecting to Vireo Player..."));
     QCoreApplication::processEvents();
 
     const std::unique_ptr<Device_VireoPlayer> vireo = makeVireo();
     m_activeVireo = vireo.get();
-    const auto done = qScopeGuard([this] { m_activeVireo = nullptr; });
+    // Whichever way the connect ends, its wait ends with it.
+    const auto done = qScopeGuard([this] {
+        m_activeVireo = nullptr;
+        endWait();
+    });
 
     QStringList found;
     const int bootLoaders = vireo->findBootLoaderDevices(found);
@@ -310,7 +324,9 @@ void usbInterfaceControl::connectVireoPlayer()
 
     if (bootLoaders == 1 && ports.isEmpty()) {
         ui->m_label_SR3Device->setText(tr("Unknown.  Found Device is waiting for Firmware."));
-        log(LOG_INFO, tr("A Vireo Player is waiting for firmware in its boot loader."));
+        const QString ready = tr("A Vireo Player is waiting for firmware in its boot loader.");
+        log(LOG_INFO, ready);
+        endWaitWith(ready);
         offerDevice();
         return;
     }
@@ -331,6 +347,8 @@ void usbInterfaceControl::connectVireoPlayer()
     if (!descriptor.serialNumber.isEmpty())
         m_serialBefore = descriptor.serialNumber;
 
+    // The question waits for the operator, not for the player.
+    endWait();
     if (!askOverwrite(descriptor.serialNumber, descriptor.firmwareVersion)) {
         ui->m_pushButton_USBConnect->setEnabled(true);
         m_connectProblem = tr("The Vireo Player %1 keeps firmware %2: overwriting it was refused.")
@@ -339,6 +357,7 @@ void usbInterfaceControl::connectVireoPlayer()
         return;
     }
 
+    beginWait(tr("Waiting for the Vireo Player's boot loader…"));
     vireo->enterBootLoader();
     if (m_shutDown || vireo->stopped())
         return;
@@ -351,17 +370,22 @@ void usbInterfaceControl::connectVireoPlayer()
             ui->m_label_SR3Device->setText(tr("No device selected"));
             return connectFailed(Device_VireoPlayer::refusedText(refusedLoaders));
         }
+        endWait();
         m_prompter.information(this, tr("Vireo Player Bootloader"),
                                tr("Automatic reboot failed. Please cycle power on the Vireo "
                                   "Player before continuing."));
+        beginWait(tr("Waiting for the Vireo Player's boot loader…"));
         found.clear();
         count = vireo->findBootLoaderDevices(found);
     }
     if (count == 1) {
-        log(LOG_INFO, tr("The Vireo Player is waiting for firmware in its boot loader."));
+        const QString ready = tr("The Vireo Player is waiting for firmware in its boot loader.");
+        log(LOG_INFO, ready);
+        endWaitWith(ready);
         offerDevice();
         return;
     }
+    endWait();
     m_connectProblem = tr("Device failed to reset.");
     m_prompter.critical(this, tr("Vireo Player"), tr("Device failed to reset."));
     ui->m_label_SR3Device->setText(tr("No device selected"));
@@ -475,11 +499,13 @@ void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
                     : stage == Stage::Sending              ? WriteStage::Writing
                                                            : WriteStage::Written;
             });
+    beginWait(tr("Writing the firmware to the Vireo Player…"));
     const int result = vireo->downloadFW(this, product->imageData(), fileName);
     m_activeVireo = nullptr;
     if (m_shutDown)
         return;
     if (result != Device_VireoPlayer::DownloadOk) {
+        endWait();
         m_vireoProgress->close();
         ui->m_pushButton_USBConnect->setEnabled(true);
         const QString reason = tr("The firmware download to the Vireo Player failed (%1).").arg(result);
@@ -501,6 +527,7 @@ void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
 
 void usbInterfaceControl::endVireoRunFailed(const QString &reason)
 {
+    endWait();
     m_vireoProgress->close();
     ui->m_pushButton_USBConnect->setEnabled(true);
     finishOutcome(UsbRunOutcome::Failed, reason);
@@ -532,7 +559,10 @@ void usbInterfaceControl::startVerifier(PlayerVerifier *verifier)
         m_verifier->deleteLater();
     m_verifier = verifier;
     m_checking = true;
-    connect(verifier, &PlayerVerifier::status, this, &usbInterfaceControl::signal_updateStatus);
+    // The player as the operator knows it: by its serial number when it told one.
+    const QString player = m_serialBefore.isEmpty() ? m_outcome.product
+                                                    : tr("%1 SN:%2").arg(m_outcome.product, m_serialBefore);
+    beginWait(tr("Checking %1 after the update…").arg(player), true);
     connect(verifier, &PlayerVerifier::log, this, &usbInterfaceControl::log);
     connect(verifier, &PlayerVerifier::finished, this, [this](const RevisionCheck &check, const QString &remarks) {
         m_vireoProgress->close();
@@ -556,7 +586,7 @@ void usbInterfaceControl::endCheckedRun(const RevisionCheck &check, const QStrin
         finishOutcome(UsbRunOutcome::Failed, summary);
     else
         finishOutcome(UsbRunOutcome::Succeeded, QString());
-    emit signal_updateStatus(summary);
+    endWaitWith(summary);
 
     QString text;
     if (verified)
@@ -596,7 +626,7 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
     }
 
     if (failure.isEmpty()) {
-        emit signal_updateStatus(tr("Erasing flash..."));
+        beginWait(tr("Erasing flash..."));
         log(LOG_INFO, tr("Erasing %1 flash...").arg(name));
         QCoreApplication::processEvents();
         // A closing window has let go of the player and recorded the run.
@@ -610,7 +640,6 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
             m_prompter.warning(this, tr("Warning"), failure);
             log(LOG_WARNING, tr("Error erasing %1 flash!").arg(name));
         }
-        emit signal_updateStatus(QString());
         QCoreApplication::processEvents();
         if (m_shutDown)
             return;
@@ -622,7 +651,7 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
             m_prompter.openProgress(this, name, tr("Programming..."), QString(), 0, int(records));
         char reply[kRecordReplySize];
         for (quint32 i = 0; i < records; ++i) {
-            emit signal_updateStatus(tr("Record %1").arg(i));
+            updateWait(tr("Writing %1… Record %2 of %3").arg(name).arg(i + 1).arg(records));
             if (progress)
                 progress->setValue(int(i));
             QCoreApplication::processEvents();
@@ -656,13 +685,14 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
     if (failure.isEmpty()) {
         m_sorrel.resetIntoFirmware();
         m_writeStage = WriteStage::Written;
-        emit signal_updateStatus(tr("Program USB device complete!"));
+        endWaitWith(tr("Program USB device complete!"));
         log(LOG_INFO, tr("Program of %1 complete!").arg(name));
         QCoreApplication::processEvents();
         if (m_shutDown)
             return;
     }
 
+    endWait();
     // A failed run leaves the player in its boot loader, to be connected again.
     m_sorrel.release(false);
     ui->m_label_SR3Device->clear();

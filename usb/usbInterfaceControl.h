@@ -105,6 +105,8 @@ public slots:
     void handleEnableControl(bool enable) override;
 
 private:
+    // Ends the wait with what it came to in the status bar.
+    void endWaitWith(const QString &status);
     void connectFailed(const QString &text);
     void connectSorrel3();
     void connectVireoPlayer();

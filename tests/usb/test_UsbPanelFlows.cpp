@@ -14,7 +14,9 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -125,6 +127,13 @@ private:
         bool programEnabled() const { return button("m_pushButton_program")->isEnabled(); }
         void connectPlayer() const { button("m_pushButton_USBConnect")->click(); }
         void program() const { button("m_pushButton_program")->click(); }
+        // A wait that ended leaves neither the indicator nor its text behind.
+        bool waitLeft() const
+        {
+            const QString text = f->window->statusText();
+            return !f->find<QProgressBar>(QStringLiteral("m_progress_busy"))->isHidden()
+                || text.contains(QChar(0x2026)) || text.startsWith(QLatin1String("Connecting"));
+        }
         QList<UpdateRecord> records;
         void keepRecords()
         {
@@ -288,6 +297,7 @@ void TestUsbPanelFlows::sorrelConnect()
     QCOMPARE(r.sr3->isOpen(), connected);
     QCOMPARE(r.usb->deviceFirmwareVersion(), connected && firmware > 0 ? firmware : 0);
     QCOMPARE(r.usbLog().contains(QStringLiteral("USB device connect succeeded.")), connected);
+    QVERIFY2(!r.waitLeft(), qPrintable(r.f->window->statusText()));
     QCOMPARE(r.usbLog().contains(QStringLiteral("USB device connect failed!")), !warning.isEmpty());
     if (connected)
         QCOMPARE(r.f->pauser.pauses, QList<int>{500});
@@ -451,6 +461,7 @@ void TestUsbPanelFlows::vireoConnectRefusals()
     if (!offered)
         QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("No device selected"));
     QVERIFY(r.vireo->hid().reports().isEmpty());
+    QVERIFY2(!r.waitLeft(), qPrintable(r.f->window->statusText()));
 }
 
 void TestUsbPanelFlows::vireoDownloadAndRestart_data()
@@ -643,6 +654,7 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded()
     QCOMPARE(r.usb->runInProgress(), waits);
     QTRY_VERIFY(!r.usb->runInProgress());
     QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QVERIFY2(!r.waitLeft(), qPrintable(r.f->window->statusText()));
 
     QCOMPARE(r.records.size(), 1);
     const UpdateRecord &record = r.records.first();
@@ -771,6 +783,7 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded()
     r.program();
     QTRY_VERIFY(!r.usb->runInProgress());
     QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QVERIFY2(!r.waitLeft(), qPrintable(r.f->window->statusText()));
 
     QCOMPARE(r.records.size(), 1);
     const UpdateRecord &record = r.records.first();
@@ -896,7 +909,9 @@ void TestUsbPanelFlows::findDeviceDuringARunOrWhileClosingConnectsNothing()
 }
 
 // What make run offers: the simulation and the panel with their own delays
-// and waits, only the dialogs answered by the test.
+// and waits, only the dialogs answered by the test. The status bar says what
+// each wait waits for beside the busy indicator, and each message goes when
+// its state ends.
 void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
 {
     WindowFixture::Options o;
@@ -912,6 +927,23 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
         auto *devices = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"));
         devices->setCurrentIndex(devices->findText(device));
         const bool vireo = device == QLatin1String("Vireo Player");
+
+        // What the window shows after each change, record and seconds counted
+        // alike, once while the text stays the same: "busy" beside the indicator.
+        const auto *busy = f.find<QProgressBar>(QStringLiteral("m_progress_busy"));
+        QStringList shown;
+        const auto note = [&] {
+            QString text = f.window->statusText();
+            text.replace(QRegularExpression(QStringLiteral("Record \\d+ of \\d+")), QStringLiteral("Record # of #"));
+            text.replace(QRegularExpression(QStringLiteral("… \\d+ s$")), QStringLiteral("… # s"));
+            text.prepend(busy->isHidden() ? QStringLiteral("idle: ") : QStringLiteral("busy: "));
+            if (!shown.isEmpty() && shown.last().mid(6) == text.mid(6))
+                shown.last() = text;
+            else
+                shown.append(text);
+        };
+        connect(usb, &InterfacePanel::signal_waitStatus, this, note);
+        connect(usb, &InterfacePanel::signal_updateStatus, this, note);
         f.prompter.expectFileDialog(
             vireo ? writeBinary(m_dir.filePath(QStringLiteral("own.bin")), vireoImage(50000, 0x020200))
                   : writeFile(m_dir.filePath(QStringLiteral("own.hex")), intelHex(sorrelImage(0x1005A))));
@@ -932,6 +964,25 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
                        : QStringLiteral("verified: the device reports 01.00.90"));
         if (vireo)
             QCOMPARE(f.devices->simulatedVireo()->descriptor().firmwareVersion, QStringLiteral("2.2.0"));
+
+        const QStringList waits = vireo
+            ? QStringList{QStringLiteral("busy: Connecting to Vireo Player..."),
+                          QStringLiteral("idle: "),
+                          QStringLiteral("busy: Waiting for the Vireo Player's boot loader…"),
+                          QStringLiteral("idle: The Vireo Player is waiting for firmware in its boot loader."),
+                          QStringLiteral("busy: Writing the firmware to the Vireo Player…"),
+                          QStringLiteral("busy: Checking Vireo Player SN:VP-004217 after the update…"),
+                          QStringLiteral("busy: Checking Vireo Player SN:VP-004217 after the update… # s"),
+                          QStringLiteral("idle: verified: the device reports 2.2.0")}
+            : QStringList{QStringLiteral("busy: Connecting to Sorrel3..."),
+                          QStringLiteral("idle: Connected to Sorrel3."),
+                          QStringLiteral("busy: Erasing flash..."),
+                          QStringLiteral("busy: Writing Sorrel 3… Record # of #"),
+                          QStringLiteral("idle: Program USB device complete!"),
+                          QStringLiteral("busy: Checking Sorrel 3 after the update…"),
+                          QStringLiteral("idle: verified: the device reports 01.00.90")};
+        QVERIFY2(shown == waits, qPrintable(shown.join(QLatin1Char('\n'))));
+        QVERIFY(busy->isHidden());
     }
 }
 
