@@ -249,6 +249,10 @@ void usbInterfaceControl::connectSorrel3()
         int error = m_sr3.connectController();
         if (error != Sr3UsbLibrary::kSuccess)
             return connectFailed(tr("Could not connect to Sorrel 3 (%1)").arg(error));
+        // Only the running player tells it: the record and History name it.
+        m_serialBefore = m_sr3.serialNumber();
+        ui->m_lblSerialNr->setText(m_serialBefore);
+        ui->m_lblSerialNrLabel->setEnabled(!m_serialBefore.isEmpty());
         error = m_sr3.enterBootLoader();
         if (error != Sr3UsbLibrary::kSuccess)
             return connectFailed(tr("Could not enter boot loader mode (%1)").arg(error));
@@ -422,9 +426,9 @@ bool usbInterfaceControl::allowsRun(BootLoadProduct *product)
     const quint32 device = static_cast<quint32>(m_deviceFirmwareVersion) & BootLoadProduct::kPackedVersionMask;
 
     // Refused here, the run never starts: the record still gets it, with
-    // no device named and no time taken.
+    // no time taken.
     const auto record = [&](UpdateRecord::Outcome outcome, const QString &reason) {
-        UpdateRecord run = m_recorder.make(product, QString(), formatVersion(device));
+        UpdateRecord run = m_recorder.make(product, m_serialBefore, formatVersion(device));
         run.imageVersion = formatVersion(image);
         m_recorder.stopClock();
         m_recorder.emitEnded(run, outcome, reason);

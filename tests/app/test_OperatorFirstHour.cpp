@@ -218,7 +218,7 @@ void TestOperatorFirstHour::eachSampleRunsToTheEndOnItsSimulatedDevice_data()
 
     const Box done{Kind::Information, QStringLiteral("Information"), QMessageBox::Ok};
     const Box confirm{Kind::Warning, QStringLiteral("Zel Firmware Updater"), QMessageBox::Ok};
-    QTest::newRow("Sorrel 3") << 0 << "Sorrel 3" << "Sorrel3-1.0.90.hex" << ""
+    QTest::newRow("Sorrel 3") << 0 << "Sorrel 3" << "Sorrel3-1.0.90.hex" << "SR3-001207"
                               << "Image version 01.00.90" << Boxes{} << Boxes{done} << "01.00.90";
     // Connecting asks whether to overwrite the version the player runs.
     QTest::newRow("Vireo Player")

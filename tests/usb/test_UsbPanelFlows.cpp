@@ -290,6 +290,8 @@ void TestUsbPanelFlows::sorrelConnect()
 
     const bool connected = warning.isEmpty() && answer != QMessageBox::No;
     QTEST(r.label("m_label_SR3Device"), "firmwareText");
+    // Only a player in its firmware tells its serial number.
+    QCOMPARE(r.label("m_lblSerialNr"), inApplication == 1 ? QStringLiteral("SR3-001207") : QString());
     QTEST(r.label("m_label_SR3SorrelVersion"), "bootLoaderText");
     QCOMPARE(r.programEnabled(), connected);
     // Connected, the button waits for the run; otherwise it is offered again.
@@ -660,7 +662,7 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded()
     const UpdateRecord &record = r.records.first();
     QCOMPARE(int(record.outcome), outcome);
     QCOMPARE(record.deviceType, QStringLiteral("Sorrel 3"));
-    QVERIFY(record.address.isEmpty());
+    QCOMPARE(record.address, QStringLiteral("SR3-001207"));
     QCOMPARE(record.revisionBefore, QStringLiteral("01.00.82"));
     QCOMPARE(record.imageFile, file);
     QCOMPARE(record.imageSha256, sha256(file));
@@ -672,7 +674,7 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded()
     // clock leaves no room for another look, whatever the timers did.
     QVERIFY(record.durationMs > (waits ? 600 - usbInterfaceControl::kVerifyPollMs : -1));
     const QString outcomeName = UpdateRecord::outcomeName(UpdateRecord::Outcome(outcome));
-    QVERIFY(r.f->logLines().filter(QStringLiteral("Sorrel 3: ") + outcomeName).size() == 1);
+    QVERIFY(r.f->logLines().filter(QStringLiteral("Sorrel 3 SR3-001207: ") + outcomeName).size() == 1);
 
     // Never left open; back in its firmware unless it is gone or the write failed.
     QVERIFY(!r.sr3->isOpen());
@@ -816,7 +818,7 @@ void TestUsbPanelFlows::findDeviceConnectsAsTheButtonDoes_data()
     QTest::addColumn<bool>("cancelled");
 
     const int none = QMessageBox::NoButton;
-    QTest::newRow("one Sorrel 3") << "Sorrel 3" << "" << none << true << "Sorrel 3 is ready to be programmed." << false;
+    QTest::newRow("one Sorrel 3") << "Sorrel 3" << "" << none << true << "Sorrel 3 SR3-001207 is ready to be programmed." << false;
     QTest::newRow("no Sorrel 3") << "Sorrel 3" << "none" << none << false << "No Sorrel 3's found on USB!" << false;
     QTest::newRow("Sorrel 3 version unreadable, not going on")
         << "Sorrel 3" << "unreadable" << int(QMessageBox::No) << false
@@ -875,7 +877,7 @@ void TestUsbPanelFlows::findDeviceConnectsAsTheButtonDoes()
         QCOMPARE(record.deviceType, device);
         QCOMPARE(record.imageFile, file);
         QCOMPARE(record.revisionBefore, vireo ? QStringLiteral("1.2.0") : QString());
-        QCOMPARE(record.address, vireo ? QStringLiteral("VP-004217") : QString());
+        QCOMPARE(record.address, vireo ? QStringLiteral("VP-004217") : QStringLiteral("SR3-001207"));
         QCOMPARE(r.sr3->records().size() + r.vireo->downloads(), 0);
     }
 }
@@ -979,7 +981,7 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
                           QStringLiteral("busy: Erasing flash..."),
                           QStringLiteral("busy: Writing Sorrel 3… Record # of #"),
                           QStringLiteral("idle: Program USB device complete!"),
-                          QStringLiteral("busy: Checking Sorrel 3 after the update…"),
+                          QStringLiteral("busy: Checking Sorrel 3 SN:SR3-001207 after the update…"),
                           QStringLiteral("idle: verified: the device reports 01.00.90")};
         QVERIFY2(shown == waits, qPrintable(shown.join(QLatin1Char('\n'))));
         QVERIFY(busy->isHidden());
