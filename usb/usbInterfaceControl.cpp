@@ -131,6 +131,33 @@ void usbInterfaceControl::shutdown()
     m_sorrel.release(!halfWritten);
 }
 
+void usbInterfaceControl::startOver()
+{
+    if (runInProgress() || m_shutDown)
+        return;
+    endWait();
+    if (m_verifier)
+        m_verifier->deleteLater();
+    if (m_hid)
+        m_hid->closeDevice();
+    m_vireoProgress->close();
+    // A Vireo Player already in its boot loader stays there: only firmware takes it out.
+    m_sorrel.release(true);
+    m_offered = false;
+    m_connectProblem.clear();
+    m_versionBefore = QString();
+    m_serialBefore = QString();
+    m_deviceFirmwareVersion = 0;
+    m_firmwareVersionText.clear();
+    m_bootLoaderVersionText.clear();
+    m_firmwareFileName.clear();
+    m_outcome = UsbRunOutcome();
+    ui->m_label_SR3Device->setText(tr("No device selected"));
+    ui->m_label_SR3SorrelVersion->clear();
+    ui->m_lblSerialNr->clear();
+    ui->m_pushButton_USBConnect->setEnabled(true);
+}
+
 void usbInterfaceControl::handleEnableControl(bool enable)
 {
     ui->m_groupBox_USBControlPanel->setEnabled(enable);

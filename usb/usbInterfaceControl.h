@@ -51,6 +51,9 @@ public:
     // Ends the panel's threads, waiting for them, so that what is logged
     // while stopping is kept.
     void shutdown() override;
+    // Forgets the player connected and what was read of it, and lets go of
+    // it as closing the window does: a Sorrel 3 goes back to its firmware.
+    void startOver() override;
 
     // A run without an operator: connects as the Connect button does and
     // answers found when PROGRAM is offered, otherwise why not. The address
