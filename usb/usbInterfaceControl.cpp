@@ -152,7 +152,7 @@ void usbInterfaceControl::startOver()
     m_bootLoaderVersionText.clear();
     m_firmwareFileName.clear();
     m_outcome = UsbRunOutcome();
-    ui->m_label_SR3Device->setText(tr("No device selected"));
+    showPlayer(tr("No device selected"));
     ui->m_label_SR3SorrelVersion->clear();
     ui->m_lblSerialNr->clear();
     ui->m_pushButton_USBConnect->setEnabled(true);
@@ -161,6 +161,15 @@ void usbInterfaceControl::startOver()
 void usbInterfaceControl::handleEnableControl(bool enable)
 {
     ui->m_groupBox_USBControlPanel->setEnabled(enable);
+}
+
+void usbInterfaceControl::showPlayer(const QString &text, bool comparableVersion)
+{
+    // The panel is offered only once an image is accepted, and that image
+    // stays until Start Over. Its version as the check after the update sees it.
+    BootLoadProduct *product = m_productSource ? m_productSource() : nullptr;
+    const QString image = comparableVersion && product ? imageVersionOf(*product) : QString();
+    ui->m_label_SR3Device->setText(image.isNull() ? text : tr("%1 → %2").arg(text, image));
 }
 
 HCC_HID &usbInterfaceControl::hid()
@@ -243,7 +252,7 @@ void usbInterfaceControl::on_m_pushButton_USBConnect_clicked()
     if (runInProgress())
         return;
     ui->m_pushButton_USBConnect->setEnabled(false);
-    ui->m_label_SR3Device->setText(tr("No device selected"));
+    showPlayer(tr("No device selected"));
     ui->m_lblSerialNr->clear();
     m_offered = false;
     m_connectProblem.clear();
@@ -322,7 +331,7 @@ void usbInterfaceControl::connectSorrel3()
         ? formatVersion(quint32(bootLoaderVersion))
         : tr("UNKNOWN");
 
-    ui->m_label_SR3Device->setText(m_firmwareVersionText);
+    showPlayer(m_firmwareVersionText, !m_versionBefore.isNull());
     ui->m_label_SR3SorrelVersion->setText(m_bootLoaderVersionText);
     endWaitWith(tr("Connected to Sorrel3."));
     log(LOG_INFO, tr("USB device connect succeeded."));
@@ -354,7 +363,7 @@ void usbInterfaceControl::connectVireoPlayer()
     }
 
     if (bootLoaders == 1 && ports.isEmpty()) {
-        ui->m_label_SR3Device->setText(tr("Unknown.  Found Device is waiting for Firmware."));
+        showPlayer(tr("Unknown.  Found Device is waiting for Firmware."));
         const QString ready = tr("A Vireo Player is waiting for firmware in its boot loader.");
         log(LOG_INFO, ready);
         endWaitWith(ready);
@@ -371,7 +380,8 @@ void usbInterfaceControl::connectVireoPlayer()
     vireo->getDescriptor(descriptor);
     if (m_shutDown || vireo->stopped())
         return;
-    ui->m_label_SR3Device->setText(descriptor.firmwareVersion);
+    showPlayer(descriptor.firmwareVersion,
+               !Device_VireoPlayer::comparableVersion(descriptor.firmwareVersion).isNull());
     ui->m_lblSerialNr->setText(descriptor.serialNumber);
     if (!descriptor.firmwareVersion.isEmpty())
         m_versionBefore = descriptor.firmwareVersion;
@@ -398,7 +408,7 @@ void usbInterfaceControl::connectVireoPlayer()
         // It restarted, but into a boot loader this user may not open.
         const QStringList refusedLoaders = vireo->refusedBootLoaders();
         if (!refusedLoaders.isEmpty()) {
-            ui->m_label_SR3Device->setText(tr("No device selected"));
+            showPlayer(tr("No device selected"));
             return connectFailed(Device_VireoPlayer::refusedText(refusedLoaders));
         }
         endWait();
@@ -419,7 +429,7 @@ void usbInterfaceControl::connectVireoPlayer()
     endWait();
     m_connectProblem = tr("Device failed to reset.");
     m_prompter.critical(this, tr("Vireo Player"), tr("Device failed to reset."));
-    ui->m_label_SR3Device->setText(tr("No device selected"));
+    showPlayer(tr("No device selected"));
     ui->m_pushButton_USBConnect->setEnabled(true);
 }
 
@@ -726,7 +736,7 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
     endWait();
     // A failed run leaves the player in its boot loader, to be connected again.
     m_sorrel.release(false);
-    ui->m_label_SR3Device->clear();
+    showPlayer(QString());
     ui->m_label_SR3SorrelVersion->clear();
     if (!failure.isEmpty()) {
         ui->m_pushButton_USBConnect->setEnabled(true);

@@ -111,6 +111,9 @@ private:
     // Ends the wait with what it came to in the status bar.
     void endWaitWith(const QString &status);
     void connectFailed(const QString &text);
+    // What the panel says of the player; a version the image's can be
+    // compared with is followed by the image's ("01.00.82 → 01.00.90").
+    void showPlayer(const QString &text, bool comparableVersion = false);
     void connectSorrel3();
     void connectVireoPlayer();
     void programSorrel3(BootLoadProduct *product);

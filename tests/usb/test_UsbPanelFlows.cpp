@@ -242,12 +242,13 @@ void TestUsbPanelFlows::sorrelConnect_data()
     QTest::addColumn<QString>("bootLoaderText");
 
     const int none = QMessageBox::NoButton;
+    // The player's version is followed by the image's (01.00.82) when both are known.
     QTest::newRow("in application mode") << 1 << 0 << 0x10052 << 0x10003 << false << none << ""
-                                         << "01.00.82" << "01.00.03";
+                                         << "01.00.82 → 01.00.82" << "01.00.03";
     QTest::newRow("already in its boot loader") << 0 << 1 << 0x1005A << 0x1020304 << false << none << ""
-                                                << "01.00.90" << "01.02.03.04";
+                                                << "01.00.90 → 01.00.82" << "01.02.03.04";
     QTest::newRow("boot loader version unreadable") << 1 << 0 << 0x10052 << -1 << false << none << ""
-                                                    << "01.00.82" << "UNKNOWN";
+                                                    << "01.00.82 → 01.00.82" << "UNKNOWN";
     QTest::newRow("firmware unreadable, continue") << 1 << 0 << -1 << 0x10003 << false
                                                    << int(QMessageBox::Yes) << "" << "UNKNOWN" << "01.00.03";
     QTest::newRow("firmware unreadable, stop") << 1 << 0 << -1 << 0x10003 << false << int(QMessageBox::No)
@@ -350,7 +351,7 @@ void TestUsbPanelFlows::sorrelProgramWritesExactlyTheImagePages()
 
     // Connected again, the player runs the image's version.
     r.connectPlayer();
-    QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("01.00.90"));
+    QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("01.00.90 → 01.00.90"));
     QCOMPARE(r.usb->deviceFirmwareVersion(), 0x1005A);
 }
 
@@ -380,21 +381,25 @@ void TestUsbPanelFlows::sorrelRefusedRecordStopsWithoutReset()
 void TestUsbPanelFlows::vireoConnectFromApplication_data()
 {
     QTest::addColumn<int>("answer");
-    QTest::newRow("overwrite") << int(QMessageBox::Yes);
-    QTest::newRow("keep") << int(QMessageBox::No);
+    QTest::addColumn<quint32>("version"); // of the image; 0: a file that names none
+    QTest::addColumn<QString>("shown");   // the player's version, and the image's when it names one
+    QTest::newRow("overwrite") << int(QMessageBox::Yes) << 0x020100u << "1.2.0 → 2.1.0";
+    QTest::newRow("keep") << int(QMessageBox::No) << 0u << "1.2.0";
 }
 
 void TestUsbPanelFlows::vireoConnectFromApplication()
 {
     QFETCH(int, answer);
-    Run r = start(QStringLiteral("Vireo Player"), writeBinary(m_dir.filePath("p.bin"), "x"));
+    QFETCH(quint32, version);
+    Run r = start(QStringLiteral("Vireo Player"), version ? writeBinary(m_dir.filePath("named.bin"), vireoImage(3000, version))
+                                                          : writeBinary(m_dir.filePath("p.bin"), "x"));
     r.f->prompter.expectMessage(Kind::Question, QStringLiteral("Vireo Player Bootloader"),
                                 QStringLiteral("This device (SN:VP-004217) already has firmware version: "
                                                "1.2.0 installed. \r\n Overwrite it?"),
                                 QMessageBox::StandardButton(answer));
     r.connectPlayer();
     QCOMPARE(r.f->prompter.pendingExpectations(), 0);
-    QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("1.2.0"));
+    QTEST(r.label("m_label_SR3Device"), "shown");
     QCOMPARE(r.label("m_lblSerialNr"), QStringLiteral("VP-004217"));
     QVERIFY(r.f->find<QLabel>(QStringLiteral("m_lblSerialNrLabel"))->isEnabled());
 
