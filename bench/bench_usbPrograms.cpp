@@ -8,8 +8,6 @@
 #include "base/Pauser.h"
 #include "base/QtPrompter.h"
 #include "catalogue/BootLoadProduct.h"
-#include "catalogue/HexFileState.h"
-#include "catalogue/ImageSource.h"
 #include "catalogue/MicroprocessorImageInfo.h"
 #include "usb/Device_VireoPlayer.h"
 #include "usb/HCC_HID.h"
@@ -21,11 +19,14 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QtEndian>
 
 #include <chrono>
 #include <cstdio>
@@ -36,6 +37,11 @@ namespace {
 
 constexpr int kSorrelImageSize = 0x20000;
 constexpr int kSorrelPageSize = 256;
+// Where the sample catalogue's Sorrel 3 keeps its mark (in 16-bit words), the
+// mark, and a version the simulated player (01.00.82) can move to.
+constexpr quint32 kSorrelMagicLoc = 0xFFF0;
+constexpr quint32 kSorrelMagic = 0x53523301;
+constexpr quint32 kSorrelVersion = 0x1005A;
 constexpr int kVireoImageSize = 1 << 20;
 
 // Real dialogs for progress; message boxes are answered at once.
@@ -117,25 +123,38 @@ int main(int argc, char **argv)
     BenchPrompter prompter;
     NoPause pauser;
 
-    // Sorrel 3: the image is read once; every run connects and programs.
+    // Sorrel 3: the image is accepted once, as the window accepts a file, with
+    // the catalogue's geometry; every run connects and programs.
     MicroprocessorImageInfo info(prompter);
     info.setHierarchy(0);
     info.setFileType(0);
-    info.setWordSize(1);
-    info.setWordCount(kSorrelImageSize);
+    info.setBlRev(1);
+    info.setWordSize(2);
+    info.setWordCount(kSorrelImageSize / 2);
     info.setPageSize(kSorrelPageSize);
-    const QByteArray sorrelImage = randomBytes(kSorrelImageSize, 1);
+    info.setMagicLoc(kSorrelMagicLoc);
+    info.setMagicFlag(kSorrelMagic);
+    info.setVerLoc(kSorrelMagicLoc + 2);
+    QByteArray sorrelImage = randomBytes(kSorrelImageSize, 1);
+    qToLittleEndian<quint32>(kSorrelMagic, sorrelImage.data() + 2 * kSorrelMagicLoc);
+    qToLittleEndian<quint32>(kSorrelVersion, sorrelImage.data() + 2 * kSorrelMagicLoc + 4);
+    BootLoadProduct sorrel(prompter);
+    sorrel.setName(QStringLiteral("Sorrel 3"));
+    sorrel.setInterfaceType(0);
+    sorrel.addProcessor(&info);
+    QTemporaryDir folder;
+    const QString imageFile = folder.filePath(QStringLiteral("sorrel.hex"));
     {
-        ImageSource source(hexText(sorrelImage));
-        HexFileState state;
-        if (!info.readIntelHex(source, state) || info.image() != sorrelImage) {
-            std::fprintf(stderr, "the Sorrel 3 image was not read back\n");
+        QFile file(imageFile);
+        if (!file.open(QIODevice::WriteOnly) || file.write(hexText(sorrelImage)) < 0) {
+            std::fprintf(stderr, "the Sorrel 3 image could not be written\n");
             return 1;
         }
     }
-    BootLoadProduct sorrel(prompter);
-    sorrel.setName(QStringLiteral("Sorrel 3"));
-    sorrel.addProcessor(&info);
+    if (!sorrel.loadImage(imageFile) || info.image() != sorrelImage) {
+        std::fprintf(stderr, "the Sorrel 3 image was not accepted\n");
+        return 1;
+    }
 
     SimulatedSr3Usb sr3;
     SimulatedVireoPlayer unusedVireo;
@@ -148,11 +167,17 @@ int main(int argc, char **argv)
 
     Measure bestSorrel{std::numeric_limits<double>::max(), 0};
     for (int r = 0; r < runs; ++r) {
+        // Each run starts from the version before, so that its check can tell.
+        sr3.setFirmwareVersion(SimulatedSr3Usb::kDefaultFirmwareVersion);
         panel.findChild<QPushButton *>(QStringLiteral("m_pushButton_USBConnect"))->click();
         const Measure m = measure([&] { panel.program(&sorrel); });
         if (panel.lastRunOutcome().result != UsbRunOutcome::Succeeded || sr3.records().size() != 512
             || sr3.flash() != sorrelImage) {
             std::fprintf(stderr, "the Sorrel 3 run did not write the image\n");
+            return 1;
+        }
+        if (!panel.lastRunOutcome().check.startsWith(QLatin1String("verified"))) {
+            std::fprintf(stderr, "the Sorrel 3 run was not verified: %s\n", qPrintable(panel.lastRunOutcome().check));
             return 1;
         }
         if (m.seconds < bestSorrel.seconds)

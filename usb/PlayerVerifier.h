@@ -33,7 +33,6 @@ public:
     bool isAborted() const { return m_aborted; }
 
 signals:
-    void status(const QString &text);
     void log(LOGPRIORITY priority, const QString &text);
     // The check's result, and the steps after it that did not work out (the
     // firmware itself is in place); once.

@@ -5,7 +5,8 @@
 #include <QList>
 
 // A Sorrel 3 player kept in memory, for demonstrations and tests. It starts as
-// one player in application mode with firmware 1.00.82 and boot loader 1.00.03;
+// one player in application mode, serial number SR3-001207, with firmware
+// 1.00.82 and boot loader 1.00.03;
 // the setters arrange other situations (several players, unreadable versions,
 // refused records). Its flash takes the ":W" page records: each is checked
 // and written at its address, and after a reset the player runs the version
@@ -24,12 +25,14 @@ public:
     // (those of the sample catalogue's Sorrel 3 entry).
     static constexpr int kDefaultFlashSize = 0x20000;
     static constexpr int kDefaultVersionOffset = 0x1FFE4;
+    static constexpr char kDefaultSerialNumber[] = "SR3-001207";
 
     explicit SimulatedSr3Usb(QObject *parent = nullptr);
 
     int controllerCount() override;
     int connectController() override;
     int enterBootLoader() override;
+    QString serialNumber() override { return m_connected ? m_serialNumber : QString(); }
     int rawDeviceCount() override;
     bool open(int index) override;
     int lastStatus() override;
@@ -48,6 +51,8 @@ public:
     // A negative value makes the version unreadable.
     void setFirmwareVersion(int version) { m_firmwareVersion = version; }
     void setBootloaderVersion(int version) { m_bootloaderVersion = version; }
+    // Empty: the player tells none.
+    void setSerialNumber(const QString &serial) { m_serialNumber = serial; }
     // The record with this index (from 0, counted since the last erase) is refused.
     void refuseRecord(int index) { m_refuseRecord = index; }
     void setEraseFails(bool fails) { m_eraseFails = fails; }
@@ -85,6 +90,7 @@ private:
     int m_lastStatus = 0;
     int m_firmwareVersion = kDefaultFirmwareVersion;
     int m_bootloaderVersion = kDefaultBootloaderVersion;
+    QString m_serialNumber = QString::fromLatin1(kDefaultSerialNumber);
     int m_refuseRecord = -1;
     bool m_eraseFails = false;
     bool m_openFails = false;

@@ -14,7 +14,6 @@ void Sorrel3Verifier::attempt()
 {
     if (isAborted())
         return;
-    emit status(tr("Checking the %1...").arg(m_product));
     Sr3UsbLibrary &sr3 = m_link.library();
     QString problem;
     QString reported;
@@ -34,6 +33,13 @@ void Sorrel3Verifier::attempt()
         m_link.resetIntoFirmware();
         m_link.release(false);
     }
+    // Without the image's version there is nothing to compare with: never a
+    // match, nor a mismatch naming an empty version.
+    if (!reported.isNull() && m_expected.isNull())
+        return emit finished(RevisionCheck::notComparable(
+                                 reported, tr("the %1 reports %2, but the image does not say which version it is")
+                                               .arg(m_product, reported)),
+                             QString());
     if (!reported.isNull())
         return emit finished(judgedAgainstBefore(RevisionCheck::compare(reported, m_expected), m_before), QString());
     if (timeLeft())

@@ -27,6 +27,10 @@ public:
     virtual int connectController() = 0;
     // Switches the connected player to its boot loader; kSuccess or an error number.
     virtual int enterBootLoader() = 0;
+    // The serial number of the player connected in application mode; null
+    // when none is connected or it does not tell. In its boot loader a player
+    // gives none.
+    virtual QString serialNumber() { return QString(); }
 
     // Boot-loader mode: players waiting for firmware.
     virtual int rawDeviceCount() = 0;

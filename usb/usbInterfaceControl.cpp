@@ -98,6 +98,7 @@ void usbInterfaceControl::shutdown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    endWait();
     if (m_verifier)
         m_verifier->abort();
     if (m_activeVireo)
@@ -130,9 +131,45 @@ void usbInterfaceControl::shutdown()
     m_sorrel.release(!halfWritten);
 }
 
+void usbInterfaceControl::startOver()
+{
+    if (runInProgress() || m_shutDown)
+        return;
+    endWait();
+    if (m_verifier)
+        m_verifier->deleteLater();
+    if (m_hid)
+        m_hid->closeDevice();
+    m_vireoProgress->close();
+    // A Vireo Player already in its boot loader stays there: only firmware takes it out.
+    m_sorrel.release(true);
+    m_offered = false;
+    m_connectProblem.clear();
+    m_versionBefore = QString();
+    m_serialBefore = QString();
+    m_deviceFirmwareVersion = 0;
+    m_firmwareVersionText.clear();
+    m_bootLoaderVersionText.clear();
+    m_firmwareFileName.clear();
+    m_outcome = UsbRunOutcome();
+    showPlayer(tr("No device selected"));
+    ui->m_label_SR3SorrelVersion->clear();
+    ui->m_lblSerialNr->clear();
+    ui->m_pushButton_USBConnect->setEnabled(true);
+}
+
 void usbInterfaceControl::handleEnableControl(bool enable)
 {
     ui->m_groupBox_USBControlPanel->setEnabled(enable);
+}
+
+void usbInterfaceControl::showPlayer(const QString &text, bool comparableVersion)
+{
+    // The panel is offered only once an image is accepted, and that image
+    // stays until Start Over. Its version as the check after the update sees it.
+    BootLoadProduct *product = m_productSource ? m_productSource() : nullptr;
+    const QString image = comparableVersion && product ? imageVersionOf(*product) : QString();
+    ui->m_label_SR3Device->setText(image.isNull() ? text : tr("%1 → %2").arg(text, image));
 }
 
 HCC_HID &usbInterfaceControl::hid()
@@ -193,9 +230,17 @@ void usbInterfaceControl::recordCancelled(const QString &reason)
     emitRecord(UpdateRecord::Outcome::Cancelled, reason);
 }
 
+void usbInterfaceControl::endWaitWith(const QString &status)
+{
+    // Said first, the status replaces the wait's text rather than following a blank.
+    emit signal_updateStatus(status);
+    endWait();
+}
+
 void usbInterfaceControl::connectFailed(const QString &text)
 {
     m_connectProblem = text;
+    endWait();
     log(LOG_WARNING, text);
     m_prompter.warning(this, tr("Warning"), text);
     log(LOG_WARNING, tr("USB device connect failed!"));
@@ -207,7 +252,7 @@ void usbInterfaceControl::on_m_pushButton_USBConnect_clicked()
     if (runInProgress())
         return;
     ui->m_pushButton_USBConnect->setEnabled(false);
-    ui->m_label_SR3Device->setText(tr("No device selected"));
+    showPlayer(tr("No device selected"));
     ui->m_lblSerialNr->clear();
     m_offered = false;
     m_connectProblem.clear();
@@ -227,7 +272,7 @@ void usbInterfaceControl::on_m_pushButton_USBConnect_clicked()
 
 void usbInterfaceControl::connectSorrel3()
 {
-    emit signal_updateStatus(tr("Connecting to Sorrel3..."));
+    beginWait(tr("Connecting to Sorrel3..."));
     QCoreApplication::processEvents();
     // Nothing known about this player yet; an earlier player's version must
     // not decide what this one may be given.
@@ -240,6 +285,10 @@ void usbInterfaceControl::connectSorrel3()
         int error = m_sr3.connectController();
         if (error != Sr3UsbLibrary::kSuccess)
             return connectFailed(tr("Could not connect to Sorrel 3 (%1)").arg(error));
+        // Only the running player tells it: the record and History name it.
+        m_serialBefore = m_sr3.serialNumber();
+        ui->m_lblSerialNr->setText(m_serialBefore);
+        ui->m_lblSerialNrLabel->setEnabled(!m_serialBefore.isEmpty());
         error = m_sr3.enterBootLoader();
         if (error != Sr3UsbLibrary::kSuccess)
             return connectFailed(tr("Could not enter boot loader mode (%1)").arg(error));
@@ -263,6 +312,7 @@ void usbInterfaceControl::connectSorrel3()
         m_versionBefore = formatVersion(quint32(version) & BootLoadProduct::kPackedVersionMask);
     } else {
         m_firmwareVersionText = tr("UNKNOWN");
+        endWait();
         const QString question = tr("Could not read version from Sorrel 3.\n\nDo you want to continue anyway?");
         log(LOG_WARNING, tr("Could not read version from Sorrel 3."));
         if (m_prompter.askQuestion(this, tr("Warning"), question, QMessageBox::Yes | QMessageBox::No,
@@ -281,21 +331,25 @@ void usbInterfaceControl::connectSorrel3()
         ? formatVersion(quint32(bootLoaderVersion))
         : tr("UNKNOWN");
 
-    ui->m_label_SR3Device->setText(m_firmwareVersionText);
+    showPlayer(m_firmwareVersionText, !m_versionBefore.isNull());
     ui->m_label_SR3SorrelVersion->setText(m_bootLoaderVersionText);
-    emit signal_updateStatus(tr("Connected to Sorrel3."));
+    endWaitWith(tr("Connected to Sorrel3."));
     log(LOG_INFO, tr("USB device connect succeeded."));
     offerDevice();
 }
 
 void usbInterfaceControl::connectVireoPlayer()
 {
-    emit signal_updateStatus(tr("Connecting to Vireo Player..."));
+    beginWait(tr("Connecting to Vireo Player..."));
     QCoreApplication::processEvents();
 
     const std::unique_ptr<Device_VireoPlayer> vireo = makeVireo();
     m_activeVireo = vireo.get();
-    const auto done = qScopeGuard([this] { m_activeVireo = nullptr; });
+    // Whichever way the connect ends, its wait ends with it.
+    const auto done = qScopeGuard([this] {
+        m_activeVireo = nullptr;
+        endWait();
+    });
 
     QStringList found;
     const int bootLoaders = vireo->findBootLoaderDevices(found);
@@ -309,8 +363,10 @@ void usbInterfaceControl::connectVireoPlayer()
     }
 
     if (bootLoaders == 1 && ports.isEmpty()) {
-        ui->m_label_SR3Device->setText(tr("Unknown.  Found Device is waiting for Firmware."));
-        log(LOG_INFO, tr("A Vireo Player is waiting for firmware in its boot loader."));
+        showPlayer(tr("Unknown.  Found Device is waiting for Firmware."));
+        const QString ready = tr("A Vireo Player is waiting for firmware in its boot loader.");
+        log(LOG_INFO, ready);
+        endWaitWith(ready);
         offerDevice();
         return;
     }
@@ -324,13 +380,16 @@ void usbInterfaceControl::connectVireoPlayer()
     vireo->getDescriptor(descriptor);
     if (m_shutDown || vireo->stopped())
         return;
-    ui->m_label_SR3Device->setText(descriptor.firmwareVersion);
+    showPlayer(descriptor.firmwareVersion,
+               !Device_VireoPlayer::comparableVersion(descriptor.firmwareVersion).isNull());
     ui->m_lblSerialNr->setText(descriptor.serialNumber);
     if (!descriptor.firmwareVersion.isEmpty())
         m_versionBefore = descriptor.firmwareVersion;
     if (!descriptor.serialNumber.isEmpty())
         m_serialBefore = descriptor.serialNumber;
 
+    // The question waits for the operator, not for the player.
+    endWait();
     if (!askOverwrite(descriptor.serialNumber, descriptor.firmwareVersion)) {
         ui->m_pushButton_USBConnect->setEnabled(true);
         m_connectProblem = tr("The Vireo Player %1 keeps firmware %2: overwriting it was refused.")
@@ -339,6 +398,7 @@ void usbInterfaceControl::connectVireoPlayer()
         return;
     }
 
+    beginWait(tr("Waiting for the Vireo Player's boot loader…"));
     vireo->enterBootLoader();
     if (m_shutDown || vireo->stopped())
         return;
@@ -348,23 +408,28 @@ void usbInterfaceControl::connectVireoPlayer()
         // It restarted, but into a boot loader this user may not open.
         const QStringList refusedLoaders = vireo->refusedBootLoaders();
         if (!refusedLoaders.isEmpty()) {
-            ui->m_label_SR3Device->setText(tr("No device selected"));
+            showPlayer(tr("No device selected"));
             return connectFailed(Device_VireoPlayer::refusedText(refusedLoaders));
         }
+        endWait();
         m_prompter.information(this, tr("Vireo Player Bootloader"),
                                tr("Automatic reboot failed. Please cycle power on the Vireo "
                                   "Player before continuing."));
+        beginWait(tr("Waiting for the Vireo Player's boot loader…"));
         found.clear();
         count = vireo->findBootLoaderDevices(found);
     }
     if (count == 1) {
-        log(LOG_INFO, tr("The Vireo Player is waiting for firmware in its boot loader."));
+        const QString ready = tr("The Vireo Player is waiting for firmware in its boot loader.");
+        log(LOG_INFO, ready);
+        endWaitWith(ready);
         offerDevice();
         return;
     }
+    endWait();
     m_connectProblem = tr("Device failed to reset.");
     m_prompter.critical(this, tr("Vireo Player"), tr("Device failed to reset."));
-    ui->m_label_SR3Device->setText(tr("No device selected"));
+    showPlayer(tr("No device selected"));
     ui->m_pushButton_USBConnect->setEnabled(true);
 }
 
@@ -398,9 +463,9 @@ bool usbInterfaceControl::allowsRun(BootLoadProduct *product)
     const quint32 device = static_cast<quint32>(m_deviceFirmwareVersion) & BootLoadProduct::kPackedVersionMask;
 
     // Refused here, the run never starts: the record still gets it, with
-    // no device named and no time taken.
+    // no time taken.
     const auto record = [&](UpdateRecord::Outcome outcome, const QString &reason) {
-        UpdateRecord run = m_recorder.make(product, QString(), formatVersion(device));
+        UpdateRecord run = m_recorder.make(product, m_serialBefore, formatVersion(device));
         run.imageVersion = formatVersion(image);
         m_recorder.stopClock();
         m_recorder.emitEnded(run, outcome, reason);
@@ -475,11 +540,13 @@ void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
                     : stage == Stage::Sending              ? WriteStage::Writing
                                                            : WriteStage::Written;
             });
+    beginWait(tr("Writing the firmware to the Vireo Player…"));
     const int result = vireo->downloadFW(this, product->imageData(), fileName);
     m_activeVireo = nullptr;
     if (m_shutDown)
         return;
     if (result != Device_VireoPlayer::DownloadOk) {
+        endWait();
         m_vireoProgress->close();
         ui->m_pushButton_USBConnect->setEnabled(true);
         const QString reason = tr("The firmware download to the Vireo Player failed (%1).").arg(result);
@@ -501,6 +568,7 @@ void usbInterfaceControl::programVireoPlayer(BootLoadProduct *product)
 
 void usbInterfaceControl::endVireoRunFailed(const QString &reason)
 {
+    endWait();
     m_vireoProgress->close();
     ui->m_pushButton_USBConnect->setEnabled(true);
     finishOutcome(UsbRunOutcome::Failed, reason);
@@ -532,7 +600,10 @@ void usbInterfaceControl::startVerifier(PlayerVerifier *verifier)
         m_verifier->deleteLater();
     m_verifier = verifier;
     m_checking = true;
-    connect(verifier, &PlayerVerifier::status, this, &usbInterfaceControl::signal_updateStatus);
+    // The player as the operator knows it: by its serial number when it told one.
+    const QString player = m_serialBefore.isEmpty() ? m_outcome.product
+                                                    : tr("%1 SN:%2").arg(m_outcome.product, m_serialBefore);
+    beginWait(tr("Checking %1 after the update…").arg(player), true);
     connect(verifier, &PlayerVerifier::log, this, &usbInterfaceControl::log);
     connect(verifier, &PlayerVerifier::finished, this, [this](const RevisionCheck &check, const QString &remarks) {
         m_vireoProgress->close();
@@ -556,7 +627,7 @@ void usbInterfaceControl::endCheckedRun(const RevisionCheck &check, const QStrin
         finishOutcome(UsbRunOutcome::Failed, summary);
     else
         finishOutcome(UsbRunOutcome::Succeeded, QString());
-    emit signal_updateStatus(summary);
+    endWaitWith(summary);
 
     QString text;
     if (verified)
@@ -596,7 +667,7 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
     }
 
     if (failure.isEmpty()) {
-        emit signal_updateStatus(tr("Erasing flash..."));
+        beginWait(tr("Erasing flash..."));
         log(LOG_INFO, tr("Erasing %1 flash...").arg(name));
         QCoreApplication::processEvents();
         // A closing window has let go of the player and recorded the run.
@@ -610,7 +681,6 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
             m_prompter.warning(this, tr("Warning"), failure);
             log(LOG_WARNING, tr("Error erasing %1 flash!").arg(name));
         }
-        emit signal_updateStatus(QString());
         QCoreApplication::processEvents();
         if (m_shutDown)
             return;
@@ -622,7 +692,7 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
             m_prompter.openProgress(this, name, tr("Programming..."), QString(), 0, int(records));
         char reply[kRecordReplySize];
         for (quint32 i = 0; i < records; ++i) {
-            emit signal_updateStatus(tr("Record %1").arg(i));
+            updateWait(tr("Writing %1… Record %2 of %3").arg(name).arg(i + 1).arg(records));
             if (progress)
                 progress->setValue(int(i));
             QCoreApplication::processEvents();
@@ -656,16 +726,17 @@ void usbInterfaceControl::programSorrel3(BootLoadProduct *product)
     if (failure.isEmpty()) {
         m_sorrel.resetIntoFirmware();
         m_writeStage = WriteStage::Written;
-        emit signal_updateStatus(tr("Program USB device complete!"));
+        endWaitWith(tr("Program USB device complete!"));
         log(LOG_INFO, tr("Program of %1 complete!").arg(name));
         QCoreApplication::processEvents();
         if (m_shutDown)
             return;
     }
 
+    endWait();
     // A failed run leaves the player in its boot loader, to be connected again.
     m_sorrel.release(false);
-    ui->m_label_SR3Device->clear();
+    showPlayer(QString());
     ui->m_label_SR3SorrelVersion->clear();
     if (!failure.isEmpty()) {
         ui->m_pushButton_USBConnect->setEnabled(true);

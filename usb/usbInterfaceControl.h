@@ -51,6 +51,9 @@ public:
     // Ends the panel's threads, waiting for them, so that what is logged
     // while stopping is kept.
     void shutdown() override;
+    // Forgets the player connected and what was read of it, and lets go of
+    // it as closing the window does: a Sorrel 3 goes back to its firmware.
+    void startOver() override;
 
     // A run without an operator: connects as the Connect button does and
     // answers found when PROGRAM is offered, otherwise why not. The address
@@ -105,7 +108,12 @@ public slots:
     void handleEnableControl(bool enable) override;
 
 private:
+    // Ends the wait with what it came to in the status bar.
+    void endWaitWith(const QString &status);
     void connectFailed(const QString &text);
+    // What the panel says of the player; a version the image's can be
+    // compared with is followed by the image's ("01.00.82 → 01.00.90").
+    void showPlayer(const QString &text, bool comparableVersion = false);
     void connectSorrel3();
     void connectVireoPlayer();
     void programSorrel3(BootLoadProduct *product);

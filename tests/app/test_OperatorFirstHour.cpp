@@ -12,6 +12,9 @@
 #include "dmx/Hollis.h"
 #include "dmx/SimulatedHollis.h"
 #include "tests/ethernet/ControllerImage.h"
+#include "usb/SimulatedHidDevices.h"
+#include "usb/SimulatedSr3Usb.h"
+#include "usb/SimulatedVireoPlayer.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -179,6 +182,8 @@ private slots:
     void startOverReturnsToTheStateAfterStartUp();
     void startOverForgetsTheFixturesFoundButKeepsThePort_data();
     void startOverForgetsTheFixturesFoundButKeepsThePort();
+    void startOverLetsGoOfTheUsbPlayer_data();
+    void startOverLetsGoOfTheUsbPlayer();
     void helpMenuSaysWhereThePageIsWhenNoBrowserStarts_data();
     void helpMenuSaysWhereThePageIsWhenNoBrowserStarts();
     void mismatchSaysWhichProductTheImageIsFor_data();
@@ -224,7 +229,7 @@ void TestOperatorFirstHour::eachSampleRunsToTheEndOnItsSimulatedDevice_data()
 
     const Box done{Kind::Information, QStringLiteral("Information"), QMessageBox::Ok};
     const Box confirm{Kind::Warning, QStringLiteral("Zel Firmware Updater"), QMessageBox::Ok};
-    QTest::newRow("Sorrel 3") << 0 << "Sorrel 3" << "Sorrel3-1.0.90.hex" << ""
+    QTest::newRow("Sorrel 3") << 0 << "Sorrel 3" << "Sorrel3-1.0.90.hex" << "SR3-001207"
                               << "Image version 01.00.90" << Boxes{} << Boxes{done} << "01.00.90";
     // Connecting asks whether to overwrite the version the player runs.
     QTest::newRow("Vireo Player")
@@ -479,6 +484,81 @@ void TestOperatorFirstHour::startOverForgetsTheFixturesFoundButKeepsThePort()
     const UpdateRecord record = recorded.first().first().value<UpdateRecord>();
     QCOMPARE(record.revisionBefore, QStringLiteral("5"));
     QCOMPARE(UpdateRecord::outcomeName(record.outcome), QStringLiteral("not verified"));
+}
+
+void TestOperatorFirstHour::startOverLetsGoOfTheUsbPlayer_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<Boxes>("connectBoxes");
+    const Boxes overwrite{{Kind::Question, QStringLiteral("Vireo Player Bootloader"), QMessageBox::Yes}};
+    QTest::newRow("Sorrel 3 connected") << "Sorrel 3" << "Sorrel3-1.0.90.hex" << "connected" << Boxes{};
+    QTest::newRow("Sorrel 3 verified") << "Sorrel 3" << "Sorrel3-1.0.90.hex" << "after run" << Boxes{};
+    QTest::newRow("Sorrel 3 not found")
+        << "Sorrel 3" << "Sorrel3-1.0.90.hex" << "none" << Boxes{{Kind::Warning, QStringLiteral("Warning"), QMessageBox::Ok}};
+    QTest::newRow("Vireo Player in its boot loader") << "Vireo Player" << "VireoPlayer-1.2.1.bin" << "connected" << overwrite;
+    QTest::newRow("Vireo Player verified") << "Vireo Player" << "VireoPlayer-1.2.1.bin" << "after run" << overwrite;
+}
+
+// The player connected, updated or not found: Start Over forgets it, lets go
+// of it and leaves the panel as start-up did; connecting again works.
+void TestOperatorFirstHour::startOverLetsGoOfTheUsbPlayer()
+{
+    QFETCH(QString, product);
+    QFETCH(QString, file);
+    QFETCH(QString, state);
+    QFETCH(Boxes, connectBoxes);
+    auto f = window();
+    f->window->show();
+    auto &sr3 = static_cast<SimulatedSr3Usb &>(f->devices->sr3());
+    SimulatedVireoPlayer &vireo = *f->devices->simulatedVireo();
+    auto *connectButton = f->find<QPushButton>(QStringLiteral("m_pushButton_USBConnect"));
+    const auto panelTexts = [&] {
+        return QStringList{text(*f, "m_label_SR3Device"), text(*f, "m_label_SR3SorrelVersion"), text(*f, "m_lblSerialNr")};
+    };
+    const QStringList atStartUp = panelTexts();
+    choose(*f, 0, product);
+    selectImage(*f, sample(file));
+    if (state == QLatin1String("none"))
+        sr3.setPlayers(0, 0);
+    for (const Box &box : connectBoxes)
+        f->prompter.expectMessage(box.kind, box.title, QString(), box.answer);
+    connectButton->click();
+    QCOMPARE(f->window->programOffered(), state != QLatin1String("none"));
+    if (state == QLatin1String("after run")) {
+        QSignalSpy recorded(f->window->runEvents(), &RunEvents::runRecorded);
+        f->prompter.expectMessage(Kind::Information, QStringLiteral("Information"), QString());
+        f->find<QPushButton>(QStringLiteral("m_pushButton_program"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(recorded.size() == 1 && f->window->runState() == ZelBootLoader::RunState::Ready, 60000);
+    }
+    QCOMPARE(f->prompter.pendingExpectations(), 0);
+    QCOMPARE(panelTexts() == atStartUp, state == QLatin1String("none"));
+
+    f->find<QPushButton>(QStringLiteral("m_pushButton_startOver"))->click();
+    QCOMPARE(f->window->runState(), ZelBootLoader::RunState::Idle);
+    QCOMPARE(panelTexts(), atStartUp);
+    // The panel waits for an image again, its Connect button offered once there is one.
+    QVERIFY(connectButton->isEnabledTo(f->window->panel(0)));
+    QVERIFY(!f->window->programOffered());
+    QVERIFY(f->find<QProgressBar>(QStringLiteral("m_progress_busy"))->isHidden());
+    QVERIFY(f->window->statusText().isEmpty());
+    // Let go of: a Sorrel 3 is back in its firmware, closed.
+    QVERIFY(!sr3.isOpen());
+    if (state != QLatin1String("none"))
+        QCOMPARE(sr3.controllerCount(), 1);
+    QVERIFY(vireo.hid().openPath().isEmpty());
+
+    // The way back leads on: the same player again, nothing of the one before in the way.
+    sr3.setPlayers(1, 0);
+    selectImage(*f, sample(file));
+    const Boxes again = product == QLatin1String("Vireo Player") && state == QLatin1String("connected") ? Boxes{} : connectBoxes;
+    for (const Box &box : state == QLatin1String("none") ? Boxes{} : again)
+        f->prompter.expectMessage(box.kind, box.title, QString(), box.answer);
+    connectButton->click();
+    QCOMPARE(f->prompter.pendingExpectations(), 0);
+    QVERIFY(f->window->programOffered());
+    screenshot(*f, QStringLiteral("start over from %1 %2, connected again").arg(product, state));
 }
 
 void TestOperatorFirstHour::helpMenuSaysWhereThePageIsWhenNoBrowserStarts_data()

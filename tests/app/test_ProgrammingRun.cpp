@@ -491,13 +491,13 @@ void TestProgrammingRun::versionThresholds()
         QCOMPARE(sr3(f).resetCount(), 2); // after the write, and after the check
         QCOMPARE(usb->lastRunOutcome().result, UsbRunOutcome::Succeeded);
     } else {
-        // Refused before anything was sent: one record, of no particular
+        // Refused before anything was sent: one record, of the connected
         // player, that took no time.
         QCOMPARE(recorded.size(), 1);
         const UpdateRecord r = recorded.first().first().value<UpdateRecord>();
         QCOMPARE(r.interfaceNumber, 0);
         QCOMPARE(r.deviceType, QStringLiteral("Sorrel 3"));
-        QVERIFY(r.address.isNull());
+        QCOMPARE(r.address, QLatin1String(SimulatedSr3Usb::kDefaultSerialNumber));
         QCOMPARE(r.revisionBefore, usbInterfaceControl::formatVersion(device & 0xFFFFFF));
         QCOMPARE(r.imageFile, file);
         QCOMPARE(r.imageVersion, written);

@@ -1,4 +1,7 @@
+#include "tests/support/RecordingPauser.h"
 #include "usb/SimulatedSr3Usb.h"
+#include "usb/Sorrel3Link.h"
+#include "usb/Sorrel3Verifier.h"
 #include "usb/Sr3UsbNotPresent.h"
 
 #include <QTest>
@@ -13,6 +16,8 @@ private slots:
     void simulated_playerAlreadyInBootLoaderOpensDirectly();
     void simulated_twoPlayersRefuseConnect();
     void simulated_failuresAsArranged();
+    void check_data();
+    void check();
 };
 
 void TestSr3UsbLayers::notPresent_findsNothingAndSaysSoOnce()
@@ -166,3 +171,38 @@ void TestSr3UsbLayers::simulated_failuresAsArranged()
 
 QTEST_GUILESS_MAIN(TestSr3UsbLayers)
 #include "test_Sr3UsbLayers.moc"
+
+void TestSr3UsbLayers::check_data()
+{
+    QTest::addColumn<QString>("expected"); // null: the image does not say
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("the image's version") << "01.00.82" << "01.00.54" << "verified: the device reports 01.00.82";
+    QTest::newRow("another version") << "01.00.90" << "01.00.82"
+                                     << "mismatch: the device reports 01.00.82, the image is 01.00.90";
+    // Never a mismatch against an empty version.
+    QTest::newRow("image without a version")
+        << QString() << "01.00.82"
+        << "not verified: the Sorrel 3 reports 01.00.82, but the image does not say which version it is";
+}
+
+// The check after a write, on a player already back in its firmware.
+void TestSr3UsbLayers::check()
+{
+    QFETCH(QString, expected);
+    QFETCH(QString, before);
+    QFETCH(QString, summary);
+    SimulatedSr3Usb lib;
+    RecordingPauser pauser;
+    Sorrel3Link link(lib, pauser);
+    Sorrel3Verifier verifier(link, QStringLiteral("Sorrel 3"), expected, before, 1000);
+    QList<RevisionCheck> finished;
+    connect(&verifier, &PlayerVerifier::finished, this,
+            [&](const RevisionCheck &check, const QString &) { finished.append(check); });
+    verifier.start();
+    QCOMPARE(finished.size(), 1);
+    const RevisionCheck check = finished.first();
+    QCOMPARE(check.summary(), summary);
+    QCOMPARE(check.revisionAfter, QStringLiteral("01.00.82"));
+    QVERIFY(!link.isOpen());
+}

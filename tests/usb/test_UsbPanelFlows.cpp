@@ -14,7 +14,9 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -125,6 +127,13 @@ private:
         bool programEnabled() const { return button("m_pushButton_program")->isEnabled(); }
         void connectPlayer() const { button("m_pushButton_USBConnect")->click(); }
         void program() const { button("m_pushButton_program")->click(); }
+        // A wait that ended leaves neither the indicator nor its text behind.
+        bool waitLeft() const
+        {
+            const QString text = f->window->statusText();
+            return !f->find<QProgressBar>(QStringLiteral("m_progress_busy"))->isHidden()
+                || text.contains(QChar(0x2026)) || text.startsWith(QLatin1String("Connecting"));
+        }
         QList<UpdateRecord> records;
         void keepRecords()
         {
@@ -233,12 +242,13 @@ void TestUsbPanelFlows::sorrelConnect_data()
     QTest::addColumn<QString>("bootLoaderText");
 
     const int none = QMessageBox::NoButton;
+    // The player's version is followed by the image's (01.00.82) when both are known.
     QTest::newRow("in application mode") << 1 << 0 << 0x10052 << 0x10003 << false << none << ""
-                                         << "01.00.82" << "01.00.03";
+                                         << "01.00.82 → 01.00.82" << "01.00.03";
     QTest::newRow("already in its boot loader") << 0 << 1 << 0x1005A << 0x1020304 << false << none << ""
-                                                << "01.00.90" << "01.02.03.04";
+                                                << "01.00.90 → 01.00.82" << "01.02.03.04";
     QTest::newRow("boot loader version unreadable") << 1 << 0 << 0x10052 << -1 << false << none << ""
-                                                    << "01.00.82" << "UNKNOWN";
+                                                    << "01.00.82 → 01.00.82" << "UNKNOWN";
     QTest::newRow("firmware unreadable, continue") << 1 << 0 << -1 << 0x10003 << false
                                                    << int(QMessageBox::Yes) << "" << "UNKNOWN" << "01.00.03";
     QTest::newRow("firmware unreadable, stop") << 1 << 0 << -1 << 0x10003 << false << int(QMessageBox::No)
@@ -281,6 +291,8 @@ void TestUsbPanelFlows::sorrelConnect()
 
     const bool connected = warning.isEmpty() && answer != QMessageBox::No;
     QTEST(r.label("m_label_SR3Device"), "firmwareText");
+    // Only a player in its firmware tells its serial number.
+    QCOMPARE(r.label("m_lblSerialNr"), inApplication == 1 ? QStringLiteral("SR3-001207") : QString());
     QTEST(r.label("m_label_SR3SorrelVersion"), "bootLoaderText");
     QCOMPARE(r.programEnabled(), connected);
     // Connected, the button waits for the run; otherwise it is offered again.
@@ -288,6 +300,7 @@ void TestUsbPanelFlows::sorrelConnect()
     QCOMPARE(r.sr3->isOpen(), connected);
     QCOMPARE(r.usb->deviceFirmwareVersion(), connected && firmware > 0 ? firmware : 0);
     QCOMPARE(r.usbLog().contains(QStringLiteral("USB device connect succeeded.")), connected);
+    QVERIFY2(!r.waitLeft(), qPrintable(r.f->window->statusText()));
     QCOMPARE(r.usbLog().contains(QStringLiteral("USB device connect failed!")), !warning.isEmpty());
     if (connected)
         QCOMPARE(r.f->pauser.pauses, QList<int>{500});
@@ -338,7 +351,7 @@ void TestUsbPanelFlows::sorrelProgramWritesExactlyTheImagePages()
 
     // Connected again, the player runs the image's version.
     r.connectPlayer();
-    QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("01.00.90"));
+    QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("01.00.90 → 01.00.90"));
     QCOMPARE(r.usb->deviceFirmwareVersion(), 0x1005A);
 }
 
@@ -368,21 +381,25 @@ void TestUsbPanelFlows::sorrelRefusedRecordStopsWithoutReset()
 void TestUsbPanelFlows::vireoConnectFromApplication_data()
 {
     QTest::addColumn<int>("answer");
-    QTest::newRow("overwrite") << int(QMessageBox::Yes);
-    QTest::newRow("keep") << int(QMessageBox::No);
+    QTest::addColumn<quint32>("version"); // of the image; 0: a file that names none
+    QTest::addColumn<QString>("shown");   // the player's version, and the image's when it names one
+    QTest::newRow("overwrite") << int(QMessageBox::Yes) << 0x020100u << "1.2.0 → 2.1.0";
+    QTest::newRow("keep") << int(QMessageBox::No) << 0u << "1.2.0";
 }
 
 void TestUsbPanelFlows::vireoConnectFromApplication()
 {
     QFETCH(int, answer);
-    Run r = start(QStringLiteral("Vireo Player"), writeBinary(m_dir.filePath("p.bin"), "x"));
+    QFETCH(quint32, version);
+    Run r = start(QStringLiteral("Vireo Player"), version ? writeBinary(m_dir.filePath("named.bin"), vireoImage(3000, version))
+                                                          : writeBinary(m_dir.filePath("p.bin"), "x"));
     r.f->prompter.expectMessage(Kind::Question, QStringLiteral("Vireo Player Bootloader"),
                                 QStringLiteral("This device (SN:VP-004217) already has firmware version: "
                                                "1.2.0 installed. \r\n Overwrite it?"),
                                 QMessageBox::StandardButton(answer));
     r.connectPlayer();
     QCOMPARE(r.f->prompter.pendingExpectations(), 0);
-    QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("1.2.0"));
+    QTEST(r.label("m_label_SR3Device"), "shown");
     QCOMPARE(r.label("m_lblSerialNr"), QStringLiteral("VP-004217"));
     QVERIFY(r.f->find<QLabel>(QStringLiteral("m_lblSerialNrLabel"))->isEnabled());
 
@@ -451,6 +468,7 @@ void TestUsbPanelFlows::vireoConnectRefusals()
     if (!offered)
         QCOMPARE(r.label("m_label_SR3Device"), QStringLiteral("No device selected"));
     QVERIFY(r.vireo->hid().reports().isEmpty());
+    QVERIFY2(!r.waitLeft(), qPrintable(r.f->window->statusText()));
 }
 
 void TestUsbPanelFlows::vireoDownloadAndRestart_data()
@@ -643,12 +661,13 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded()
     QCOMPARE(r.usb->runInProgress(), waits);
     QTRY_VERIFY(!r.usb->runInProgress());
     QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QVERIFY2(!r.waitLeft(), qPrintable(r.f->window->statusText()));
 
     QCOMPARE(r.records.size(), 1);
     const UpdateRecord &record = r.records.first();
     QCOMPARE(int(record.outcome), outcome);
     QCOMPARE(record.deviceType, QStringLiteral("Sorrel 3"));
-    QVERIFY(record.address.isEmpty());
+    QCOMPARE(record.address, QStringLiteral("SR3-001207"));
     QCOMPARE(record.revisionBefore, QStringLiteral("01.00.82"));
     QCOMPARE(record.imageFile, file);
     QCOMPARE(record.imageSha256, sha256(file));
@@ -660,7 +679,7 @@ void TestUsbPanelFlows::sorrelRunIsCheckedAndRecorded()
     // clock leaves no room for another look, whatever the timers did.
     QVERIFY(record.durationMs > (waits ? 600 - usbInterfaceControl::kVerifyPollMs : -1));
     const QString outcomeName = UpdateRecord::outcomeName(UpdateRecord::Outcome(outcome));
-    QVERIFY(r.f->logLines().filter(QStringLiteral("Sorrel 3: ") + outcomeName).size() == 1);
+    QVERIFY(r.f->logLines().filter(QStringLiteral("Sorrel 3 SR3-001207: ") + outcomeName).size() == 1);
 
     // Never left open; back in its firmware unless it is gone or the write failed.
     QVERIFY(!r.sr3->isOpen());
@@ -771,6 +790,7 @@ void TestUsbPanelFlows::vireoRunIsCheckedAndRecorded()
     r.program();
     QTRY_VERIFY(!r.usb->runInProgress());
     QCOMPARE(r.f->prompter.pendingExpectations(), 0);
+    QVERIFY2(!r.waitLeft(), qPrintable(r.f->window->statusText()));
 
     QCOMPARE(r.records.size(), 1);
     const UpdateRecord &record = r.records.first();
@@ -803,7 +823,7 @@ void TestUsbPanelFlows::findDeviceConnectsAsTheButtonDoes_data()
     QTest::addColumn<bool>("cancelled");
 
     const int none = QMessageBox::NoButton;
-    QTest::newRow("one Sorrel 3") << "Sorrel 3" << "" << none << true << "Sorrel 3 is ready to be programmed." << false;
+    QTest::newRow("one Sorrel 3") << "Sorrel 3" << "" << none << true << "Sorrel 3 SR3-001207 is ready to be programmed." << false;
     QTest::newRow("no Sorrel 3") << "Sorrel 3" << "none" << none << false << "No Sorrel 3's found on USB!" << false;
     QTest::newRow("Sorrel 3 version unreadable, not going on")
         << "Sorrel 3" << "unreadable" << int(QMessageBox::No) << false
@@ -862,7 +882,7 @@ void TestUsbPanelFlows::findDeviceConnectsAsTheButtonDoes()
         QCOMPARE(record.deviceType, device);
         QCOMPARE(record.imageFile, file);
         QCOMPARE(record.revisionBefore, vireo ? QStringLiteral("1.2.0") : QString());
-        QCOMPARE(record.address, vireo ? QStringLiteral("VP-004217") : QString());
+        QCOMPARE(record.address, vireo ? QStringLiteral("VP-004217") : QStringLiteral("SR3-001207"));
         QCOMPARE(r.sr3->records().size() + r.vireo->downloads(), 0);
     }
 }
@@ -896,7 +916,9 @@ void TestUsbPanelFlows::findDeviceDuringARunOrWhileClosingConnectsNothing()
 }
 
 // What make run offers: the simulation and the panel with their own delays
-// and waits, only the dialogs answered by the test.
+// and waits, only the dialogs answered by the test. The status bar says what
+// each wait waits for beside the busy indicator, and each message goes when
+// its state ends.
 void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
 {
     WindowFixture::Options o;
@@ -912,6 +934,23 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
         auto *devices = f.find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"));
         devices->setCurrentIndex(devices->findText(device));
         const bool vireo = device == QLatin1String("Vireo Player");
+
+        // What the window shows after each change, record and seconds counted
+        // alike, once while the text stays the same: "busy" beside the indicator.
+        const auto *busy = f.find<QProgressBar>(QStringLiteral("m_progress_busy"));
+        QStringList shown;
+        const auto note = [&] {
+            QString text = f.window->statusText();
+            text.replace(QRegularExpression(QStringLiteral("Record \\d+ of \\d+")), QStringLiteral("Record # of #"));
+            text.replace(QRegularExpression(QStringLiteral("… \\d+ s$")), QStringLiteral("… # s"));
+            text.prepend(busy->isHidden() ? QStringLiteral("idle: ") : QStringLiteral("busy: "));
+            if (!shown.isEmpty() && shown.last().mid(6) == text.mid(6))
+                shown.last() = text;
+            else
+                shown.append(text);
+        };
+        connect(usb, &InterfacePanel::signal_waitStatus, this, note);
+        connect(usb, &InterfacePanel::signal_updateStatus, this, note);
         f.prompter.expectFileDialog(
             vireo ? writeBinary(m_dir.filePath(QStringLiteral("own.bin")), vireoImage(50000, 0x020200))
                   : writeFile(m_dir.filePath(QStringLiteral("own.hex")), intelHex(sorrelImage(0x1005A))));
@@ -932,6 +971,25 @@ void TestUsbPanelFlows::simulatedModeUpdatesBothPlayersAtItsOwnPace()
                        : QStringLiteral("verified: the device reports 01.00.90"));
         if (vireo)
             QCOMPARE(f.devices->simulatedVireo()->descriptor().firmwareVersion, QStringLiteral("2.2.0"));
+
+        const QStringList waits = vireo
+            ? QStringList{QStringLiteral("busy: Connecting to Vireo Player..."),
+                          QStringLiteral("idle: "),
+                          QStringLiteral("busy: Waiting for the Vireo Player's boot loader…"),
+                          QStringLiteral("idle: The Vireo Player is waiting for firmware in its boot loader."),
+                          QStringLiteral("busy: Writing the firmware to the Vireo Player…"),
+                          QStringLiteral("busy: Checking Vireo Player SN:VP-004217 after the update…"),
+                          QStringLiteral("busy: Checking Vireo Player SN:VP-004217 after the update… # s"),
+                          QStringLiteral("idle: verified: the device reports 2.2.0")}
+            : QStringList{QStringLiteral("busy: Connecting to Sorrel3..."),
+                          QStringLiteral("idle: Connected to Sorrel3."),
+                          QStringLiteral("busy: Erasing flash..."),
+                          QStringLiteral("busy: Writing Sorrel 3… Record # of #"),
+                          QStringLiteral("idle: Program USB device complete!"),
+                          QStringLiteral("busy: Checking Sorrel 3 SN:SR3-001207 after the update…"),
+                          QStringLiteral("idle: verified: the device reports 01.00.90")};
+        QVERIFY2(shown == waits, qPrintable(shown.join(QLatin1Char('\n'))));
+        QVERIFY(busy->isHidden());
     }
 }
 
