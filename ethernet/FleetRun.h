@@ -39,6 +39,10 @@ public:
     // signalled. reason: why those that did not complete failed.
     void abort(const QString &reason);
 
+    // The progress window, handed over once the writes have ended, so that
+    // it stays open through the check; null when there is none or it was taken.
+    FleetProgressTracker *takeProgress();
+
     // The text the run ends with: what became of each controller, and what
     // its check found where it has one.
     static QString summary(const QList<ControllerWriteOutcome> &outcomes,

@@ -53,7 +53,6 @@ void UpdateCheck::start(const QList<Written> &written, const BootLoadProduct *pr
               .arg(written.size())
               .arg(seconds);
     emit message(LOG_INFO, text);
-    emit status(text);
     m_verifier->start();
 }
 

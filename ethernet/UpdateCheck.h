@@ -47,7 +47,6 @@ public:
 
 signals:
     void message(LOGPRIORITY priority, const QString &text);
-    void status(const QString &text);
     void checked(const UpdateCheck::Written &written, const RevisionCheck &check);
     void finished();
 

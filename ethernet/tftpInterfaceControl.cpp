@@ -11,6 +11,7 @@
 #include "ethernet/ControllerWrite.h"
 #include "ethernet/EthernetLogging.h"
 #include "ethernet/FleetProgressDialog.h"
+#include "ethernet/FleetProgressTracker.h"
 #include "ethernet/FleetRun.h"
 #include "ethernet/QTFTP.h"
 #include "ethernet/RevisionQuery.h"
@@ -70,18 +71,24 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
 
     m_check = new UpdateCheck(m_settings, m_tarvo, this);
     connect(m_check, &UpdateCheck::message, this, &tftpInterfaceControl::log);
-    connect(m_check, &UpdateCheck::status, this, &tftpInterfaceControl::signal_updateStatus);
     connect(m_check, &UpdateCheck::checked, this,
             [this](const UpdateCheck::Written &written, const RevisionCheck &check) {
+                if (m_fleetProgress)
+                    m_fleetProgress->setChecked(written.address, check.summary());
                 m_recorder.emitChecked(record(written.address, written.revisionBefore), check);
             });
     connect(m_check, &UpdateCheck::finished, this, &tftpInterfaceControl::verificationDone);
+    // The fleet window says what the status bar says while its controllers are checked.
+    connect(this, &InterfacePanel::signal_waitStatus, this, [this](const QString &text) {
+        if (m_fleetProgress)
+            m_fleetProgress->setStatus(text);
+    });
 
     m_identifier = new ControllerIdentifier(m_settings, m_pauser, this);
     m_searchIdentifier = new ControllerIdentifier(m_settings, m_pauser, this);
     for (ControllerIdentifier *identifier : {m_identifier, m_searchIdentifier}) {
         connect(identifier, &ControllerIdentifier::message, this, &tftpInterfaceControl::log);
-        connect(identifier, &ControllerIdentifier::status, this, &tftpInterfaceControl::signal_updateStatus);
+        connect(identifier, &ControllerIdentifier::asking, this, [this](const QString &text) { beginWait(text); });
     }
     connect(m_identifier, &ControllerIdentifier::identified, this, &tftpInterfaceControl::typedAddressIdentified);
     m_search = new ControllerSearch(*m_searchIdentifier, this);
@@ -225,6 +232,8 @@ void tftpInterfaceControl::shutdown()
     releaseRun();
     m_fileData.clear();
     closeProgress();
+    closeFleetProgress();
+    endWait();
 }
 
 void tftpInterfaceControl::handleEnableControl(bool enable)
@@ -290,6 +299,7 @@ bool tftpInterfaceControl::startDiscovery()
     ensureDiscover();
     m_replies.clear();
     m_search->forget();
+    beginWait(tr("Discovering controllers…"));
 
     handleEnableControl(false);
     ui->m_comboBox_TFTPDevicesDiscovered->clear();
@@ -309,6 +319,7 @@ bool tftpInterfaceControl::startDiscovery()
         m_discoveryTimer->start(m_settings.discoveryWindowMs);
         return true;
     }
+    endWait();
     const QString text = tr("Error sending discover packet!");
     log(LOG_WARNING, text);
     m_prompter.warning(this, tr("Warning"), text);
@@ -367,6 +378,7 @@ void tftpInterfaceControl::handleDiscoverResponseTFTP(char *mac, unsigned long i
     if (version.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
         list->setItemData(list->count() - 1, uint(ver), kVersionRole);
     updateProgramAllControls();
+    updateWait(tr("Discovering controllers… %1 found").arg(list->count()));
     log(LOG_INFO, tr("Discovery response from %1 with IP %2").arg(id, dotted(quint32(ip))));
 }
 
@@ -374,6 +386,7 @@ void tftpInterfaceControl::handleDiscoveryTimeout()
 {
     delete m_discoveryTimer;
     m_discoveryTimer = nullptr;
+    endWait();
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     list->blockSignals(false);
     if (m_search->isActive()) {
@@ -404,6 +417,7 @@ void tftpInterfaceControl::queryFirmwareVersion(int index)
     const QString name = m_product->name();
 
     if (name.contains(QLatin1String("Brisa Quad"), Qt::CaseSensitive)) {
+        beginWait(tr("Reading the revision of %1…").arg(dotted(address)));
         m_query->askValue(address);
         return;
     }
@@ -415,6 +429,7 @@ void tftpInterfaceControl::queryFirmwareVersion(int index)
     // Other controllers, and a Marlow whose reply did not say it was one,
     // are asked through their "info" file.
     handleEnableControl(false);
+    beginWait(tr("Reading the revision of %1…").arg(dotted(address)));
     QCoreApplication::processEvents();
     m_query->readInfo(address);
 }
@@ -434,6 +449,7 @@ void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, qui
         ui->m_label_FWVersion->setText(tr("Rev. %1").arg(value));
         rememberRevision(quint32(ip), value);
         log(LOG_INFO, tr("Firmware: %1").arg(ui->m_label_FWVersion->text()));
+        endWait();
         QCoreApplication::processEvents();
         m_query->answered();
         ok = true;
@@ -463,6 +479,7 @@ void tftpInterfaceControl::handleInfoRead(quint32 address, int result, const QBy
     }
     // The controller takes no new request for a while after answering.
     m_pauser.pause(m_settings.afterInfoPauseMs);
+    endWait();
     emit signal_enableProgramButton(ok || programAllOffered());
     handleEnableControl(true);
     m_search->revisionRead(ok, ui->m_label_FWVersion->text());
@@ -472,6 +489,7 @@ void tftpInterfaceControl::handleFWQueryTimeout()
 {
     if (runInProgress())
         return;
+    endWait();
     log(LOG_WARNING, tr("No firmware version query response from device."));
     handleEnableControl(true);
     // Programming them all does not depend on this one controller's revision.
@@ -620,6 +638,7 @@ void tftpInterfaceControl::program(const QString &fileName)
     // From here the run is under way: nothing of the revision question may
     // come back and hand the controls over.
     m_query->stop();
+    endWait();
     m_fileData = image;
     m_recorded.clear();
     m_recorder.startClock();
@@ -661,6 +680,7 @@ void tftpInterfaceControl::identifyForWrite(const QString &address)
 
 void tftpInterfaceControl::typedAddressIdentified(const Identity &identity)
 {
+    endWait();
     const QString address = identity.address;
     const QString type = m_product ? m_product->name() : QString();
     switch (identity.kind) {
@@ -721,6 +741,15 @@ void tftpInterfaceControl::closeProgress()
     if (m_progressDialog)
         m_progressDialog->close();
     m_progressDialog.reset();
+}
+
+void tftpInterfaceControl::closeFleetProgress()
+{
+    // Its own Cancel handler may be what led here.
+    if (FleetProgressTracker *progress = std::exchange(m_fleetProgress, nullptr)) {
+        progress->close();
+        progress->deleteLater();
+    }
 }
 
 void tftpInterfaceControl::releaseRun()
@@ -838,6 +867,7 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
     }
 
     m_query->stop();
+    endWait();
     m_fleet = fleet;
     m_fleetOutcomes.clear();
     m_recorded.clear();
@@ -873,6 +903,7 @@ void tftpInterfaceControl::fleetDone()
     m_fleetOutcomes = fleet->outcomes();
     m_fleet = nullptr;
     fleet->disconnect(this);
+    m_fleetProgress = fleet->takeProgress();
     // Its threads have all ended; it goes once the signal that got here returns.
     fleet->deleteLater();
 
@@ -912,6 +943,8 @@ void tftpInterfaceControl::endFleetRun()
         list->setCurrentIndex(list->count() > 0 ? 0 : -1);
     }
     ui->m_label_FWVersion->clear();
+    // Everything is over: the summary below says what the window showed.
+    closeFleetProgress();
     handleEnableControl(true);
     setControlsEnabled(m_manualAddress.isNull());
     if (left.isEmpty()) {
@@ -937,10 +970,17 @@ void tftpInterfaceControl::startVerification(const QList<UpdateCheck::Written> &
     m_verifyingFleet = fleet;
     handleEnableControl(false);
     m_check->start(written, m_product, !fleet && m_runTypeUnconfirmed, discoveryPortInUse(), m_verifyWaitMs);
+    const QString text = written.size() == 1
+        ? tr("Checking %1 after the update…").arg(written.first().address)
+        : tr("Checking %1 controllers after the update…").arg(written.size());
+    if (m_fleetProgress)
+        m_fleetProgress->checking(text);
+    beginWait(text, true);
 }
 
 void tftpInterfaceControl::verificationDone()
 {
+    endWait();
     if (m_verifyingFleet)
         endFleetRun();
     else
@@ -1009,6 +1049,7 @@ void tftpInterfaceControl::searchReadRevision(int index)
 
 void tftpInterfaceControl::searchFinished(bool found, const QString &message)
 {
+    endWait();
     handleEnableControl(true);
     log(found ? LOG_INFO : LOG_WARNING, message);
     emit signal_deviceSearchDone(found, message);

@@ -22,6 +22,7 @@
 class BootLoadProduct;
 class ControllerWrite;
 class ControllerSearch;
+class FleetProgressTracker;
 class FleetRun;
 class Pauser;
 class ProgressHandle;
@@ -145,6 +146,7 @@ private:
     void setControlsEnabled(bool enable);
     void releaseRun();
     void closeProgress();
+    void closeFleetProgress();
     QString currentEntryText() const;
     void rememberRevision(quint32 address, quint32 revision);
     void updateProgramAllControls();
@@ -194,6 +196,8 @@ private:
     // The controller written did not say what it is before the write.
     bool m_runTypeUnconfirmed = false;
     FleetRun *m_fleet = nullptr;
+    // The fleet window, kept from the writes' end through the check.
+    FleetProgressTracker *m_fleetProgress = nullptr;
     FleetProgressFactory m_fleetProgressFactory;
     QList<ControllerWriteOutcome> m_fleetOutcomes;
     UpdateCheck *m_check = nullptr;

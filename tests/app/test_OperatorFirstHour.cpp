@@ -20,7 +20,9 @@
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -178,6 +180,7 @@ private slots:
     void mismatchSaysWhichProductTheImageIsFor_data();
     void mismatchSaysWhichProductTheImageIsFor();
     void statusMessageFitsItsRoomAndEndsWithItsState();
+    void controllerWaitsSayWhatTheyWaitForAndEnd();
 };
 
 void TestOperatorFirstHour::initTestCase()
@@ -582,6 +585,62 @@ void TestOperatorFirstHour::statusMessageFitsItsRoomAndEndsWithItsState()
     f->prompter.expectFileDialog(QString());
     f->find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
     QVERIFY(bar->currentMessage().isEmpty());
+}
+
+// Discover, choosing the other controller and the check after the update:
+// each shows its own text beside the busy indicator, and both go when it ends.
+void TestOperatorFirstHour::controllerWaitsSayWhatTheyWaitForAndEnd()
+{
+    auto f = window();
+    // Long enough for the check's clock to show a second.
+    f->devices->ethernet().verifySettleMs = 1500;
+    f->window->resize(695, 665);
+    f->window->show();
+    choose(*f, 2, QStringLiteral("Ostrel Hub"));
+    selectImage(*f, sample(QStringLiteral("OstrelHub-2.1.34.hex")));
+    emit f->window->panel(2)->signal_updateStatus(QStringLiteral("A text of the run before"));
+
+    // Each wait text as the window showed it, and whether the indicator was up.
+    auto *busy = f->find<QProgressBar>(QStringLiteral("m_progress_busy"));
+    QStringList waits;
+    bool indicatorFollowed = true;
+    connect(f->window->panel(2), &InterfacePanel::signal_waitStatus, f->window.get(), [&](const QString &text) {
+        waits.append(text);
+        indicatorFollowed &= busy->isVisible() == !text.isEmpty()
+            && (text.isEmpty() || f->window->statusText() == text);
+        if (text.startsWith(QStringLiteral("Checking")))
+            screenshot(*f, QStringLiteral("waiting: ") + text);
+    });
+    auto *list = f->find<QComboBox>(QStringLiteral("m_comboBox_TFTPDevicesDiscovered"));
+    auto *revision = f->find<QLabel>(QStringLiteral("m_label_FWVersion"));
+    f->find<QPushButton>(QStringLiteral("m_pushButton_TFTPDiscover"))->click();
+    QCOMPARE(waits.value(0), QStringLiteral("Discovering controllers…"));
+    QCOMPARE(f->window->statusText(), waits.first());
+    QTRY_VERIFY_WITH_TIMEOUT(list->count() == 2 && !revision->text().isEmpty() && !busy->isVisible(), 30000);
+    const QString first = QHostAddress(list->itemData(0).toUInt()).toString();
+    QCOMPARE(waits, (QStringList {"Discovering controllers…", "Discovering controllers… 1 found",
+                                  "Discovering controllers… 2 found", QString(),
+                                  QStringLiteral("Reading the revision of %1…").arg(first), QString()}));
+    // Neither the wait's text nor the one before it outlives discovery.
+    QVERIFY2(f->window->statusText().isEmpty(), qPrintable(f->window->statusText()));
+
+    waits.clear();
+    list->setCurrentIndex(1);
+    const QString second = QHostAddress(list->itemData(1).toUInt()).toString();
+    QTRY_VERIFY_WITH_TIMEOUT(!revision->text().isEmpty() && !busy->isVisible(), 30000);
+    QCOMPARE(waits, (QStringList {QStringLiteral("Reading the revision of %1…").arg(second), QString()}));
+
+    waits.clear();
+    QSignalSpy recorded(f->window->runEvents(), &RunEvents::runRecorded);
+    f->find<QPushButton>(QStringLiteral("m_pushButton_program"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(recorded.size() == 1 && !busy->isVisible(), 60000);
+    const QString checking = QStringLiteral("Checking %1 after the update…").arg(second);
+    QVERIFY2(waits.size() >= 3 && waits.first() == checking && waits.last().isEmpty(), qPrintable(waits.join('|')));
+    // The clock counts on while the controller restarts.
+    QVERIFY2(waits.contains(checking + QStringLiteral(" 1 s")), qPrintable(waits.join('|')));
+    QVERIFY(indicatorFollowed);
+    QVERIFY2(f->window->statusText().startsWith(QStringLiteral("Controller %1 written; verified").arg(second)),
+             qPrintable(f->window->statusText()));
 }
 
 QTEST_MAIN(TestOperatorFirstHour)

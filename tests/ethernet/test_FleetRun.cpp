@@ -337,11 +337,21 @@ void TestFleetRun::programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_then
     QVERIFY(rig.log.contains(QStringLiteral("Controller %1 Ostrel Hub updated: %2 bytes written.")
                                  .arg(rig.address(0)).arg(image.size())));
 
+    // The window stayed through the check, each written row ending with what it found.
     const auto shown = rig.progress.last();
     QVERIFY(shown->closed);
     QCOMPARE(shown->rows.size(), 10);
-    QCOMPARE(shown->state(0), QStringLiteral("Updated"));
+    QVERIFY(!shown->cancelEnabled);
+    const QStringList states0 = [&] {
+        QStringList texts;
+        for (const auto &state : shown->states.at(0))
+            texts.append(state.first);
+        return texts;
+    }();
+    QCOMPARE(states0.mid(states0.indexOf("Updated")),
+             (QStringList {"Updated", "Updated, checking…", "verified: the device reports 74"}));
     QVERIFY(shown->state(7).startsWith("Failed: no answer"));
+    QVERIFY(shown->statuses.contains(QStringLiteral("Checking 7 controllers after the update…")));
     QCOMPARE(shown->states.at(0).first().first, QStringLiteral("Waiting"));
     for (int i = 1; i < shown->overall.size(); ++i)
         QVERIFY(shown->overall.at(i).first > shown->overall.at(i - 1).first);
