@@ -236,6 +236,40 @@ void tftpInterfaceControl::shutdown()
     endWait();
 }
 
+void tftpInterfaceControl::startOver()
+{
+    // A discovery or a revision question may still be under way: nothing of
+    // it may come back into the emptied list.
+    delete m_discoveryTimer;
+    m_discoveryTimer = nullptr;
+    m_search->stop();
+    m_search->forget();
+    releaseRun();
+    m_replies.clear();
+    m_fileData.clear();
+    QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
+    {
+        const QSignalBlocker blockList(list);
+        list->clear();
+    }
+    list->blockSignals(false);
+    ui->m_label_FWVersion->clear();
+    {
+        const QSignalBlocker blockAddress(ui->m_lineEdit_tftpManualIPEntry);
+        ui->m_lineEdit_tftpManualIPEntry->clear();
+    }
+    m_manualAddress = QHostAddress();
+    {
+        const QSignalBlocker blockBox(ui->m_checkBox_tftpProgramAll);
+        ui->m_checkBox_tftpProgramAll->setChecked(false);
+    }
+    handleEnableControl(true);
+    setControlsEnabled(true);
+    updateProgramAllControls();
+    endWait();
+    emit signal_enableProgramButton(false);
+}
+
 void tftpInterfaceControl::handleEnableControl(bool enable)
 {
     ui->m_groupBox_TFTPControlPanel->setEnabled(enable);

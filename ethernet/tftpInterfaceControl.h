@@ -62,6 +62,9 @@ public:
     // Ends the panel's threads, waiting for them, so that what is logged
     // while stopping is kept.
     void shutdown() override;
+    // Forgets the listed controllers, the chosen one and what was read of
+    // it, and any discovery or question still under way.
+    void startOver() override;
 
     // A run without an operator: finds the device (a controller IP address),
     // selects it and offers PROGRAM. Not found, an address that was given is

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -321,7 +322,8 @@ void TestOperatorFirstHour::startOverReturnsToTheStateAfterStartUp_data()
     QTest::addColumn<bool>("offered");
     QTest::newRow("after start-up") << "start-up" << true;
     QTest::newRow("after a refused image") << "refused" << true;
-    QTest::newRow("image accepted") << "ready" << true;
+    QTest::newRow("image accepted, controllers listed") << "ready" << true;
+    QTest::newRow("while controllers are discovered") << "discovering" << true;
     QTest::newRow("after a verified run, from the File menu") << "after run" << true;
     QTest::newRow("while an image is read") << "loading" << false;
     QTest::newRow("while a run goes on") << "programming" << false;
@@ -377,6 +379,18 @@ void TestOperatorFirstHour::startOverReturnsToTheStateAfterStartUp()
     }
     if (state == QLatin1String("programming"))
         WindowProbe::enterOngoingRun(*f->window);
+    auto *listed = f->find<QComboBox>(QStringLiteral("m_comboBox_TFTPDevicesDiscovered"));
+    auto *revision = f->find<QLabel>(QStringLiteral("m_label_FWVersion"));
+    auto *busy = f->find<QProgressBar>(QStringLiteral("m_progress_busy"));
+    if (state == QLatin1String("ready") || state == QLatin1String("discovering")) {
+        f->find<QPushButton>(QStringLiteral("m_pushButton_TFTPDiscover"))->click();
+        if (state == QLatin1String("ready")) {
+            QTRY_VERIFY_WITH_TIMEOUT(listed->count() == 2 && !revision->text().isEmpty() && !busy->isVisible(), 30000);
+            f->find<QCheckBox>(QStringLiteral("m_checkBox_tftpProgramAll"))->setChecked(true);
+        } else {
+            QVERIFY(busy->isVisible());
+        }
+    }
 
     QCOMPARE(button->isEnabled(), offered);
     QCOMPARE(action->isEnabled(), offered);
@@ -403,11 +417,21 @@ void TestOperatorFirstHour::startOverReturnsToTheStateAfterStartUp()
         QVERIFY2(text(*f, label).isEmpty(), label);
     QVERIFY(f->window->statusText().isEmpty());
     QVERIFY(f->window->statusBar()->currentMessage().isEmpty());
+    QVERIFY(!busy->isVisible());
     QCOMPARE(f->find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"))->currentText(), QStringLiteral("Ostrel Hub"));
+    // The controller panel as start-up left it: nothing listed, chosen or read.
+    QCOMPARE(listed->count(), 0);
+    QVERIFY(revision->text().isEmpty());
+    QVERIFY(f->find<QLineEdit>(QStringLiteral("m_lineEdit_tftpManualIPEntry"))->text().remove('.').isEmpty());
+    auto *all = f->find<QCheckBox>(QStringLiteral("m_checkBox_tftpProgramAll"));
+    QVERIFY(!all->isChecked() && !all->isEnabled());
+    // Usable once the window hands the panel over again.
+    QVERIFY(f->find<QPushButton>(QStringLiteral("m_pushButton_TFTPDiscover"))->isEnabledTo(f->window->panel(2)));
     const QStringList said = f->logLines().mid(logged).filter(QStringLiteral("INFO - ZelBootLoader - Started over: "));
     QCOMPARE(said.size(), 1);
     QCOMPARE(said.first().contains(QStringLiteral("OstrelHub-2.1.34.hex")),
-             state == QLatin1String("ready") || state == QLatin1String("after run"));
+             state == QLatin1String("ready") || state == QLatin1String("discovering")
+                 || state == QLatin1String("after run"));
 
     // The way back leads on: another interface, product and image.
     choose(*f, 0, QStringLiteral("Sorrel 3"));
