@@ -5,6 +5,7 @@
 #include "base/Pauser.h"
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
+#include "catalogue/ImageVersion.h"
 #include "catalogue/MicroprocessorImageInfo.h"
 #include "ethernet/ControllerSearch.h"
 #include "ethernet/ControllerVerifier.h"
@@ -253,7 +254,7 @@ void tftpInterfaceControl::startOver()
         list->clear();
     }
     list->blockSignals(false);
-    ui->m_label_FWVersion->clear();
+    showRevision(std::nullopt);
     {
         const QSignalBlocker blockAddress(ui->m_lineEdit_tftpManualIPEntry);
         ui->m_lineEdit_tftpManualIPEntry->clear();
@@ -273,6 +274,18 @@ void tftpInterfaceControl::startOver()
 void tftpInterfaceControl::handleEnableControl(bool enable)
 {
     ui->m_groupBox_TFTPControlPanel->setEnabled(enable);
+    // Handed back, the window may have accepted another image since.
+    if (enable)
+        showRevision(m_shownRevision);
+}
+
+void tftpInterfaceControl::showRevision(std::optional<quint32> revision)
+{
+    m_shownRevision = revision;
+    ui->m_label_FWVersion->setText(revision ? tr("Rev. %1").arg(*revision) : QString());
+    // Beside it, what the accepted image makes of it: "Rev. 33 → 34".
+    const QString image = m_product && revision ? ImageVersion::of(*m_product).reported : QString();
+    ui->m_label_FWStep->setText(image.isEmpty() ? QString() : tr("→ %1").arg(image));
 }
 
 QHostAddress tftpInterfaceControl::parseUnicastAddress(const QString &text)
@@ -337,7 +350,7 @@ bool tftpInterfaceControl::startDiscovery()
 
     handleEnableControl(false);
     ui->m_comboBox_TFTPDevicesDiscovered->clear();
-    ui->m_label_FWVersion->clear();
+    showRevision(std::nullopt);
     updateProgramAllControls();
     emit signal_enableProgramButton(false);
     ui->m_comboBox_TFTPDevicesDiscovered->blockSignals(true);
@@ -480,7 +493,7 @@ void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, qui
                                                        : QVariant();
     bool ok = false;
     if (current.isValid() && current.toUInt() == quint32(ip) && valueID == TarvoLibrary::kFirmwareRevision) {
-        ui->m_label_FWVersion->setText(tr("Rev. %1").arg(value));
+        showRevision(value);
         rememberRevision(quint32(ip), value);
         log(LOG_INFO, tr("Firmware: %1").arg(ui->m_label_FWVersion->text()));
         endWait();
@@ -502,7 +515,7 @@ void tftpInterfaceControl::handleInfoRead(quint32 address, int result, const QBy
     bool ok = false;
     if (result > 0) {
         qCDebug(lcTftp) << "Info:" << info;
-        ui->m_label_FWVersion->setText(tr("Rev. %1").arg(revisionFromInfo(info)));
+        showRevision(quint32(revisionFromInfo(info)));
         // The record keeps what was reported, whole: the label shows a build number.
         if (const std::optional<quint32> revision = ControllerVerifier::infoRevision(info))
             rememberRevision(address, *revision);
@@ -537,7 +550,7 @@ void tftpInterfaceControl::on_m_comboBox_TFTPDevicesDiscovered_currentIndexChang
     emit signal_enableProgramButton(false);
     QCoreApplication::processEvents();
     if (!ui->m_comboBox_TFTPDevicesDiscovered->itemText(index).isEmpty()) {
-        ui->m_label_FWVersion->clear();
+        showRevision(std::nullopt);
         queryFirmwareVersion(index);
     }
 }
@@ -976,7 +989,7 @@ void tftpInterfaceControl::endFleetRun()
                 list->removeItem(i);
         list->setCurrentIndex(list->count() > 0 ? 0 : -1);
     }
-    ui->m_label_FWVersion->clear();
+    showRevision(std::nullopt);
     // Everything is over: the summary below says what the window showed.
     closeFleetProgress();
     handleEnableControl(true);
@@ -1026,7 +1039,7 @@ void tftpInterfaceControl::endSingleRun()
     const QString address = m_check->written().value(0).address;
     const RevisionCheck check = m_check->checks().value(address);
     ui->m_comboBox_TFTPDevicesDiscovered->clear();
-    ui->m_label_FWVersion->clear();
+    showRevision(std::nullopt);
     {
         const QSignalBlocker blockAddress(ui->m_lineEdit_tftpManualIPEntry);
         ui->m_lineEdit_tftpManualIPEntry->clear();

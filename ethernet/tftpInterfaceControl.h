@@ -18,6 +18,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class BootLoadProduct;
 class ControllerWrite;
@@ -152,6 +153,8 @@ private:
     void closeFleetProgress();
     QString currentEntryText() const;
     void rememberRevision(quint32 address, quint32 revision);
+    // The chosen controller's revision as shown; nothing: none is shown.
+    void showRevision(std::optional<quint32> revision);
     void updateProgramAllControls();
     bool programAllOffered() const;
     void fleetWriteEnded(const ControllerWriteOutcome &outcome);
@@ -184,6 +187,7 @@ private:
     // A run that starts stops it, so that nothing of it comes back and hands
     // the controls over.
     RevisionQuery *m_query = nullptr;
+    std::optional<quint32> m_shownRevision;
     QHostAddress m_manualAddress;
     // findDevice(), with the identifier of the addresses it does not find listed.
     ControllerIdentifier *m_searchIdentifier = nullptr;

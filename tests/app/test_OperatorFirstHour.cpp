@@ -645,6 +645,10 @@ void TestOperatorFirstHour::controllerWaitsSayWhatTheyWaitForAndEnd()
     QCOMPARE(waits, (QStringList {"Discovering controllers…", "Discovering controllers… 1 found",
                                   "Discovering controllers… 2 found", QString(),
                                   QStringLiteral("Reading the revision of %1…").arg(first), QString()}));
+    // The controller's revision as it reports it, and where the image takes it.
+    const QMap<QString, QString> reported {{"127.0.0.3", "Rev. 33"}, {"127.0.0.4", "Rev. 32"}};
+    auto *step = f->find<QLabel>(QStringLiteral("m_label_FWStep"));
+    QCOMPARE(revision->text() + QLatin1Char(' ') + step->text(), reported.value(first) + QStringLiteral(" → 34"));
     // Neither the wait's text nor the one before it outlives discovery.
     QVERIFY2(f->window->statusText().isEmpty(), qPrintable(f->window->statusText()));
 
@@ -653,6 +657,7 @@ void TestOperatorFirstHour::controllerWaitsSayWhatTheyWaitForAndEnd()
     const QString second = QHostAddress(list->itemData(1).toUInt()).toString();
     QTRY_VERIFY_WITH_TIMEOUT(!revision->text().isEmpty() && !busy->isVisible(), 30000);
     QCOMPARE(waits, (QStringList {QStringLiteral("Reading the revision of %1…").arg(second), QString()}));
+    QCOMPARE(revision->text() + QLatin1Char(' ') + step->text(), reported.value(second) + QStringLiteral(" → 34"));
 
     waits.clear();
     QSignalSpy recorded(f->window->runEvents(), &RunEvents::runRecorded);

@@ -313,6 +313,17 @@ void TestTftpInterfaceControl::discoverReadRevisionAndProgram()
     QCOMPARE(rig.programButton.last(), true);
     QCOMPARE(rig.pauser.pauses, pauses);
     QVERIFY(rig.log.contains("Firmware: " + revision));
+    // Beside it, where the image takes the controller; an image whose
+    // version the controller's cannot be compared with adds nothing.
+    auto *step = rig.panel->findChild<QLabel *>("m_label_FWStep");
+    QCOMPARE(step->text(), QStringLiteral("→ 74"));
+    rig.processor->setBlRev(2);
+    rig.panel->handleEnableControl(true);
+    QVERIFY(step->text().isEmpty());
+    QCOMPARE(rig.revision(), revision);
+    rig.processor->setBlRev(1);
+    rig.panel->handleEnableControl(true);
+    QCOMPARE(step->text(), QStringLiteral("→ 74"));
 
     if (entries.size() > 1) {
         // The second Marlow never said so in its reply: it is asked for "info".
@@ -332,6 +343,7 @@ void TestTftpInterfaceControl::discoverReadRevisionAndProgram()
     QVERIFY(rig.log.contains(QStringLiteral("Program complete: %1").arg(rig.product.imageData().size())));
     QVERIFY(rig.log.contains("IP address " + entries.first().section(' ', 0, 0) + " selected"));
     QCOMPARE(rig.list()->count(), 0);
+    QVERIFY(step->text().isEmpty());
     QVERIFY(rig.enabled());
     const auto progress = rig.prompter.progresses();
     QCOMPARE(progress.size(), 1);
