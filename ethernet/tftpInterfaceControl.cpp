@@ -65,6 +65,7 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
     updateProgramAllControls();
     m_fleetProgressFactory = &FleetProgressDialog::open;
     connect(&m_tarvo, &TarvoLibrary::signal_log, this, &tftpInterfaceControl::signal_log);
+    ui->m_lineEdit_tftpManualIPEntry->installEventFilter(this);
 
     m_write = new ControllerWrite(m_settings, this);
     connect(m_write, &ControllerWrite::progress, this, &tftpInterfaceControl::programProgress);
@@ -572,6 +573,18 @@ void tftpInterfaceControl::on_m_lineEdit_tftpManualIPEntry_textChanged(QString t
     updateProgramAllControls();
     emit signal_enableProgramButton(!m_manualAddress.isNull()
                                     || ui->m_comboBox_TFTPDevicesDiscovered->count() > 0);
+}
+
+bool tftpInterfaceControl::eventFilter(QObject *watched, QEvent *event)
+{
+    // An empty masked field would keep the cursor where it was clicked,
+    // after the blanks, where typed digits go nowhere: it starts at the start.
+    QLineEdit *field = ui->m_lineEdit_tftpManualIPEntry;
+    if (watched == field
+        && (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonRelease)
+        && field->text().remove(QLatin1Char('.')).trimmed().isEmpty())
+        field->setCursorPosition(0);
+    return InterfacePanel::eventFilter(watched, event);
 }
 
 void tftpInterfaceControl::rememberRevision(quint32 address, quint32 revision)

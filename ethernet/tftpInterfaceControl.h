@@ -137,6 +137,9 @@ private slots:
 public slots:
     void handleEnableControl(bool enable) override;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     using Identity = ControllerIdentifier::Identity;
 
