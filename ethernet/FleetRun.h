@@ -30,6 +30,11 @@ public:
     // One per distinct address, in the order given.
     const QList<ControllerWriteOutcome> &outcomes() const { return m_writer->outcomes(); }
     int activeWrites() const { return m_writer->activeWrites(); }
+    // Before start(): what the controller at address was read to run.
+    void setRevisionBefore(const QString &address, const QString &revision)
+    {
+        m_writer->setRevisionBefore(address, revision);
+    }
 
     // concurrency writes at a time, each with a single write's time-out and
     // port; the progress window is opened through factory, on window.

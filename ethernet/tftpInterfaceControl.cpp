@@ -13,6 +13,7 @@
 #include "ethernet/EthernetLogging.h"
 #include "ethernet/FleetProgressDialog.h"
 #include "ethernet/FleetProgressTracker.h"
+#include "ethernet/FleetRevisionRead.h"
 #include "ethernet/FleetRun.h"
 #include "ethernet/QTFTP.h"
 #include "ethernet/RevisionQuery.h"
@@ -204,6 +205,12 @@ void tftpInterfaceControl::shutdown()
                 emitRecord(record(address, m_runRevisionBefore), UpdateRecord::Outcome::Failed,
                            tr("stopped: the updater is closing"));
         }
+    }
+    if (m_fleetRead) {
+        // Nothing was written yet: every controller ends as not started, below.
+        m_fleetRead->abort();
+        delete m_fleetRead;
+        m_fleetRead = nullptr;
     }
     if (m_fleet) {
         log(LOG_WARNING, tr("Program all stopped: the updater is closing; %1 writes under way were "
@@ -930,13 +937,69 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
     endWait();
     m_fleet = fleet;
     m_fleetOutcomes.clear();
+    m_fleetUnread.clear();
     m_recorded.clear();
     m_recorder.startClock();
     connect(fleet, &FleetRun::message, this, &tftpInterfaceControl::log);
     connect(fleet, &FleetRun::writeEnded, this, &tftpInterfaceControl::fleetWriteEnded);
     connect(fleet, &FleetRun::finished, this, &tftpInterfaceControl::fleetDone);
-    fleet->start(fleetConcurrency(), writeTimeoutMs(), m_settings.tftpPort, m_fleetProgressFactory, this,
-                 m_product->name());
+    readFleetRevisions();
+}
+
+void tftpInterfaceControl::readFleetRevisions()
+{
+    // Without the revision a controller ran, the check afterwards cannot
+    // tell it taking the image from it running the image's build already.
+    QStringList unknown;
+    for (const ControllerWriteOutcome &o : m_fleet->outcomes())
+        if (o.revisionBefore.isEmpty())
+            unknown.append(o.address);
+    if (unknown.isEmpty()) {
+        startFleetWrites();
+        return;
+    }
+    // A Marlow without its revision in the list did not say it was one: "info", as the panel asks it.
+    const ControllerVerifier::Route route = ControllerVerifier::routeFor(m_product) == ControllerVerifier::Route::Value
+        ? ControllerVerifier::Route::Value
+        : ControllerVerifier::Route::Info;
+    m_fleetRead = new FleetRevisionRead(unknown, route, m_settings, m_tarvo, this);
+    connect(m_fleetRead, &FleetRevisionRead::message, this, &tftpInterfaceControl::log);
+    connect(m_fleetRead, &FleetRevisionRead::finished, this, &tftpInterfaceControl::fleetRevisionsRead);
+    const QString text = unknown.size() == 1 ? tr("Reading the revision of %1…").arg(unknown.first())
+                                             : tr("Reading the revisions of %1 controllers…").arg(unknown.size());
+    if (unknown.size() > 1)
+        connect(m_fleetRead, &FleetRevisionRead::progress, this,
+                [this, text](int, int) { updateWait(tr("%1 %2 read").arg(text).arg(m_fleetRead->revisions().size())); });
+    beginWait(text, true);
+    m_fleetRead->start();
+}
+
+void tftpInterfaceControl::fleetRevisionsRead()
+{
+    FleetRevisionRead *read = std::exchange(m_fleetRead, nullptr);
+    if (!read || !m_fleet)
+        return;
+    read->disconnect(this);
+    // It goes once the signal that got here returns.
+    read->deleteLater();
+    for (const QString &address : read->addresses()) {
+        const QString revision = read->revisions().value(address);
+        if (revision.isEmpty())
+            m_fleetUnread.insert(address);
+        else
+            m_fleet->setRevisionBefore(address, revision);
+    }
+    endWait();
+    // The controllers take no new request for a while after an "info" read.
+    if (read->infoRead())
+        m_pauser.pause(m_settings.afterInfoPauseMs);
+    startFleetWrites();
+}
+
+void tftpInterfaceControl::startFleetWrites()
+{
+    m_fleet->start(fleetConcurrency(), writeTimeoutMs(), m_settings.tftpPort, m_fleetProgressFactory, this,
+                   m_product->name());
 }
 
 void tftpInterfaceControl::fleetWriteEnded(const ControllerWriteOutcome &outcome)
@@ -975,7 +1038,7 @@ void tftpInterfaceControl::fleetDone()
     QList<UpdateCheck::Written> written;
     for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes))
         if (o.updated())
-            written.append({o.address, o.revisionBefore});
+            written.append({o.address, o.revisionBefore, m_fleetUnread.contains(o.address)});
     if (!written.isEmpty()) {
         startVerification(written, true);
         return;

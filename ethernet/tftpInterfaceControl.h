@@ -24,6 +24,7 @@ class BootLoadProduct;
 class ControllerWrite;
 class ControllerSearch;
 class FleetProgressTracker;
+class FleetRevisionRead;
 class FleetRun;
 class Pauser;
 class ProgressHandle;
@@ -160,6 +161,9 @@ private:
     void showRevision(std::optional<quint32> revision);
     void updateProgramAllControls();
     bool programAllOffered() const;
+    void readFleetRevisions();
+    void fleetRevisionsRead();
+    void startFleetWrites();
     void fleetWriteEnded(const ControllerWriteOutcome &outcome);
     void recordNotUpdated(const ControllerWriteOutcome &outcome);
     void fleetDone();
@@ -206,6 +210,10 @@ private:
     // The controller written did not say what it is before the write.
     bool m_runTypeUnconfirmed = false;
     FleetRun *m_fleet = nullptr;
+    // Before the writes, the revisions the list does not know yet; those
+    // that were asked and did not tell.
+    FleetRevisionRead *m_fleetRead = nullptr;
+    QSet<QString> m_fleetUnread;
     // The fleet window, kept from the writes' end through the check.
     FleetProgressTracker *m_fleetProgress = nullptr;
     FleetProgressFactory m_fleetProgressFactory;
