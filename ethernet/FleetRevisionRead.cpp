@@ -49,7 +49,8 @@ void FleetRevisionRead::checked(int index)
     } else {
         m_revisions.insert(address, check.revisionAfter);
         m_infoRead |= m_route == ControllerVerifier::Route::Info;
-        emit message(LOG_INFO, tr("Controller %1 runs revision %2 before the update.").arg(address, check.revisionAfter));
+        emit message(LOG_INFO,
+                     tr("Controller %1 runs revision %2 before the update.").arg(address, check.revisionAfter));
     }
     emit progress(m_answered, int(m_addresses.size()));
 }

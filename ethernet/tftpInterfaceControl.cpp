@@ -968,8 +968,9 @@ void tftpInterfaceControl::readFleetRevisions()
     const QString text = unknown.size() == 1 ? tr("Reading the revision of %1…").arg(unknown.first())
                                              : tr("Reading the revisions of %1 controllers…").arg(unknown.size());
     if (unknown.size() > 1)
-        connect(m_fleetRead, &FleetRevisionRead::progress, this,
-                [this, text](int, int) { updateWait(tr("%1 %2 read").arg(text).arg(m_fleetRead->revisions().size())); });
+        connect(m_fleetRead, &FleetRevisionRead::progress, this, [this, text](int, int) {
+            updateWait(tr("%1 %2 read").arg(text).arg(m_fleetRead->revisions().size()));
+        });
     beginWait(text, true);
     m_fleetRead->start();
 }
