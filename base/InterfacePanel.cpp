@@ -82,7 +82,8 @@ void InterfacePanel::emitWaitStatus()
 {
     if (!waiting())
         return;
-    const qint64 seconds = m_waitClock.elapsed() / 1000;
+    // The tick may come a little early: to the nearest second, "1 s" at the first.
+    const qint64 seconds = (m_waitClock.elapsed() + 500) / 1000;
     if (m_waitShowsElapsed && seconds > 0)
         emit signal_waitStatus(tr("%1 %2 s").arg(m_waitText).arg(seconds));
     else

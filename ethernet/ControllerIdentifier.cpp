@@ -37,7 +37,7 @@ void ControllerIdentifier::start(const QString &address, const BootLoadProduct *
     m_marlow = product && product->name().contains(QLatin1String("Marlow"), Qt::CaseInsensitive);
     const QString text = tr("Asking %1 what it is.").arg(address);
     emit message(LOG_INFO, text);
-    emit status(text);
+    emit asking(tr("Asking %1 what it is…").arg(address));
     if (!discoverySent) {
         readInfo();
         return;

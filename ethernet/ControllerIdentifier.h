@@ -63,7 +63,8 @@ public:
 signals:
     void identified(const ControllerIdentifier::Identity &identity);
     void message(LOGPRIORITY priority, const QString &text);
-    void status(const QString &text);
+    // The question has begun: what the operator waits for.
+    void asking(const QString &text);
 
 private:
     void readInfo();

@@ -130,8 +130,8 @@ void ControllerVerifier::start()
     m_deadline->setTimerType(Qt::PreciseTimer);
     connect(m_deadline, &QTimer::timeout, this, &ControllerVerifier::timeUp);
 
-    m_settle->start(qMax(0, m_settings.verifySettleMs));
-    m_deadline->start(qMax(0, m_settings.verifySettleMs) + m_waitMs);
+    m_settle->start(settleMs());
+    m_deadline->start(settleMs() + m_waitMs);
     finishIfDone();
 }
 
@@ -262,6 +262,12 @@ void ControllerVerifier::answered(Probe &probe, quint32 revision)
                              "cannot tell the image from the firmware it ran")
                               .arg(reported));
             check.expected = m_expected;
+        } else if (check.result == RevisionCheck::Result::Verified && probe.target.beforeUnread) {
+            check = RevisionCheck::notComparable(
+                reported, tr("the controller did not tell its revision before the write, so build %1 cannot "
+                             "tell the image from the firmware it may have run")
+                              .arg(reported));
+            check.expected = m_expected;
         }
     }
     if (check.result == RevisionCheck::Result::Verified && !probe.target.typeText.isEmpty()
@@ -305,7 +311,7 @@ void ControllerVerifier::conclude(int index, const RevisionCheck &check)
 void ControllerVerifier::timeUp()
 {
     const QString why = tr("no answer within %1 s of the write")
-                            .arg(seconds(qMax(0, m_settings.verifySettleMs) + m_waitMs));
+                            .arg(seconds(settleMs() + m_waitMs));
     for (const auto &probe : std::as_const(m_probes)) {
         if (probe->done || m_done)
             continue;
@@ -315,7 +321,7 @@ void ControllerVerifier::timeUp()
                          probe->held->revisionAfter,
                          tr("it reports %1 but did not answer as %2 within %3 s of the write, nor before it")
                              .arg(probe->held->revisionAfter, probe->target.typeName,
-                                  seconds(qMax(0, m_settings.verifySettleMs) + m_waitMs))));
+                                  seconds(settleMs() + m_waitMs))));
         else
             conclude(probe->index, RevisionCheck::noAnswer(why));
     }
@@ -351,6 +357,11 @@ void ControllerVerifier::finishIfDone()
     }
     m_tarvo.disconnect(this);
     emit finished();
+}
+
+int ControllerVerifier::settleMs() const
+{
+    return m_settleMs >= 0 ? m_settleMs : qMax(0, m_settings.verifySettleMs);
 }
 
 void ControllerVerifier::abort()

@@ -38,6 +38,9 @@ public:
         // What the route reported before the write; null when nothing was
         // read. The same build number again proves nothing about the image.
         QString revisionBefore;
+        // It was asked for its revision before the write and did not tell:
+        // a matching build number afterwards may be the firmware it ran.
+        bool beforeUnread = false;
         // Set when the controller did not say what it is before the write:
         // the text its version string must carry (the product's SFT text)
         // and the device type it stands for. Until it answers as that type,
@@ -55,6 +58,9 @@ public:
 
     // Before start(): how long, after the settle, the controllers may take to answer.
     void setWait(int milliseconds) { m_waitMs = qMax(0, milliseconds); }
+    // Before start(): the wait before the first question, in place of
+    // EthernetSettings::verifySettleMs (0 where nothing was written).
+    void setSettle(int milliseconds) { m_settleMs = qMax(0, milliseconds); }
     void start();
     // Stops every question under way; nothing more is signalled.
     void abort();
@@ -96,6 +102,7 @@ private:
     void timeUp();
     void stopRead(Probe &probe);
     void finishIfDone();
+    int settleMs() const;
 
     QList<std::shared_ptr<Probe>> m_probes;
     QList<RevisionCheck> m_checks;
@@ -105,6 +112,7 @@ private:
     TarvoLibrary &m_tarvo;
     int m_discoveryPort = 0;
     int m_waitMs = 60000;
+    int m_settleMs = -1; // -1: the settings'
     std::unique_ptr<TarvoInput> m_discover;
     QTimer *m_settle = nullptr;
     QTimer *m_retry = nullptr;

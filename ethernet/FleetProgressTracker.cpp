@@ -31,8 +31,10 @@ FleetProgressTracker::FleetProgressTracker(FleetWriter &fleet, const FleetProgre
     connect(&fleet, &FleetWriter::writeFinished, this, &FleetProgressTracker::writeFinished);
 
     QList<FleetProgressView::Row> rows;
-    for (const ControllerWriteOutcome &outcome : fleet.outcomes())
+    for (const ControllerWriteOutcome &outcome : fleet.outcomes()) {
         rows.append({outcome.address, outcome.idstring});
+        m_addresses.append(outcome.address);
+    }
     if (factory)
         m_view = factory(window, title, rows, [this] {
             // Acted on from the event loop, not from inside the window's own handler.
@@ -111,6 +113,37 @@ void FleetProgressTracker::refresh()
     if (status != m_statusShown) {
         m_statusShown = status;
         m_view->setStatus(status);
+    }
+}
+
+void FleetProgressTracker::checking(const QString &status)
+{
+    refresh();
+    // The writer goes with its run: from here the rows change only through the check.
+    delete m_refresh;
+    m_refresh = nullptr;
+    m_fleet.clear();
+    if (!m_view)
+        return;
+    m_view->setCancelEnabled(false);
+    for (int i = 0; i < m_addresses.size(); ++i)
+        if (m_rows.at(i).first == tr("Updated"))
+            m_view->setRow(i, tr("Updated, checking…"), 100);
+    setStatus(status);
+}
+
+void FleetProgressTracker::setChecked(const QString &address, const QString &result)
+{
+    const int row = int(m_addresses.indexOf(address));
+    if (m_view && row >= 0)
+        m_view->setRow(row, result, 100);
+}
+
+void FleetProgressTracker::setStatus(const QString &text)
+{
+    if (m_view && !text.isEmpty() && text != m_statusShown) {
+        m_statusShown = text;
+        m_view->setStatus(text);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QPair>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -33,6 +34,13 @@ public:
 
     // Brings the window up to date now.
     void refresh();
+    // The writes have ended and the written controllers are checked: the
+    // window stays, says so, and has nothing left to cancel.
+    void checking(const QString &status);
+    // What the check found of the controller at address, in its row.
+    void setChecked(const QString &address, const QString &result);
+    // The line above the rows, while the check goes on.
+    void setStatus(const QString &text);
     // The run has ended: the window shows its last state and closes.
     void finish();
     // Closes the window as it is.
@@ -47,6 +55,7 @@ private:
     void cancelRequested();
 
     QPointer<FleetWriter> m_fleet;
+    QStringList m_addresses; // by row
     std::unique_ptr<FleetProgressView> m_view;
     QTimer *m_refresh = nullptr;
     QList<QPair<QString, int>> m_rows;

@@ -2,6 +2,8 @@
 
 #include "ethernet/FleetProgressTracker.h"
 
+#include <utility>
+
 FleetRun::FleetRun(const QList<FleetWriter::Target> &targets, const QByteArray &image, QObject *parent)
     : QObject(parent), m_writer(new FleetWriter(targets, image, this))
 {
@@ -60,8 +62,8 @@ void FleetRun::writeFinished(int index)
 
 void FleetRun::writerDone()
 {
-    // A cancel in the window may have led here: it closes once its handler has returned.
-    m_progress->finish();
+    // The window shows the last write's end; whoever takes it closes it.
+    m_progress->refresh();
     int updated = 0;
     int notStarted = 0;
     for (const ControllerWriteOutcome &o : outcomes()) {
@@ -76,6 +78,11 @@ void FleetRun::writerDone()
                      .arg(total - updated - notStarted)
                      .arg(notStarted));
     emit finished();
+}
+
+FleetProgressTracker *FleetRun::takeProgress()
+{
+    return std::exchange(m_progress, nullptr);
 }
 
 QString FleetRun::summary(const QList<ControllerWriteOutcome> &outcomes, const QHash<QString, RevisionCheck> &checks)

@@ -30,6 +30,11 @@ public:
     // One per distinct address, in the order given.
     const QList<ControllerWriteOutcome> &outcomes() const { return m_writer->outcomes(); }
     int activeWrites() const { return m_writer->activeWrites(); }
+    // Before start(): what the controller at address was read to run.
+    void setRevisionBefore(const QString &address, const QString &revision)
+    {
+        m_writer->setRevisionBefore(address, revision);
+    }
 
     // concurrency writes at a time, each with a single write's time-out and
     // port; the progress window is opened through factory, on window.
@@ -38,6 +43,10 @@ public:
     // Stops the writes under way and waits for them; nothing more is
     // signalled. reason: why those that did not complete failed.
     void abort(const QString &reason);
+
+    // The progress window, handed over once the writes have ended, so that
+    // it stays open through the check; null when there is none or it was taken.
+    FleetProgressTracker *takeProgress();
 
     // The text the run ends with: what became of each controller, and what
     // its check found where it has one.

@@ -33,6 +33,13 @@ void FleetWriter::setConcurrency(int writes)
     m_concurrency = qMax(1, writes);
 }
 
+void FleetWriter::setRevisionBefore(const QString &address, const QString &revision)
+{
+    for (ControllerWriteOutcome &outcome : m_outcomes)
+        if (outcome.address == address)
+            outcome.revisionBefore = revision;
+}
+
 void FleetWriter::start()
 {
     if (m_started)

@@ -41,6 +41,7 @@ public:
     int concurrency() const { return m_concurrency; }
     void setTimeout(int milliseconds) { m_timeout = milliseconds; }
     void setPort(int port) { m_port = port; }
+    void setRevisionBefore(const QString &address, const QString &revision);
 
     void start();
     // Starts no new write; those under way finish and report as usual, the

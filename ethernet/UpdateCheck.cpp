@@ -33,6 +33,7 @@ void UpdateCheck::start(const QList<Written> &written, const BootLoadProduct *pr
         target.address = w.address;
         target.route = route;
         target.revisionBefore = w.revisionBefore;
+        target.beforeUnread = w.beforeUnread;
         if (typeUnconfirmed) {
             target.typeText = first ? first->sft() : QString();
             target.typeName = product ? product->name() : QString();
@@ -53,7 +54,6 @@ void UpdateCheck::start(const QList<Written> &written, const BootLoadProduct *pr
               .arg(written.size())
               .arg(seconds);
     emit message(LOG_INFO, text);
-    emit status(text);
     m_verifier->start();
 }
 

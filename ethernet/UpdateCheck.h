@@ -24,6 +24,7 @@ public:
     struct Written {
         QString address;
         QString revisionBefore; // what was read before the write; null when nothing
+        bool beforeUnread = false; // asked before the write, it did not tell
     };
 
     UpdateCheck(const EthernetSettings &settings, TarvoLibrary &tarvo, QObject *parent = nullptr);
@@ -47,7 +48,6 @@ public:
 
 signals:
     void message(LOGPRIORITY priority, const QString &text);
-    void status(const QString &text);
     void checked(const UpdateCheck::Written &written, const RevisionCheck &check);
     void finished();
 

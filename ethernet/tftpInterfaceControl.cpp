@@ -5,12 +5,15 @@
 #include "base/Pauser.h"
 #include "base/Prompter.h"
 #include "catalogue/BootLoadProduct.h"
+#include "catalogue/ImageVersion.h"
 #include "catalogue/MicroprocessorImageInfo.h"
 #include "ethernet/ControllerSearch.h"
 #include "ethernet/ControllerVerifier.h"
 #include "ethernet/ControllerWrite.h"
 #include "ethernet/EthernetLogging.h"
 #include "ethernet/FleetProgressDialog.h"
+#include "ethernet/FleetProgressTracker.h"
+#include "ethernet/FleetRevisionRead.h"
 #include "ethernet/FleetRun.h"
 #include "ethernet/QTFTP.h"
 #include "ethernet/RevisionQuery.h"
@@ -63,6 +66,7 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
     updateProgramAllControls();
     m_fleetProgressFactory = &FleetProgressDialog::open;
     connect(&m_tarvo, &TarvoLibrary::signal_log, this, &tftpInterfaceControl::signal_log);
+    ui->m_lineEdit_tftpManualIPEntry->installEventFilter(this);
 
     m_write = new ControllerWrite(m_settings, this);
     connect(m_write, &ControllerWrite::progress, this, &tftpInterfaceControl::programProgress);
@@ -70,18 +74,24 @@ tftpInterfaceControl::tftpInterfaceControl(Prompter &prompter, Pauser &pauser, T
 
     m_check = new UpdateCheck(m_settings, m_tarvo, this);
     connect(m_check, &UpdateCheck::message, this, &tftpInterfaceControl::log);
-    connect(m_check, &UpdateCheck::status, this, &tftpInterfaceControl::signal_updateStatus);
     connect(m_check, &UpdateCheck::checked, this,
             [this](const UpdateCheck::Written &written, const RevisionCheck &check) {
+                if (m_fleetProgress)
+                    m_fleetProgress->setChecked(written.address, check.summary());
                 m_recorder.emitChecked(record(written.address, written.revisionBefore), check);
             });
     connect(m_check, &UpdateCheck::finished, this, &tftpInterfaceControl::verificationDone);
+    // The fleet window says what the status bar says while its controllers are checked.
+    connect(this, &InterfacePanel::signal_waitStatus, this, [this](const QString &text) {
+        if (m_fleetProgress)
+            m_fleetProgress->setStatus(text);
+    });
 
     m_identifier = new ControllerIdentifier(m_settings, m_pauser, this);
     m_searchIdentifier = new ControllerIdentifier(m_settings, m_pauser, this);
     for (ControllerIdentifier *identifier : {m_identifier, m_searchIdentifier}) {
         connect(identifier, &ControllerIdentifier::message, this, &tftpInterfaceControl::log);
-        connect(identifier, &ControllerIdentifier::status, this, &tftpInterfaceControl::signal_updateStatus);
+        connect(identifier, &ControllerIdentifier::asking, this, [this](const QString &text) { beginWait(text); });
     }
     connect(m_identifier, &ControllerIdentifier::identified, this, &tftpInterfaceControl::typedAddressIdentified);
     m_search = new ControllerSearch(*m_searchIdentifier, this);
@@ -196,6 +206,12 @@ void tftpInterfaceControl::shutdown()
                            tr("stopped: the updater is closing"));
         }
     }
+    if (m_fleetRead) {
+        // Nothing was written yet: every controller ends as not started, below.
+        m_fleetRead->abort();
+        delete m_fleetRead;
+        m_fleetRead = nullptr;
+    }
     if (m_fleet) {
         log(LOG_WARNING, tr("Program all stopped: the updater is closing; %1 writes under way were "
                             "stopped.").arg(m_fleet->activeWrites()));
@@ -225,11 +241,59 @@ void tftpInterfaceControl::shutdown()
     releaseRun();
     m_fileData.clear();
     closeProgress();
+    closeFleetProgress();
+    endWait();
+}
+
+void tftpInterfaceControl::startOver()
+{
+    // A discovery or a revision question may still be under way: nothing of
+    // it may come back into the emptied list.
+    delete m_discoveryTimer;
+    m_discoveryTimer = nullptr;
+    m_search->stop();
+    m_search->forget();
+    releaseRun();
+    m_replies.clear();
+    m_fileData.clear();
+    QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
+    {
+        const QSignalBlocker blockList(list);
+        list->clear();
+    }
+    list->blockSignals(false);
+    showRevision(std::nullopt);
+    {
+        const QSignalBlocker blockAddress(ui->m_lineEdit_tftpManualIPEntry);
+        ui->m_lineEdit_tftpManualIPEntry->clear();
+    }
+    m_manualAddress = QHostAddress();
+    {
+        const QSignalBlocker blockBox(ui->m_checkBox_tftpProgramAll);
+        ui->m_checkBox_tftpProgramAll->setChecked(false);
+    }
+    handleEnableControl(true);
+    setControlsEnabled(true);
+    updateProgramAllControls();
+    endWait();
+    emit signal_enableProgramButton(false);
 }
 
 void tftpInterfaceControl::handleEnableControl(bool enable)
 {
     ui->m_groupBox_TFTPControlPanel->setEnabled(enable);
+    // Handed back, the window may have accepted another image since.
+    if (enable)
+        showRevision(m_shownRevision);
+}
+
+void tftpInterfaceControl::showRevision(std::optional<quint32> revision)
+{
+    m_shownRevision = revision;
+    ui->m_label_FWVersion->setText(revision ? tr("Rev. %1").arg(*revision) : QString());
+    // Beside it, what the accepted image makes of it: "Rev. 33 → 34".
+    const QString image = m_product && revision ? ImageVersion::of(*m_product).reported : QString();
+    ui->m_label_FWStep->setText(image.isEmpty() ? QString() : tr("→ %1").arg(image));
 }
 
 QHostAddress tftpInterfaceControl::parseUnicastAddress(const QString &text)
@@ -290,10 +354,11 @@ bool tftpInterfaceControl::startDiscovery()
     ensureDiscover();
     m_replies.clear();
     m_search->forget();
+    beginWait(tr("Discovering controllers…"));
 
     handleEnableControl(false);
     ui->m_comboBox_TFTPDevicesDiscovered->clear();
-    ui->m_label_FWVersion->clear();
+    showRevision(std::nullopt);
     updateProgramAllControls();
     emit signal_enableProgramButton(false);
     ui->m_comboBox_TFTPDevicesDiscovered->blockSignals(true);
@@ -309,6 +374,7 @@ bool tftpInterfaceControl::startDiscovery()
         m_discoveryTimer->start(m_settings.discoveryWindowMs);
         return true;
     }
+    endWait();
     const QString text = tr("Error sending discover packet!");
     log(LOG_WARNING, text);
     m_prompter.warning(this, tr("Warning"), text);
@@ -367,6 +433,7 @@ void tftpInterfaceControl::handleDiscoverResponseTFTP(char *mac, unsigned long i
     if (version.contains(QLatin1String("Marlow"), Qt::CaseInsensitive))
         list->setItemData(list->count() - 1, uint(ver), kVersionRole);
     updateProgramAllControls();
+    updateWait(tr("Discovering controllers… %1 found").arg(list->count()));
     log(LOG_INFO, tr("Discovery response from %1 with IP %2").arg(id, dotted(quint32(ip))));
 }
 
@@ -374,6 +441,7 @@ void tftpInterfaceControl::handleDiscoveryTimeout()
 {
     delete m_discoveryTimer;
     m_discoveryTimer = nullptr;
+    endWait();
     QComboBox *list = ui->m_comboBox_TFTPDevicesDiscovered;
     list->blockSignals(false);
     if (m_search->isActive()) {
@@ -404,6 +472,7 @@ void tftpInterfaceControl::queryFirmwareVersion(int index)
     const QString name = m_product->name();
 
     if (name.contains(QLatin1String("Brisa Quad"), Qt::CaseSensitive)) {
+        beginWait(tr("Reading the revision of %1…").arg(dotted(address)));
         m_query->askValue(address);
         return;
     }
@@ -415,6 +484,7 @@ void tftpInterfaceControl::queryFirmwareVersion(int index)
     // Other controllers, and a Marlow whose reply did not say it was one,
     // are asked through their "info" file.
     handleEnableControl(false);
+    beginWait(tr("Reading the revision of %1…").arg(dotted(address)));
     QCoreApplication::processEvents();
     m_query->readInfo(address);
 }
@@ -431,9 +501,10 @@ void tftpInterfaceControl::handleGetValue(unsigned long ip, quint16 valueID, qui
                                                        : QVariant();
     bool ok = false;
     if (current.isValid() && current.toUInt() == quint32(ip) && valueID == TarvoLibrary::kFirmwareRevision) {
-        ui->m_label_FWVersion->setText(tr("Rev. %1").arg(value));
+        showRevision(value);
         rememberRevision(quint32(ip), value);
         log(LOG_INFO, tr("Firmware: %1").arg(ui->m_label_FWVersion->text()));
+        endWait();
         QCoreApplication::processEvents();
         m_query->answered();
         ok = true;
@@ -452,7 +523,7 @@ void tftpInterfaceControl::handleInfoRead(quint32 address, int result, const QBy
     bool ok = false;
     if (result > 0) {
         qCDebug(lcTftp) << "Info:" << info;
-        ui->m_label_FWVersion->setText(tr("Rev. %1").arg(revisionFromInfo(info)));
+        showRevision(quint32(revisionFromInfo(info)));
         // The record keeps what was reported, whole: the label shows a build number.
         if (const std::optional<quint32> revision = ControllerVerifier::infoRevision(info))
             rememberRevision(address, *revision);
@@ -463,6 +534,7 @@ void tftpInterfaceControl::handleInfoRead(quint32 address, int result, const QBy
     }
     // The controller takes no new request for a while after answering.
     m_pauser.pause(m_settings.afterInfoPauseMs);
+    endWait();
     emit signal_enableProgramButton(ok || programAllOffered());
     handleEnableControl(true);
     m_search->revisionRead(ok, ui->m_label_FWVersion->text());
@@ -472,6 +544,7 @@ void tftpInterfaceControl::handleFWQueryTimeout()
 {
     if (runInProgress())
         return;
+    endWait();
     log(LOG_WARNING, tr("No firmware version query response from device."));
     handleEnableControl(true);
     // Programming them all does not depend on this one controller's revision.
@@ -485,7 +558,7 @@ void tftpInterfaceControl::on_m_comboBox_TFTPDevicesDiscovered_currentIndexChang
     emit signal_enableProgramButton(false);
     QCoreApplication::processEvents();
     if (!ui->m_comboBox_TFTPDevicesDiscovered->itemText(index).isEmpty()) {
-        ui->m_label_FWVersion->clear();
+        showRevision(std::nullopt);
         queryFirmwareVersion(index);
     }
 }
@@ -507,6 +580,18 @@ void tftpInterfaceControl::on_m_lineEdit_tftpManualIPEntry_textChanged(QString t
     updateProgramAllControls();
     emit signal_enableProgramButton(!m_manualAddress.isNull()
                                     || ui->m_comboBox_TFTPDevicesDiscovered->count() > 0);
+}
+
+bool tftpInterfaceControl::eventFilter(QObject *watched, QEvent *event)
+{
+    // An empty masked field would keep the cursor where it was clicked,
+    // after the blanks, where typed digits go nowhere: it starts at the start.
+    QLineEdit *field = ui->m_lineEdit_tftpManualIPEntry;
+    if (watched == field
+        && (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonRelease)
+        && field->text().remove(QLatin1Char('.')).trimmed().isEmpty())
+        field->setCursorPosition(0);
+    return InterfacePanel::eventFilter(watched, event);
 }
 
 void tftpInterfaceControl::rememberRevision(quint32 address, quint32 revision)
@@ -620,6 +705,7 @@ void tftpInterfaceControl::program(const QString &fileName)
     // From here the run is under way: nothing of the revision question may
     // come back and hand the controls over.
     m_query->stop();
+    endWait();
     m_fileData = image;
     m_recorded.clear();
     m_recorder.startClock();
@@ -661,6 +747,7 @@ void tftpInterfaceControl::identifyForWrite(const QString &address)
 
 void tftpInterfaceControl::typedAddressIdentified(const Identity &identity)
 {
+    endWait();
     const QString address = identity.address;
     const QString type = m_product ? m_product->name() : QString();
     switch (identity.kind) {
@@ -721,6 +808,15 @@ void tftpInterfaceControl::closeProgress()
     if (m_progressDialog)
         m_progressDialog->close();
     m_progressDialog.reset();
+}
+
+void tftpInterfaceControl::closeFleetProgress()
+{
+    // Its own Cancel handler may be what led here.
+    if (FleetProgressTracker *progress = std::exchange(m_fleetProgress, nullptr)) {
+        progress->close();
+        progress->deleteLater();
+    }
 }
 
 void tftpInterfaceControl::releaseRun()
@@ -838,15 +934,73 @@ void tftpInterfaceControl::programAll(const QString &fileName, bool confirmed)
     }
 
     m_query->stop();
+    endWait();
     m_fleet = fleet;
     m_fleetOutcomes.clear();
+    m_fleetUnread.clear();
     m_recorded.clear();
     m_recorder.startClock();
     connect(fleet, &FleetRun::message, this, &tftpInterfaceControl::log);
     connect(fleet, &FleetRun::writeEnded, this, &tftpInterfaceControl::fleetWriteEnded);
     connect(fleet, &FleetRun::finished, this, &tftpInterfaceControl::fleetDone);
-    fleet->start(fleetConcurrency(), writeTimeoutMs(), m_settings.tftpPort, m_fleetProgressFactory, this,
-                 m_product->name());
+    readFleetRevisions();
+}
+
+void tftpInterfaceControl::readFleetRevisions()
+{
+    // Without the revision a controller ran, the check afterwards cannot
+    // tell it taking the image from it running the image's build already.
+    QStringList unknown;
+    for (const ControllerWriteOutcome &o : m_fleet->outcomes())
+        if (o.revisionBefore.isEmpty())
+            unknown.append(o.address);
+    if (unknown.isEmpty()) {
+        startFleetWrites();
+        return;
+    }
+    // A Marlow without its revision in the list did not say it was one: "info", as the panel asks it.
+    const ControllerVerifier::Route route = ControllerVerifier::routeFor(m_product) == ControllerVerifier::Route::Value
+        ? ControllerVerifier::Route::Value
+        : ControllerVerifier::Route::Info;
+    m_fleetRead = new FleetRevisionRead(unknown, route, m_settings, m_tarvo, this);
+    connect(m_fleetRead, &FleetRevisionRead::message, this, &tftpInterfaceControl::log);
+    connect(m_fleetRead, &FleetRevisionRead::finished, this, &tftpInterfaceControl::fleetRevisionsRead);
+    const QString text = unknown.size() == 1 ? tr("Reading the revision of %1…").arg(unknown.first())
+                                             : tr("Reading the revisions of %1 controllers…").arg(unknown.size());
+    if (unknown.size() > 1)
+        connect(m_fleetRead, &FleetRevisionRead::progress, this, [this, text](int, int) {
+            updateWait(tr("%1 %2 read").arg(text).arg(m_fleetRead->revisions().size()));
+        });
+    beginWait(text, true);
+    m_fleetRead->start();
+}
+
+void tftpInterfaceControl::fleetRevisionsRead()
+{
+    FleetRevisionRead *read = std::exchange(m_fleetRead, nullptr);
+    if (!read || !m_fleet)
+        return;
+    read->disconnect(this);
+    // It goes once the signal that got here returns.
+    read->deleteLater();
+    for (const QString &address : read->addresses()) {
+        const QString revision = read->revisions().value(address);
+        if (revision.isEmpty())
+            m_fleetUnread.insert(address);
+        else
+            m_fleet->setRevisionBefore(address, revision);
+    }
+    endWait();
+    // The controllers take no new request for a while after an "info" read.
+    if (read->infoRead())
+        m_pauser.pause(m_settings.afterInfoPauseMs);
+    startFleetWrites();
+}
+
+void tftpInterfaceControl::startFleetWrites()
+{
+    m_fleet->start(fleetConcurrency(), writeTimeoutMs(), m_settings.tftpPort, m_fleetProgressFactory, this,
+                   m_product->name());
 }
 
 void tftpInterfaceControl::fleetWriteEnded(const ControllerWriteOutcome &outcome)
@@ -873,6 +1027,7 @@ void tftpInterfaceControl::fleetDone()
     m_fleetOutcomes = fleet->outcomes();
     m_fleet = nullptr;
     fleet->disconnect(this);
+    m_fleetProgress = fleet->takeProgress();
     // Its threads have all ended; it goes once the signal that got here returns.
     fleet->deleteLater();
 
@@ -884,7 +1039,7 @@ void tftpInterfaceControl::fleetDone()
     QList<UpdateCheck::Written> written;
     for (const ControllerWriteOutcome &o : std::as_const(m_fleetOutcomes))
         if (o.updated())
-            written.append({o.address, o.revisionBefore});
+            written.append({o.address, o.revisionBefore, m_fleetUnread.contains(o.address)});
     if (!written.isEmpty()) {
         startVerification(written, true);
         return;
@@ -911,7 +1066,9 @@ void tftpInterfaceControl::endFleetRun()
                 list->removeItem(i);
         list->setCurrentIndex(list->count() > 0 ? 0 : -1);
     }
-    ui->m_label_FWVersion->clear();
+    showRevision(std::nullopt);
+    // Everything is over: the summary below says what the window showed.
+    closeFleetProgress();
     handleEnableControl(true);
     setControlsEnabled(m_manualAddress.isNull());
     if (left.isEmpty()) {
@@ -937,10 +1094,17 @@ void tftpInterfaceControl::startVerification(const QList<UpdateCheck::Written> &
     m_verifyingFleet = fleet;
     handleEnableControl(false);
     m_check->start(written, m_product, !fleet && m_runTypeUnconfirmed, discoveryPortInUse(), m_verifyWaitMs);
+    const QString text = written.size() == 1
+        ? tr("Checking %1 after the update…").arg(written.first().address)
+        : tr("Checking %1 controllers after the update…").arg(written.size());
+    if (m_fleetProgress)
+        m_fleetProgress->checking(text);
+    beginWait(text, true);
 }
 
 void tftpInterfaceControl::verificationDone()
 {
+    endWait();
     if (m_verifyingFleet)
         endFleetRun();
     else
@@ -952,7 +1116,7 @@ void tftpInterfaceControl::endSingleRun()
     const QString address = m_check->written().value(0).address;
     const RevisionCheck check = m_check->checks().value(address);
     ui->m_comboBox_TFTPDevicesDiscovered->clear();
-    ui->m_label_FWVersion->clear();
+    showRevision(std::nullopt);
     {
         const QSignalBlocker blockAddress(ui->m_lineEdit_tftpManualIPEntry);
         ui->m_lineEdit_tftpManualIPEntry->clear();
@@ -1009,6 +1173,7 @@ void tftpInterfaceControl::searchReadRevision(int index)
 
 void tftpInterfaceControl::searchFinished(bool found, const QString &message)
 {
+    endWait();
     handleEnableControl(true);
     log(found ? LOG_INFO : LOG_WARNING, message);
     emit signal_deviceSearchDone(found, message);

@@ -18,10 +18,13 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class BootLoadProduct;
 class ControllerWrite;
 class ControllerSearch;
+class FleetProgressTracker;
+class FleetRevisionRead;
 class FleetRun;
 class Pauser;
 class ProgressHandle;
@@ -61,6 +64,9 @@ public:
     // Ends the panel's threads, waiting for them, so that what is logged
     // while stopping is kept.
     void shutdown() override;
+    // Forgets the listed controllers, the chosen one and what was read of
+    // it, and any discovery or question still under way.
+    void startOver() override;
 
     // A run without an operator: finds the device (a controller IP address),
     // selects it and offers PROGRAM. Not found, an address that was given is
@@ -132,6 +138,9 @@ private slots:
 public slots:
     void handleEnableControl(bool enable) override;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     using Identity = ControllerIdentifier::Identity;
 
@@ -145,10 +154,16 @@ private:
     void setControlsEnabled(bool enable);
     void releaseRun();
     void closeProgress();
+    void closeFleetProgress();
     QString currentEntryText() const;
     void rememberRevision(quint32 address, quint32 revision);
+    // The chosen controller's revision as shown; nothing: none is shown.
+    void showRevision(std::optional<quint32> revision);
     void updateProgramAllControls();
     bool programAllOffered() const;
+    void readFleetRevisions();
+    void fleetRevisionsRead();
+    void startFleetWrites();
     void fleetWriteEnded(const ControllerWriteOutcome &outcome);
     void recordNotUpdated(const ControllerWriteOutcome &outcome);
     void fleetDone();
@@ -179,6 +194,7 @@ private:
     // A run that starts stops it, so that nothing of it comes back and hands
     // the controls over.
     RevisionQuery *m_query = nullptr;
+    std::optional<quint32> m_shownRevision;
     QHostAddress m_manualAddress;
     // findDevice(), with the identifier of the addresses it does not find listed.
     ControllerIdentifier *m_searchIdentifier = nullptr;
@@ -194,6 +210,12 @@ private:
     // The controller written did not say what it is before the write.
     bool m_runTypeUnconfirmed = false;
     FleetRun *m_fleet = nullptr;
+    // Before the writes, the revisions the list does not know yet; those
+    // that were asked and did not tell.
+    FleetRevisionRead *m_fleetRead = nullptr;
+    QSet<QString> m_fleetUnread;
+    // The fleet window, kept from the writes' end through the check.
+    FleetProgressTracker *m_fleetProgress = nullptr;
     FleetProgressFactory m_fleetProgressFactory;
     QList<ControllerWriteOutcome> m_fleetOutcomes;
     UpdateCheck *m_check = nullptr;

@@ -19,6 +19,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -28,6 +29,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -189,6 +191,7 @@ private slots:
     void mismatchSaysWhichProductTheImageIsFor_data();
     void mismatchSaysWhichProductTheImageIsFor();
     void statusMessageFitsItsRoomAndEndsWithItsState();
+    void controllerWaitsSayWhatTheyWaitForAndEnd();
 };
 
 void TestOperatorFirstHour::initTestCase()
@@ -329,7 +332,8 @@ void TestOperatorFirstHour::startOverReturnsToTheStateAfterStartUp_data()
     QTest::addColumn<bool>("offered");
     QTest::newRow("after start-up") << "start-up" << true;
     QTest::newRow("after a refused image") << "refused" << true;
-    QTest::newRow("image accepted") << "ready" << true;
+    QTest::newRow("image accepted, controllers listed") << "ready" << true;
+    QTest::newRow("while controllers are discovered") << "discovering" << true;
     QTest::newRow("after a verified run, from the File menu") << "after run" << true;
     QTest::newRow("while an image is read") << "loading" << false;
     QTest::newRow("while a run goes on") << "programming" << false;
@@ -385,6 +389,18 @@ void TestOperatorFirstHour::startOverReturnsToTheStateAfterStartUp()
     }
     if (state == QLatin1String("programming"))
         WindowProbe::enterOngoingRun(*f->window);
+    auto *listed = f->find<QComboBox>(QStringLiteral("m_comboBox_TFTPDevicesDiscovered"));
+    auto *revision = f->find<QLabel>(QStringLiteral("m_label_FWVersion"));
+    auto *busy = f->find<QProgressBar>(QStringLiteral("m_progress_busy"));
+    if (state == QLatin1String("ready") || state == QLatin1String("discovering")) {
+        f->find<QPushButton>(QStringLiteral("m_pushButton_TFTPDiscover"))->click();
+        if (state == QLatin1String("ready")) {
+            QTRY_VERIFY_WITH_TIMEOUT(listed->count() == 2 && !revision->text().isEmpty() && !busy->isVisible(), 30000);
+            f->find<QCheckBox>(QStringLiteral("m_checkBox_tftpProgramAll"))->setChecked(true);
+        } else {
+            QVERIFY(busy->isVisible());
+        }
+    }
 
     QCOMPARE(button->isEnabled(), offered);
     QCOMPARE(action->isEnabled(), offered);
@@ -411,11 +427,21 @@ void TestOperatorFirstHour::startOverReturnsToTheStateAfterStartUp()
         QVERIFY2(text(*f, label).isEmpty(), label);
     QVERIFY(f->window->statusText().isEmpty());
     QVERIFY(f->window->statusBar()->currentMessage().isEmpty());
+    QVERIFY(!busy->isVisible());
     QCOMPARE(f->find<QComboBox>(QStringLiteral("m_comboBox_deviceSelect"))->currentText(), QStringLiteral("Ostrel Hub"));
+    // The controller panel as start-up left it: nothing listed, chosen or read.
+    QCOMPARE(listed->count(), 0);
+    QVERIFY(revision->text().isEmpty());
+    QVERIFY(f->find<QLineEdit>(QStringLiteral("m_lineEdit_tftpManualIPEntry"))->text().remove('.').isEmpty());
+    auto *all = f->find<QCheckBox>(QStringLiteral("m_checkBox_tftpProgramAll"));
+    QVERIFY(!all->isChecked() && !all->isEnabled());
+    // Usable once the window hands the panel over again.
+    QVERIFY(f->find<QPushButton>(QStringLiteral("m_pushButton_TFTPDiscover"))->isEnabledTo(f->window->panel(2)));
     const QStringList said = f->logLines().mid(logged).filter(QStringLiteral("INFO - ZelBootLoader - Started over: "));
     QCOMPARE(said.size(), 1);
     QCOMPARE(said.first().contains(QStringLiteral("OstrelHub-2.1.34.hex")),
-             state == QLatin1String("ready") || state == QLatin1String("after run"));
+             state == QLatin1String("ready") || state == QLatin1String("discovering")
+                 || state == QLatin1String("after run"));
 
     // The way back leads on: another interface, product and image.
     choose(*f, 0, QStringLiteral("Sorrel 3"));
@@ -729,6 +755,67 @@ void TestOperatorFirstHour::statusMessageFitsItsRoomAndEndsWithItsState()
     f->prompter.expectFileDialog(QString());
     f->find<QPushButton>(QStringLiteral("m_pushButton_firmwareImageFileSelect"))->click();
     QVERIFY(bar->currentMessage().isEmpty());
+}
+
+// Discover, choosing the other controller and the check after the update:
+// each shows its own text beside the busy indicator, and both go when it ends.
+void TestOperatorFirstHour::controllerWaitsSayWhatTheyWaitForAndEnd()
+{
+    auto f = window();
+    // Long enough for the check's clock to show a second.
+    f->devices->ethernet().verifySettleMs = 1500;
+    f->window->resize(695, 665);
+    f->window->show();
+    choose(*f, 2, QStringLiteral("Ostrel Hub"));
+    selectImage(*f, sample(QStringLiteral("OstrelHub-2.1.34.hex")));
+    emit f->window->panel(2)->signal_updateStatus(QStringLiteral("A text of the run before"));
+
+    // Each wait text as the window showed it, and whether the indicator was up.
+    auto *busy = f->find<QProgressBar>(QStringLiteral("m_progress_busy"));
+    QStringList waits;
+    bool indicatorFollowed = true;
+    connect(f->window->panel(2), &InterfacePanel::signal_waitStatus, f->window.get(), [&](const QString &text) {
+        waits.append(text);
+        indicatorFollowed &= busy->isVisible() == !text.isEmpty()
+            && (text.isEmpty() || f->window->statusText() == text);
+        if (text.startsWith(QStringLiteral("Checking")))
+            screenshot(*f, QStringLiteral("waiting: ") + text);
+    });
+    auto *list = f->find<QComboBox>(QStringLiteral("m_comboBox_TFTPDevicesDiscovered"));
+    auto *revision = f->find<QLabel>(QStringLiteral("m_label_FWVersion"));
+    f->find<QPushButton>(QStringLiteral("m_pushButton_TFTPDiscover"))->click();
+    QCOMPARE(waits.value(0), QStringLiteral("Discovering controllers…"));
+    QCOMPARE(f->window->statusText(), waits.first());
+    QTRY_VERIFY_WITH_TIMEOUT(list->count() == 2 && !revision->text().isEmpty() && !busy->isVisible(), 30000);
+    const QString first = QHostAddress(list->itemData(0).toUInt()).toString();
+    QCOMPARE(waits, (QStringList {"Discovering controllers…", "Discovering controllers… 1 found",
+                                  "Discovering controllers… 2 found", QString(),
+                                  QStringLiteral("Reading the revision of %1…").arg(first), QString()}));
+    // The controller's revision as it reports it, and where the image takes it.
+    const QMap<QString, QString> reported {{"127.0.0.3", "Rev. 33"}, {"127.0.0.4", "Rev. 32"}};
+    auto *step = f->find<QLabel>(QStringLiteral("m_label_FWStep"));
+    QCOMPARE(revision->text() + QLatin1Char(' ') + step->text(), reported.value(first) + QStringLiteral(" → 34"));
+    // Neither the wait's text nor the one before it outlives discovery.
+    QVERIFY2(f->window->statusText().isEmpty(), qPrintable(f->window->statusText()));
+
+    waits.clear();
+    list->setCurrentIndex(1);
+    const QString second = QHostAddress(list->itemData(1).toUInt()).toString();
+    QTRY_VERIFY_WITH_TIMEOUT(!revision->text().isEmpty() && !busy->isVisible(), 30000);
+    QCOMPARE(waits, (QStringList {QStringLiteral("Reading the revision of %1…").arg(second), QString()}));
+    QCOMPARE(revision->text() + QLatin1Char(' ') + step->text(), reported.value(second) + QStringLiteral(" → 34"));
+
+    waits.clear();
+    QSignalSpy recorded(f->window->runEvents(), &RunEvents::runRecorded);
+    f->find<QPushButton>(QStringLiteral("m_pushButton_program"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(recorded.size() == 1 && !busy->isVisible(), 60000);
+    const QString checking = QStringLiteral("Checking %1 after the update…").arg(second);
+    QVERIFY2(waits.size() >= 3 && waits.first() == checking && waits.last().isEmpty(), qPrintable(waits.join('|')));
+    // The clock counts on while the controller restarts.
+    QVERIFY2(waits.contains(checking + QStringLiteral(" 1 s")), qPrintable(waits.join('|')));
+    QVERIFY(indicatorFollowed);
+    QVERIFY2(f->window->statusText().startsWith(QStringLiteral("Controller %1 written; verified").arg(second)),
+             qPrintable(f->window->statusText()));
 }
 
 QTEST_MAIN(TestOperatorFirstHour)

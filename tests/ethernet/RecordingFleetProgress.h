@@ -57,11 +57,16 @@ private:
         explicit View(std::shared_ptr<Record> record) : m_record(std::move(record)) {}
         void setRow(int row, const QString &state, int percent) override
         {
-            if (row >= 0 && row < m_record->states.size())
+            // As the real window: once closed, nothing more shows.
+            if (!m_record->closed && row >= 0 && row < m_record->states.size())
                 m_record->states[row].append({state, percent});
         }
         void setOverall(int value, int maximum) override { m_record->overall.append({value, maximum}); }
-        void setStatus(const QString &text) override { m_record->statuses.append(text); }
+        void setStatus(const QString &text) override
+        {
+            if (!m_record->closed)
+                m_record->statuses.append(text);
+        }
         void setCancelEnabled(bool enabled) override { m_record->cancelEnabled = enabled; }
         void close() override { m_record->closed = true; }
 

@@ -43,6 +43,9 @@ private slots:
     void shutdown_duringProgramAll_stopsEveryWrite();
     void shutdown_afterTheWritesEnded_recordsThemWritten();
     void programAll_ofMarlows_checksEachByItsOwnReply();
+    void programAll_readsTheRevisionsTheListLacks_soASameBuildIsNotVerified_data();
+    void programAll_readsTheRevisionsTheListLacks_soASameBuildIsNotVerified();
+    void shutdown_whileTheRevisionsAreRead_writesNothing();
     void fleetWriter_writesAnAddressListedTwiceOnce();
     void progressDialog_showsRows_andCancelAsksOnlyOnce();
 
@@ -61,6 +64,7 @@ private:
         QList<bool> programButton;
         QList<ControllerWriteOutcome> reported;
         QList<UpdateRecord> records;
+        QStringList waits;
         int completions = 0;
         QTemporaryDir dir;
 
@@ -187,6 +191,8 @@ TestFleetRun::Rig::Rig(int count, const QMap<int, ControllerSimulator::Faults> &
                      [this](const ControllerWriteOutcome &o) { reported.append(o); });
     QObject::connect(panel.get(), &tftpInterfaceControl::signal_runRecord, panel.get(),
                      [this](const UpdateRecord &r) { records.append(r); });
+    QObject::connect(panel.get(), &InterfacePanel::signal_waitStatus, panel.get(),
+                     [this](const QString &text) { waits.append(text); });
 }
 
 bool TestFleetRun::Rig::startSimulator(int tftpPort)
@@ -290,8 +296,8 @@ void TestFleetRun::programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_then
         const ControllerWriteOutcome &o = outcomes.at(i);
         QCOMPARE(o.address, rig.address(i));
         QCOMPARE(o.idstring, QStringLiteral("Ostrel Hub"));
-        // Only the first entry's revision was read before the run.
-        QCOMPARE(o.revisionBefore, i == 0 ? QStringLiteral("33") : QString());
+        // Read before the writes from every controller that answers, not the chosen one's alone.
+        QCOMPARE(o.revisionBefore, bad.contains(i) ? QString() : QStringLiteral("33"));
         if (bad.contains(i)) {
             QCOMPARE(o.result, ControllerWriteOutcome::Result::Failed);
             QCOMPARE(o.reason, QStringLiteral("no answer from the controller; the write gave up after 14 attempts"));
@@ -316,7 +322,7 @@ void TestFleetRun::programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_then
         const int i = int(QHostAddress(r.address).toIPv4Address() - rig.ip(0));
         QCOMPARE(r.outcome, bad.contains(i) ? UpdateRecord::Outcome::Failed : UpdateRecord::Outcome::Verified);
         QCOMPARE(r.revisionAfter, bad.contains(i) ? QString() : QStringLiteral("74"));
-        QCOMPARE(r.revisionBefore, i == 0 ? QStringLiteral("33") : QString());
+        QCOMPARE(r.revisionBefore, bad.contains(i) ? QString() : QStringLiteral("33"));
         if (bad.contains(i))
             QVERIFY(r.reason.startsWith("no answer from the controller"));
     }
@@ -337,11 +343,21 @@ void TestFleetRun::programAll_updatesGoodOnes_reportsBadOnes_withinTheLimit_then
     QVERIFY(rig.log.contains(QStringLiteral("Controller %1 Ostrel Hub updated: %2 bytes written.")
                                  .arg(rig.address(0)).arg(image.size())));
 
+    // The window stayed through the check, each written row ending with what it found.
     const auto shown = rig.progress.last();
     QVERIFY(shown->closed);
     QCOMPARE(shown->rows.size(), 10);
-    QCOMPARE(shown->state(0), QStringLiteral("Updated"));
+    QVERIFY(!shown->cancelEnabled);
+    const QStringList states0 = [&] {
+        QStringList texts;
+        for (const auto &state : shown->states.at(0))
+            texts.append(state.first);
+        return texts;
+    }();
+    QCOMPARE(states0.mid(states0.indexOf("Updated")),
+             (QStringList {"Updated", "Updated, checking…", "verified: the device reports 74"}));
     QVERIFY(shown->state(7).startsWith("Failed: no answer"));
+    QVERIFY(shown->statuses.contains(QStringLiteral("Checking 7 controllers after the update…")));
     QCOMPARE(shown->states.at(0).first().first, QStringLiteral("Waiting"));
     for (int i = 1; i < shown->overall.size(); ++i)
         QVERIFY(shown->overall.at(i).first > shown->overall.at(i - 1).first);
@@ -466,8 +482,8 @@ void TestFleetRun::cancel_letsRunningWritesFinish_andStartsNoMore()
     rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Program All Discovered Devices"), QString());
     rig.panel->program(QStringLiteral("controller.hex"));
 
+    QTRY_VERIFY(rig.progress.last());
     const auto shown = rig.progress.last();
-    QVERIFY(shown);
     QTRY_VERIFY(shown->state(0) == "Writing" && shown->state(1) == "Writing");
     QVERIFY(shown->cancelEnabled);
     shown->cancel();
@@ -482,7 +498,8 @@ void TestFleetRun::cancel_letsRunningWritesFinish_andStartsNoMore()
         const auto c = rig.sim->controller(QHostAddress(o.address).toIPv4Address());
         if (o.result == ControllerWriteOutcome::Result::NotStarted) {
             ++notStarted;
-            QCOMPARE(c.packetsIn, quint64(0));
+            // Asked for its revision before the run, never written to.
+            QCOMPARE(c.firstPacketUs, qint64(-1));
         } else {
             // What was under way was let finish.
             QCOMPARE(o.result, ControllerWriteOutcome::Result::Updated);
@@ -530,6 +547,8 @@ void TestFleetRun::shutdown_duringProgramAll_stopsEveryWrite()
     rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(5),
                                QMessageBox::Ok);
     rig.panel->program(QStringLiteral("controller.hex"));
+    // The window opens once the revisions the list lacks have been asked for.
+    QTRY_VERIFY(rig.progress.last() && !rig.progress.last()->statuses.isEmpty());
     QTRY_COMPARE(rig.progress.last()->statuses.last(), QStringLiteral("0 of 5 controllers done, 4 being written."));
 
     rig.panel->shutdown();
@@ -553,6 +572,11 @@ void TestFleetRun::shutdown_afterTheWritesEnded_recordsThemWritten()
     rig.discover();
     QTRY_COMPARE(rig.list()->count(), 2);
     QTRY_VERIFY(rig.all()->isEnabled());
+    // Both revisions known: the writes start at once.
+    auto *revision = rig.panel->findChild<QLabel *>("m_label_FWVersion");
+    QTRY_VERIFY(!revision->text().isEmpty());
+    rig.list()->setCurrentIndex(1);
+    QTRY_VERIFY(!revision->text().isEmpty());
     rig.all()->setChecked(true);
     rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(2),
                                QMessageBox::Ok);
@@ -622,6 +646,111 @@ void TestFleetRun::programAll_ofMarlows_checksEachByItsOwnReply()
     QCOMPARE(same.revisionBefore, QStringLiteral("74"));
     QCOMPARE(same.revisionAfter, QStringLiteral("74"));
     QVERIFY(same.reason.startsWith("the controller reports build 74 as it did before the write"));
+}
+
+void TestFleetRun::programAll_readsTheRevisionsTheListLacks_soASameBuildIsNotVerified_data()
+{
+    // Controller 0 is the one chosen at discovery, 1 runs the image's build
+    // already and keeps it, 2 runs an older one.
+    QTest::addColumn<bool>("told");
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QList<UpdateRecord::Outcome>>("outcomes");
+    QTest::addColumn<QStringList>("reasons");
+    const auto V = UpdateRecord::Outcome::Verified;
+    const auto N = UpdateRecord::Outcome::NotVerified;
+    const QString untold = QStringLiteral("the controller did not tell its revision before the write, so build 74 "
+                                          "cannot tell the image from the firmware it may have run");
+    QTest::newRow("every controller tells") << true << QStringList {"33", "74", "32"} << QList {V, N, V}
+                                            << QStringList {QString(),
+                                                            "the controller reports build 74 as it did before the "
+                                                            "write, so its revision cannot tell the image from the "
+                                                            "firmware it ran",
+                                                            QString()};
+    QTest::newRow("the others do not tell") << false << QStringList {"33", QString(), QString()} << QList {V, N, N}
+                                            << QStringList {QString(), untold, untold};
+}
+
+void TestFleetRun::programAll_readsTheRevisionsTheListLacks_soASameBuildIsNotVerified()
+{
+    QFETCH(bool, told);
+    QFETCH(QStringList, before);
+    QFETCH(QList<UpdateRecord::Outcome>, outcomes);
+    QFETCH(QStringList, reasons);
+    Rig rig(3);
+    rig.controllers[1].revision = 0x4A;
+    rig.controllers[1].keepRevision = true;
+    rig.controllers[2].revision = 0x20;
+    QVERIFY(rig.startSimulator(rig.settings.tftpPort));
+    rig.panel->setVerifyWait(500);
+    QVERIFY(rig.loadImage(0));
+    rig.discover();
+    QTRY_COMPARE(rig.list()->count(), 3);
+    QTRY_COMPARE(rig.panel->findChild<QLabel *>("m_label_FWVersion")->text(), QStringLiteral("Rev. 33"));
+    rig.all()->setChecked(true);
+    // Asked, they give up at once: no answer can come in time.
+    if (!told)
+        rig.settings.queryWindowMs = 0;
+    const int pauses = int(rig.pauser.pauses.size());
+    rig.waits.clear();
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(3),
+                               QMessageBox::Ok);
+    rig.prompter.expectMessage(Prompter::Kind::Information, QStringLiteral("Program All Discovered Devices"), QString());
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.panel->runInProgress(), 20000);
+    QCOMPARE(rig.prompter.pendingExpectations(), 0);
+
+    QCOMPARE(rig.records.size(), 3);
+    for (const UpdateRecord &r : std::as_const(rig.records)) {
+        const int i = int(QHostAddress(r.address).toIPv4Address() - rig.ip(0));
+        QCOMPARE(r.outcome, outcomes.at(i));
+        QCOMPARE(r.reason, reasons.at(i));
+        QCOMPARE(r.revisionBefore, before.at(i));
+        QCOMPARE(r.revisionAfter, QStringLiteral("74"));
+        QCOMPARE(rig.sim->controller(rig.ip(i)).writes, 1);
+    }
+    // The read is a wait of its own, ended before the writes' window opens.
+    QCOMPARE(rig.waits.value(0), QStringLiteral("Reading the revisions of 2 controllers…"));
+    const int ended = int(rig.waits.indexOf(QString()));
+    QVERIFY(ended > 0);
+    QVERIFY(rig.waits.at(ended - 1).startsWith(QStringLiteral("Reading the revisions of 2 controllers… ")));
+    QCOMPARE(rig.waits.value(ended + 1), QStringLiteral("Checking 3 controllers after the update…"));
+    // Those read by "info" get the controllers' pause before the writes.
+    QCOMPARE(rig.pauser.pauses.mid(pauses), told ? QList<int> {5000} : QList<int> {});
+
+    if (!told)
+        QVERIFY(rig.log.contains("WARNING Controller " + rig.address(2) + " did not tell its revision before the "
+                                 "update (no answer within 0 s): it stays unknown, and the check afterwards cannot "
+                                 "verify it by its build alone."));
+    else
+        QVERIFY(rig.log.contains("Controller " + rig.address(1) + " runs revision 74 before the update."));
+}
+
+void TestFleetRun::shutdown_whileTheRevisionsAreRead_writesNothing()
+{
+    Rig rig(3, {{1, silent()}, {2, silent()}});
+    // Far beyond the test's own time-out: the read ends only by the shutdown.
+    rig.settings.queryWindowMs = 10 * 60 * 1000;
+    QVERIFY(rig.loadImage(0));
+    rig.discover();
+    QTRY_COMPARE(rig.list()->count(), 3);
+    QTRY_VERIFY(rig.all()->isEnabled());
+    rig.all()->setChecked(true);
+    rig.prompter.expectMessage(Prompter::Kind::Warning, QStringLiteral("Zel Firmware Updater"), kQuestion.arg(3),
+                               QMessageBox::Ok);
+    rig.panel->program(QStringLiteral("controller.hex"));
+    QVERIFY(rig.panel->runInProgress());
+    QTRY_VERIFY(rig.waits.contains(QStringLiteral("Reading the revisions of 2 controllers…")));
+
+    rig.panel->shutdown();
+    QVERIFY(!rig.panel->runInProgress());
+    QCOMPARE(rig.waits.last(), QString());
+    QVERIFY(rig.progress.opened.isEmpty());
+    QCOMPARE(rig.records.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(rig.records.at(i).outcome, UpdateRecord::Outcome::Cancelled);
+        QCOMPARE(rig.records.at(i).reason, QStringLiteral("stopped: the updater is closing"));
+        QCOMPARE(rig.sim->controller(rig.ip(i)).firstPacketUs, qint64(-1));
+    }
 }
 
 void TestFleetRun::fleetWriter_writesAnAddressListedTwiceOnce()

@@ -64,6 +64,8 @@ private slots:
     void lateRevisionAnswers_doNotHandTheControlsBackDuringAWrite();
     void discoveredAddresses_followTheTypedAddressRules();
     void valueRepliesNobodyWaitsFor_leaveProgramAsItIs();
+    void emptyAddressField_takesDigitsFromItsStart_data();
+    void emptyAddressField_takesDigitsFromItsStart();
 
 private:
     // Everything one panel run needs, on fresh loopback ports.
@@ -313,6 +315,17 @@ void TestTftpInterfaceControl::discoverReadRevisionAndProgram()
     QCOMPARE(rig.programButton.last(), true);
     QCOMPARE(rig.pauser.pauses, pauses);
     QVERIFY(rig.log.contains("Firmware: " + revision));
+    // Beside it, where the image takes the controller; an image whose
+    // version the controller's cannot be compared with adds nothing.
+    auto *step = rig.panel->findChild<QLabel *>("m_label_FWStep");
+    QCOMPARE(step->text(), QStringLiteral("→ 74"));
+    rig.processor->setBlRev(2);
+    rig.panel->handleEnableControl(true);
+    QVERIFY(step->text().isEmpty());
+    QCOMPARE(rig.revision(), revision);
+    rig.processor->setBlRev(1);
+    rig.panel->handleEnableControl(true);
+    QCOMPARE(step->text(), QStringLiteral("→ 74"));
 
     if (entries.size() > 1) {
         // The second Marlow never said so in its reply: it is asked for "info".
@@ -332,6 +345,7 @@ void TestTftpInterfaceControl::discoverReadRevisionAndProgram()
     QVERIFY(rig.log.contains(QStringLiteral("Program complete: %1").arg(rig.product.imageData().size())));
     QVERIFY(rig.log.contains("IP address " + entries.first().section(' ', 0, 0) + " selected"));
     QCOMPARE(rig.list()->count(), 0);
+    QVERIFY(step->text().isEmpty());
     QVERIFY(rig.enabled());
     const auto progress = rig.prompter.progresses();
     QCOMPARE(progress.size(), 1);
@@ -1104,6 +1118,49 @@ void TestTftpInterfaceControl::valueRepliesNobodyWaitsFor_leaveProgramAsItIs()
     QCOMPARE(rig.programButton, QList<bool>());
     QCOMPARE(rig.revision(), QStringLiteral("Rev. 12"));
     QVERIFY(rig.enabled());
+}
+
+void TestTftpInterfaceControl::emptyAddressField_takesDigitsFromItsStart_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("before"); // in the field when it is clicked
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("clicked past the blanks") << "click" << "" << "192168001020" << "192.168.001.020";
+    QTest::newRow("focused from elsewhere") << "focus" << "" << "10000000002" << "100.000.000.02";
+    // Something entered stays where the operator puts the cursor.
+    QTest::newRow("not empty: the click decides") << "click" << "10.0.0.1" << "" << "10.0.0.1";
+}
+
+void TestTftpInterfaceControl::emptyAddressField_takesDigitsFromItsStart()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, before);
+    QFETCH(QString, typed);
+    QFETCH(QString, after);
+    TarvoNotPresent tarvo;
+    QWidget window;
+    auto *other = new QLineEdit(&window);
+    auto *panel = new tftpInterfaceControl(m_prompter, m_pauser, tarvo, &window);
+    panel->move(0, 40);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *field = panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry");
+    field->setText(before);
+    field->setCursorPosition(field->displayText().size());
+    other->setFocus();
+    if (how == QLatin1String("click")) {
+        // Near its right end, past every blank.
+        QTest::mouseClick(field, Qt::LeftButton, {}, QPoint(field->width() - 4, field->height() / 2));
+    } else {
+        field->setFocus(Qt::OtherFocusReason);
+    }
+    if (before.isEmpty())
+        QCOMPARE(field->cursorPosition(), 0);
+    else
+        QVERIFY(field->cursorPosition() > 0);
+    QTest::keyClicks(field, typed);
+    QCOMPARE(field->text(), after);
 }
 
 QTEST_MAIN(TestTftpInterfaceControl)
