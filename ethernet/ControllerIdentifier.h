@@ -34,6 +34,7 @@ public:
         QString as;       // what it answered as: "idstring (verstring)"
         QString revision; // what the panel's revision route would have shown; null when not read
         QString how;      // what it answered: "discovery" or "\"info\""; empty when nothing
+        bool revisionUntold = false; // asked for its revision, it did not tell
     };
     // What a controller answered discovery with.
     struct Reply {

@@ -65,7 +65,9 @@ void ControllerSearch::revisionRead(bool ok, const QString &shown)
     // Discovery said what it is: it may be written as a typed address, which
     // a run must be allowed to do.
     const QString address = m_address;
-    enter(ControllerIdentifier::fromDiscovery(address, Identity::Kind::Selected, m_reply));
+    Identity identity = ControllerIdentifier::fromDiscovery(address, Identity::Kind::Selected, m_reply);
+    identity.revisionUntold = true;
+    enter(identity);
     finish(false, tr("Controller %1 answered discovery but not the question for its firmware revision; it is "
                      "entered as a manual address.")
                       .arg(address));

@@ -12,7 +12,8 @@
 
 class TarvoLibrary;
 
-// Before a "program all" run writes, asks the listed controllers whose
+// Before a "program all" run writes (or a write to a typed address whose
+// answer carried no revision), asks the controllers whose
 // revision is not known yet for it, all at once, by the route the panel
 // shows "Rev." with. Only then can the check afterwards tell a controller
 // that took the image from one that ran its build already. What a

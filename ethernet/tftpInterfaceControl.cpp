@@ -46,6 +46,15 @@ QString recordedImageVersion(const BootLoadProduct &product)
         : QString();
 }
 
+// How a controller's revision is read before a write. A Marlow without its
+// revision at hand did not say it was one: "info", as the panel asks it.
+ControllerVerifier::Route beforeWriteRoute(const BootLoadProduct *product)
+{
+    return ControllerVerifier::routeFor(product) == ControllerVerifier::Route::Value
+        ? ControllerVerifier::Route::Value
+        : ControllerVerifier::Route::Info;
+}
+
 QString dotted(quint32 ip)
 {
     return QHostAddress(ip).toString();
@@ -155,7 +164,8 @@ int tftpInterfaceControl::discoverPort() const
 
 bool tftpInterfaceControl::runInProgress() const
 {
-    return m_write->isRunning() || m_fleet != nullptr || m_check->isRunning() || m_identifier->isActive();
+    return m_write->isRunning() || m_fleet != nullptr || m_check->isRunning() || m_identifier->isActive()
+        || m_typedRead != nullptr;
 }
 
 int tftpInterfaceControl::fleetConcurrency() const
@@ -181,12 +191,20 @@ void tftpInterfaceControl::shutdown()
     // The product may be gone once the panel is being destroyed.
     const bool report = !m_destroying;
     m_search->stop();
+    // Asked what it is, or for its revision: nothing was written yet.
+    QString unwritten;
     if (m_identifier->isActive()) {
-        const QString address = m_identifier->address();
+        unwritten = m_identifier->address();
         m_identifier->stop();
-        log(LOG_WARNING, tr("Nothing was written to %1: the updater is closing.").arg(address));
+    } else if (FleetRevisionRead *read = std::exchange(m_typedRead, nullptr)) {
+        unwritten = read->addresses().value(0);
+        read->abort();
+        delete read;
+    }
+    if (!unwritten.isNull()) {
+        log(LOG_WARNING, tr("Nothing was written to %1: the updater is closing.").arg(unwritten));
         if (report)
-            emitRecord(record(address, QString()), UpdateRecord::Outcome::Cancelled,
+            emitRecord(record(unwritten, QString()), UpdateRecord::Outcome::Cancelled,
                        tr("not started: the updater closed before the write began"));
     }
     if (m_write->isRunning()) {
@@ -722,10 +740,12 @@ void tftpInterfaceControl::program(const QString &fileName)
     identifyForWrite(address);
 }
 
-void tftpInterfaceControl::startWrite(const QString &address, const QString &revisionBefore, bool typeUnconfirmed)
+void tftpInterfaceControl::startWrite(const QString &address, const QString &revisionBefore, bool typeUnconfirmed,
+                                      bool beforeUnread)
 {
     m_runRevisionBefore = revisionBefore;
     m_runTypeUnconfirmed = typeUnconfirmed;
+    m_runBeforeUnread = beforeUnread;
     m_write->start(address, m_fileData, writeTimeoutMs());
 }
 
@@ -753,7 +773,10 @@ void tftpInterfaceControl::typedAddressIdentified(const Identity &identity)
     switch (identity.kind) {
     case Identity::Kind::Selected:
         log(LOG_INFO, tr("Controller %1 answers %2 as %3.").arg(address, identity.how, identity.as));
-        startWrite(address, identity.revision, false);
+        if (identity.revision.isEmpty() && !identity.revisionUntold)
+            readTypedRevision(address, false);
+        else
+            startWrite(address, identity.revision, false, identity.revisionUntold);
         return;
     case Identity::Kind::Unknown:
         // Nothing says it is another type: written as before, but only its
@@ -761,7 +784,10 @@ void tftpInterfaceControl::typedAddressIdentified(const Identity &identity)
         log(LOG_WARNING, tr("Controller %1 did not say what it is: the image is written, and the check "
                             "afterwards must find it answering as %2.")
                              .arg(address, type));
-        startWrite(address, identity.revision, true);
+        if (identity.revision.isEmpty() && !identity.revisionUntold)
+            readTypedRevision(address, true);
+        else
+            startWrite(address, identity.revision, true, identity.revisionUntold);
         return;
     case Identity::Kind::Other:
         break;
@@ -779,6 +805,36 @@ void tftpInterfaceControl::typedAddressIdentified(const Identity &identity)
     QCoreApplication::processEvents();
     m_prompter.warning(this, tr("Firmware Updater"), text);
     emit signal_enableProgramButton(true);
+}
+
+void tftpInterfaceControl::readTypedRevision(const QString &address, bool typeUnconfirmed)
+{
+    // Without the revision it ran, the check afterwards cannot tell it taking
+    // the image from it running the image's build already.
+    m_typedRead = new FleetRevisionRead({address}, beforeWriteRoute(m_product), m_settings, m_tarvo, this);
+    m_runTypeUnconfirmed = typeUnconfirmed;
+    connect(m_typedRead, &FleetRevisionRead::message, this, &tftpInterfaceControl::log);
+    connect(m_typedRead, &FleetRevisionRead::finished, this, &tftpInterfaceControl::typedRevisionRead);
+    beginWait(tr("Reading the revision of %1…").arg(address), true);
+    m_typedRead->start();
+}
+
+void tftpInterfaceControl::typedRevisionRead()
+{
+    FleetRevisionRead *read = std::exchange(m_typedRead, nullptr);
+    if (!read)
+        return;
+    read->disconnect(this);
+    // It goes once the signal that got here returns.
+    read->deleteLater();
+    endWait();
+    const QString address = read->addresses().value(0);
+    const QString revision = read->revisions().value(address);
+    // The controller takes no new request for a while after an "info" read.
+    if (read->infoRead())
+        m_pauser.pause(m_settings.afterInfoPauseMs);
+    // Untold, the write still goes ahead: only the check's verdict is held back.
+    startWrite(address, revision, m_runTypeUnconfirmed, revision.isEmpty());
 }
 
 void tftpInterfaceControl::programProgress(int status)
@@ -839,7 +895,7 @@ void tftpInterfaceControl::programDone(int result, const QString &reason)
     if (result >= 0) {
         log(LOG_INFO, tr("Program complete: %1").arg(result));
         // The run goes on until the controller has told what it runs now.
-        startVerification({{address, m_runRevisionBefore}}, false);
+        startVerification({{address, m_runRevisionBefore, m_runBeforeUnread}}, false);
         return;
     }
 
@@ -958,11 +1014,7 @@ void tftpInterfaceControl::readFleetRevisions()
         startFleetWrites();
         return;
     }
-    // A Marlow without its revision in the list did not say it was one: "info", as the panel asks it.
-    const ControllerVerifier::Route route = ControllerVerifier::routeFor(m_product) == ControllerVerifier::Route::Value
-        ? ControllerVerifier::Route::Value
-        : ControllerVerifier::Route::Info;
-    m_fleetRead = new FleetRevisionRead(unknown, route, m_settings, m_tarvo, this);
+    m_fleetRead = new FleetRevisionRead(unknown, beforeWriteRoute(m_product), m_settings, m_tarvo, this);
     connect(m_fleetRead, &FleetRevisionRead::message, this, &tftpInterfaceControl::log);
     connect(m_fleetRead, &FleetRevisionRead::finished, this, &tftpInterfaceControl::fleetRevisionsRead);
     const QString text = unknown.size() == 1 ? tr("Reading the revision of %1…").arg(unknown.first())

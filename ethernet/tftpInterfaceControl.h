@@ -148,7 +148,10 @@ private:
     int discoveryPortInUse() const;
     void identifyForWrite(const QString &address);
     void typedAddressIdentified(const Identity &identity);
-    void startWrite(const QString &address, const QString &revisionBefore, bool typeUnconfirmed);
+    void readTypedRevision(const QString &address, bool typeUnconfirmed);
+    void typedRevisionRead();
+    void startWrite(const QString &address, const QString &revisionBefore, bool typeUnconfirmed,
+                    bool beforeUnread = false);
     int writeTimeoutMs() const;
     void queryFirmwareVersion(int index);
     void setControlsEnabled(bool enable);
@@ -209,6 +212,11 @@ private:
     QString m_runRevisionBefore; // single write: what the panel showed
     // The controller written did not say what it is before the write.
     bool m_runTypeUnconfirmed = false;
+    // It was asked for its revision before the write and did not tell.
+    bool m_runBeforeUnread = false;
+    // A typed address whose answer carried no revision is asked for it
+    // before the write.
+    FleetRevisionRead *m_typedRead = nullptr;
     FleetRun *m_fleet = nullptr;
     // Before the writes, the revisions the list does not know yet; those
     // that were asked and did not tell.

@@ -774,13 +774,21 @@ void TestTftpInterfaceControl::findDevice()
     QCOMPARE(rig.records.first().outcome, UpdateRecord::Outcome::Cancelled);
     if (!silentRevision)
         return;
-    // Allowed, the write goes by what the search learnt, without asking again.
+    // Allowed, the write goes by what the search learnt, without asking again;
+    // its revision before stays untold, so the build it reports afterwards
+    // cannot verify it.
     rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", QString(), QMessageBox::Ok);
     rig.panel->program(QStringLiteral("controller.hex"));
     QTRY_COMPARE_WITH_TIMEOUT(rig.completions, 1, 30000);
     QCOMPARE(rig.sim->controller(0x7F000005).writes, 1);
     QVERIFY(rig.log.filter("what it is").isEmpty());
-    QCOMPARE(rig.records.last().outcome, UpdateRecord::Outcome::Verified);
+    QVERIFY(rig.log.filter("before the update").isEmpty());
+    QCOMPARE(rig.records.last().outcome, UpdateRecord::Outcome::NotVerified);
+    QCOMPARE(rig.records.last().revisionBefore, QString());
+    QCOMPARE(rig.records.last().revisionAfter, QStringLiteral("74"));
+    QCOMPARE(rig.records.last().reason,
+             QStringLiteral("the controller did not tell its revision before the write, so build 74 cannot tell "
+                            "the image from the firmware it may have run"));
 }
 
 void TestTftpInterfaceControl::revisionFromInfo_data()
@@ -869,6 +877,9 @@ void TestTftpInterfaceControl::typedAddress_isAskedWhatItIsBeforeTheWrite_data()
     QTest::addColumn<QString>("sft");
     QTest::addColumn<QString>("address");
     QTest::addColumn<int>("silence"); // 1: ignores discovery; 2: and its first "info" read is empty
+    // Of a controller whose answer carried no revision: 0 it tells it when asked
+    // before the write; 1 it runs the image's build and keeps it; 2 it does not tell.
+    QTest::addColumn<int>("before");
     QTest::addColumn<int>("outcome");
     QTest::addColumn<QString>("revisionBefore");
     QTest::addColumn<QString>("reason"); // the record's; for a refusal the box names both types
@@ -877,19 +888,28 @@ void TestTftpInterfaceControl::typedAddress_isAskedWhatItIsBeforeTheWrite_data()
     const int cancelled = int(UpdateRecord::Outcome::Cancelled);
     const int notVerified = int(UpdateRecord::Outcome::NotVerified);
     const QString marlow = QStringLiteral("the controller answers as Marlow White (Marlow SFT-MW 1.7), not as Ostrel Hub");
-    QTest::newRow("another type, by discovery") << "Ostrel Hub" << "SFT-OH" << "127.0.0.3" << 0 << cancelled
+    QTest::newRow("another type, by discovery") << "Ostrel Hub" << "SFT-OH" << "127.0.0.3" << 0 << 0 << cancelled
                                                 << QString() << marlow;
-    QTest::newRow("another type, by its info") << "Ostrel Hub" << "SFT-OH" << "127.0.0.3" << 1 << cancelled
+    QTest::newRow("another type, by its info") << "Ostrel Hub" << "SFT-OH" << "127.0.0.3" << 1 << 0 << cancelled
                                                << QString() << marlow;
-    QTest::newRow("its type, by discovery") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 0 << verified << QString()
+    // Discovery carries no revision of it: it is read before the write.
+    QTest::newRow("its type, by discovery") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 0 << 0 << verified << "33"
                                             << QString();
-    QTest::newRow("its type, by its info") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 1 << verified << "33"
+    QTest::newRow("its type, by discovery, keeps the image's build")
+        << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 0 << 1 << notVerified << "33"
+        << "the controller reports build 33 as it did before the write, so its revision cannot tell the image from "
+           "the firmware it ran";
+    QTest::newRow("its type, by discovery, revision untold")
+        << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 0 << 2 << notVerified << QString()
+        << "the controller did not tell its revision before the write, so build 74 cannot tell the image from the "
+           "firmware it may have run";
+    QTest::newRow("its type, by its info") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 1 << 0 << verified << "33"
                                            << QString();
     // Silent before the write: only its answer as the type afterwards verifies.
-    QTest::newRow("silent, then its type") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 2 << verified << QString()
+    QTest::newRow("silent, then its type") << "Ostrel Hub" << "SFT-OH" << "127.0.0.2" << 2 << 0 << verified << "33"
                                            << QString();
     QTest::newRow("silent, and never its type")
-        << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 2 << notVerified << QString()
+        << "Brisa Quad" << "SFT-BQ" << "127.0.0.5" << 2 << 0 << notVerified << "12"
         << "it reports 74 but did not answer as Brisa Quad within 1.01 s of the write, nor before it";
 }
 
@@ -899,6 +919,7 @@ void TestTftpInterfaceControl::typedAddress_isAskedWhatItIsBeforeTheWrite()
     QFETCH(QString, sft);
     QFETCH(QString, address);
     QFETCH(int, silence);
+    QFETCH(int, before);
     QFETCH(int, outcome);
     QFETCH(QString, revisionBefore);
     QFETCH(QString, reason);
@@ -907,10 +928,17 @@ void TestTftpInterfaceControl::typedAddress_isAskedWhatItIsBeforeTheWrite()
         if (c.ip == ip) {
             c.ignoresDiscovery = silence >= 1;
             c.emptyInfoReads = silence >= 2 ? 1 : 0;
+            c.keepRevision = before == 1;
         }
     });
     rig.panel->setVerifyWait(1000);
-    QVERIFY(rig.loadImage(0x0002034A));
+    // Asked, it gives up at once: no answer can come in time.
+    if (before == 2)
+        rig.settings.queryWindowMs = 0;
+    QStringList waits;
+    QObject::connect(rig.panel.get(), &InterfacePanel::signal_waitStatus, rig.panel.get(),
+                     [&](const QString &text) { waits.append(text); });
+    QVERIFY(rig.loadImage(before == 1 ? 0x00020321 : 0x0002034A));
     rig.panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry")->setText(address);
     rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", QString(), QMessageBox::Ok);
     const bool refused = outcome == int(UpdateRecord::Outcome::Cancelled);
@@ -939,6 +967,13 @@ void TestTftpInterfaceControl::typedAddress_isAskedWhatItIsBeforeTheWrite()
     QCOMPARE(rig.completions, refused ? 0 : 1);
     QVERIFY(rig.enabled());
     QCOMPARE(!rig.log.filter("did not say what it is").isEmpty(), silence == 2);
+    // The revision question is a wait of its own between the identification and the write.
+    const bool read = !refused && silence != 1;
+    QCOMPARE(waits.contains(QStringLiteral("Reading the revision of %1…").arg(address)), read);
+    if (read)
+        QCOMPARE(waits.mid(waits.indexOf(QStringLiteral("Reading the revision of %1…").arg(address)) + 1, 2),
+                 (QStringList {QString(), QStringLiteral("Checking %1 after the update…").arg(address)}));
+    QVERIFY(!waits.isEmpty() && waits.last().isEmpty());
 }
 
 void TestTftpInterfaceControl::shutdown_recordsWhatTheRunHadDone_data()
@@ -950,6 +985,9 @@ void TestTftpInterfaceControl::shutdown_recordsWhatTheRunHadDone_data()
 
     QTest::newRow("asking a typed address what it is")
         << "identify" << int(UpdateRecord::Outcome::Cancelled)
+        << "not started: the updater closed before the write began" << 0;
+    QTest::newRow("reading a typed address's revision")
+        << "revision" << int(UpdateRecord::Outcome::Cancelled)
         << "not started: the updater closed before the write began" << 0;
     QTest::newRow("writing") << "write" << int(UpdateRecord::Outcome::Failed) << "stopped: the updater is closing" << 0;
     QTest::newRow("written, its end still queued")
@@ -969,12 +1007,19 @@ void TestTftpInterfaceControl::shutdown_recordsWhatTheRunHadDone()
     faults.answerFromOtherPort = stage == QLatin1String("write"); // the write is never acknowledged
     ControllerSimulator::Options simulation;
     simulation.noReturn = stage == QLatin1String("check");
-    Rig rig("Marlow White", "SFT-MW", faults, simulation);
+    // Its discovery reply does not say it is a Marlow, nor tell its revision; its "info" is never answered.
+    const bool typedRead = stage == QLatin1String("revision");
+    const QString address = typedRead ? QStringLiteral("127.0.0.4") : QStringLiteral("127.0.0.3");
+    Rig rig("Marlow White", "SFT-MW", faults, simulation, [&](ControllerSimulator::Controller &c) {
+        if (typedRead && c.ip == 0x7F000004)
+            c.faults = ControllerSimulator::Faults {.dropIn = 1};
+    });
     rig.settings.writeTimeoutMs = 60000;
+    rig.settings.queryWindowMs = 10 * 60 * 1000;
     rig.panel->setVerifyWait(60000);
     QVERIFY(rig.loadImage(0x00010203));
-    if (stage == QLatin1String("identify")) {
-        rig.panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry")->setText("127.0.0.3");
+    if (stage == QLatin1String("identify") || typedRead) {
+        rig.panel->findChild<QLineEdit *>("m_lineEdit_tftpManualIPEntry")->setText(address);
         rig.prompter.expectMessage(Prompter::Kind::Warning, "Firmware Updater", QString(), QMessageBox::Ok);
     } else {
         rig.discover();
@@ -982,7 +1027,9 @@ void TestTftpInterfaceControl::shutdown_recordsWhatTheRunHadDone()
     }
     rig.panel->program(QStringLiteral("controller.hex"));
     QVERIFY(rig.panel->runInProgress());
-    if (stage == QLatin1String("write")) {
+    if (typedRead) {
+        QTRY_VERIFY(!rig.log.filter("Controller 127.0.0.4 answers discovery as").isEmpty());
+    } else if (stage == QLatin1String("write")) {
         QTRY_VERIFY(rig.sim->controller(0x7F000003).packetsIn > 0);
     } else if (stage == QLatin1String("written")) {
         // The thread ends; nothing here handles what it queued.
@@ -1004,8 +1051,8 @@ void TestTftpInterfaceControl::shutdown_recordsWhatTheRunHadDone()
     QCOMPARE(rig.records.size(), 1);
     QCOMPARE(int(rig.records.first().outcome), outcome);
     QCOMPARE(rig.records.first().reason, reason);
-    QCOMPARE(rig.records.first().address, QStringLiteral("127.0.0.3"));
-    QCOMPARE(rig.sim->controller(0x7F000003).writes, writes);
+    QCOMPARE(rig.records.first().address, address);
+    QCOMPARE(rig.sim->controller(QHostAddress(address).toIPv4Address()).writes, writes);
     QCOMPARE(rig.completions, 0);
 }
 
