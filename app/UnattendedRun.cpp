@@ -276,14 +276,20 @@ void UnattendedRun::abandon(const QString &why)
         finishFromRecords(reason + QLatin1Char(' '));
 }
 
-UpdateRecord UnattendedRun::knownSoFar() const
+UpdateRecord UnattendedRun::knownFromOptions(const StartOptions &options)
 {
     UpdateRecord known;
-    known.interfaceNumber = m_options.interfaceIndex;
-    known.deviceType = m_options.deviceType;
-    known.address = m_options.deviceAddress;
-    if (!m_options.firmwarePath.isEmpty())
-        known.imageFile = QFileInfo(m_options.firmwarePath).absoluteFilePath();
+    known.interfaceNumber = options.interfaceIndex;
+    known.deviceType = options.deviceType;
+    known.address = options.deviceAddress;
+    if (!options.firmwarePath.isEmpty())
+        known.imageFile = QFileInfo(options.firmwarePath).absoluteFilePath();
+    return known;
+}
+
+UpdateRecord UnattendedRun::knownSoFar() const
+{
+    UpdateRecord known = knownFromOptions(m_options);
     const BootLoadProduct *product = m_window ? m_window->currentProduct() : nullptr;
     if (product && product->imageReady() && product->name() == m_options.deviceType) {
         known.setImage(product->imageFileName(), product->imageSha256(), ImageVersion::of(*product).version);

@@ -21,6 +21,8 @@ class UnattendedRun : public QObject
     Q_OBJECT
 
 public:
+    // What the options say of the device and the image, before any run.
+    static UpdateRecord knownFromOptions(const StartOptions &options);
     // Longest a device search or a run may take before the run gives up on
     // it; far above every wait of the panels.
     static constexpr int kDefaultStepLimitMs = 15 * 60 * 1000;

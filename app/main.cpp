@@ -11,7 +11,6 @@
 #include "base/QtPrompter.h"
 
 #include <QApplication>
-#include <QFileInfo>
 
 #include <cstdio>
 #include <memory>
@@ -50,13 +49,7 @@ int answerWithoutWindow(int argc, char *argv[])
     result.exitCode = ExitCode::BadOptionsOrImageRefused;
     result.allowedQuestions = options.allowedQuestions;
     // What the options did say of the device and the image.
-    UpdateRecord known;
-    known.interfaceNumber = options.interfaceIndex;
-    known.deviceType = options.deviceType;
-    known.address = options.deviceAddress;
-    if (!options.firmwarePath.isEmpty())
-        known.imageFile = QFileInfo(options.firmwarePath).absoluteFilePath();
-    result.known = known;
+    result.known = UnattendedRun::knownFromOptions(options);
     if (!options.errors.isEmpty()) {
         result.message = options.errors.join(QStringLiteral("; "));
         for (const QString &error : options.errors)
